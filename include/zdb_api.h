@@ -1,0 +1,107 @@
+/*
+ * zdb_api: client library of the ZDB database server.
+ *
+ * Every function returns a 32-bit ResultCode (ZDB_OK, 1000, on success) unless its comment says
+ * otherwise. Each thread works with its own session, created by ZDB_SelHost.
+ */
+#ifndef ZDB_API_H
+#define ZDB_API_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define ZDB_CALL __stdcall
+#else
+#define ZDB_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- ResultCodes produced by the library; any other value is the server's status ---------- */
+#define ZDB_UDP_FAILURE 0             /* UDP: socket failure (see ZDB_TCPError); no server found */
+#define ZDB_OK 1000                   /* success */
+#define ZDB_ERR_COMMUNICATION 2001    /* no session, transport failure, bad host, cache full */
+#define ZDB_ERR_ARGUMENT 2003         /* bad argument, array or unresolved script parameter */
+#define ZDB_ERR_NO_MEMORY 2004        /* memory could not be allocated */
+#define ZDB_ERR_NO_FIELD 2013         /* none of the listed fields is defined */
+#define ZDB_ERR_CONNECT 2016          /* the TCP connection could not be established */
+#define ZDB_ERR_NO_DATABASE 2021      /* no database selected */
+#define ZDB_ERR_TEMP_FILE 2120        /* a script run's file could not be named or opened */
+#define ZDB_PROBE_ANSWERED 2600       /* the server answered the probe */
+#define ZDB_PROBE_SILENT 2601         /* no answer (or no stop acknowledgement) in 2 seconds */
+#define ZDB_STOP_STILL_RUNNING 2605   /* stop acknowledged but the server still answers */
+#define ZDB_STOP_DONE 2606            /* the server has stopped */
+#define ZDB_ERR_VERSION 2700          /* the server's version is not accepted */
+#define ZDB_ERR_SCRIPT_ARGUMENTS 3003 /* ZDB_SqlRun without a script or output file */
+
+/* ---- Automation arrays ---------------------------------------------------------------------
+ * On Windows these are OLE Automation's own types. Elsewhere the library exports a
+ * layout-compatible stand-in: a BSTR points just past a 32-bit byte length and is followed by
+ * two zero bytes; a SAFEARRAY has one bound per dimension. */
+#ifdef _WIN32
+#include <oleauto.h>
+#include <windows.h>
+#else
+typedef uint16_t OLECHAR;
+typedef OLECHAR* BSTR;
+typedef int32_t HRESULT;
+typedef uint16_t VARTYPE;
+#define VT_BSTR 8
+typedef struct tagSAFEARRAYBOUND {
+  uint32_t cElements;
+  int32_t lLbound;
+} SAFEARRAYBOUND;
+typedef struct tagSAFEARRAY {
+  uint16_t cDims;
+  uint16_t fFeatures;
+  uint32_t cbElements;
+  uint32_t cLocks;
+  void* pvData;
+  SAFEARRAYBOUND rgsabound[1];
+} SAFEARRAY;
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, uint32_t cDims, SAFEARRAYBOUND* rgsabound);
+HRESULT SafeArrayDestroy(SAFEARRAY* psa);
+HRESULT SafeArrayGetElement(SAFEARRAY* psa, int32_t* rgIndices, void* pv);
+HRESULT SafeArrayPutElement(SAFEARRAY* psa, int32_t* rgIndices, void* pv);
+uint32_t SafeArrayGetDim(SAFEARRAY* psa);
+HRESULT SafeArrayGetLBound(SAFEARRAY* psa, uint32_t nDim, int32_t* plLbound);
+HRESULT SafeArrayGetUBound(SAFEARRAY* psa, uint32_t nDim, int32_t* plUbound);
+BSTR SysAllocStringByteLen(const char* psz, uint32_t len);
+void SysFreeString(BSTR bstr);
+uint32_t SysStringByteLen(BSTR bstr);
+#endif
+
+/* ---- Host selection, login and session control -------------------------------------------- */
+int32_t ZDB_CALL ZDB_SelHost(const char* host);
+int32_t ZDB_CALL ZDB_Init(const char* user, const char* password);
+int32_t ZDB_CALL ZDB_GetVersion(uint32_t* version);
+int32_t ZDB_CALL ZDB_Finish(void);
+int32_t ZDB_CALL ZDB_Connection(int32_t mode);
+int32_t ZDB_CALL SetConnectionOptions(const char* chars);
+int32_t ZDB_CALL ZDB_GetHost(char* buffer);
+int32_t ZDB_CALL ZDB_GetError(uint32_t code, char* text);
+int32_t ZDB_CALL Z_GetError(uint32_t code, char* text);
+int32_t ZDB_CALL ZDB_TCPError(char* buffer); /* returns the last socket error number */
+
+/* ---- Probe, discovery and stop over UDP ---------------------------------------------------- */
+int32_t ZDB_CALL ZDB_IsActive(const char* host);
+int32_t ZDB_CALL ZDB_Stop(const char* host);
+int32_t ZDB_CALL ZDB_GetServers(char** list, int32_t max, int32_t port); /* servers found */
+int32_t ZDB_CALL DB_GetServers(SAFEARRAY** list, int32_t max, int32_t port);
+
+/* ---- Database and table selection, records, locks, transactions, maintenance --------------- */
+
+/* ---- Field values: single fields, whole records, direct access, Automation forms ----------- */
+
+/* ---- Catalog administration and run sessions ------------------------------------------------ */
+
+/* ---- SQL scripts, database export and import ------------------------------------------------ */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZDB_API_H */

@@ -1,0 +1,131 @@
+// One request and its reply: the frame goes out in one send, any file streams follow on the
+// same connection, and the reply is read back into the same buffer and copied into the slots.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "platform/platform.h"
+#include "session/session.h"
+#include "wire/frame.h"
+#include "wire/le.h"
+
+namespace zdb {
+
+void Session::CloseIfDone() {
+  if (ClosesAfterExchange() && socket != platform::kNoSocket) {
+    platform::CloseSocket(socket);
+    socket = platform::kNoSocket;
+  }
+}
+
+int32_t Session::Fail(int32_t result) {
+  CloseIfDone();
+  lastResult = kErrComm;
+  return result;
+}
+
+int32_t Session::Exchange() {
+  if (NeedsNewConnection()) {
+    // A held connection that a refused login left behind is never used again.
+    if (socket != platform::kNoSocket) platform::CloseSocket(socket);
+    socket = platform::OpenTcp();
+    if (socket == platform::kNoSocket) {
+      lastSocketError = platform::LastSocketError();
+      lastResult = kErrComm;
+      return kErrComm;
+    }
+    platform::SetNoDelay(socket);
+    if (!platform::Connect(socket, serverAddress)) {
+      lastSocketError = platform::LastSocketError();
+      platform::CloseSocket(socket);
+      socket = platform::kNoSocket;
+      lastResult = kErrComm;
+      return kErrConnect;
+    }
+  }
+
+  const int count = paramCount < 0 ? 0 : (paramCount > 16 ? 16 : paramCount);
+  uint64_t dataBytes = 0;
+  for (int i = 0; i < count; ++i) dataBytes += slotLength[i];
+  if (dataBytes > UINT32_MAX - wire::kHeaderSize) return Fail(kErrNoMemory);
+  const size_t total = wire::kHeaderSize + static_cast<size_t>(dataBytes);
+  std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[total]);
+  if (!frame) return Fail(kErrNoMemory);
+
+  wire::FrameHeader h;
+  h.kind = static_cast<uint8_t>(kindFlags & 0xFF);
+  h.flags = static_cast<uint8_t>(kindFlags >> 8);
+  h.connectionOptions = connectionOptions;
+  h.chars = headerChars;
+  h.opcode = opcode;
+  wire::LayoutSlots(h, slotLength.data(), count);
+  h.paramCount = paramCount;
+  h.sessionHandle = sessionHandle;
+  h.status = wire::kStatusPreset;
+  wire::EncodeHeader(h, frame.get());
+  uint8_t* data = frame.get() + wire::kHeaderSize;
+  for (int i = 0; i < count; ++i) {
+    if (slotBuffer[i]) {
+      std::memcpy(data, slotBuffer[i], slotLength[i]);
+    } else {
+      std::memset(data, 0, slotLength[i]);
+    }
+    data += slotLength[i];
+  }
+
+  if (!platform::SendAll(socket, frame.get(), total)) {
+    lastSocketError = platform::LastSocketError();
+    return Fail(kErrComm);
+  }
+
+  if ((kindFlags & wire::kFlagSendFile) && !SendFileStream()) return Fail(kErrComm);
+  if ((kindFlags & wire::kFlagReceiveFile) && !ReceiveFileStream()) return Fail(kErrComm);
+  if ((kindFlags & wire::kFlagReceiveRecords) && !ReceiveRecordStream()) return Fail(kErrComm);
+
+  if (kindFlags & wire::kFlagStatusOnly) {
+    uint8_t word[4];
+    wire::PutI32(word, wire::kStatusPreset);
+    size_t got = 0;
+    while (got < sizeof word) {
+      long r = platform::ReceiveSome(socket, word + got, sizeof word - got);
+      if (r < 0) {
+        lastSocketError = platform::LastSocketError();
+        return Fail(kErrComm);
+      }
+      if (r == 0) break;  // a closed connection leaves the preset status
+      got += static_cast<size_t>(r);
+    }
+    CloseIfDone();
+    lastResult = wire::GetI32(word);
+    lastSocketError = 0;
+    return kOk;
+  }
+
+  size_t got = 0;
+  while (got < total) {
+    long r = platform::ReceiveSome(socket, frame.get() + got, total - got);
+    if (r <= 0) {
+      lastSocketError = r < 0 ? platform::LastSocketError() : 0;
+      return Fail(kErrComm);
+    }
+    got += static_cast<size_t>(r);
+  }
+
+  const uint8_t* reply = frame.get();
+  int32_t result = kOk;
+  if (opcode == 0 || opcode == 1) {
+    sessionHandle = wire::GetU32(reply + wire::kOffSession);
+    result = wire::GetI32(reply + wire::kOffStatus);
+  }
+  const uint8_t* src = reply + wire::kHeaderSize;
+  for (int i = 0; i < count; ++i) {
+    if (slotBuffer[i]) std::memcpy(slotBuffer[i], src, slotLength[i]);
+    src += slotLength[i];
+  }
+  lastResult = wire::GetI32(reply + wire::kOffStatus);
+  CloseIfDone();
+  lastSocketError = 0;
+  return result;
+}
+
+}  // namespace zdb

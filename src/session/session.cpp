@@ -1,0 +1,73 @@
+#include "session/session.h"
+
+#include <cstring>
+
+#include "platform/platform.h"
+#include "session/charset.h"
+#include "wire/le.h"
+
+namespace zdb {
+
+Session::Session() : threadId(platform::CurrentThreadId()) {}
+
+Session::~Session() {
+  if (LoggedIn()) {
+    // A logout whose result nobody can see any more; the server would otherwise keep the
+    // session until it expires.
+    if (PrepareRequest(wire::kPlain, 1, 0) == kOk) Exchange();
+    sessionHandle = wire::kNoSession;
+  }
+  if (socket != platform::kNoSocket) {
+    platform::CloseSocket(socket);
+    socket = platform::kNoSocket;
+  }
+}
+
+bool Session::NeedsNewConnection() const {
+  return (connectionOptions & kPersistentBits) == 0 || socket == platform::kNoSocket ||
+         sessionHandle == wire::kNoSession;
+}
+
+bool Session::ClosesAfterExchange() const {
+  return (connectionOptions & kPersistentBits) == 0 || opcode == 1;
+}
+
+int32_t Session::PrepareRequest(uint16_t kind, uint32_t op, int8_t count) {
+  if (kind == 0 && op == 0 && count == 0) return kOk;
+  int32_t r = Login("", "");
+  if (r != kOk) return r;
+  kindFlags = kind;
+  opcode = op;
+  paramCount = count;
+  return kOk;
+}
+
+int32_t Session::Login(const char* user, const char* password) {
+  if (LoggedIn()) return kOk;
+  kindFlags = wire::kPlain;
+  opcode = 0;
+  paramCount = 2;
+  std::string u = ToServerText(user);
+  std::string p = ToServerText(password);
+  SetSlot(0, static_cast<uint32_t>(u.size()), u.data());
+  SetSlot(1, static_cast<uint32_t>(p.size()), p.data());
+  int32_t r = Exchange();
+  if (r != kOk) {
+    lastResult = r;
+    return r;
+  }
+  ResetFieldCache(*this);
+  uint8_t version[4] = {0, 0, 0, 0};
+  if (PrepareRequest(wire::kPlain, 2, 1) == kOk) {
+    SetSlot(0, 4, version);
+    Exchange();
+    if (lastResult == kOk && (wire::GetU32(version) & 0xFF00u) != 0x1200u) {
+      lastResult = kErrVersion;
+      return kErrVersion;
+    }
+  }
+  lastResult = kOk;
+  return kOk;
+}
+
+}  // namespace zdb

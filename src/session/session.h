@@ -1,0 +1,91 @@
+// The client state of one calling thread: which server it talks to, its connection and login,
+// the request being built, and the field-definition cache. Every request of the library is an
+// operation on a Session; a Session is used only by the thread that created it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "fields/field_cache.h"
+#include "platform/platform.h"
+#include "wire/frame.h"
+
+namespace zdb {
+
+inline constexpr int32_t kOk = 1000;
+inline constexpr int32_t kErrComm = 2001;
+inline constexpr int32_t kErrArgument = 2003;
+inline constexpr int32_t kErrNoMemory = 2004;
+inline constexpr int32_t kErrNoFieldMatch = 2013;
+inline constexpr int32_t kErrConnect = 2016;
+inline constexpr int32_t kErrNoDatabase = 2021;
+inline constexpr int32_t kErrTempFile = 2120;
+inline constexpr int32_t kProbeAnswered = 2600;
+inline constexpr int32_t kProbeSilent = 2601;
+inline constexpr int32_t kStopStillRunning = 2605;
+inline constexpr int32_t kStopped = 2606;
+inline constexpr int32_t kErrVersion = 2700;
+inline constexpr int32_t kErrScriptArguments = 3003;
+
+inline constexpr uint16_t kDefaultConnectionOptions = 3;
+inline constexpr uint16_t kPersistentBits = 0x00F0;
+inline constexpr uint16_t kRunSessionBit = 0x0100;
+inline constexpr uint16_t kDefaultPort = 2500;
+inline constexpr size_t kFileNameSize = 256;
+
+class Session {
+ public:
+  Session();
+  virtual ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // ---- request building (every request method follows PrepareRequest, slots, Exchange) ----
+  int32_t PrepareRequest(uint16_t kindFlags, uint32_t opcode, int8_t paramCount);
+  void SetSlot(int i, uint32_t length, void* buffer) {
+    slotLength[i] = length;
+    slotBuffer[i] = buffer;
+  }
+  int32_t Exchange();
+  // Logs in unless already logged in; behind ZDB_Init and the implicit login.
+  int32_t Login(const char* user, const char* password);
+
+  bool NeedsNewConnection() const;
+  bool ClosesAfterExchange() const;
+  bool LoggedIn() const { return sessionHandle != wire::kNoSession; }
+
+  // ---- fields, in the order of the Session's data model ----
+  std::string hostName;  // empty: not set
+  platform::Socket socket = platform::kNoSocket;
+  platform::Endpoint serverAddress;
+  uint32_t port = 0;
+  uint16_t kindFlags = 0;
+  uint16_t connectionOptions = kDefaultConnectionOptions;
+  uint32_t sessionHandle = wire::kNoSession;
+  int32_t lastResult = 0;
+  uint32_t opcode = 0;
+  int8_t paramCount = 0;
+  std::array<uint32_t, wire::kMaxSlots> slotLength{};
+  std::array<void*, wire::kMaxSlots> slotBuffer{};
+  char uploadFileName[kFileNameSize] = {};
+  char downloadFileName[kFileNameSize] = {};
+  std::array<uint8_t, 3> headerChars{0x00, 0x20, 0x00};
+  int32_t lastSocketError = 0;
+  FieldCache fieldCache;
+  uint32_t threadId;
+
+ private:
+  // Stream steps run by Exchange between the frame and the reply; false ends it with 2001.
+  bool SendFileStream();
+  bool ReceiveFileStream();
+  bool ReceiveRecordStream();
+
+  void CloseIfDone();
+  int32_t Fail(int32_t result);
+};
+
+// Resets the field-definition cache as every successful login does.
+int32_t ResetFieldCache(Session& s);
+
+}  // namespace zdb

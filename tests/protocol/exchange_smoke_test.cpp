@@ -1,0 +1,34 @@
+#include <gtest/gtest.h>
+
+#include "session/session.h"
+#include "support/scripted_peer.h"
+
+namespace zdb {
+namespace {
+
+std::unique_ptr<Session> SessionFor(const test::ScriptedPeer& peer) {
+  auto s = std::make_unique<Session>();
+  s->hostName = "127.0.0.1";
+  s->port = peer.port();
+  s->serverAddress = {0x7F000001u, peer.port()};
+  return s;
+}
+
+TEST(Exchange, ImplicitLoginThenRequestInDefaultMode) {
+  test::ScriptedPeer peer;
+  auto s = SessionFor(peer);
+  uint8_t buf[4] = {1, 2, 3, 4};
+  ASSERT_EQ(s->PrepareRequest(0x0001, 77, 1), kOk);
+  s->SetSlot(0, 4, buf);
+  EXPECT_EQ(s->Exchange(), kOk);
+  EXPECT_EQ(s->lastResult, kOk);
+  EXPECT_EQ(s->sessionHandle, 0x1234u);
+  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 77}));
+  EXPECT_EQ(peer.connections(), 3);
+  s.reset();  // logs out
+  ASSERT_TRUE(peer.WaitForRequests(4));
+  EXPECT_EQ(peer.opcodes().back(), 1u);
+}
+
+}  // namespace
+}  // namespace zdb
