@@ -1,0 +1,87 @@
+// Families of like requests are data: each member is one RequestSpec row (kind and flags,
+// opcode, and how each argument becomes a ParamSlot) run by one executor. A reader finds a
+// member's whole wire layout in its row.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "session/session.h"
+
+namespace zdb {
+
+enum class ArgKind : uint8_t {
+  kNone,
+  kText,        // caller's zero-terminated text, sent with its zero
+  kServerText,  // text sent as a copy in the server character set
+  kValue,       // 32-bit value sent from a private little-endian copy
+  kValue16,     // low 16 bits of a value, private copy, 2 bytes
+  kCounter,     // pointer to the caller's 32-bit integer, 4 bytes
+  kFixed,       // caller memory of a width fixed by the member
+  kSized,       // caller memory whose length another argument gives (count x width)
+};
+
+struct SlotRule {
+  ArgKind kind = ArgKind::kNone;
+  uint8_t arg = 0;      // which argument of the member fills this slot (0-based)
+  uint32_t width = 0;   // kFixed: bytes; kSized: bytes per counted element (1: a byte length)
+  uint8_t sizeArg = 0;  // kSized: the value argument holding the count or byte length
+};
+
+constexpr SlotRule Text(uint8_t arg) {
+  return {ArgKind::kText, arg, 0, 0};
+}
+constexpr SlotRule ServerText(uint8_t arg) {
+  return {ArgKind::kServerText, arg, 0, 0};
+}
+constexpr SlotRule Value(uint8_t arg) {
+  return {ArgKind::kValue, arg, 4, 0};
+}
+constexpr SlotRule Value16(uint8_t arg) {
+  return {ArgKind::kValue16, arg, 2, 0};
+}
+constexpr SlotRule Counter(uint8_t arg) {
+  return {ArgKind::kCounter, arg, 4, 0};
+}
+constexpr SlotRule Fixed(uint8_t arg, uint32_t width) {
+  return {ArgKind::kFixed, arg, width, 0};
+}
+constexpr SlotRule Sized(uint8_t arg, uint32_t width, uint8_t sizeArg) {
+  return {ArgKind::kSized, arg, width, sizeArg};
+}
+
+struct RequestSpec {
+  const char* name;
+  uint16_t kindFlags;
+  uint32_t opcode;
+  uint8_t slotCount;
+  std::array<SlotRule, wire::kMaxSlots> slots;
+};
+
+// One argument of an exported function: a pointer or a 32-bit value.
+struct ArgValue {
+  const void* ptr = nullptr;
+  int32_t value = 0;
+  ArgValue(const void* p) : ptr(p) {}  // NOLINT: implicit by design, rows read like calls
+  ArgValue(int32_t v) : value(v) {}    // NOLINT
+  ArgValue(uint32_t v) : value(static_cast<int32_t>(v)) {}  // NOLINT
+};
+
+// What the executor made for one request: the private copies of value arguments (which carry
+// the reply's bytes after a full reply) and the converted texts.
+struct RequestScratch {
+  std::array<std::array<uint8_t, 4>, wire::kMaxSlots> values{};
+  std::array<std::string, wire::kMaxSlots> texts;
+  // The reply's 32-bit value in the private copy of slot i.
+  uint32_t ValueAt(int i) const;
+};
+
+// Checks the arguments (a missing text is 2003, a negative or oversized count 2003; nothing is
+// sent then), runs PrepareRequest, fills the slots, exchanges and returns the Session's
+// lastResult.
+int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_list<ArgValue> args,
+                       RequestScratch* scratch = nullptr);
+
+}  // namespace zdb
