@@ -38,4 +38,20 @@ struct FieldCache {
   std::array<DatabaseEntry, kCacheDatabases> databases;
 };
 
+class Session;
+
+// The cache operations, all on the calling thread's own Session. Table names are keyed with
+// "%-32s", field names likewise after trimming, letter case significant. `index` receives the
+// table place on 1000.
+int32_t FindTable(Session& s, const char* table, uint8_t* index);
+int32_t AddTable(Session& s, const char* table, uint8_t* index);
+int32_t DropTable(Session& s, const char* table, uint8_t* index);
+
+// Field definitions of the listed fields ("*" or names separated by ",") into a 12900-byte
+// buffer: from the selected table's cached block when there is one, otherwise from the server
+// (opcode 63). The list is sent in a full reply and so overwritten: pass writable memory.
+// Also stored as the Session's lastResult.
+int32_t LookupFieldDefs(Session& s, char* fieldList, uint8_t* out);
+int32_t CopyCachedFieldDefs(Session& s, const char* fieldList, uint8_t* out);
+
 }  // namespace zdb
