@@ -2,8 +2,10 @@
 // tables each, every table's complete FieldDefList held in one block.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <iterator>
 #include <memory>
 
 #include "wire/field_def.h"
@@ -13,6 +15,9 @@ namespace zdb {
 inline constexpr int kCacheDatabases = 5;
 inline constexpr int kCacheTables = 25;
 inline constexpr uint8_t kNoTableSelected = 255;
+inline constexpr int8_t kNoDatabaseSelected = -1;
+inline constexpr size_t kTableNameWidth = 32;
+inline constexpr size_t kDatabaseNameWidth = 8;
 
 // A table's name key (33 bytes) followed by its FieldDefList (12900 bytes).
 struct TableDefBlock {
@@ -26,23 +31,37 @@ struct DatabaseEntry {
   char name[wire::kDbKeySize] = {};  // "%-8s"; a zero first byte marks the entry free
   std::array<std::unique_ptr<TableDefBlock>, kCacheTables> tables;
 
+  bool Free() const { return name[0] == 0; }
+  void EmptyPlaces() {
+    for (auto& t : tables) t.reset();
+  }
   void Clear() {
     selectedTable = 0;
-    name[0] = 0;
-    for (auto& t : tables) t.reset();
+    std::fill(std::begin(name), std::end(name), '\0');
+    EmptyPlaces();
   }
 };
 
 struct FieldCache {
   int8_t selectedDatabase = 0;
   std::array<DatabaseEntry, kCacheDatabases> databases;
+
+  // The selected entry, or null when none is selected.
+  DatabaseEntry* Selected();
 };
+
+// Name keys: the name left-aligned and space-padded to its width, with a zero byte. A name
+// longer than the width has no key (false): it is refused, never cut.
+using TableKey = std::array<char, wire::kNameKeySize>;
+using DatabaseKey = std::array<char, wire::kDbKeySize>;
+bool MakeTableKey(const char* name, TableKey* key);
+bool MakeDatabaseKey(const char* name, DatabaseKey* key);
 
 class Session;
 
 // The cache operations, all on the calling thread's own Session. Table names are keyed with
 // "%-32s", field names likewise after trimming, letter case significant. `index` receives the
-// table place on 1000.
+// table place on 1000. A table name without a key is 2003.
 int32_t FindTable(Session& s, const char* table, uint8_t* index);
 int32_t AddTable(Session& s, const char* table, uint8_t* index);
 int32_t DropTable(Session& s, const char* table, uint8_t* index);
@@ -50,8 +69,17 @@ int32_t DropTable(Session& s, const char* table, uint8_t* index);
 // Field definitions of the listed fields ("*" or names separated by ",") into a 12900-byte
 // buffer: from the selected table's cached block when there is one, otherwise from the server
 // (opcode 63). The list is sent in a full reply and so overwritten: pass writable memory.
-// Also stored as the Session's lastResult.
+// Also stored as the Session's lastResult. A list item longer than a field name can be is
+// 2003, and nothing is sent.
 int32_t LookupFieldDefs(Session& s, char* fieldList, uint8_t* out);
 int32_t CopyCachedFieldDefs(Session& s, const char* fieldList, uint8_t* out);
+
+// The database entries, changed as the server accepted a database request.
+// Records the database in the lowest free entry unless it is already recorded or all are taken.
+void RecordDatabase(FieldCache& cache, const DatabaseKey& key);
+// Empties the lowest entry holding the database; when it was the selected one, none is.
+void ForgetDatabase(FieldCache& cache, const DatabaseKey& key);
+// Selects the lowest entry holding the database; unknown databases leave the selection alone.
+void SelectDatabase(FieldCache& cache, const DatabaseKey& key);
 
 }  // namespace zdb
