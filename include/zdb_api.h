@@ -93,6 +93,49 @@ int32_t ZDB_CALL ZDB_GetServers(char** list, int32_t max, int32_t port); /* serv
 int32_t ZDB_CALL DB_GetServers(SAFEARRAY** list, int32_t max, int32_t port);
 
 /* ---- Database and table selection, records, locks, transactions, maintenance --------------- */
+/* Names the library keys locally (databases up to 8 characters, tables up to 32) are refused
+ * with ZDB_ERR_ARGUMENT when longer. */
+int32_t ZDB_CALL ZDB_UseDB(const char* database);
+int32_t ZDB_CALL ZDB_UnUseDB(const char* database);
+int32_t ZDB_CALL ZDB_SelDB(const char* database);
+int32_t ZDB_CALL ZDB_GetDB(char* database); /* 9 bytes, sent and overwritten */
+int32_t ZDB_CALL ZDB_OpenTable(const char* table, const char* second, const char* third);
+int32_t ZDB_CALL ZDB_CloseTable(const char* table);
+int32_t ZDB_CALL ZDB_SelTable(const char* table, const char* second);
+int32_t ZDB_CALL ZDB_GetTable(char* table); /* 33 bytes, sent and overwritten */
+int32_t ZDB_CALL ZDB_Alias(const char* first, const char* second, const char* third);
+/* Field definitions (43-byte records) of "*" or a comma-separated list into 12900 bytes; the
+ * list is sent and overwritten when the server is asked, so it must be writable. */
+int32_t ZDB_CALL Z_InfoFields(char* fieldList, void* fieldDefs);
+
+int32_t ZDB_CALL ZDB_DBLock(const char* text);
+int32_t ZDB_CALL ZDB_DBUnLock(const char* text);
+int32_t ZDB_CALL ZDB_DBIsLock(const char* text);
+int32_t ZDB_CALL ZDB_LockTable(const char* text);
+int32_t ZDB_CALL ZDB_Seek(const char* first, const char* second);
+int32_t ZDB_CALL ZDB_Read(const char* first, const char* second);
+int32_t ZDB_CALL ZDB_AppendBlank(void);
+int32_t ZDB_CALL ZDB_Write(void);
+int32_t ZDB_CALL ZDB_Delete(const char* text);
+int32_t ZDB_CALL ZDB_RecUnLock(const char* text);
+/* Both the text and the 33-byte holder buffer are overwritten with the server's reply. */
+int32_t ZDB_CALL ZDB_WhoLock(char* text, char* holder);
+
+int32_t ZDB_CALL ZDB_BeginTransaction(void);
+int32_t ZDB_CALL ZDB_EndTransaction(void);
+int32_t ZDB_CALL ZDB_TRStatus(int32_t* status); /* sent and overwritten */
+int32_t ZDB_CALL ZDB_Commit(void);
+int32_t ZDB_CALL ZDB_RollBack(void);
+
+int32_t ZDB_CALL ZDB_BackupTable(const char* first, const char* second);
+int32_t ZDB_CALL ZDB_RestoreTable(const char* first, const char* second);
+int32_t ZDB_CALL ZDB_CreateIndex(const char* first, const char* second, const char* third);
+int32_t ZDB_CALL ZDB_EraseIndex(const char* text);
+int32_t ZDB_CALL ZDB_RebuildIndex(const char* text);
+int32_t ZDB_CALL ZDB_CompactTable(const char* text);
+int32_t ZDB_CALL ZDB_ClearTable(const char* text, int32_t value); /* low 16 bits are sent */
+int32_t ZDB_CALL ZDB_FFCopy(const char* first, const char* second);
+int32_t ZDB_CALL ZDB_XRefTest(const char* first, const char* second);
 
 /* ---- Field values: single fields, whole records, direct access, Automation forms ----------- */
 
