@@ -139,7 +139,114 @@ int32_t ZDB_CALL ZDB_XRefTest(const char* first, const char* second);
 
 /* ---- Field values: single fields, whole records, direct access, Automation forms ----------- */
 
-/* ---- Catalog administration and run sessions ------------------------------------------------ */
+/* ---- Catalog administration and run sessions ------------------------------------------------
+ * Requests that only change the catalog return the server's status and change no caller memory.
+ * Requests that answer with data send every text, counter and buffer argument with its current
+ * content and overwrite it with the server's bytes; hence those texts are not const. */
+/* databases */
+int32_t ZDB_CALL Z_NewDB(const char* a1, const char* a2, const char* a3, int32_t a4,
+                         const char* a5);
+int32_t ZDB_CALL Z_DelDB(void);
+int32_t ZDB_CALL Z_NumDB(int32_t* n1, int32_t* n2);
+int32_t ZDB_CALL Z_DataBase(int32_t count, char* names); /* count x 9 bytes */
+int32_t ZDB_CALL Z_GetDataBase(void* record);            /* 773 bytes */
+/* tables */
+int32_t ZDB_CALL Z_CreTable(const char* a1, const char* a2, const char* a3, void* tableRecord);
+int32_t ZDB_CALL Z_DbTables(int32_t count, char* names); /* count x 33 bytes */
+int32_t ZDB_CALL Z_DelTable(const char* table, int32_t value);
+int32_t ZDB_CALL Z_GetPhysName(char* name);     /* 256 bytes */
+int32_t ZDB_CALL Z_GetFsf(void* fsf);           /* 2 bytes */
+int32_t ZDB_CALL Z_GetTable(void* tableRecord); /* 113 bytes */
+int32_t ZDB_CALL Z_NumTables(int32_t* n1, int32_t* n2);
+int32_t ZDB_CALL Z_RebTable(int32_t v1, int32_t v2);
+int32_t ZDB_CALL Z_UpdTable(void* tableRecord);
+int32_t ZDB_CALL Z_GetIDTable(char* a1, char* a2, void* id);           /* 7 bytes */
+int32_t ZDB_CALL Z_Structure(char* name, void* structure, int32_t* n); /* 64, 1500 bytes */
+int32_t ZDB_CALL Z_Rename(const char* from, const char* to);
+int32_t ZDB_CALL Z_TableAlias(void* aliases, int32_t* n); /* 3300 bytes */
+/* fields */
+int32_t ZDB_CALL Z_AddField(const char* a1, const char* a2, void* descriptor); /* 132 bytes */
+int32_t ZDB_CALL Z_DelField(const char* field);
+int32_t ZDB_CALL Z_UpdField(const char* a1, const char* a2, void* descriptor);
+/* defaultValue (513 bytes) may be null: then the descriptor of the field alone is asked for */
+int32_t ZDB_CALL Z_GetField(char* field, char* defaultValue, void* descriptor);
+int32_t ZDB_CALL Z_TableFields(int32_t* n, void* fields); /* 9900 bytes */
+int32_t ZDB_CALL Z_GFields(void* definitions, int32_t length);
+int32_t ZDB_CALL Z_CanBeDelete(const char* field);
+/* indexes */
+int32_t ZDB_CALL Z_AddIFields(const char* a1, const char* a2, int32_t value);
+int32_t ZDB_CALL Z_DelIFields(const char* a1, const char* a2);
+int32_t ZDB_CALL Z_UpdIFields(const char* a1, const char* a2, int32_t value);
+int32_t ZDB_CALL Z_IndexFields(char* index, int32_t* n, void* fields); /* 3900 bytes */
+int32_t ZDB_CALL Z_TableIndex(int32_t* n, void* indexes);              /* 3600 bytes */
+int32_t ZDB_CALL Z_GetIndex(char* index, void* indexRecord);           /* 36 bytes */
+/* constraints and default values */
+int32_t ZDB_CALL Z_AddConstrain(const char* a1, void* constraint); /* 364 bytes */
+int32_t ZDB_CALL Z_DelConstrain(const char* a1, int32_t value);
+int32_t ZDB_CALL Z_UpdConstrain(const char* a1, void* constraint);
+int32_t ZDB_CALL Z_GetConstrain(char* a1, int32_t value16, void* constraint);
+int32_t ZDB_CALL Z_FieldConstrain(char* field, int32_t* n, void* constraints); /* 250 bytes */
+int32_t ZDB_CALL Z_PutDefaultValue(const char* field, const char* value);
+int32_t ZDB_CALL Z_GetDefaultValue(char* field, char* value); /* 513 bytes */
+int32_t ZDB_CALL Z_DelDefaultValue(const char* field);
+/* cross references */
+int32_t ZDB_CALL Z_AddFXREF(const char* a1, const char* a2, const char* a3, const char* a4,
+                            const char* a5, const char* a6, const char* a7);
+int32_t ZDB_CALL Z_AddTXREF(const char* a1, const char* a2, const char* a3, const char* a4,
+                            const char* a5, const char* a6, const char* a7);
+int32_t ZDB_CALL Z_DelFXREF(const char* a1, const char* a2, const char* a3, const char* a4);
+int32_t ZDB_CALL Z_DelTXREF(const char* a1, const char* a2, const char* a3, const char* a4);
+int32_t ZDB_CALL Z_XRefFromField(char* field, void* xrefs, int32_t* n);          /* 29700 bytes */
+int32_t ZDB_CALL Z_XRefToField(char* field, void* xrefs, int32_t* n);            /* 29700 bytes */
+int32_t ZDB_CALL Z_GetTXREF(char* a1, char* a2, char* a3, char* a4, void* xref); /* 297 */
+int32_t ZDB_CALL Z_GetFXREF(char* a1, char* a2, char* a3, char* a4, void* xref); /* 297 */
+int32_t ZDB_CALL Z_DelXREF(const char* a1);
+int32_t ZDB_CALL Z_TBRefFrom(void* refs);         /* 3304 bytes */
+int32_t ZDB_CALL Z_TBRefTo(void* refs);           /* 3304 bytes */
+int32_t ZDB_CALL Z_GetXRef(char* a1, void* xref); /* 671 bytes */
+/* users and privileges */
+int32_t ZDB_CALL Z_ValidUser(const char* a1, const char* a2, const char* a3);
+int32_t ZDB_CALL Z_ReadUser(char* a1, char* a2, void* user); /* 10000 bytes */
+int32_t ZDB_CALL Z_AddUser(const char* a1, const char* a2, const char* a3);
+int32_t ZDB_CALL Z_DelUser(const char* a1, const char* a2, const char* a3);
+int32_t ZDB_CALL Z_UpdUser(const char* a1, const char* a2, const char* a3, const char* a4);
+int32_t ZDB_CALL Z_NumUsers(char* a1, int32_t* n1, int32_t* n2);
+int32_t ZDB_CALL Z_GetUsers(char* a1, int32_t count, char* users); /* count x 65 bytes */
+int32_t ZDB_CALL Z_CFUsers(const char* a1);
+int32_t ZDB_CALL Z_DFUsers(const char* a1);
+int32_t ZDB_CALL Z_Grant(const char* a1, const char* a2, const char* a3, const char* a4,
+                         int32_t privileges);
+int32_t ZDB_CALL Z_Revoke(const char* a1, const char* a2, const char* a3, const char* a4,
+                          int32_t privileges);
+/* the answer is the ResultCode itself */
+int32_t ZDB_CALL Z_IsAuthorizated(const char* a1, const char* a2, const char* a3, const char* a4,
+                                  int32_t privileges);
+int32_t ZDB_CALL Z_TBGrantAll(const char* a1, const char* a2, int32_t privileges);
+int32_t ZDB_CALL Z_TBRevokeAll(const char* a1, const char* a2, int32_t privileges);
+int32_t ZDB_CALL Z_UsrGrantAll(const char* a1, const char* a2, const char* a3, int32_t privileges);
+int32_t ZDB_CALL Z_UsrRevokeAll(const char* a1, const char* a2, const char* a3, int32_t privileges);
+int32_t ZDB_CALL Z_NumUsrPerTB(char* a1, char* a2, int32_t* n1, int32_t* n2);
+int32_t ZDB_CALL Z_NumTBPerUser(char* a1, char* a2, char* a3, int32_t* n1, int32_t* n2);
+int32_t ZDB_CALL Z_UsrPerTable(char* a1, char* a2, char* users, int32_t count); /* x 65 */
+int32_t ZDB_CALL Z_TablesPerUser(char* a1, char* a2, char* a3, char* tables,
+                                 int32_t count); /* count x 33 bytes */
+int32_t ZDB_CALL Z_TBDeleteAll(const char* a1, const char* a2);
+int32_t ZDB_CALL Z_GetAccounts(void* accounts, int32_t count); /* count x 12 bytes */
+int32_t ZDB_CALL Z_GetPrivileges(char* a1, char* a2, char* a3, char* a4, int32_t* privileges);
+/* run sessions and other requests */
+int32_t ZDB_CALL Z_Run(const char* user, const char* password, void* data, int32_t length,
+                       int32_t* counter);
+int32_t ZDB_CALL Z_NoRun(void* data, int32_t length);
+int32_t ZDB_CALL Z_Internal(int32_t value, void* in, int32_t inLength, void* out,
+                            int32_t outLength);
+int32_t ZDB_CALL Z_CurrentKey(void* key, int32_t length);
+int32_t ZDB_CALL Z_FsfToZdb(void* fsf, int32_t v1, int32_t v2, char* a4); /* 1500 bytes */
+int32_t ZDB_CALL Z_Create(const char* a1, int32_t v1, int32_t v2);
+/* name (64 bytes) and n may be null */
+int32_t ZDB_CALL Z_Exist(char* a1, char* name, int32_t* n);
+int32_t ZDB_CALL Z_ExpCheck(const char* a1, const char* a2);
+int32_t ZDB_CALL Z_GetSelector(void* selector, void* value);                 /* 508 and 2 bytes */
+int32_t ZDB_CALL Z_LastUpdate(char* a1, char* date, char* time, void* flag); /* 11, 9, 2 */
 
 /* ---- SQL scripts, database export and import ------------------------------------------------ */
 

@@ -82,6 +82,7 @@ int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_lis
         break;
     }
   }
+  own.exchanged = true;
   s.Exchange();
   return s.lastResult;
 }

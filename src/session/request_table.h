@@ -74,6 +74,7 @@ struct ArgValue {
 struct RequestScratch {
   std::array<std::array<uint8_t, 4>, wire::kMaxSlots> values{};
   std::array<std::string, wire::kMaxSlots> texts;
+  bool exchanged = false;  // the request went to Exchange (whatever became of it)
   // The reply's 32-bit value in the private copy of slot i.
   uint32_t ValueAt(int i) const;
 };

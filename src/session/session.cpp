@@ -42,11 +42,11 @@ int32_t Session::PrepareRequest(uint16_t kind, uint32_t op, int8_t count) {
   return kOk;
 }
 
-int32_t Session::Login(const char* user, const char* password) {
+int32_t Session::LoginWithSlots(const char* user, const char* password, int8_t count) {
   if (LoggedIn()) return kOk;
   kindFlags = wire::kPlain;
   opcode = 0;
-  paramCount = 2;
+  paramCount = count;
   std::string u = ToServerText(user);
   std::string p = ToServerText(password);
   SetSlot(0, static_cast<uint32_t>(u.size()), u.data());

@@ -49,7 +49,12 @@ class Session {
   }
   int32_t Exchange();
   // Logs in unless already logged in; behind ZDB_Init and the implicit login.
-  int32_t Login(const char* user, const char* password);
+  int32_t Login(const char* user, const char* password) {
+    return LoginWithSlots(user, password, 2);
+  }
+  // The same login carrying further slots (2 up to paramCount - 1) that the caller has set
+  // beforehand, as the run login does.
+  int32_t LoginWithSlots(const char* user, const char* password, int8_t paramCount);
 
   bool NeedsNewConnection() const;
   bool ClosesAfterExchange() const;

@@ -1,0 +1,414 @@
+// Every exported catalog member, called against the scripted peer: the frame that arrives must
+// carry the member's request kind and flags, opcode, parameter count and, slot by slot, the
+// length and bytes of the right argument; the reply must land in exactly the caller memory that
+// a full reply writes and nowhere else. The expectations below are written out per member by
+// hand, from the protocol's description, not read from the library's own table.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "catalog_thread_session.h"
+#include "support/scripted_peer.h"
+#include "wire/le.h"
+#include "zdb_api.h"
+
+namespace zdb {
+namespace {
+
+constexpr int kArgs = 8;
+constexpr size_t kBufferSize = 30000 + 64;
+
+// Caller memory for one call: argument i is text i, value i, counter i or buffer i.
+struct Args {
+  std::array<std::array<char, 16>, kArgs> texts{};
+  std::array<int32_t, kArgs> values{};
+  std::array<int32_t, kArgs> counters{};
+  std::array<std::vector<uint8_t>, kArgs> buffers;
+
+  Args() {
+    for (int i = 0; i < kArgs; ++i) {
+      texts[i].fill('z');
+      std::memset(texts[i].data(), 'a' + i, static_cast<size_t>(i) + 2);  // i + 2 letters
+      texts[i][static_cast<size_t>(i) + 2] = 0;
+      counters[i] = 0x11223300 + i;
+      buffers[i].assign(kBufferSize, static_cast<uint8_t>(0xE0 + i));
+    }
+  }
+  std::string OriginalText(int i) const { return std::string(static_cast<size_t>(i) + 2, 'a' + i); }
+  char* T(int i) { return texts[i].data(); }
+  int32_t V(int i) { return values[i] = 0x0A0B0C00 + i; }
+  int32_t N(int i, int32_t n) { return values[i] = n; }
+  int32_t* P(int i) { return &counters[i]; }
+  void* B(int i) { return buffers[i].data(); }
+  char* C(int i) { return reinterpret_cast<char*>(buffers[i].data()); }
+};
+
+enum class Kind { kText, kConvertedText, kValue, kHalf, kCounter, kBuffer };
+struct SlotExpect {
+  Kind kind;
+  int arg;
+  uint32_t length = 0;  // buffers only; texts, values and counters have theirs by kind
+};
+SlotExpect Tx(int a) {
+  return {Kind::kText, a};
+}
+SlotExpect Cx(int a) {
+  return {Kind::kConvertedText, a};
+}
+SlotExpect Vx(int a) {
+  return {Kind::kValue, a};
+}
+SlotExpect Hx(int a) {
+  return {Kind::kHalf, a};
+}
+SlotExpect Px(int a) {
+  return {Kind::kCounter, a};
+}
+SlotExpect Bx(int a, uint32_t n) {
+  return {Kind::kBuffer, a, n};
+}
+
+constexpr uint16_t kFull = 0x0001;
+constexpr uint16_t kStatus = 0x8001;
+
+struct Case {
+  const char* name;
+  uint16_t kindFlags;
+  uint32_t opcode;
+  std::vector<SlotExpect> slots;
+  std::function<int32_t(Args&)> call;
+};
+
+// clang-format off
+const std::vector<Case>& Cases() {
+  static const std::vector<Case> cases = {
+    // databases
+    {"Z_NewDB", kStatus, 86, {Tx(0), Tx(1), Tx(2), Hx(3), Tx(4)},
+     [](Args& a) { return Z_NewDB(a.T(0), a.T(1), a.T(2), a.V(3), a.T(4)); }},
+    {"Z_DelDB", kStatus, 85, {}, [](Args&) { return Z_DelDB(); }},
+    {"Z_NumDB", kFull, 87, {Px(0), Px(1)}, [](Args& a) { return Z_NumDB(a.P(0), a.P(1)); }},
+    {"Z_DataBase", kFull, 83, {Vx(0), Bx(1, 27)},
+     [](Args& a) { return Z_DataBase(a.N(0, 3), a.C(1)); }},
+    {"Z_GetDataBase", kFull, 84, {Bx(0, 773)}, [](Args& a) { return Z_GetDataBase(a.B(0)); }},
+    // tables
+    {"Z_CreTable", kStatus, 70, {Tx(0), Tx(1), Tx(2), Bx(3, 113)},
+     [](Args& a) { return Z_CreTable(a.T(0), a.T(1), a.T(2), a.B(3)); }},
+    {"Z_DbTables", kFull, 71, {Vx(0), Bx(1, 4 * 33)},
+     [](Args& a) { return Z_DbTables(a.N(0, 4), a.C(1)); }},
+    {"Z_DelTable", kStatus, 72, {Tx(0), Vx(1)},
+     [](Args& a) { return Z_DelTable(a.T(0), a.V(1)); }},
+    {"Z_GetPhysName", kFull, 73, {Bx(0, 256)}, [](Args& a) { return Z_GetPhysName(a.C(0)); }},
+    {"Z_GetFsf", kFull, 74, {Bx(0, 2)}, [](Args& a) { return Z_GetFsf(a.B(0)); }},
+    {"Z_GetTable", kFull, 75, {Bx(0, 113)}, [](Args& a) { return Z_GetTable(a.B(0)); }},
+    {"Z_NumTables", kFull, 76, {Px(0), Px(1)},
+     [](Args& a) { return Z_NumTables(a.P(0), a.P(1)); }},
+    {"Z_RebTable", kStatus, 77, {Vx(0), Vx(1)},
+     [](Args& a) { return Z_RebTable(a.V(0), a.V(1)); }},
+    {"Z_UpdTable", kStatus, 78, {Bx(0, 113)}, [](Args& a) { return Z_UpdTable(a.B(0)); }},
+    {"Z_GetIDTable", kFull, 79, {Tx(0), Tx(1), Bx(2, 7)},
+     [](Args& a) { return Z_GetIDTable(a.T(0), a.T(1), a.B(2)); }},
+    {"Z_Structure", kFull, 80, {Bx(0, 64), Bx(1, 1500), Px(2)},
+     [](Args& a) { return Z_Structure(a.C(0), a.B(1), a.P(2)); }},
+    {"Z_Rename", kStatus, 81, {Tx(0), Tx(1)}, [](Args& a) { return Z_Rename(a.T(0), a.T(1)); }},
+    {"Z_TableAlias", kFull, 90, {Bx(0, 3300), Px(1)},
+     [](Args& a) { return Z_TableAlias(a.B(0), a.P(1)); }},
+    // fields
+    {"Z_AddField", kStatus, 55, {Tx(0), Tx(1), Bx(2, 132)},
+     [](Args& a) { return Z_AddField(a.T(0), a.T(1), a.B(2)); }},
+    {"Z_DelField", kStatus, 56, {Tx(0)}, [](Args& a) { return Z_DelField(a.T(0)); }},
+    {"Z_UpdField", kStatus, 57, {Tx(0), Tx(1), Bx(2, 132)},
+     [](Args& a) { return Z_UpdField(a.T(0), a.T(1), a.B(2)); }},
+    {"Z_GetField", kFull, 58, {Tx(0), Bx(1, 513), Bx(2, 132)},
+     [](Args& a) { return Z_GetField(a.T(0), a.C(1), a.B(2)); }},
+    {"Z_TableFields", kFull, 59, {Px(0), Bx(1, 9900)},
+     [](Args& a) { return Z_TableFields(a.P(0), a.B(1)); }},
+    {"Z_GFields", kFull, 60, {Bx(0, 77), Vx(1)},
+     [](Args& a) { return Z_GFields(a.B(0), a.N(1, 77)); }},
+    {"Z_CanBeDelete", kStatus, 62, {Tx(0)}, [](Args& a) { return Z_CanBeDelete(a.T(0)); }},
+    // indexes
+    {"Z_AddIFields", kStatus, 64, {Tx(0), Tx(1), Vx(2)},
+     [](Args& a) { return Z_AddIFields(a.T(0), a.T(1), a.V(2)); }},
+    {"Z_DelIFields", kStatus, 65, {Tx(0), Tx(1)},
+     [](Args& a) { return Z_DelIFields(a.T(0), a.T(1)); }},
+    {"Z_UpdIFields", kStatus, 66, {Tx(0), Tx(1), Vx(2)},
+     [](Args& a) { return Z_UpdIFields(a.T(0), a.T(1), a.V(2)); }},
+    {"Z_IndexFields", kFull, 67, {Tx(0), Px(1), Bx(2, 3900)},
+     [](Args& a) { return Z_IndexFields(a.T(0), a.P(1), a.B(2)); }},
+    {"Z_TableIndex", kFull, 68, {Px(0), Bx(1, 3600)},
+     [](Args& a) { return Z_TableIndex(a.P(0), a.B(1)); }},
+    {"Z_GetIndex", kFull, 69, {Tx(0), Bx(1, 36)},
+     [](Args& a) { return Z_GetIndex(a.T(0), a.B(1)); }},
+    // constraints and default values
+    {"Z_AddConstrain", kStatus, 42, {Tx(0), Bx(1, 364)},
+     [](Args& a) { return Z_AddConstrain(a.T(0), a.B(1)); }},
+    {"Z_DelConstrain", kStatus, 43, {Tx(0), Vx(1)},
+     [](Args& a) { return Z_DelConstrain(a.T(0), a.V(1)); }},
+    {"Z_UpdConstrain", kStatus, 44, {Tx(0), Bx(1, 364)},
+     [](Args& a) { return Z_UpdConstrain(a.T(0), a.B(1)); }},
+    {"Z_GetConstrain", kFull, 45, {Tx(0), Hx(1), Bx(2, 364)},
+     [](Args& a) { return Z_GetConstrain(a.T(0), a.V(1), a.B(2)); }},
+    {"Z_FieldConstrain", kFull, 46, {Tx(0), Px(1), Bx(2, 250)},
+     [](Args& a) { return Z_FieldConstrain(a.T(0), a.P(1), a.B(2)); }},
+    {"Z_PutDefaultValue", kStatus, 129, {Tx(0), Tx(1)},
+     [](Args& a) { return Z_PutDefaultValue(a.T(0), a.T(1)); }},
+    {"Z_GetDefaultValue", kFull, 130, {Tx(0), Bx(1, 513)},
+     [](Args& a) { return Z_GetDefaultValue(a.T(0), a.C(1)); }},
+    {"Z_DelDefaultValue", kStatus, 131, {Tx(0)},
+     [](Args& a) { return Z_DelDefaultValue(a.T(0)); }},
+    // cross references
+    {"Z_AddFXREF", kStatus, 47, {Tx(0), Tx(1), Tx(2), Tx(3), Tx(4), Tx(5), Tx(6)},
+     [](Args& a) { return Z_AddFXREF(a.T(0), a.T(1), a.T(2), a.T(3), a.T(4), a.T(5), a.T(6)); }},
+    {"Z_AddTXREF", kStatus, 48, {Tx(0), Tx(1), Tx(2), Tx(3), Tx(4), Tx(5), Tx(6)},
+     [](Args& a) { return Z_AddTXREF(a.T(0), a.T(1), a.T(2), a.T(3), a.T(4), a.T(5), a.T(6)); }},
+    {"Z_DelFXREF", kStatus, 49, {Tx(0), Tx(1), Tx(2), Tx(3)},
+     [](Args& a) { return Z_DelFXREF(a.T(0), a.T(1), a.T(2), a.T(3)); }},
+    {"Z_DelTXREF", kStatus, 50, {Tx(0), Tx(1), Tx(2), Tx(3)},
+     [](Args& a) { return Z_DelTXREF(a.T(0), a.T(1), a.T(2), a.T(3)); }},
+    {"Z_XRefFromField", kFull, 51, {Tx(0), Bx(1, 29700), Px(2)},
+     [](Args& a) { return Z_XRefFromField(a.T(0), a.B(1), a.P(2)); }},
+    {"Z_XRefToField", kFull, 52, {Tx(0), Bx(1, 29700), Px(2)},
+     [](Args& a) { return Z_XRefToField(a.T(0), a.B(1), a.P(2)); }},
+    {"Z_GetTXREF", kFull, 53, {Tx(0), Tx(1), Tx(2), Tx(3), Bx(4, 297)},
+     [](Args& a) { return Z_GetTXREF(a.T(0), a.T(1), a.T(2), a.T(3), a.B(4)); }},
+    {"Z_GetFXREF", kFull, 54, {Tx(0), Tx(1), Tx(2), Tx(3), Bx(4, 297)},
+     [](Args& a) { return Z_GetFXREF(a.T(0), a.T(1), a.T(2), a.T(3), a.B(4)); }},
+    {"Z_DelXREF", kStatus, 125, {Tx(0)}, [](Args& a) { return Z_DelXREF(a.T(0)); }},
+    {"Z_TBRefFrom", kFull, 126, {Bx(0, 3304)}, [](Args& a) { return Z_TBRefFrom(a.B(0)); }},
+    {"Z_TBRefTo", kFull, 127, {Bx(0, 3304)}, [](Args& a) { return Z_TBRefTo(a.B(0)); }},
+    {"Z_GetXRef", kFull, 128, {Tx(0), Bx(1, 671)},
+     [](Args& a) { return Z_GetXRef(a.T(0), a.B(1)); }},
+    // users and privileges
+    {"Z_ValidUser", kFull, 94, {Cx(0), Cx(1), Cx(2)},
+     [](Args& a) { return Z_ValidUser(a.T(0), a.T(1), a.T(2)); }},
+    {"Z_ReadUser", kFull, 95, {Tx(0), Tx(1), Bx(2, 10000)},
+     [](Args& a) { return Z_ReadUser(a.T(0), a.T(1), a.B(2)); }},
+    {"Z_AddUser", kStatus, 96, {Tx(0), Tx(1), Tx(2)},
+     [](Args& a) { return Z_AddUser(a.T(0), a.T(1), a.T(2)); }},
+    {"Z_DelUser", kStatus, 97, {Tx(0), Tx(1), Tx(2)},
+     [](Args& a) { return Z_DelUser(a.T(0), a.T(1), a.T(2)); }},
+    {"Z_UpdUser", kStatus, 98, {Tx(0), Tx(1), Tx(2), Tx(3)},
+     [](Args& a) { return Z_UpdUser(a.T(0), a.T(1), a.T(2), a.T(3)); }},
+    {"Z_NumUsers", kFull, 99, {Tx(0), Px(1), Px(2)},
+     [](Args& a) { return Z_NumUsers(a.T(0), a.P(1), a.P(2)); }},
+    {"Z_GetUsers", kFull, 100, {Tx(0), Vx(1), Bx(2, 2 * 65)},
+     [](Args& a) { return Z_GetUsers(a.T(0), a.N(1, 2), a.C(2)); }},
+    {"Z_CFUsers", kStatus, 101, {Tx(0)}, [](Args& a) { return Z_CFUsers(a.T(0)); }},
+    {"Z_DFUsers", kStatus, 102, {Tx(0)}, [](Args& a) { return Z_DFUsers(a.T(0)); }},
+    {"Z_Grant", kStatus, 103, {Tx(0), Tx(1), Tx(2), Tx(3), Vx(4)},
+     [](Args& a) { return Z_Grant(a.T(0), a.T(1), a.T(2), a.T(3), a.V(4)); }},
+    {"Z_Revoke", kStatus, 104, {Tx(0), Tx(1), Tx(2), Tx(3), Vx(4)},
+     [](Args& a) { return Z_Revoke(a.T(0), a.T(1), a.T(2), a.T(3), a.V(4)); }},
+    {"Z_IsAuthorizated", kStatus, 105, {Tx(0), Tx(1), Tx(2), Tx(3), Vx(4)},
+     [](Args& a) { return Z_IsAuthorizated(a.T(0), a.T(1), a.T(2), a.T(3), a.V(4)); }},
+    {"Z_TBGrantAll", kStatus, 106, {Tx(0), Tx(1), Vx(2)},
+     [](Args& a) { return Z_TBGrantAll(a.T(0), a.T(1), a.V(2)); }},
+    {"Z_TBRevokeAll", kStatus, 107, {Tx(0), Tx(1), Vx(2)},
+     [](Args& a) { return Z_TBRevokeAll(a.T(0), a.T(1), a.V(2)); }},
+    {"Z_UsrGrantAll", kStatus, 108, {Tx(0), Tx(1), Tx(2), Vx(3)},
+     [](Args& a) { return Z_UsrGrantAll(a.T(0), a.T(1), a.T(2), a.V(3)); }},
+    {"Z_UsrRevokeAll", kStatus, 109, {Tx(0), Tx(1), Tx(2), Vx(3)},
+     [](Args& a) { return Z_UsrRevokeAll(a.T(0), a.T(1), a.T(2), a.V(3)); }},
+    {"Z_NumUsrPerTB", kFull, 110, {Tx(0), Tx(1), Px(2), Px(3)},
+     [](Args& a) { return Z_NumUsrPerTB(a.T(0), a.T(1), a.P(2), a.P(3)); }},
+    {"Z_NumTBPerUser", kFull, 111, {Tx(0), Tx(1), Tx(2), Px(3), Px(4)},
+     [](Args& a) { return Z_NumTBPerUser(a.T(0), a.T(1), a.T(2), a.P(3), a.P(4)); }},
+    {"Z_UsrPerTable", kFull, 112, {Tx(0), Tx(1), Bx(2, 3 * 65), Vx(3)},
+     [](Args& a) { return Z_UsrPerTable(a.T(0), a.T(1), a.C(2), a.N(3, 3)); }},
+    {"Z_TablesPerUser", kFull, 113, {Tx(0), Tx(1), Tx(2), Bx(3, 5 * 33), Vx(4)},
+     [](Args& a) { return Z_TablesPerUser(a.T(0), a.T(1), a.T(2), a.C(3), a.N(4, 5)); }},
+    {"Z_TBDeleteAll", kStatus, 114, {Tx(0), Tx(1)},
+     [](Args& a) { return Z_TBDeleteAll(a.T(0), a.T(1)); }},
+    {"Z_GetAccounts", kFull, 116, {Bx(0, 6 * 12), Vx(1)},
+     [](Args& a) { return Z_GetAccounts(a.B(0), a.N(1, 6)); }},
+    {"Z_GetPrivileges", kFull, 137, {Tx(0), Tx(1), Tx(2), Tx(3), Px(4)},
+     [](Args& a) { return Z_GetPrivileges(a.T(0), a.T(1), a.T(2), a.T(3), a.P(4)); }},
+    // other requests (the run login and its end have tests of their own)
+    {"Z_Internal", kFull, 34, {Vx(0), Bx(1, 10), Bx(3, 20)},
+     [](Args& a) { return Z_Internal(a.V(0), a.B(1), a.N(2, 10), a.B(3), a.N(4, 20)); }},
+    {"Z_CurrentKey", kFull, 35, {Bx(0, 40), Vx(1)},
+     [](Args& a) { return Z_CurrentKey(a.B(0), a.N(1, 40)); }},
+    {"Z_FsfToZdb", kFull, 82, {Bx(0, 1500), Vx(1), Vx(2), Tx(3)},
+     [](Args& a) { return Z_FsfToZdb(a.B(0), a.V(1), a.V(2), a.T(3)); }},
+    {"Z_Create", kStatus, 91, {Tx(0), Vx(1), Vx(2)},
+     [](Args& a) { return Z_Create(a.T(0), a.V(1), a.V(2)); }},
+    {"Z_Exist", kFull, 92, {Tx(0), Bx(1, 64), Px(2)},
+     [](Args& a) { return Z_Exist(a.T(0), a.C(1), a.P(2)); }},
+    {"Z_ExpCheck", kStatus, 93, {Tx(0), Tx(1)},
+     [](Args& a) { return Z_ExpCheck(a.T(0), a.T(1)); }},
+    {"Z_GetSelector", kFull, 121, {Bx(0, 508), Bx(1, 2)},
+     [](Args& a) { return Z_GetSelector(a.B(0), a.B(1)); }},
+    {"Z_LastUpdate", kFull, 132, {Tx(0), Bx(1, 11), Bx(2, 9), Bx(3, 2)},
+     [](Args& a) { return Z_LastUpdate(a.T(0), a.C(1), a.C(2), a.B(3)); }},
+  };
+  return cases;
+}
+// clang-format on
+
+// What the peer writes into reply slot i: plain ASCII, which both character set directions
+// leave alone, and different from every argument's own bytes.
+uint8_t ReplyByte(size_t slot) {
+  return static_cast<uint8_t>('A' + slot);
+}
+
+int32_t StatusFor(uint32_t opcode) {
+  return 4000 + static_cast<int32_t>(opcode);
+}
+
+void ScriptCatalogAnswers(test::ScriptedPeer& peer) {
+  std::set<uint32_t> opcodes;
+  for (const Case& c : Cases()) opcodes.insert(c.opcode);
+  for (uint32_t op : opcodes) {
+    peer.OnOpcode(op, [](const test::Request& req, test::PeerConnection& c) {
+      if (req.header.flags & 0x80) return c.ReplyStatus(StatusFor(req.header.opcode));
+      test::Bytes reply = test::PeerConnection::FullReply(req, StatusFor(req.header.opcode),
+                                                          req.header.sessionHandle);
+      size_t at = wire::kHeaderSize;
+      for (size_t i = 0; i < req.slots.size(); ++i) {
+        std::memset(reply.data() + at, ReplyByte(i), req.slots[i].size());
+        at += req.slots[i].size();
+      }
+      return c.Write(reply);
+    });
+  }
+}
+
+test::Bytes Le(uint32_t v, size_t n) {
+  test::Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
+  return b;
+}
+
+// The bytes a slot must carry, from the argument's state before the call.
+test::Bytes ExpectedSlot(const SlotExpect& e, const Args& before) {
+  switch (e.kind) {
+    case Kind::kText:
+    case Kind::kConvertedText: {
+      std::string t = before.OriginalText(e.arg);
+      test::Bytes b(t.begin(), t.end());
+      b.push_back(0);
+      return b;
+    }
+    case Kind::kValue:
+      return Le(static_cast<uint32_t>(before.values[e.arg]), 4);
+    case Kind::kHalf:
+      return Le(static_cast<uint32_t>(before.values[e.arg]), 2);
+    case Kind::kCounter:
+      return Le(static_cast<uint32_t>(before.counters[e.arg]), 4);
+    case Kind::kBuffer:
+      return test::Bytes(e.length, static_cast<uint8_t>(0xE0 + e.arg));
+  }
+  return {};
+}
+
+// The caller memory behind a slot after the call: `written` bytes from the reply, then the
+// first byte beyond the slot, which must never change.
+void CheckCallerMemory(const Case& c, size_t slot, const SlotExpect& e, const Args& a,
+                       bool written) {
+  SCOPED_TRACE(testing::Message() << "slot " << slot);
+  const uint8_t fill = ReplyByte(slot);
+  switch (e.kind) {
+    case Kind::kText: {
+      const std::string original = a.OriginalText(e.arg);
+      const size_t n = original.size() + 1;
+      for (size_t i = 0; i < n; ++i) {
+        const uint8_t want = written ? fill : static_cast<uint8_t>(original.c_str()[i]);
+        ASSERT_EQ(static_cast<uint8_t>(a.texts[e.arg][i]), want) << c.name << " at " << i;
+      }
+      EXPECT_EQ(a.texts[e.arg][n], 'z') << c.name << " past the slot";
+      break;
+    }
+    case Kind::kConvertedText:  // the converted copy takes the reply, the caller's text stays
+      EXPECT_EQ(std::string(a.texts[e.arg].data()), a.OriginalText(e.arg)) << c.name;
+      break;
+    case Kind::kValue:
+    case Kind::kHalf:
+      break;  // sent from a private copy: the caller has nothing that could change
+    case Kind::kCounter:
+      EXPECT_EQ(static_cast<uint32_t>(a.counters[e.arg]),
+                written ? fill * 0x01010101u : static_cast<uint32_t>(0x11223300 + e.arg))
+          << c.name;
+      break;
+    case Kind::kBuffer: {
+      const auto& buf = a.buffers[e.arg];
+      const uint8_t want = written ? fill : static_cast<uint8_t>(0xE0 + e.arg);
+      for (size_t i = 0; i < e.length; ++i) ASSERT_EQ(buf[i], want) << c.name << " at " << i;
+      EXPECT_EQ(buf[e.length], 0xE0 + e.arg) << c.name << " past the slot";
+      break;
+    }
+  }
+}
+
+void CheckMember(const Case& c, test::ScriptedPeer& peer) {
+  SCOPED_TRACE(c.name);
+  Args args;
+  const size_t sent = peer.requests().size();
+  const int32_t result = c.call(args);
+  // Memory as it was before the call, with the values the call passed.
+  Args before;
+  before.values = args.values;
+  EXPECT_EQ(result, StatusFor(c.opcode));
+  auto requests = peer.requests();
+  ASSERT_EQ(requests.size(), sent + 1) << "one exchange per call";
+  const test::Request& req = requests.back();
+  EXPECT_TRUE(req.magicOk);
+  EXPECT_EQ(req.header.kindFlags(), c.kindFlags);
+  EXPECT_EQ(req.header.opcode, c.opcode);
+  ASSERT_EQ(req.header.paramCount, static_cast<int8_t>(c.slots.size()));
+  ASSERT_EQ(req.slots.size(), c.slots.size());
+  uint32_t total = wire::kHeaderSize;
+  for (size_t i = 0; i < c.slots.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "slot " << i);
+    const test::Bytes want = ExpectedSlot(c.slots[i], before);
+    EXPECT_EQ(req.slots[i].size(), want.size());
+    EXPECT_TRUE(req.slots[i] == want) << "slot bytes differ";
+    total += static_cast<uint32_t>(req.slots[i].size());
+  }
+  EXPECT_EQ(req.header.total, total);
+  const bool written = (c.kindFlags & 0x8000) == 0;
+  for (size_t i = 0; i < c.slots.size(); ++i) CheckCallerMemory(c, i, c.slots[i], args, written);
+}
+
+TEST(CatalogMembers, EveryMemberSendsItsLayoutAndTakesBackExactlyItsSlots) {
+  test::ScriptedPeer peer;
+  ScriptCatalogAnswers(peer);
+  test::ThreadSession session(peer);
+  ASSERT_EQ(session->Login("", ""), kOk);
+  std::set<std::string> names;
+  for (const Case& c : Cases()) {
+    EXPECT_TRUE(names.insert(c.name).second) << c.name << " listed twice";
+    CheckMember(c, peer);
+  }
+  // With the run login and its end, Z_PFields and the four members exported elsewhere, these
+  // are the whole family of 89.
+  EXPECT_EQ(names.size(), 82u);
+}
+
+TEST(CatalogMembers, WithoutASessionNothingIsSent) {
+  test::ScriptedPeer peer;
+  Args a;
+  for (const Case& c : Cases()) EXPECT_EQ(c.call(a), kErrComm) << c.name;
+  EXPECT_EQ(Z_Run("", "", a.B(0), 0, a.P(0)), kErrComm);
+  EXPECT_EQ(Z_NoRun(a.B(0), 0), kErrComm);
+  EXPECT_EQ(peer.connections(), 0);
+}
+
+TEST(CatalogMembers, ARefusedImplicitLoginEndsTheCallUnsent) {
+  test::ScriptedPeer peer;
+  peer.OnOpcode(0, [](const test::Request& req, test::PeerConnection& c) {
+    return c.ReplyFull(req, 3100, 0xFFFFFFFFu);
+  });
+  test::ThreadSession session(peer);
+  Args a;
+  EXPECT_EQ(Z_AddField(a.T(0), a.T(1), a.B(2)), 3100);
+  EXPECT_EQ(Z_NumDB(a.P(0), a.P(1)), 3100);
+  EXPECT_EQ(a.counters[0], 0x11223300);
+  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 0}));
+}
+
+}  // namespace
+}  // namespace zdb
