@@ -1,8 +1,8 @@
 #include "fields/field_cache.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
-#include <string>
 #include <string_view>
 
 #include "session/request_table.h"
@@ -85,9 +85,11 @@ TableDefBlock* SelectedBlock(FieldCache& cache) {
 
 // Position of the field's record in a FieldDefList, or -1.
 int FindField(const uint8_t* list, std::string_view name) {
+  if (name.size() > kTableNameWidth) return -1;
   TableKey key;
-  const std::string item(name);
-  if (!MakeTableKey(item.c_str(), &key)) return -1;
+  // A list item is not zero-terminated where it ends: key it by its length.
+  std::snprintf(key.data(), key.size(), "%-*.*s", static_cast<int>(kTableNameWidth),
+                static_cast<int>(name.size()), name.data());
   for (size_t i = 0; i < wire::kMaxFields; ++i) {
     const char* stored = reinterpret_cast<const char*>(list + i * wire::kFieldDefSize);
     if (stored[0] == 0) break;
@@ -167,13 +169,13 @@ int32_t AddTable(Session& s, const char* table, uint8_t* index) {
 }
 
 int32_t LookupFieldDefs(Session& s, char* fieldList, uint8_t* out) {
-  if (!fieldList || !out) return kErrArgument;
-  if (!AllFields(fieldList) && !AllItemsHaveKeys(fieldList)) return kErrArgument;
-  if (SelectedBlock(s.fieldCache)) {
+  if (!fieldList || !out || (!AllFields(fieldList) && !AllItemsHaveKeys(fieldList)))
+    s.lastResult = kErrArgument;
+  else if (SelectedBlock(s.fieldCache))
     s.lastResult = CopyCachedFieldDefs(s, fieldList, out);
-    return s.lastResult;
-  }
-  return ExecuteRequest(s, kFieldDefsRequest, {fieldList, out});
+  else
+    ExecuteRequest(s, kFieldDefsRequest, {fieldList, out});
+  return s.lastResult;
 }
 
 int32_t CopyCachedFieldDefs(Session& s, const char* fieldList, uint8_t* out) {
