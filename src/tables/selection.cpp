@@ -1,5 +1,7 @@
 #include "tables/selection.h"
 
+#include <iterator>
+
 #include "fields/field_cache.h"
 #include "tables/records.h"
 
@@ -74,6 +76,9 @@ constexpr SelectionMember kMembers[] = {
     {{"ZDB_GetTable", kFull, 13, 1, {Fixed(0, wire::kNameKeySize)}}, NameKey::kNone, nullptr},
     {{"ZDB_Alias", kStatus, 39, 3, {Text(0), Text(1), Text(2)}}, NameKey::kNone, nullptr},
 };
+
+static_assert(std::size(kMembers) == static_cast<size_t>(Selection::kAlias) + 1,
+              "one row per Selection member");
 
 bool HasKey(NameKey kind, const char* name) {
   TableKey table;
