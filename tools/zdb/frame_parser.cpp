@@ -1,0 +1,260 @@
+#include "zdb/frame_parser.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "wire/file_block.h"
+#include "wire/le.h"
+
+namespace zdb::trace {
+namespace {
+
+// A tracer buffers a whole request to show its slots; beyond this it stops decoding.
+constexpr uint32_t kLargestFrame = 256u << 20;
+
+std::string Hex(uint32_t v, int digits) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%0*X", digits, v);
+  return b;
+}
+
+}  // namespace
+
+std::string Preview(const uint8_t* data, size_t n) {
+  const size_t shown = std::min<size_t>(n, 40);
+  bool text = true;
+  size_t textLen = 0;
+  while (textLen < shown && data[textLen] != 0) {
+    if (data[textLen] < 0x20 || data[textLen] > 0x7E) text = false;
+    ++textLen;
+  }
+  std::string out;
+  if (text && (textLen == n - 1 || textLen == shown || n == 0)) {
+    out = "\"" + std::string(reinterpret_cast<const char*>(data), textLen) + "\"";
+  } else {
+    char b[4];
+    for (size_t i = 0; i < shown; ++i) {
+      std::snprintf(b, sizeof b, "%02x", data[i]);
+      out += b;
+    }
+  }
+  if (n > shown) out += "...";
+  return out;
+}
+
+std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n) {
+  std::string s = "-> op " + std::to_string(h.opcode) + " kind " + std::to_string(h.kind) +
+                  " flags " + Hex(h.flags, 2) + " options " + Hex(h.connectionOptions, 4) +
+                  " handle " + Hex(h.sessionHandle, 8) + " total " + std::to_string(h.total);
+  size_t off = 0;
+  for (int i = 0; i < h.paramCount; ++i) {
+    const size_t len = h.lengths[static_cast<size_t>(i)];
+    s += "\n     [" + std::to_string(i) + "] " + std::to_string(len) + ": ";
+    if (off + len <= n) s += Preview(data + off, len);
+    off += len;
+  }
+  return s;
+}
+
+bool RequestParser::Feed(const uint8_t* data, size_t n) {
+  while (n > 0) {
+    if (state_ == State::kFileData) {
+      const size_t take =
+          static_cast<size_t>(std::min<int64_t>(fileLeft_, static_cast<int64_t>(n)));
+      fileLeft_ -= static_cast<int64_t>(take);
+      data += take;
+      n -= take;
+      if (fileLeft_ == 0) {
+        state_ = State::kHeader;
+        want_ = wire::kHeaderSize;
+      }
+      continue;
+    }
+    const size_t take = std::min(n, want_ - buf_.size());
+    buf_.insert(buf_.end(), data, data + take);
+    data += take;
+    n -= take;
+    if (buf_.size() == want_ && !Step()) return false;
+  }
+  return true;
+}
+
+bool RequestParser::Step() {
+  switch (state_) {
+    case State::kHeader:
+      if (!wire::DecodeHeader(buf_.data(), header_) || !wire::HeaderIsConsistent(header_) ||
+          header_.total > kLargestFrame) {
+        sink_("-> not a request frame; forwarding without decoding");
+        return false;
+      }
+      buf_.clear();
+      want_ = header_.total - wire::kHeaderSize;
+      state_ = State::kBody;
+      if (want_ > 0) return true;
+      [[fallthrough]];
+    case State::kBody:
+      sink_(DescribeRequest(header_, buf_.data(), buf_.size()));
+      replies_->push_back({header_.kindFlags(), header_.total, header_.opcode});
+      buf_.clear();
+      if (header_.kindFlags() & wire::kFlagSendFile) {
+        state_ = State::kFileHeader;
+        want_ = wire::kFileBlockHeaderSize;
+      } else {
+        state_ = State::kHeader;
+        want_ = wire::kHeaderSize;
+      }
+      return true;
+    case State::kFileHeader: {
+      const int32_t length = wire::DecodeFileBlockLength(buf_.data());
+      sink_("-> file of " + std::to_string(length) + " bytes");
+      buf_.clear();
+      if (length > 0) {
+        fileLeft_ = length;
+        state_ = State::kFileData;
+      } else {
+        state_ = State::kHeader;
+        want_ = wire::kHeaderSize;
+      }
+      return true;
+    }
+    case State::kFileData:
+      break;
+  }
+  return true;
+}
+
+void ReplyParser::Begin() {
+  current_ = replies_->front();
+  replies_->pop_front();
+  records_ = 0;
+  recordBytes_ = 0;
+  buf_.clear();
+  if (current_.kindFlags & wire::kFlagReceiveFile) {
+    state_ = State::kFileHeader;
+    want_ = wire::kFileBlockHeaderSize;
+  } else if (current_.kindFlags & wire::kFlagReceiveRecords) {
+    state_ = State::kRecordLength;
+    want_ = 4;
+  } else {
+    AfterStreams();
+  }
+}
+
+void ReplyParser::AfterStreams() {
+  buf_.clear();
+  if (current_.kindFlags & wire::kFlagStatusOnly) {
+    state_ = State::kStatus;
+    want_ = 4;
+  } else {
+    state_ = State::kFrame;
+    want_ = current_.total;
+  }
+}
+
+bool ReplyParser::Feed(const uint8_t* data, size_t n) {
+  while (n > 0) {
+    if (state_ == State::kIdle) {
+      if (replies_->empty()) {
+        sink_("<- bytes that answer no request; forwarding without decoding");
+        return false;
+      }
+      Begin();
+    }
+    if (state_ == State::kFileData || (state_ == State::kRecordData && want_ == 0)) {
+      const size_t take =
+          static_cast<size_t>(std::min<int64_t>(fileLeft_, static_cast<int64_t>(n)));
+      fileLeft_ -= static_cast<int64_t>(take);
+      data += take;
+      n -= take;
+      if (fileLeft_ > 0) continue;
+      if (state_ == State::kFileData) {
+        if (current_.kindFlags & wire::kFlagReceiveRecords) {
+          state_ = State::kRecordLength;
+          want_ = 4;
+        } else {
+          AfterStreams();
+        }
+      } else {
+        state_ = State::kRecordLength;
+        want_ = 4;
+      }
+      continue;
+    }
+    const size_t take = std::min(n, want_ - buf_.size());
+    buf_.insert(buf_.end(), data, data + take);
+    data += take;
+    n -= take;
+    if (buf_.size() == want_ && !Step()) return false;
+  }
+  return true;
+}
+
+bool ReplyParser::Step() {
+  switch (state_) {
+    case State::kFileHeader: {
+      const int32_t length = wire::DecodeFileBlockLength(buf_.data());
+      sink_("<- file of " + std::to_string(length) + " bytes");
+      buf_.clear();
+      if (length > 0) {
+        fileLeft_ = length;
+        state_ = State::kFileData;
+      } else if (current_.kindFlags & wire::kFlagReceiveRecords) {
+        state_ = State::kRecordLength;
+        want_ = 4;
+      } else {
+        AfterStreams();
+      }
+      return true;
+    }
+    case State::kRecordLength: {
+      const int32_t length = wire::GetI32(buf_.data());
+      buf_.clear();
+      if (length < 0) {
+        sink_("<- record of negative length " + std::to_string(length) + "; stream broken");
+        return false;
+      }
+      ++records_;
+      recordBytes_ += length;
+      if (length == 2) {  // may be the end mark: look at it
+        state_ = State::kRecordData;
+        want_ = 2;
+      } else if (length > 0) {
+        state_ = State::kRecordData;
+        want_ = 0;  // counted, not buffered
+        fileLeft_ = length;
+      }
+      return true;
+    }
+    case State::kRecordData:
+      if (buf_[0] == wire::kEndMark[0] && buf_[1] == wire::kEndMark[1]) {
+        sink_("<- " + std::to_string(records_ - 1) + " records, " +
+              std::to_string(recordBytes_ - 2) + " bytes, end mark");
+        AfterStreams();
+      } else {
+        buf_.clear();
+        state_ = State::kRecordLength;
+        want_ = 4;
+      }
+      return true;
+    case State::kStatus:
+      sink_("<- status " + std::to_string(wire::GetI32(buf_.data())));
+      state_ = State::kIdle;
+      buf_.clear();
+      return true;
+    case State::kFrame: {
+      std::string line = "<- status " +
+                         std::to_string(wire::GetI32(buf_.data() + wire::kOffStatus)) +
+                         ", full reply of " + std::to_string(current_.total) + " bytes";
+      if (current_.opcode == 0 || current_.opcode == 1)
+        line += ", handle " + Hex(wire::GetU32(buf_.data() + wire::kOffSession), 8);
+      sink_(line);
+      state_ = State::kIdle;
+      buf_.clear();
+      return true;
+    }
+    default:
+      return true;
+  }
+}
+
+}  // namespace zdb::trace

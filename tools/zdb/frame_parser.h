@@ -1,0 +1,74 @@
+// Follows one direction of a ZDB connection byte by byte and reports each frame, file and record
+// stream it recognises. The client side announces the shape of every reply in its request
+// (stream flags, status-only bit, total length), so the server side parser is told by the
+// client side parser what to expect next.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "wire/frame.h"
+
+namespace zdb::trace {
+
+struct ExpectedReply {
+  uint16_t kindFlags = 0;
+  uint32_t total = 0;
+  uint32_t opcode = 0;
+};
+
+// Events are printable lines; the tracer prefixes them with the connection number.
+using EventSink = std::function<void(const std::string&)>;
+
+class RequestParser {
+ public:
+  RequestParser(EventSink sink, std::deque<ExpectedReply>* replies)
+      : sink_(std::move(sink)), replies_(replies) {}
+  // Feeds bytes as they arrive; false when the stream cannot be a ZDB request stream any more
+  // (the tracer then forwards without decoding).
+  bool Feed(const uint8_t* data, size_t n);
+
+ private:
+  enum class State { kHeader, kBody, kFileHeader, kFileData };
+  bool Step();
+  EventSink sink_;
+  std::deque<ExpectedReply>* replies_;
+  State state_ = State::kHeader;
+  std::vector<uint8_t> buf_;
+  size_t want_ = wire::kHeaderSize;
+  wire::FrameHeader header_;
+  int64_t fileLeft_ = 0;
+};
+
+class ReplyParser {
+ public:
+  ReplyParser(EventSink sink, std::deque<ExpectedReply>* replies)
+      : sink_(std::move(sink)), replies_(replies) {}
+  bool Feed(const uint8_t* data, size_t n);
+
+ private:
+  enum class State { kIdle, kFileHeader, kFileData, kRecordLength, kRecordData, kStatus, kFrame };
+  void Begin();
+  void AfterStreams();
+  bool Step();
+  EventSink sink_;
+  std::deque<ExpectedReply>* replies_;
+  ExpectedReply current_;
+  State state_ = State::kIdle;
+  std::vector<uint8_t> buf_;
+  size_t want_ = 0;
+  int64_t fileLeft_ = 0;
+  int64_t records_ = 0;
+  int64_t recordBytes_ = 0;
+};
+
+// "op 27 kind 1 flags 0x80 ..." for a decoded request header and its slot data.
+std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n);
+// A short preview of slot bytes: text when printable, hex otherwise.
+std::string Preview(const uint8_t* data, size_t n);
+
+}  // namespace zdb::trace
