@@ -9,6 +9,12 @@
 
 #include <stdint.h>
 
+#ifdef _WIN32
+#include <windows.h>
+/* after windows.h, which it needs */
+#include <oleauto.h>
+#endif
+
 #if defined(_WIN32) && !defined(_WIN64)
 #define ZDB_CALL __stdcall
 #else
@@ -40,10 +46,7 @@ extern "C" {
  * On Windows these are OLE Automation's own types. Elsewhere the library exports a
  * layout-compatible stand-in: a BSTR points just past a 32-bit byte length and is followed by
  * two zero bytes; a SAFEARRAY has one bound per dimension. */
-#ifdef _WIN32
-#include <oleauto.h>
-#include <windows.h>
-#else
+#ifndef _WIN32
 typedef uint16_t OLECHAR;
 typedef OLECHAR* BSTR;
 typedef int32_t HRESULT;

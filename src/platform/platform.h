@@ -18,6 +18,32 @@ void StopSockets();
 
 uint32_t CurrentThreadId();
 
+// A lock for the few structures shared by all threads. Not std::mutex: the Windows
+// toolchains with native threads have none.
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void Lock();
+  void Unlock();
+
+ private:
+  alignas(16) unsigned char native_[64];
+};
+
+class MutexLock {
+ public:
+  explicit MutexLock(Mutex& m) : m_(m) { m_.Lock(); }
+  ~MutexLock() { m_.Unlock(); }
+  MutexLock(const MutexLock&) = delete;
+  MutexLock& operator=(const MutexLock&) = delete;
+
+ private:
+  Mutex& m_;
+};
+
 // Called once a Session is registered for the calling thread, so that the thread's end can
 // remove it. The hook itself is installed by the library entry (see entry.h).
 void ArmThreadExitHook();
@@ -73,8 +99,8 @@ void SetLocalAddressSource(LocalAddressSource source);  // empty function restor
 // ---- character set -------------------------------------------------------------------------
 
 // The client code page <-> OEM code page stage of the server character set conversion.
-void AnsiToOem(uint8_t* text, size_t n);
-void OemToAnsi(uint8_t* text, size_t n);
+void ClientToOem(uint8_t* text, size_t n);
+void OemToClient(uint8_t* text, size_t n);
 
 // ---- files ---------------------------------------------------------------------------------
 

@@ -50,7 +50,7 @@ const uint8_t kFromServer[256] = {
 std::string ToServerCharset(const char* text, size_t length) {
   std::string copy(text, length);
   auto* bytes = reinterpret_cast<uint8_t*>(copy.data());
-  platform::AnsiToOem(bytes, length);
+  platform::ClientToOem(bytes, length);
   for (size_t i = 0; i < length; ++i) bytes[i] = kToServer[bytes[i]];
   return copy;
 }
@@ -58,7 +58,7 @@ std::string ToServerCharset(const char* text, size_t length) {
 void FromServerCharset(uint8_t* buffer, int32_t length) {
   if (length <= 0) return;
   for (int32_t i = 0; i < length; ++i) buffer[i] = kFromServer[buffer[i]];
-  platform::OemToAnsi(buffer, static_cast<size_t>(length));
+  platform::OemToClient(buffer, static_cast<size_t>(length));
 }
 
 }  // namespace zdb

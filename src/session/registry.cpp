@@ -1,7 +1,6 @@
 #include "session/registry.h"
 
 #include <list>
-#include <mutex>
 #include <vector>
 
 #include "platform/entry.h"
@@ -13,8 +12,8 @@ namespace {
 // The lock covers list operations only: a Session is destroyed (which may send a logout)
 // after it has been unlinked and the lock released, so a slow server never blocks other
 // threads' lookups.
-std::mutex& RegistryMutex() {
-  static auto* m = new std::mutex();
+platform::Mutex& RegistryMutex() {
+  static auto* m = new platform::Mutex();
   return *m;
 }
 
@@ -28,7 +27,7 @@ std::list<std::unique_ptr<Session>>& Sessions() {
 
 Session* FindSessionForThread() {
   const uint32_t tid = platform::CurrentThreadId();
-  std::lock_guard<std::mutex> lock(RegistryMutex());
+  platform::MutexLock lock(RegistryMutex());
   for (auto& s : Sessions())
     if (s->threadId == tid) return s.get();
   return nullptr;
@@ -37,7 +36,7 @@ Session* FindSessionForThread() {
 void RegisterSession(std::unique_ptr<Session> session) {
   std::vector<std::unique_ptr<Session>> doomed;
   {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
+    platform::MutexLock lock(RegistryMutex());
     auto& list = Sessions();
     for (auto it = list.begin(); it != list.end();) {
       if ((*it)->threadId == session->threadId) {
@@ -56,7 +55,7 @@ void RegisterSession(std::unique_ptr<Session> session) {
 void RemoveSessionForThread(uint32_t threadId) {
   std::unique_ptr<Session> doomed;
   {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
+    platform::MutexLock lock(RegistryMutex());
     auto& list = Sessions();
     for (auto it = list.begin(); it != list.end(); ++it) {
       if ((*it)->threadId == threadId) {
@@ -71,7 +70,7 @@ void RemoveSessionForThread(uint32_t threadId) {
 void RemoveFirstSession() {
   std::unique_ptr<Session> doomed;
   {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
+    platform::MutexLock lock(RegistryMutex());
     auto& list = Sessions();
     if (list.empty()) return;
     doomed = std::move(list.front());
@@ -80,7 +79,7 @@ void RemoveFirstSession() {
 }
 
 size_t RegisteredSessionCount() {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
+  platform::MutexLock lock(RegistryMutex());
   return Sessions().size();
 }
 

@@ -72,11 +72,11 @@ TEST(ServerCharset, WholeConversionThroughTheCodePage) {
 
 TEST(OemCodePage, BestFitAndRoundTrip) {
   auto toOem = [](std::string s) {
-    platform::AnsiToOem(reinterpret_cast<uint8_t*>(s.data()), s.size());
+    platform::ClientToOem(reinterpret_cast<uint8_t*>(s.data()), s.size());
     return s;
   };
   auto toAnsi = [](std::string s) {
-    platform::OemToAnsi(reinterpret_cast<uint8_t*>(s.data()), s.size());
+    platform::OemToClient(reinterpret_cast<uint8_t*>(s.data()), s.size());
     return s;
   };
   std::string ascii;

@@ -52,11 +52,11 @@ void Translate(const uint8_t (&table)[256], uint8_t* text, size_t n) {
 
 }  // namespace
 
-void AnsiToOem(uint8_t* text, size_t n) {
+void ClientToOem(uint8_t* text, size_t n) {
   Translate(kAnsiToOem, text, n);
 }
 
-void OemToAnsi(uint8_t* text, size_t n) {
+void OemToClient(uint8_t* text, size_t n) {
   Translate(kOemToAnsi, text, n);
 }
 

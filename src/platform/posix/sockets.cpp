@@ -9,7 +9,6 @@
 #include <cerrno>
 
 #include <cstring>
-#include <mutex>
 
 #include "platform/platform.h"
 
@@ -163,7 +162,7 @@ std::string FormatDotted(uint32_t address) {
 }
 
 namespace {
-std::mutex g_sourceMutex;
+Mutex g_sourceMutex;
 LocalAddressSource g_source;
 
 bool SystemLocalAddresses(std::vector<uint32_t>* out) {
@@ -184,14 +183,14 @@ bool SystemLocalAddresses(std::vector<uint32_t>* out) {
 bool LocalAddresses(std::vector<uint32_t>* out) {
   LocalAddressSource source;
   {
-    std::lock_guard<std::mutex> lock(g_sourceMutex);
+    MutexLock lock(g_sourceMutex);
     source = g_source;
   }
   return source ? source(out) : SystemLocalAddresses(out);
 }
 
 void SetLocalAddressSource(LocalAddressSource source) {
-  std::lock_guard<std::mutex> lock(g_sourceMutex);
+  MutexLock lock(g_sourceMutex);
   g_source = std::move(source);
 }
 
