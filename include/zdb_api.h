@@ -252,6 +252,14 @@ int32_t ZDB_CALL Z_GetSelector(void* selector, void* value);                 /* 
 int32_t ZDB_CALL Z_LastUpdate(char* a1, char* date, char* time, void* flag); /* 11, 9, 2 */
 
 /* ---- SQL scripts, database export and import ------------------------------------------------ */
+/* Runs a script (inline when it starts with "#", else a local file name) with "&N" references
+ * replaced from "&1=value;&2=value"; the server's result lands in outputFile. Local paths hold
+ * at most 255 characters. */
+int32_t ZDB_CALL ZDB_SqlRun(const char* script, const char* outputFile, const char* parameters,
+                            int32_t runValue);
+int32_t ZDB_CALL Z_ExportDB(const char* first, const char* second, const char* localPath);
+int32_t ZDB_CALL Z_ImportDB(const char* first, const char* second, const char* sendPath,
+                            const char* receivePath);
 
 #ifdef __cplusplus
 }

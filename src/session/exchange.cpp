@@ -78,6 +78,7 @@ int32_t Session::Exchange() {
     return Fail(kErrComm);
   }
 
+  pendingReplyLength_ = 0;
   if ((kindFlags & wire::kFlagSendFile) && !SendFileStream()) return Fail(kErrComm);
   if ((kindFlags & wire::kFlagReceiveFile) && !ReceiveFileStream()) return Fail(kErrComm);
   if ((kindFlags & wire::kFlagReceiveRecords) && !ReceiveRecordStream()) return Fail(kErrComm);
@@ -85,7 +86,9 @@ int32_t Session::Exchange() {
   if (kindFlags & wire::kFlagStatusOnly) {
     uint8_t word[4];
     wire::PutI32(word, wire::kStatusPreset);
-    size_t got = 0;
+    size_t got = pendingReplyLength_;
+    std::memcpy(word, pendingReply_.data(), got);
+    pendingReplyLength_ = 0;
     while (got < sizeof word) {
       long r = platform::ReceiveSome(socket, word + got, sizeof word - got);
       if (r < 0) {

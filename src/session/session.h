@@ -88,6 +88,11 @@ class Session {
 
   void CloseIfDone();
   int32_t Fail(int32_t result);
+
+  // Bytes of the status reply that a record stream read together with its end mark; the
+  // status-only reply takes them before it reads from the socket.
+  std::array<uint8_t, 4> pendingReply_{};
+  size_t pendingReplyLength_ = 0;
 };
 
 // Resets the field-definition cache as every successful login does.

@@ -1,10 +1,13 @@
 // File and record streams that run inside an exchange, between the request frame and the
 // status reply. Memory stays bounded by fixed buffers whatever the size of the file.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "platform/platform.h"
+#include "session/buffered_file.h"
+#include "session/record_stream.h"
 #include "session/session.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
@@ -26,6 +29,21 @@ bool ReceiveExact(platform::Socket s, uint8_t* p, size_t n, int32_t* error) {
   return true;
 }
 
+// Reads up to n bytes, fewer only at the end of the file or on an error.
+size_t ReadBlock(platform::File& file, uint8_t* p, size_t n) {
+  size_t have = 0;
+  while (have < n) {
+    long r = file.Read(p + have, n - have);
+    if (r <= 0) break;
+    have += static_cast<size_t>(r);
+  }
+  return have;
+}
+
+// Record streams are read through this one buffer: large receives instead of one per length
+// word and per piece.
+constexpr size_t kRecordReceiveBuffer = 64 * 1024;
+
 }  // namespace
 
 bool Session::SendFileStream() {
@@ -34,11 +52,14 @@ bool Session::SendFileStream() {
     lastSocketError = file.LastError();
     return false;
   }
-  int64_t size = file.Size();
+  const int64_t size = file.Size();
   if (size < 0 || size > INT32_MAX) {
+    // The length field is a signed 32-bit number; a larger file cannot be announced.
     lastSocketError = file.LastError();
     return false;
   }
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[wire::kFileBlockSize]);
+  if (!block) return false;
   const auto length = static_cast<int32_t>(size);
   uint8_t header[wire::kFileBlockHeaderSize];
   wire::EncodeFileBlockHeader(length, header);
@@ -46,17 +67,10 @@ bool Session::SendFileStream() {
     lastSocketError = platform::LastSocketError();
     return false;
   }
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[wire::kFileBlockSize]);
-  if (!block) return false;
   int64_t sent = 0;
   while (sent < length) {
-    size_t n = static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - sent));
-    size_t have = 0;
-    while (have < n) {
-      long r = file.Read(block.get() + have, n - have);
-      if (r <= 0) break;
-      have += static_cast<size_t>(r);
-    }
+    const auto n = static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - sent));
+    const size_t have = ReadBlock(file, block.get(), n);
     if (have == 0) break;
     // A file that shrank while being sent still fills its last block, so that the server,
     // which counts the announced length, stays in step; the missing bytes are zeros.
@@ -84,7 +98,8 @@ bool Session::ReceiveFileStream() {
   if (!block) return false;
   int64_t received = 0;
   while (received < length) {
-    size_t want = static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - received));
+    const auto want =
+        static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - received));
     long r = platform::ReceiveSome(socket, block.get(), want);
     if (r <= 0) {
       lastSocketError = r < 0 ? platform::LastSocketError() : 0;
@@ -105,35 +120,42 @@ bool Session::ReceiveRecordStream() {
     lastSocketError = file.LastError();
     return false;
   }
-  std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[wire::kRecordPieceSize]);
-  if (!piece) return false;
-  for (;;) {
-    uint8_t lengthBytes[4];
-    size_t got = 0;
-    while (got < 4) {
-      long r = platform::ReceiveSome(socket, lengthBytes + got, 4 - got);
-      if (r < 0) {
-        lastSocketError = platform::LastSocketError();
-        return false;
-      }
-      if (r == 0) return true;  // the server closed the stream
-      got += static_cast<size_t>(r);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kRecordReceiveBuffer]);
+  BufferedFileWriter out(file);
+  if (!buffer || !out.ok()) return false;
+  RecordStreamParser parser;
+  auto sink = [&out](const uint8_t* p, size_t n) { out.Append(p, n); };
+  // Every way out flushes, so the file holds exactly the data bytes that arrived.
+  auto finish = [&](bool success) {
+    if (!success) parser.ReleaseHeld(sink);
+    if (!out.Flush()) {
+      lastSocketError = file.LastError();
+      return false;
     }
-    int32_t remaining = wire::GetI32(lengthBytes);
-    if (remaining < 0) return false;
-    while (remaining > 0) {
-      size_t want = std::min<size_t>(static_cast<size_t>(remaining), wire::kRecordPieceSize);
-      long r = platform::ReceiveSome(socket, piece.get(), want);
-      if (r <= 0) {
-        lastSocketError = r < 0 ? platform::LastSocketError() : 0;
-        return false;
-      }
-      if (r == 2 && piece[0] == wire::kEndMark[0] && piece[1] == wire::kEndMark[1]) return true;
-      if (!file.Write(piece.get(), static_cast<size_t>(r))) {
-        lastSocketError = file.LastError();
-        return false;
-      }
-      remaining -= static_cast<int32_t>(r);
+    return success;
+  };
+  for (;;) {
+    long r = platform::ReceiveSome(socket, buffer.get(), kRecordReceiveBuffer);
+    if (r < 0) {
+      lastSocketError = platform::LastSocketError();
+      return finish(false);
+    }
+    if (r == 0) {
+      // Closed between records: the stream has ended without its mark, and the status that
+      // follows cannot come. Closed inside a record: the stream broke off.
+      if (!parser.BetweenRecords()) lastSocketError = 0;
+      return finish(parser.BetweenRecords());
+    }
+    size_t used = 0;
+    auto status = parser.Feed(buffer.get(), static_cast<size_t>(r), &used, sink);
+    if (!out.ok()) return finish(false);
+    if (status == RecordStreamParser::Status::kNegativeLength) return finish(false);
+    if (status == RecordStreamParser::Status::kEndMark) {
+      // What came along with the end mark is the start of the status reply.
+      const size_t extra = std::min(static_cast<size_t>(r) - used, pendingReply_.size());
+      std::memcpy(pendingReply_.data(), buffer.get() + used, extra);
+      pendingReplyLength_ = extra;
+      return finish(true);
     }
   }
 }
