@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <future>
+#include <mutex>
+#include <string>
+
+#include "support/scripted_peer.h"
+#include "support/stream_helpers.h"
+#include "zdb_api.h"
+
+namespace zdb {
+namespace {
+
+using test::Bytes;
+
+// What the server side of one file request saw.
+struct Seen {
+  test::Request request;
+  test::ReceivedFile upload;
+  bool uploadComplete = false;
+  Bytes afterReply;  // anything the client sent after the status, until it closed
+};
+
+// Answers opcode `op`: reads an upload first when `withUpload`, then sends `answer` as a file
+// and `status`, then collects what else the client sends.
+std::future<Seen> ServeFileRequest(test::ScriptedPeer& peer, uint32_t op, bool withUpload,
+                                   Bytes answer, int32_t status) {
+  auto promise = std::make_shared<std::promise<Seen>>();
+  auto future = promise->get_future();
+  peer.OnOpcode(op, [=](const test::Request& req, test::PeerConnection& c) {
+    Seen seen;
+    seen.request = req;
+    seen.uploadComplete = !withUpload || test::ReadUploadedFile(c, &seen.upload);
+    if (seen.uploadComplete) {
+      c.SendFile(answer);
+      c.ReplyStatus(status);
+    }
+    seen.afterReply = c.ReadUntilClosed();
+    promise->set_value(seen);
+    return false;
+  });
+  return future;
+}
+
+class FileMemberTest : public ::testing::Test {
+ protected:
+  Session& session() { return *thread; }
+
+  test::ScratchDir dir;
+  test::ScriptedPeer peer;
+  test::ThreadSession thread{peer};
+};
+
+Bytes Text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+TEST_F(FileMemberTest, ImportDBSendsHeaderAndExactFileBytesThenReceivesTheAnswerFile) {
+  const std::string up = dir.Path("up.bin"), down = dir.Path("down.bin");
+  const Bytes content = test::Pattern(40000, 3), answer = test::Pattern(20000, 8);
+  test::WriteLocalFile(up, content);
+  auto seen = ServeFileRequest(peer, 89, true, answer, 1234);
+
+  EXPECT_EQ(Z_ImportDB("sales", "opt", up.c_str(), down.c_str()), 1234);
+  const Seen s = seen.get();
+  EXPECT_EQ(s.request.header.kindFlags(), 0xE001);
+  ASSERT_EQ(s.request.header.paramCount, 4);
+  EXPECT_EQ(s.request.slots[0], Text(std::string("sales\0", 6)));
+  EXPECT_EQ(s.request.slots[1], Text(std::string("opt\0", 4)));
+  EXPECT_EQ(s.request.SlotText(2), up);
+  EXPECT_EQ(s.request.SlotText(3), down);
+  Bytes header(64, 0);
+  header[16] = 0x10;
+  wire::PutI32(header.data() + 24, 40000);
+  EXPECT_EQ(s.upload.header, header);
+  EXPECT_EQ(s.upload.content, content);
+  EXPECT_TRUE(s.afterReply.empty());
+  EXPECT_EQ(test::ReadLocalFile(down), answer);
+  EXPECT_STREQ(session().uploadFileName, up.c_str());
+  EXPECT_STREQ(session().downloadFileName, down.c_str());
+  EXPECT_EQ(session().lastSocketError, 0);
+}
+
+TEST_F(FileMemberTest, ImportDBEmptyFileSendsOnlyTheHeader) {
+  const std::string up = dir.Path("empty"), down = dir.Path("down");
+  test::WriteLocalFile(up, {});
+  test::WriteLocalFile(down, Text("old content"));
+  auto seen = ServeFileRequest(peer, 89, true, {}, 1000);
+  EXPECT_EQ(Z_ImportDB("a", "b", up.c_str(), down.c_str()), 1000);
+  const Seen s = seen.get();
+  Bytes header(64, 0);
+  header[16] = 0x10;
+  EXPECT_EQ(s.upload.header, header);
+  EXPECT_TRUE(s.upload.content.empty());
+  EXPECT_TRUE(s.afterReply.empty());
+  EXPECT_TRUE(test::LocalFileExists(down));
+  EXPECT_EQ(test::ReadLocalFile(down), Bytes{});
+}
+
+TEST_F(FileMemberTest, ImportDBMissingUploadFileSendsNoFileData) {
+  const std::string down = dir.Path("down");
+  auto seen = ServeFileRequest(peer, 89, false, {}, 1000);
+  EXPECT_EQ(Z_ImportDB("a", "b", dir.Path("missing").c_str(), down.c_str()), 2001);
+  const Seen s = seen.get();
+  EXPECT_EQ(s.request.header.opcode, 89u);
+  // The peer sent a file and a status that nobody read; the client sent nothing more.
+  EXPECT_TRUE(s.afterReply.empty());
+  EXPECT_EQ(session().lastResult, 2001);
+  EXPECT_EQ(session().lastSocketError, ENOENT);
+  EXPECT_FALSE(test::LocalFileExists(down));
+
+  // An empty path is not refused: the request goes out and its stream fails.
+  auto again = ServeFileRequest(peer, 89, false, {}, 1000);
+  EXPECT_EQ(Z_ImportDB("a", "b", "", down.c_str()), 2001);
+  EXPECT_EQ(again.get().request.SlotText(2), "");
+}
+
+TEST_F(FileMemberTest, ExportDBWritesTheAnnouncedFileAndRefusesBadPathsBeforeSending) {
+  const std::string down = dir.Path("export.db");
+
+  session().lastResult = 777;
+  std::strcpy(session().downloadFileName, "before");
+  EXPECT_EQ(Z_ExportDB("sales", "", ""), 2003);
+  const std::string longPath(256, 'x');
+  EXPECT_EQ(Z_ExportDB("sales", "", longPath.c_str()), 2003);
+  EXPECT_EQ(Z_ImportDB("sales", "", longPath.c_str(), down.c_str()), 2003);
+  EXPECT_EQ(Z_ImportDB("sales", "", down.c_str(), longPath.c_str()), 2003);
+  EXPECT_EQ(peer.connections(), 0);
+  EXPECT_EQ(session().lastResult, 777);
+  EXPECT_STREQ(session().downloadFileName, "before");
+
+  const Bytes answer = test::Pattern(16384 * 2 + 1, 4);
+  auto seen = ServeFileRequest(peer, 88, false, answer, 1000);
+  EXPECT_EQ(Z_ExportDB("sales", "full", down.c_str()), 1000);
+  const Seen s = seen.get();
+  EXPECT_EQ(s.request.header.kindFlags(), 0xA001);
+  ASSERT_EQ(s.request.header.paramCount, 3);
+  EXPECT_EQ(s.request.SlotText(0), "sales");
+  EXPECT_EQ(s.request.SlotText(1), "full");
+  EXPECT_EQ(s.request.slots[2].size(), down.size() + 1);
+  EXPECT_TRUE(s.afterReply.empty());
+  EXPECT_EQ(test::ReadLocalFile(down), answer);
+  EXPECT_STREQ(session().downloadFileName, down.c_str());
+
+  // A length of 0 (or less) leaves an empty file in place of the old one.
+  for (int32_t length : {0, -7}) {
+    peer.OnOpcode(88, [length](const test::Request&, test::PeerConnection& c) {
+      Bytes head(64, 0);
+      wire::PutI32(head.data() + 24, length);
+      c.Write(head);
+      c.ReplyStatus(1000);
+      return false;
+    });
+    EXPECT_EQ(Z_ExportDB("sales", "", down.c_str()), 1000);
+    EXPECT_TRUE(test::LocalFileExists(down));
+    EXPECT_EQ(test::ReadLocalFile(down), Bytes{});
+  }
+}
+
+TEST_F(FileMemberTest, ExportDBConnectionClosingMidFileKeepsWhatArrived) {
+  const std::string down = dir.Path("export.db");
+  const Bytes first = test::Pattern(20000, 6);
+  peer.OnOpcode(88, [first](const test::Request&, test::PeerConnection& c) {
+    Bytes head(64, 0);
+    wire::PutI32(head.data() + 24, 50000);
+    c.Write(head);
+    c.Write(first);
+    return false;
+  });
+  EXPECT_EQ(Z_ExportDB("sales", "", down.c_str()), 2001);
+  EXPECT_EQ(session().lastResult, 2001);
+  EXPECT_EQ(test::ReadLocalFile(down), first);
+
+  // Closed inside the 64-byte header: the file was created and stays empty.
+  peer.OnOpcode(88, [](const test::Request&, test::PeerConnection& c) {
+    c.Write(Bytes(30, 0));
+    return false;
+  });
+  EXPECT_EQ(Z_ExportDB("sales", "", down.c_str()), 2001);
+  EXPECT_TRUE(test::LocalFileExists(down));
+  EXPECT_EQ(test::ReadLocalFile(down), Bytes{});
+}
+
+long PeakResidentKiB() {
+  rusage u{};
+  ::getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+TEST_F(FileMemberTest, ExportDBHundredMegabytesStreamWithFlatMemory) {
+  const std::string down = dir.Path("big.db");
+  constexpr int32_t kSize = 100 * 1000 * 1000;
+  // The peer generates the file block by block, so the test process holds no copy of it.
+  peer.OnOpcode(88, [](const test::Request&, test::PeerConnection& c) {
+    Bytes head(64, 0);
+    wire::PutI32(head.data() + 24, kSize);
+    c.Write(head);
+    Bytes block(65536);
+    for (int32_t sent = 0; sent < kSize;) {
+      const auto n = static_cast<size_t>(std::min<int32_t>(65536, kSize - sent));
+      for (size_t i = 0; i < n; ++i) block[i] = static_cast<uint8_t>((sent + i) % 251);
+      if (!c.Write(block.data(), n)) return false;
+      sent += static_cast<int32_t>(n);
+    }
+    c.ReplyStatus(1000);
+    return false;
+  });
+  const long before = PeakResidentKiB();
+  EXPECT_EQ(Z_ExportDB("big", "", down.c_str()), 1000);
+  const long grown = PeakResidentKiB() - before;
+  EXPECT_LT(grown, 16 * 1024) << "peak memory grew by " << grown << " KiB";
+
+  platform::File f;
+  ASSERT_TRUE(f.OpenRead(down.c_str()));
+  EXPECT_EQ(f.Size(), kSize);
+  Bytes buf(1 << 20);
+  int64_t offset = 0;
+  size_t wrong = 0;
+  for (long r; (r = f.Read(buf.data(), buf.size())) > 0; offset += r)
+    for (long i = 0; i < r; ++i)
+      if (buf[static_cast<size_t>(i)] != static_cast<uint8_t>((offset + i) % 251)) ++wrong;
+  EXPECT_EQ(wrong, 0u);
+}
+
+}  // namespace
+}  // namespace zdb
