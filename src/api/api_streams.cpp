@@ -15,11 +15,11 @@ extern "C" int32_t ZDB_CALL ZDB_SqlRun(const char* script, const char* outputFil
 extern "C" int32_t ZDB_CALL Z_ExportDB(const char* first, const char* second,
                                        const char* localPath) {
   return zdb::api::WithSession(
-      [&](Session& s) { return zdb::ExportDatabase(s, first, second, localPath); });
+      [&](Session& s) { return zdb::catalog::ExportDB(s, first, second, localPath); });
 }
 
 extern "C" int32_t ZDB_CALL Z_ImportDB(const char* first, const char* second, const char* sendPath,
                                        const char* receivePath) {
   return zdb::api::WithSession(
-      [&](Session& s) { return zdb::ImportDatabase(s, first, second, sendPath, receivePath); });
+      [&](Session& s) { return zdb::catalog::ImportDB(s, first, second, sendPath, receivePath); });
 }

@@ -1,58 +1,50 @@
 #include "catalog/export_import.h"
 
-#include <array>
 #include <cstring>
-#include <string>
 
+#include "catalog/catalog_members.h"
+#include "session/request_table.h"
 #include "session/stream_paths.h"
-#include "wire/frame.h"
 
-namespace zdb {
+namespace zdb::catalog {
 namespace {
 
-// The layout of a file-moving member: every argument a text slot in argument order; which of
-// them name the local files of the streams (-1: none).
-struct FileMember {
-  uint16_t kindFlags;
-  uint32_t opcode;
-  int8_t textCount;
-  int upload;
-  int download;
-};
-
-constexpr FileMember kExportDB{wire::kExportKind, 88, 3, -1, 2};
-constexpr FileMember kImportDB{wire::kImportKind, 89, 4, 2, 3};
-
-int32_t RunFileMember(Session& s, const FileMember& m, const std::array<const char*, 4>& texts) {
-  // Local paths go into fixed fields of the Session: refuse what does not fit before sending.
-  for (int i : {m.upload, m.download}) {
-    if (i >= 0 && !FitsFileName(texts[static_cast<size_t>(i)])) return kErrArgument;
+// Runs a member whose exchange moves files. Local paths go into fixed fields of the Session, so
+// one that does not fit is refused before anything is sent. The names are set before the
+// executor runs, as it exchanges right after filling the slots; a request that never reached
+// its exchange leaves the Session's names as they were.
+int32_t RunWithFiles(Session& s, const RequestSpec& row, std::initializer_list<ArgValue> args,
+                     const char* upload, const char* download) {
+  if ((upload && !FitsFileName(upload)) || (download && !FitsFileName(download)))
+    return kErrArgument;
+  char savedUpload[kFileNameSize];
+  char savedDownload[kFileNameSize];
+  std::memcpy(savedUpload, s.uploadFileName, kFileNameSize);
+  std::memcpy(savedDownload, s.downloadFileName, kFileNameSize);
+  if (upload) CopyFileName(s.uploadFileName, upload);
+  if (download) CopyFileName(s.downloadFileName, download);
+  RequestScratch scratch;
+  const int32_t r = ExecuteRequest(s, row, args, &scratch);
+  if (!scratch.exchanged) {
+    std::memcpy(s.uploadFileName, savedUpload, kFileNameSize);
+    std::memcpy(s.downloadFileName, savedDownload, kFileNameSize);
   }
-  if (s.PrepareRequest(m.kindFlags, m.opcode, m.textCount) != kOk) return s.lastResult;
-  // The reply is a bare status, so the slots are only read; private copies keep the caller's
-  // texts const all the same. A missing text travels as an empty one.
-  std::array<std::string, 4> copies;
-  for (int i = 0; i < m.textCount; ++i) {
-    const auto k = static_cast<size_t>(i);
-    copies[k] = texts[k] ? texts[k] : "";
-    s.SetSlot(i, static_cast<uint32_t>(copies[k].size() + 1), copies[k].data());
-  }
-  if (m.upload >= 0) CopyFileName(s.uploadFileName, texts[static_cast<size_t>(m.upload)]);
-  if (m.download >= 0) CopyFileName(s.downloadFileName, texts[static_cast<size_t>(m.download)]);
-  s.Exchange();
-  return s.lastResult;
+  return r;
 }
 
 }  // namespace
 
-int32_t ExportDatabase(Session& s, const char* first, const char* second, const char* localPath) {
+int32_t ExportDB(Session& s, const char* first, const char* second, const char* localPath) {
   if (localPath == nullptr || localPath[0] == '\0') return kErrArgument;
-  return RunFileMember(s, kExportDB, {first, second, localPath, nullptr});
+  return RunWithFiles(s, kMember<MemberIndex("Z_ExportDB")>, {first, second, localPath}, nullptr,
+                      localPath);
 }
 
-int32_t ImportDatabase(Session& s, const char* first, const char* second, const char* sendPath,
-                       const char* receivePath) {
-  return RunFileMember(s, kImportDB, {first, second, sendPath, receivePath});
+int32_t ImportDB(Session& s, const char* first, const char* second, const char* sendPath,
+                 const char* receivePath) {
+  if (sendPath == nullptr || receivePath == nullptr) return kErrArgument;
+  return RunWithFiles(s, kMember<MemberIndex("Z_ImportDB")>, {first, second, sendPath, receivePath},
+                      sendPath, receivePath);
 }
 
-}  // namespace zdb
+}  // namespace zdb::catalog
