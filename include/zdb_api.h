@@ -175,6 +175,8 @@ int32_t ZDB_CALL Z_UpdField(const char* a1, const char* a2, void* descriptor);
 int32_t ZDB_CALL Z_GetField(char* field, char* defaultValue, void* descriptor);
 int32_t ZDB_CALL Z_TableFields(int32_t* n, void* fields); /* 9900 bytes */
 int32_t ZDB_CALL Z_GFields(void* definitions, int32_t length);
+/* then fetches the current table's cached definitions anew */
+int32_t ZDB_CALL Z_PFields(void* definitions, int32_t length);
 int32_t ZDB_CALL Z_CanBeDelete(const char* field);
 /* indexes */
 int32_t ZDB_CALL Z_AddIFields(const char* a1, const char* a2, int32_t value);

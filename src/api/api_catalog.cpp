@@ -124,6 +124,11 @@ extern "C" int32_t ZDB_CALL Z_GFields(void* definitions, int32_t length) {
   return Member<MemberIndex("Z_GFields")>({definitions, length});
 }
 
+extern "C" int32_t ZDB_CALL Z_PFields(void* definitions, int32_t length) {
+  return zdb::api::WithSession(
+      [&](Session& s) { return catalog::PFields(s, definitions, length); });
+}
+
 extern "C" int32_t ZDB_CALL Z_CanBeDelete(const char* field) {
   return Member<MemberIndex("Z_CanBeDelete")>({field});
 }
