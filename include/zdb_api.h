@@ -141,6 +141,36 @@ int32_t ZDB_CALL ZDB_FFCopy(const char* first, const char* second);
 int32_t ZDB_CALL ZDB_XRefTest(const char* first, const char* second);
 
 /* ---- Field values: single fields, whole records, direct access, Automation forms ----------- */
+/* Sizes: -1 lets the library choose the size from the field's definition (numbers 8 bytes,
+ * 2-byte integers 2, dates 10, memo and binary 256, texts their width when read and their
+ * length when written). A reading call with -2 receives the value into a buffer of the
+ * library's own. Calls with a full reply (ZDB_GetField, ZDB_IsNull, ZDB_GetRead, ZDB_FRead,
+ * ZDB_FWrite) write the reply's copy of every text they send back into it: pass writable
+ * memory. */
+int32_t ZDB_CALL ZDB_GetField(char* name, void* value, uint32_t size);
+int32_t ZDB_CALL ZDB_PutField(const char* name, const void* value, uint32_t size);
+int32_t ZDB_CALL ZDB_TestField(const char* name, const void* value, uint32_t size);
+int32_t ZDB_CALL ZDB_IsNull(char* name, void* indicator); /* 2-byte indicator */
+int32_t ZDB_CALL ZDB_CpyField(const char* a, const char* b, const char* c, const char* d);
+int32_t ZDB_CALL ZDB_2CpyField(const char* a, const char* b, const char* c, const char* d,
+                               const char* e, const char* f);
+/* Whole records: one text per delivered field, in definition order. Reading calls free (with
+ * free()) every non-null element among the delivered fields and store new malloc'd texts that
+ * belong to the caller; the array needs room for every field of the list (300 covers any). */
+int32_t ZDB_CALL ZDB_GetRead(char* first, char* second, const char* fieldList, char** values);
+int32_t ZDB_CALL ZDB_MatGetFields(const char* fieldList, char** values);
+int32_t ZDB_CALL ZDB_PutWrite(const char* fieldList, char** values);
+int32_t ZDB_CALL ZDB_MatPutFields(const char* fieldList, char** values);
+/* Direct field access: a leading text goes ahead of the field name. */
+int32_t ZDB_CALL ZDB_FRead(char* leading, char* name, void* value, uint32_t size);
+int32_t ZDB_CALL ZDB_FWrite(char* leading, char* name, void* value, uint32_t size);
+/* Automation forms over one-dimensional SAFEARRAYs of byte BSTRs. A null array reference makes
+ * the reading calls create a 300-element array; writing calls send fields beyond the supplied
+ * values (the array's end or its first empty element) as empty texts. */
+int32_t ZDB_CALL DB_GetRead(char* first, char* second, const char* fieldList, SAFEARRAY** array);
+int32_t ZDB_CALL DB_MatGetFields(const char* fieldList, SAFEARRAY** array);
+int32_t ZDB_CALL DB_MatPutFields(const char* fieldList, SAFEARRAY** array);
+int32_t ZDB_CALL DB_PutWrite(const char* fieldList, SAFEARRAY** array);
 
 /* ---- Catalog administration and run sessions ------------------------------------------------
  * Requests that only change the catalog return the server's status and change no caller memory.
