@@ -111,7 +111,7 @@ int32_t WriteValueSize(Session& s, const char* name, const void* value, bool wit
 void LibraryValueBuffer::Replace(std::unique_ptr<uint8_t[]> bytes, uint32_t size) {
   std::unique_ptr<uint8_t[]> previous;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    platform::MutexLock lock(mu_);
     previous = std::move(bytes_);
     bytes_ = std::move(bytes);
     size_ = size;
@@ -119,14 +119,14 @@ void LibraryValueBuffer::Replace(std::unique_ptr<uint8_t[]> bytes, uint32_t size
 }
 
 size_t LibraryValueBuffer::CopyOut(uint8_t* out, size_t capacity) const {
-  std::lock_guard<std::mutex> lock(mu_);
+  platform::MutexLock lock(mu_);
   const size_t n = size_ < capacity ? size_ : capacity;
   if (n > 0) std::memcpy(out, bytes_.get(), n);
   return n;
 }
 
 uint32_t LibraryValueBuffer::size() const {
-  std::lock_guard<std::mutex> lock(mu_);
+  platform::MutexLock lock(mu_);
   return size_;
 }
 

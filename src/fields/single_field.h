@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 
+#include "platform/platform.h"
 #include "session/session.h"
 
 namespace zdb::fields {
@@ -52,7 +52,7 @@ class LibraryValueBuffer {
   uint32_t size() const;
 
  private:
-  mutable std::mutex mu_;
+  mutable platform::Mutex mu_;
   std::unique_ptr<uint8_t[]> bytes_;
   uint32_t size_ = 0;
 };
