@@ -1,0 +1,130 @@
+#include "conn.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "wire/le.h"
+
+namespace zdbd {
+
+namespace wire = zdb::wire;
+
+Conn::~Conn() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+int Conn::ReadExact(void* data, size_t n, int timeoutMs) {
+  auto* p = static_cast<uint8_t*>(data);
+  size_t got = 0;
+  while (got < n) {
+    pollfd pfd{fd_, POLLIN, 0};
+    int ready = ::poll(&pfd, 1, got == 0 ? timeoutMs : frameTimeoutMs_);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return -1;
+    ssize_t r = ::recv(fd_, p + got, n - got, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) return got == 0 ? 0 : -1;
+    if (r < 0) return -1;
+    got += static_cast<size_t>(r);
+  }
+  return 1;
+}
+
+bool Conn::WriteAll(const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n > 0) {
+    ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+std::string Request::Text(size_t i) const {
+  if (i >= slots.size()) return {};
+  const auto& s = slots[i];
+  const void* z = std::memchr(s.data(), 0, s.size());
+  size_t n = z ? static_cast<size_t>(static_cast<const uint8_t*>(z) - s.data()) : s.size();
+  return std::string(reinterpret_cast<const char*>(s.data()), n);
+}
+
+uint32_t Request::U32(size_t i) const {
+  return i < slots.size() && slots[i].size() >= 4 ? wire::GetU32(slots[i].data()) : 0;
+}
+
+uint16_t Request::U16(size_t i) const {
+  return i < slots.size() && slots[i].size() >= 2 ? wire::GetU16(slots[i].data()) : 0;
+}
+
+void Request::PutText(size_t i, const std::string& text) {
+  auto& s = slots[i];
+  if (s.empty()) return;
+  std::memset(s.data(), 0, s.size());
+  std::memcpy(s.data(), text.data(), std::min(text.size(), s.size() - 1));
+}
+
+void Request::PutU32(size_t i, uint32_t v) {
+  if (slots[i].size() >= 4) wire::PutU32(slots[i].data(), v);
+}
+
+FrameVerdict CheckHeader(const wire::FrameHeader& h, bool magicOk, uint32_t maxTotal) {
+  if (!magicOk) return FrameVerdict::kBadMagic;
+  if (h.paramCount < 0 || h.paramCount > static_cast<int8_t>(wire::kMaxSlots))
+    return FrameVerdict::kBadCount;
+  if (h.total > maxTotal) return FrameVerdict::kTooLarge;
+  if (!wire::HeaderIsConsistent(h)) return FrameVerdict::kInconsistent;
+  return FrameVerdict::kOk;
+}
+
+const char* VerdictText(FrameVerdict v) {
+  switch (v) {
+    case FrameVerdict::kOk:
+      return "ok";
+    case FrameVerdict::kBadMagic:
+      return "wrong magic";
+    case FrameVerdict::kBadCount:
+      return "parameter count out of range";
+    case FrameVerdict::kInconsistent:
+      return "slot lengths and offsets do not add up to the total";
+    case FrameVerdict::kTooLarge:
+      return "total length over the limit";
+  }
+  return "?";
+}
+
+ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
+                       FrameVerdict* verdict) {
+  uint8_t head[wire::kHeaderSize];
+  int r = conn.ReadExact(head, sizeof head, idleMs);
+  if (r == 0) return ReadResult::kClosed;
+  if (r < 0) return ReadResult::kBroken;
+  bool magicOk = wire::DecodeHeader(head, out->header);
+  *verdict = CheckHeader(out->header, magicOk, maxTotal);
+  if (*verdict != FrameVerdict::kOk) return ReadResult::kRejected;
+  out->slots.assign(static_cast<size_t>(out->header.paramCount), {});
+  for (size_t i = 0; i < out->slots.size(); ++i) {
+    out->slots[i].resize(out->header.lengths[i]);
+    if (!out->slots[i].empty() &&
+        conn.ReadExact(out->slots[i].data(), out->slots[i].size(), conn.FrameTimeout()) != 1)
+      return ReadResult::kBroken;
+  }
+  return ReadResult::kFrame;
+}
+
+std::vector<uint8_t> BuildFullReply(const Request& r, uint32_t handle, int32_t status) {
+  std::vector<uint8_t> out(wire::kHeaderSize);
+  wire::FrameHeader h = r.header;
+  h.sessionHandle = handle;
+  h.status = status;
+  wire::EncodeHeader(h, out.data());
+  for (const auto& s : r.slots) out.insert(out.end(), s.begin(), s.end());
+  return out;
+}
+
+}  // namespace zdbd

@@ -1,0 +1,67 @@
+// One accepted TCP connection: bounded, timed reads and whole writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wire/frame.h"
+
+namespace zdbd {
+
+class Conn {
+ public:
+  explicit Conn(int fd) : fd_(fd) {}
+  ~Conn();
+  Conn(const Conn&) = delete;
+  Conn& operator=(const Conn&) = delete;
+
+  int Fd() const { return fd_; }
+  // Reads exactly n bytes; 1 done, 0 the peer closed before the first byte, -1 error, timeout or
+  // a close in the middle.
+  int ReadExact(void* data, size_t n, int timeoutMs);
+  bool WriteAll(const void* data, size_t n);
+  void SetFrameTimeout(int ms) { frameTimeoutMs_ = ms; }
+  int FrameTimeout() const { return frameTimeoutMs_; }
+
+ private:
+  int fd_;
+  int frameTimeoutMs_ = 30000;
+};
+
+// A request as it arrived: its header and one byte vector per slot.
+struct Request {
+  zdb::wire::FrameHeader header;
+  std::vector<std::vector<uint8_t>> slots;
+
+  size_t Count() const { return slots.size(); }
+  bool StatusOnly() const { return (header.flags & 0x80) != 0; }
+  uint16_t KindFlags() const { return header.kindFlags(); }
+  // Slot i's bytes up to its first zero byte (the whole slot when it has none).
+  std::string Text(size_t i) const;
+  uint32_t U32(size_t i) const;
+  uint16_t U16(size_t i) const;
+  uint8_t* Data(size_t i) { return slots[i].data(); }
+  size_t Len(size_t i) const { return slots[i].size(); }
+  // Writes a zero-terminated text into slot i, cut to fit, zero-filling the rest.
+  void PutText(size_t i, const std::string& text);
+  void PutU32(size_t i, uint32_t v);
+};
+
+enum class FrameVerdict { kOk, kBadMagic, kBadCount, kInconsistent, kTooLarge };
+
+// Decides whether a header can be trusted before anything it announces is allocated.
+FrameVerdict CheckHeader(const zdb::wire::FrameHeader& h, bool magicOk, uint32_t maxTotal);
+const char* VerdictText(FrameVerdict v);
+
+enum class ReadResult { kFrame, kClosed, kRejected, kBroken };
+
+// Reads one request: waits up to idleMs for its first byte, then the rest within the frame time.
+ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
+                       FrameVerdict* verdict);
+
+// The full reply: the request's header with the handle and status, and the slots as they are now.
+std::vector<uint8_t> BuildFullReply(const Request& r, uint32_t handle, int32_t status);
+
+}  // namespace zdbd

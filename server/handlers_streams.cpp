@@ -1,0 +1,207 @@
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "handlers.h"
+#include "platform/platform.h"
+#include "status.h"
+#include "wire/file_block.h"
+#include "wire/le.h"
+
+namespace zdbd {
+
+namespace wire = zdb::wire;
+
+namespace {
+
+constexpr uint32_t kMaxScript = 16u << 20;
+
+// Reads an uploaded file into `sink` (called per block); false when the stream cannot be kept in
+// step (a length out of bounds, a short stream), which ends the connection.
+template <typename Sink>
+bool ReceiveUpload(Call& c, uint32_t limit, Sink sink) {
+  uint8_t head[wire::kFileBlockHeaderSize];
+  if (c.conn.ReadExact(head, sizeof head, c.conn.FrameTimeout()) != 1) return false;
+  int32_t length = wire::DecodeFileBlockLength(head);
+  if (length < 0 || static_cast<uint32_t>(length) > limit) {
+    Log("file stream of %d bytes refused", length);
+    return false;
+  }
+  std::vector<uint8_t> block(wire::kFileBlockSize);
+  for (uint32_t left = static_cast<uint32_t>(length); left > 0;) {
+    size_t n = std::min<size_t>(left, block.size());
+    if (c.conn.ReadExact(block.data(), n, c.conn.FrameTimeout()) != 1) return false;
+    if (!sink(block.data(), n)) return false;
+    left -= static_cast<uint32_t>(n);
+  }
+  return true;
+}
+
+bool SendFileBytes(Call& c, const std::string& bytes) {
+  uint8_t head[wire::kFileBlockHeaderSize];
+  wire::EncodeFileBlockHeader(static_cast<int32_t>(bytes.size()), head);
+  return c.conn.WriteAll(head, sizeof head) && c.conn.WriteAll(bytes.data(), bytes.size());
+}
+
+bool SendFileAt(Call& c, const std::string& path) {
+  zdb::platform::File f;
+  if (!f.OpenRead(path.c_str())) return SendFileBytes(c, {});
+  int64_t size = f.Size();
+  if (size < 0 || size > INT32_MAX) return SendFileBytes(c, {});
+  uint8_t head[wire::kFileBlockHeaderSize];
+  wire::EncodeFileBlockHeader(static_cast<int32_t>(size), head);
+  if (!c.conn.WriteAll(head, sizeof head)) return false;
+  std::vector<uint8_t> block(wire::kFileBlockSize);
+  for (int64_t left = size; left > 0;) {
+    long n = f.Read(block.data(), static_cast<size_t>(std::min<int64_t>(left, block.size())));
+    if (n <= 0) {
+      // The file shrank under us: pad with zeros so the client still gets what was announced.
+      std::fill(block.begin(), block.end(), 0);
+      n = static_cast<long>(std::min<int64_t>(left, block.size()));
+    }
+    if (!c.conn.WriteAll(block.data(), static_cast<size_t>(n))) return false;
+    left -= n;
+  }
+  return true;
+}
+
+bool SendRecord(Call& c, const std::string& record) {
+  uint8_t len[4];
+  wire::PutI32(len, static_cast<int32_t>(record.size()));
+  return c.conn.WriteAll(len, 4) && c.conn.WriteAll(record.data(), record.size());
+}
+
+bool SendEndMark(Call& c) {
+  return SendRecord(c, std::string(reinterpret_cast<const char*>(wire::kEndMark), 2));
+}
+
+// A script as the client sends it: an inline one opens with '#', and parameter values arrive
+// each followed by a zero byte.
+std::string CleanScript(const std::string& raw) {
+  std::string s;
+  for (char ch : raw)
+    if (ch != '\0') s += ch;
+  if (!s.empty() && s[0] == '#') s.erase(0, 1);
+  return s;
+}
+
+std::string TempPath(Call& c, const char* what) {
+  return c.server.data.Dir() + "/." + what + "-" + std::to_string(RandomHandle()) + ".tmp";
+}
+
+struct TempFile {
+  std::string path;
+  ~TempFile() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+};
+
+int32_t CheckImport(const std::string& path, std::string* report) {
+  Db db;
+  if (!db.Open(path, false)) return kBadImport;
+  Stmt check(db, "PRAGMA quick_check");
+  if (!check.Step() || check.Text(0) != "ok") return kBadImport;
+  Stmt has(db, "SELECT count(*) FROM sqlite_master WHERE name IN ('zdb_tables','zdb_fields')");
+  if (!has.Step() || has.Int(0) != 2) return kBadImport;
+  auto tables = ListTables(db);
+  *report += std::to_string(tables.size()) + " tables\n";
+  for (const auto& t : tables)
+    *report += "table " + t + ": " + std::to_string(RecordCount(db, t)) + " records, " +
+               std::to_string(TableFields(db, t).size()) + " fields\n";
+  return kOk;
+}
+
+}  // namespace
+
+int32_t HScript(Call& c) {
+  c.streamsDone = true;
+  std::string raw;
+  bool ok = ReceiveUpload(c, kMaxScript, [&](const uint8_t* p, size_t n) {
+    raw.append(reinterpret_cast<const char*>(p), n);
+    return true;
+  });
+  if (!ok) {
+    c.closeAfter = true;
+    return kMalformed;
+  }
+  Target t;
+  int32_t rc = SelectedDb(c, &t);
+  bool sent = true;
+  if (rc == kOk) {
+    std::string script = CleanScript(raw);
+    bool ran = t.use->conn->RunScript(script, [&](const std::vector<std::string>& cells) {
+      std::string line;
+      for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + cells[i];
+      sent = SendRecord(c, line + "\n");
+      return sent;
+    });
+    if (!ran) {
+      c.session->lastSqlError = t.use->conn->Error();
+      Log("session %08X: SQL error: %s", c.session->handle, c.session->lastSqlError.c_str());
+      rc = kSqlError;
+    }
+  }
+  if (!sent || !SendEndMark(c)) c.closeAfter = true;
+  return rc;
+}
+
+int32_t HExport(Call& c) {
+  c.streamsDone = true;
+  std::string db = Trimmed(c.req.Text(0));
+  if (db.empty()) db = c.session->selectedDb;
+  int32_t rc = c.server.data.Exists(db) ? kOk : kDatabaseNotFound;
+  TempFile snapshot;
+  if (rc == kOk) {
+    // A consistent copy, whatever other sessions are writing meanwhile.
+    Db conn;
+    snapshot.path = TempPath(c, "export");
+    if (!conn.Open(c.server.data.PathOf(db), false) ||
+        !conn.Exec("VACUUM INTO '" + snapshot.path + "'"))
+      rc = kInternal;
+  }
+  bool sent = rc == kOk ? SendFileAt(c, snapshot.path) : SendFileBytes(c, {});
+  if (!sent) c.closeAfter = true;
+  if (rc == kOk) Log("database %s exported", db.c_str());
+  return rc;
+}
+
+int32_t HImport(Call& c) {
+  c.streamsDone = true;
+  std::string db = Trimmed(c.req.Text(0));
+  std::string mode = Trimmed(c.req.Text(1));
+  TempFile upload{TempPath(c, "import")};
+  zdb::platform::File out;
+  bool ok = out.Create(upload.path.c_str()) &&
+            ReceiveUpload(c, c.server.options.maxFile,
+                          [&](const uint8_t* p, size_t n) { return out.Write(p, n); });
+  out.Close();
+  if (!ok) {
+    c.closeAfter = true;
+    return kMalformed;
+  }
+  std::string report = "import of database " + db + "\n";
+  int32_t rc = IsValidDatabaseName(db) ? kOk : kBadDatabaseName;
+  if (rc == kOk && c.server.data.Exists(db) && mode != "REPLACE") rc = kDatabaseExists;
+  if (rc == kOk) rc = CheckImport(upload.path, &report);
+  if (rc == kOk) rc = c.server.data.Install(db, upload.path, c.session->handle);
+  if (rc == kOk) upload.path.clear();
+  report += rc == kOk ? "imported\n" : "refused: " + StatusText(rc) + "\n";
+  if (!SendFileBytes(c, report)) c.closeAfter = true;
+  Log("import of %s: %s", db.c_str(), StatusText(rc).c_str());
+  return rc;
+}
+
+bool FinishStreams(Call& c) {
+  uint8_t flags = c.req.header.flags;
+  if (flags & 0x40) {
+    bool ok =
+        ReceiveUpload(c, c.server.options.maxFile, [](const uint8_t*, size_t) { return true; });
+    if (!ok) return false;
+  }
+  if ((flags & 0x20) && !SendFileBytes(c, {})) return false;
+  if ((flags & 0x10) && !SendEndMark(c)) return false;
+  return true;
+}
+
+}  // namespace zdbd

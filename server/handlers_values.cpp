@@ -1,0 +1,206 @@
+#include <cstring>
+
+#include "handlers.h"
+#include "status.h"
+#include "wire/field_def.h"
+#include "wire/le.h"
+
+namespace zdbd {
+
+namespace wire = zdb::wire;
+
+namespace {
+
+// Field name with an optional table in front, as the direct forms name them.
+std::string Qualified(const std::string& table, const std::string& field) {
+  std::string t = Trimmed(table);
+  return t.empty() ? field : t + "." + Trimmed(field);
+}
+
+int32_t ReadInto(Call& c, const std::string& name, size_t valueSlot) {
+  Target t;
+  FieldInfo f;
+  Value v;
+  if (int32_t rc = FieldOf(c, name, &t, &f); rc != kOk) return rc;
+  if (int32_t rc = LoadValue(t, f, &v); rc != kOk) return rc;
+  EncodeSingle(f, v, c.req.Data(valueSlot), c.req.Len(valueSlot));
+  return kOk;
+}
+
+int32_t WriteFrom(Call& c, const std::string& name, size_t valueSlot, bool store) {
+  Target t;
+  FieldInfo f;
+  Value v;
+  if (int32_t rc = FieldOf(c, name, &t, &f); rc != kOk) return rc;
+  if (int32_t rc = DecodeSingle(f, c.req.Data(valueSlot), c.req.Len(valueSlot), &v); rc != kOk)
+    return rc;
+  return store ? StoreValue(c, t, f, v) : kOk;
+}
+
+// The fields a definitions buffer lists, with the widths their value slots have.
+struct Listed {
+  std::string name;
+  uint32_t width;
+};
+
+int32_t ListedFields(const std::vector<uint8_t>& defs, size_t valueBytes,
+                     std::vector<Listed>* out) {
+  size_t total = 0;
+  for (size_t i = 0; i < wire::kMaxFields && (i + 1) * wire::kFieldDefSize <= defs.size(); ++i) {
+    const uint8_t* rec = defs.data() + i * wire::kFieldDefSize;
+    if (rec[0] == 0) break;
+    wire::FieldDef d = wire::DecodeFieldDef(rec);
+    if (d.width > 65535) return kMalformed;
+    out->push_back({Trimmed(d.name), d.width});
+    total += d.width + 1;
+  }
+  return total == valueBytes ? kOk : kMalformed;
+}
+
+int32_t FillValues(Call& c, size_t defsSlot, size_t areaSlot) {
+  std::vector<Listed> listed;
+  auto& area = c.req.slots[areaSlot];
+  if (int32_t rc = ListedFields(c.req.slots[defsSlot], area.size(), &listed); rc != kOk) return rc;
+  std::fill(area.begin(), area.end(), 0);
+  int32_t result = kOk;
+  size_t offset = 0;
+  for (const auto& l : listed) {
+    Target t;
+    FieldInfo f;
+    Value v;
+    int32_t rc = FieldOf(c, l.name, &t, &f);
+    if (rc == kOk) rc = LoadValue(t, f, &v);
+    if (rc == kOk) {
+      std::string text = ValueText(f, v);
+      std::memcpy(area.data() + offset, text.data(), std::min<size_t>(text.size(), l.width));
+    } else if (result == kOk) {
+      result = rc;
+    }
+    offset += l.width + 1;
+  }
+  return result;
+}
+
+// Parses every listed value; the fields all belong to one table, the selected one.
+int32_t CollectValues(Call& c, Target* t, std::vector<FieldInfo>* fields,
+                      std::vector<Value>* values) {
+  std::vector<Listed> listed;
+  const auto& area = c.req.slots[1];
+  if (int32_t rc = ListedFields(c.req.slots[0], area.size(), &listed); rc != kOk) return rc;
+  if (int32_t rc = SelectedTable(c, t); rc != kOk) return rc;
+  size_t offset = 0;
+  for (const auto& l : listed) {
+    Target ft;
+    FieldInfo f;
+    if (int32_t rc = FieldOf(c, l.name, &ft, &f); rc != kOk) return rc;
+    if (ft.table != t->table) return kMalformed;
+    const char* p = reinterpret_cast<const char*>(area.data() + offset);
+    Value v;
+    if (int32_t rc = ParseText(f, std::string(p, strnlen(p, l.width)), &v); rc != kOk) return rc;
+    fields->push_back(f);
+    values->push_back(v);
+    offset += l.width + 1;
+  }
+  return kOk;
+}
+
+int32_t RunWithValues(Db& db, const std::string& sql, const std::vector<Value>& values,
+                      int64_t record) {
+  Stmt s(db, sql);
+  int i = 1;
+  for (const auto& v : values) s.Bind(i++, v);
+  if (record > 0) s.Bind(i, record);
+  return s.Run() ? kOk : StorageFailure(db);
+}
+
+}  // namespace
+
+int32_t HGetField(Call& c) {
+  return ReadInto(c, c.req.Text(0), 1);
+}
+int32_t HPutField(Call& c) {
+  return WriteFrom(c, c.req.Text(0), 1, true);
+}
+int32_t HTestField(Call& c) {
+  return WriteFrom(c, c.req.Text(0), 1, false);
+}
+
+int32_t HIsNull(Call& c) {
+  Target t;
+  FieldInfo f;
+  Value v;
+  if (int32_t rc = FieldOf(c, c.req.Text(0), &t, &f); rc != kOk) return rc;
+  if (int32_t rc = LoadValue(t, f, &v); rc != kOk) return rc;
+  wire::PutU16(c.req.Data(1), v.kind == Value::kNull ? 1 : 0);
+  return kOk;
+}
+
+int32_t HCpyField(Call& c) {
+  Target from, to;
+  FieldInfo ff, tf;
+  Value v, converted;
+  if (int32_t rc = FieldOf(c, Qualified(c.req.Text(0), c.req.Text(1)), &from, &ff); rc != kOk)
+    return rc;
+  if (int32_t rc = FieldOf(c, Qualified(c.req.Text(2), c.req.Text(3)), &to, &tf); rc != kOk)
+    return rc;
+  if (int32_t rc = LoadValue(from, ff, &v); rc != kOk) return rc;
+  if (v.kind != Value::kNull)
+    if (int32_t rc = ParseText(tf, ValueText(ff, v), &converted); rc != kOk) return rc;
+  return StoreValue(c, to, tf, converted);
+}
+
+int32_t HFRead(Call& c) {
+  return ReadInto(c, Qualified(c.req.Text(0), c.req.Text(1)), 2);
+}
+int32_t HFWrite(Call& c) {
+  return WriteFrom(c, Qualified(c.req.Text(0), c.req.Text(1)), 2, true);
+}
+
+int32_t HMatGet(Call& c) {
+  return FillValues(c, 0, 1);
+}
+
+int32_t HGetRead(Call& c) {
+  Target t;
+  if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
+  if (int32_t rc = ReadRecord(c, t, c.req.Text(0), c.req.Text(1)); rc != kOk) return rc;
+  return FillValues(c, 2, 3);
+}
+
+int32_t HMatPut(Call& c) {
+  Target t;
+  std::vector<FieldInfo> fields;
+  std::vector<Value> values;
+  if (int32_t rc = CollectValues(c, &t, &fields, &values); rc != kOk) return rc;
+  if (t.open->current <= 0) return kNoCurrentRecord;
+  if (int32_t rc = CheckWritable(c, t, t.open->current); rc != kOk) return rc;
+  if (fields.empty()) return kOk;
+  std::string sql = "UPDATE " + QuoteIdent(t.table) + " SET ";
+  for (size_t i = 0; i < fields.size(); ++i)
+    sql += (i ? ", " : "") + QuoteIdent(fields[i].name) + "=?";
+  return RunWithValues(*t.use->conn, sql + " WHERE rowid=?", values, t.open->current);
+}
+
+int32_t HPutWrite(Call& c) {
+  Target t;
+  std::vector<FieldInfo> fields;
+  std::vector<Value> values;
+  if (int32_t rc = CollectValues(c, &t, &fields, &values); rc != kOk) return rc;
+  if (int32_t rc = CheckWritable(c, t, 0); rc != kOk) return rc;
+  std::string sql = "INSERT INTO " + QuoteIdent(t.table);
+  if (fields.empty()) {
+    sql += " DEFAULT VALUES";
+  } else {
+    std::string names, marks;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      names += (i ? ", " : "") + QuoteIdent(fields[i].name);
+      marks += i ? ", ?" : "?";
+    }
+    sql += "(" + names + ") VALUES(" + marks + ")";
+  }
+  if (int32_t rc = RunWithValues(*t.use->conn, sql, values, 0); rc != kOk) return rc;
+  t.open->current = t.use->conn->LastRowId();
+  return kOk;
+}
+
+}  // namespace zdbd

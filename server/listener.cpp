@@ -1,0 +1,231 @@
+#include "listener.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "conn.h"
+#include "dispatch.h"
+#include "status.h"
+#include "udp.h"
+
+namespace zdbd {
+
+namespace {
+
+int g_wakeWrite = -1;
+
+void OnSignal(int) {
+  char b = 1;
+  if (g_wakeWrite >= 0) [[maybe_unused]]
+    auto r = ::write(g_wakeWrite, &b, 1);
+}
+
+struct Sockets {
+  int tcp = -1;
+  int udp = -1;
+  uint16_t port = 0;
+  ~Sockets() {
+    if (tcp >= 0) ::close(tcp);
+    if (udp >= 0) ::close(udp);
+  }
+};
+
+int BoundSocket(int type, uint32_t address, uint16_t port) {
+  int fd = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  if (type == SOCK_STREAM) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = address;
+  a.sin_port = htons(port);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      (type == SOCK_STREAM && ::listen(fd, 128) != 0)) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+uint16_t PortOf(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  return ntohs(a.sin_port);
+}
+
+// Binds TCP and UDP on one port; with port 0, a port free for both.
+bool BindBoth(const Options& o, Sockets* s) {
+  in_addr addr{};
+  if (::inet_pton(AF_INET, o.bind.c_str(), &addr) != 1) return false;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    s->tcp = BoundSocket(SOCK_STREAM, addr.s_addr, o.port);
+    if (s->tcp < 0) return false;
+    s->port = PortOf(s->tcp);
+    s->udp = BoundSocket(SOCK_DGRAM, addr.s_addr, s->port);
+    if (s->udp >= 0) return true;
+    ::close(s->tcp);
+    s->tcp = -1;
+    if (o.port != 0) return false;
+  }
+  return false;
+}
+
+class Connections {
+ public:
+  bool Add(int fd, int max) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (static_cast<int>(fds_.size()) >= max) return false;
+    fds_.insert(fd);
+    return true;
+  }
+  void Remove(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    fds_.erase(fd);
+    if (fds_.empty()) idle_.notify_all();
+  }
+  // Wakes every connection thread out of its read and waits for them to finish.
+  void ShutdownAll() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+    idle_.wait_for(lock, std::chrono::seconds(10), [&] { return fds_.empty(); });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable idle_;
+  std::set<int> fds_;
+};
+
+std::string PeerOf(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  ::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  char text[INET_ADDRSTRLEN] = "?";
+  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+void Serve(Server& server, Connections& conns, int fd) {
+  {
+    Conn conn(fd);
+    conn.SetFrameTimeout(server.options.frameTimeoutSeconds * 1000);
+    int idleMs = server.options.connectionIdleSeconds * 1000;
+    for (;;) {
+      Request req;
+      FrameVerdict verdict = FrameVerdict::kOk;
+      ReadResult r = ReadRequest(conn, server.options.maxFrame, idleMs, &req, &verdict);
+      if (r == ReadResult::kClosed) break;
+      if (r == ReadResult::kRejected) {
+        Log("connection %s dropped: %s", PeerOf(fd).c_str(), VerdictText(verdict));
+        break;
+      }
+      if (r == ReadResult::kBroken) {
+        Log("connection %s dropped: closed, silent or cut in the middle of a request",
+            PeerOf(fd).c_str());
+        break;
+      }
+      if (!Dispatch(server, conn, req)) break;
+    }
+    conns.Remove(fd);
+  }
+}
+
+void AnswerDatagram(Server& server, int udp, uint16_t port) {
+  uint8_t buf[1030];
+  sockaddr_in from{};
+  socklen_t len = sizeof from;
+  ssize_t n = ::recvfrom(udp, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+  if (n <= 0) return;
+  ControlReply r = AnswerControl(buf, static_cast<size_t>(n), ntohl(from.sin_addr.s_addr),
+                                 server.options.allowRemoteStop, server.options.name, port,
+                                 server.sessions.Count());
+  if (r.action == ControlAction::kRefuseStop) {
+    char text[INET_ADDRSTRLEN] = "?";
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    Log("stop request from %s refused: not from this machine", text);
+    return;
+  }
+  if (r.action == ControlAction::kIgnore) return;
+  ::sendto(udp, r.bytes.data(), r.bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+  if (r.action == ControlAction::kAnswerAndStop) {
+    Log("stop requested");
+    server.stopping = true;
+  }
+}
+
+}  // namespace
+
+int RunServer(Server& server) {
+  const Options& o = server.options;
+  if (!server.data.Open(o.dataDir) || !server.users.Open(o.dataDir + "/_system.sqlite")) {
+    Log("cannot use data directory %s", o.dataDir.c_str());
+    return 1;
+  }
+  Sockets s;
+  if (!BindBoth(o, &s)) {
+    Log("cannot listen on %s:%u: %s", o.bind.c_str(), o.port, std::strerror(errno));
+    return 1;
+  }
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  g_wakeWrite = wake[1];
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGINT, OnSignal);
+  ::signal(SIGTERM, OnSignal);
+  std::printf("zdbd listening on %s:%u\n", o.bind.c_str(), s.port);
+  std::fflush(stdout);
+  Log("serving data directory %s", o.dataDir.c_str());
+
+  Connections conns;
+  while (!server.stopping) {
+    pollfd fds[3] = {{s.tcp, POLLIN, 0}, {s.udp, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    int ready = ::poll(fds, 3, 1000);
+    if (ready < 0 && errno != EINTR) break;
+    if (fds[2].revents) {
+      Log("signal received, stopping");
+      break;
+    }
+    if (fds[1].revents & POLLIN) AnswerDatagram(server, s.udp, s.port);
+    if (fds[0].revents & POLLIN) {
+      int fd = ::accept4(s.tcp, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd >= 0) {
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (!conns.Add(fd, o.maxConnections)) {
+          Log("connection refused: %d connections open", o.maxConnections);
+          ::close(fd);
+        } else {
+          std::thread(Serve, std::ref(server), std::ref(conns), fd).detach();
+        }
+      }
+    }
+    for (auto& idle : server.sessions.TakeIdle(std::chrono::seconds(o.sessionIdleSeconds)))
+      server.EndSession(idle, "idle expiry");
+  }
+  server.stopping = true;
+  ::close(s.tcp);
+  s.tcp = -1;
+  conns.ShutdownAll();
+  for (auto& left : server.sessions.TakeAll()) server.EndSession(left, "server stop");
+  g_wakeWrite = -1;
+  ::close(wake[0]);
+  ::close(wake[1]);
+  Log("stopped after %llu requests", static_cast<unsigned long long>(server.requests.load()));
+  return 0;
+}
+
+}  // namespace zdbd

@@ -1,0 +1,244 @@
+#include "schema.h"
+
+#include <cctype>
+#include <sstream>
+
+#include "status.h"
+
+namespace zdbd {
+
+bool IsValidName(const std::string& name, size_t max) {
+  if (name.empty() || name.size() > max) return false;
+  if (!std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  return name.rfind("zdb_", 0) != 0 && name.rfind("sqlite_", 0) != 0;
+}
+
+bool EnsureCatalog(Db& db) {
+  return db.Exec(
+      "CREATE TABLE IF NOT EXISTS zdb_tables(name TEXT PRIMARY KEY, description TEXT);"
+      "CREATE TABLE IF NOT EXISTS zdb_fields(tbl TEXT, pos INTEGER, name TEXT, type TEXT,"
+      " subtype TEXT, width INTEGER, description TEXT, PRIMARY KEY(tbl, name));");
+}
+
+int32_t StorageFailure(Db& db) {
+  return IsBusyCode(db.ErrorCode()) ? kBusy : kInternal;
+}
+
+bool TableExists(Db& db, const std::string& table) {
+  Stmt s(db, "SELECT 1 FROM zdb_tables WHERE name=?");
+  s.Bind(1, table);
+  return s.Step();
+}
+
+std::vector<std::string> ListTables(Db& db) {
+  std::vector<std::string> out;
+  Stmt s(db, "SELECT name FROM zdb_tables ORDER BY rowid");
+  while (s.Step()) out.push_back(s.Text(0));
+  return out;
+}
+
+std::vector<FieldInfo> TableFields(Db& db, const std::string& table) {
+  std::vector<FieldInfo> out;
+  Stmt s(db,
+         "SELECT name, type, subtype, width, description FROM zdb_fields WHERE tbl=? ORDER BY "
+         "pos");
+  s.Bind(1, table);
+  while (s.Step()) {
+    FieldInfo f;
+    f.name = s.Text(0);
+    std::string type = s.Text(1), sub = s.Text(2);
+    f.type = type.empty() ? 'C' : type[0];
+    f.subtype = sub.empty() ? ' ' : sub[0];
+    f.width = static_cast<uint32_t>(s.Int(3));
+    f.description = s.Text(4);
+    out.push_back(f);
+  }
+  return out;
+}
+
+std::string TableDescription(Db& db, const std::string& table) {
+  Stmt s(db, "SELECT description FROM zdb_tables WHERE name=?");
+  s.Bind(1, table);
+  return s.Step() ? s.Text(0) : std::string();
+}
+
+int64_t RecordCount(Db& db, const std::string& table) {
+  Stmt s(db, "SELECT count(*) FROM " + QuoteIdent(table));
+  return s.Step() ? s.Int(0) : 0;
+}
+
+namespace {
+
+bool InsertFieldRow(Db& db, const std::string& table, int pos, const FieldInfo& f) {
+  Stmt s(db, "INSERT INTO zdb_fields VALUES(?,?,?,?,?,?,?)");
+  s.Bind(1, table).Bind(2, static_cast<int64_t>(pos)).Bind(3, f.name);
+  s.Bind(4, std::string(1, f.type)).Bind(5, std::string(1, f.subtype));
+  s.Bind(6, static_cast<int64_t>(f.width)).Bind(7, f.description);
+  return s.Run();
+}
+
+// Runs `work` inside a savepoint, so a catalog change lands whole or not at all, also inside a
+// session's own transaction.
+template <typename Work>
+int32_t Atomically(Db& db, Work work) {
+  if (!db.Exec("SAVEPOINT zdb_change")) return StorageFailure(db);
+  int32_t rc = work();
+  if (rc == kOk && db.Exec("RELEASE zdb_change")) return kOk;
+  if (rc == kOk) rc = StorageFailure(db);
+  db.Exec("ROLLBACK TO zdb_change; RELEASE zdb_change;");
+  return rc;
+}
+
+int32_t CheckFields(std::vector<FieldInfo>& fields) {
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (!IsValidName(fields[i].name, 32) || !NormaliseField(fields[i])) return kBadFieldDefinition;
+    for (size_t j = 0; j < i; ++j)
+      if (fields[j].name == fields[i].name) return kFieldExists;
+  }
+  return fields.size() > 300 ? kBadFieldDefinition : kOk;
+}
+
+}  // namespace
+
+int32_t CreateTable(Db& db, const std::string& table, const std::string& description,
+                    const std::vector<FieldInfo>& given) {
+  if (!IsValidName(table, 32)) return kBadTableName;
+  std::vector<FieldInfo> fields = given;
+  if (int32_t rc = CheckFields(fields); rc != kOk) return rc;
+  if (TableExists(db, table)) return kTableExists;
+  return Atomically(db, [&]() -> int32_t {
+    std::string sql = "CREATE TABLE " + QuoteIdent(table) + "(";
+    for (size_t i = 0; i < fields.size(); ++i)
+      sql += (i ? ", " : "") + QuoteIdent(fields[i].name) + " " + ColumnType(fields[i]);
+    if (fields.empty()) sql += "zdb_rowid INTEGER";
+    sql += ")";
+    if (!db.Exec(sql)) return StorageFailure(db);
+    Stmt s(db, "INSERT INTO zdb_tables VALUES(?,?)");
+    s.Bind(1, table).Bind(2, description);
+    if (!s.Run()) return StorageFailure(db);
+    for (size_t i = 0; i < fields.size(); ++i)
+      if (!InsertFieldRow(db, table, static_cast<int>(i), fields[i])) return StorageFailure(db);
+    return kOk;
+  });
+}
+
+int32_t DropTable(Db& db, const std::string& table) {
+  if (!TableExists(db, table)) return kTableNotFound;
+  return Atomically(db, [&]() -> int32_t {
+    Stmt a(db, "DELETE FROM zdb_tables WHERE name=?");
+    Stmt b(db, "DELETE FROM zdb_fields WHERE tbl=?");
+    a.Bind(1, table);
+    b.Bind(1, table);
+    if (!a.Run() || !b.Run() || !db.Exec("DROP TABLE " + QuoteIdent(table)))
+      return StorageFailure(db);
+    return kOk;
+  });
+}
+
+int32_t RenameTable(Db& db, const std::string& from, const std::string& to) {
+  if (!TableExists(db, from)) return kTableNotFound;
+  if (!IsValidName(to, 32)) return kBadTableName;
+  if (TableExists(db, to)) return kTableExists;
+  return Atomically(db, [&]() -> int32_t {
+    Stmt a(db, "UPDATE zdb_tables SET name=? WHERE name=?");
+    Stmt b(db, "UPDATE zdb_fields SET tbl=? WHERE tbl=?");
+    a.Bind(1, to).Bind(2, from);
+    b.Bind(1, to).Bind(2, from);
+    if (!a.Run() || !b.Run() ||
+        !db.Exec("ALTER TABLE " + QuoteIdent(from) + " RENAME TO " + QuoteIdent(to)))
+      return StorageFailure(db);
+    return kOk;
+  });
+}
+
+int32_t SetTableDescription(Db& db, const std::string& table, const std::string& description) {
+  Stmt s(db, "UPDATE zdb_tables SET description=? WHERE name=?");
+  s.Bind(1, description).Bind(2, table);
+  if (!s.Run()) return StorageFailure(db);
+  return db.Changes() ? kOk : kTableNotFound;
+}
+
+int32_t AddField(Db& db, const std::string& table, FieldInfo f) {
+  if (!TableExists(db, table)) return kTableNotFound;
+  std::vector<FieldInfo> fields = TableFields(db, table);
+  fields.push_back(f);
+  if (int32_t rc = CheckFields(fields); rc != kOk) return rc;
+  f = fields.back();
+  return Atomically(db, [&]() -> int32_t {
+    if (!db.Exec("ALTER TABLE " + QuoteIdent(table) + " ADD COLUMN " + QuoteIdent(f.name) + " " +
+                 ColumnType(f)))
+      return StorageFailure(db);
+    Stmt s(db, "SELECT coalesce(max(pos), -1) + 1 FROM zdb_fields WHERE tbl=?");
+    s.Bind(1, table);
+    int pos = s.Step() ? static_cast<int>(s.Int(0)) : 0;
+    return InsertFieldRow(db, table, pos, f) ? kOk : StorageFailure(db);
+  });
+}
+
+int32_t DropField(Db& db, const std::string& table, const std::string& field) {
+  std::vector<FieldInfo> fields = TableFields(db, table);
+  bool found = false;
+  for (const auto& f : fields) found = found || f.name == field;
+  if (!found) return kFieldNotFound;
+  if (fields.size() == 1) return kBadFieldDefinition;  // a table keeps at least one column
+  return Atomically(db, [&]() -> int32_t {
+    Stmt s(db, "DELETE FROM zdb_fields WHERE tbl=? AND name=?");
+    s.Bind(1, table).Bind(2, field);
+    if (!s.Run() ||
+        !db.Exec("ALTER TABLE " + QuoteIdent(table) + " DROP COLUMN " + QuoteIdent(field)))
+      return StorageFailure(db);
+    return kOk;
+  });
+}
+
+int32_t UpdateField(Db& db, const std::string& table, const std::string& field, FieldInfo to) {
+  std::vector<FieldInfo> fields = TableFields(db, table);
+  size_t at = fields.size();
+  for (size_t i = 0; i < fields.size(); ++i)
+    if (fields[i].name == field) at = i;
+  if (at == fields.size()) return kFieldNotFound;
+  if (to.name.empty()) to.name = field;
+  // Storage classes are fixed by the column; a definition may change within its class only.
+  if (std::string(ColumnType(to)) != ColumnType(fields[at])) return kBadFieldDefinition;
+  fields[at] = to;
+  if (int32_t rc = CheckFields(fields); rc != kOk) return rc;
+  to = fields[at];
+  return Atomically(db, [&]() -> int32_t {
+    if (to.name != field && !db.Exec("ALTER TABLE " + QuoteIdent(table) + " RENAME COLUMN " +
+                                     QuoteIdent(field) + " TO " + QuoteIdent(to.name)))
+      return StorageFailure(db);
+    Stmt s(db,
+           "UPDATE zdb_fields SET name=?, type=?, subtype=?, width=?, description=? WHERE tbl=? "
+           "AND name=?");
+    s.Bind(1, to.name).Bind(2, std::string(1, to.type)).Bind(3, std::string(1, to.subtype));
+    s.Bind(4, static_cast<int64_t>(to.width)).Bind(5, to.description).Bind(6, table).Bind(7, field);
+    return s.Run() ? kOk : StorageFailure(db);
+  });
+}
+
+bool ParseFieldSpec(const std::string& spec, std::vector<FieldInfo>* fields) {
+  std::stringstream items(spec);
+  std::string item;
+  while (std::getline(items, item, ';')) {
+    std::stringstream words(item);
+    std::vector<std::string> w;
+    for (std::string x; words >> x;) w.push_back(x);
+    if (w.empty()) continue;
+    if (w.size() < 2 || w[1].size() != 1) return false;
+    FieldInfo f;
+    f.name = w[0];
+    f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(w[1][0])));
+    for (size_t i = 2; i < w.size(); ++i) {
+      if (std::isdigit(static_cast<unsigned char>(w[i][0])))
+        f.width = static_cast<uint32_t>(std::stoul(w[i].substr(0, 6)));
+      else
+        f.subtype = static_cast<char>(std::toupper(static_cast<unsigned char>(w[i][0])));
+    }
+    fields->push_back(f);
+  }
+  return true;
+}
+
+}  // namespace zdbd

@@ -1,0 +1,42 @@
+// The tables and fields of one ZDB database, kept in its SQLite file: every ZDB table is an SQLite
+// table with one column per field, and the field definitions live in a metadata table beside it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sqlite_db.h"
+#include "values.h"
+
+namespace zdbd {
+
+// Names of tables and fields: a letter, then letters, digits or '_', at most `max` characters,
+// and never our own metadata prefix.
+bool IsValidName(const std::string& name, size_t max);
+
+bool EnsureCatalog(Db& db);
+bool TableExists(Db& db, const std::string& table);
+std::vector<std::string> ListTables(Db& db);
+std::vector<FieldInfo> TableFields(Db& db, const std::string& table);
+std::string TableDescription(Db& db, const std::string& table);
+int64_t RecordCount(Db& db, const std::string& table);
+
+// Each returns a status (kOk, or why not).
+int32_t CreateTable(Db& db, const std::string& table, const std::string& description,
+                    const std::vector<FieldInfo>& fields);
+int32_t DropTable(Db& db, const std::string& table);
+int32_t RenameTable(Db& db, const std::string& from, const std::string& to);
+int32_t SetTableDescription(Db& db, const std::string& table, const std::string& description);
+int32_t AddField(Db& db, const std::string& table, FieldInfo field);
+int32_t DropField(Db& db, const std::string& table, const std::string& field);
+// Changes a field's definition; a new name renames its column.
+int32_t UpdateField(Db& db, const std::string& table, const std::string& field, FieldInfo to);
+
+// Parses "NAME C 20; PRICE N; BORN C D" (name, type, optional subtype, optional width).
+bool ParseFieldSpec(const std::string& spec, std::vector<FieldInfo>* fields);
+
+// Maps a failed SQLite call to a status: busy becomes kBusy, the rest kInternal.
+int32_t StorageFailure(Db& db);
+
+}  // namespace zdbd

@@ -1,0 +1,175 @@
+#include "sqlite_db.h"
+
+#include <sqlite3.h>
+
+namespace zdbd {
+
+Db::~Db() {
+  if (db_) sqlite3_close_v2(db_);
+}
+
+bool Db::Open(const std::string& path, bool create) {
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
+  if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+    if (db_) sqlite3_close_v2(db_);
+    db_ = nullptr;
+    return false;
+  }
+  sqlite3_busy_timeout(db_, 200);
+  sqlite3_extended_result_codes(db_, 0);
+  return Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+}
+
+bool Db::Exec(const std::string& sql) {
+  return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+std::string Db::Error() const {
+  return db_ ? sqlite3_errmsg(db_) : "no database";
+}
+int Db::ErrorCode() const {
+  return db_ ? (sqlite3_errcode(db_) & 0xFF) : SQLITE_ERROR;
+}
+int64_t Db::LastRowId() const {
+  return sqlite3_last_insert_rowid(db_);
+}
+int Db::Changes() const {
+  return sqlite3_changes(db_);
+}
+bool Db::InTransaction() const {
+  return db_ && !sqlite3_get_autocommit(db_);
+}
+
+bool Db::RunScript(const std::string& script,
+                   const std::function<bool(const std::vector<std::string>&)>& row) {
+  const char* tail = script.c_str();
+  while (*tail) {
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db_, tail, -1, &raw, &tail) != SQLITE_OK) return false;
+    if (!raw) continue;  // blank text or a comment
+    std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    int rc;
+    while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
+      std::vector<std::string> cells(static_cast<size_t>(sqlite3_column_count(raw)));
+      for (size_t i = 0; i < cells.size(); ++i) {
+        const unsigned char* t = sqlite3_column_text(raw, static_cast<int>(i));
+        if (t) cells[i] = reinterpret_cast<const char*>(t);
+      }
+      if (!row(cells)) return true;
+    }
+    if (rc != SQLITE_DONE) return false;
+  }
+  return true;
+}
+
+Stmt::Stmt(Db& db, const std::string& sql) {
+  if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
+    stmt_ = nullptr;
+    failed_ = true;
+  }
+}
+
+Stmt::~Stmt() {
+  sqlite3_finalize(stmt_);
+}
+
+Stmt& Stmt::Bind(int i, const std::string& text) {
+  if (stmt_)
+    sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+  return *this;
+}
+
+Stmt& Stmt::Bind(int i, int64_t v) {
+  if (stmt_) sqlite3_bind_int64(stmt_, i, v);
+  return *this;
+}
+
+Stmt& Stmt::Bind(int i, const Value& v) {
+  if (!stmt_) return *this;
+  switch (v.kind) {
+    case Value::kNull:
+      sqlite3_bind_null(stmt_, i);
+      break;
+    case Value::kInt:
+      sqlite3_bind_int64(stmt_, i, v.i);
+      break;
+    case Value::kReal:
+      sqlite3_bind_double(stmt_, i, v.d);
+      break;
+    case Value::kText:
+      Bind(i, v.s);
+      break;
+    case Value::kBlob:
+      sqlite3_bind_blob(stmt_, i, v.s.data(), static_cast<int>(v.s.size()), SQLITE_TRANSIENT);
+      break;
+  }
+  return *this;
+}
+
+bool Stmt::Step() {
+  if (!stmt_) return false;
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc != SQLITE_DONE) failed_ = true;
+  return false;
+}
+
+bool Stmt::Run() {
+  while (Step()) {
+  }
+  return !failed_;
+}
+
+int Stmt::Columns() const {
+  return stmt_ ? sqlite3_column_count(stmt_) : 0;
+}
+
+std::string Stmt::ColumnName(int i) const {
+  const char* n = sqlite3_column_name(stmt_, i);
+  return n ? n : "";
+}
+
+std::string Stmt::Text(int i) const {
+  const unsigned char* t = sqlite3_column_text(stmt_, i);
+  return t ? std::string(reinterpret_cast<const char*>(t),
+                         static_cast<size_t>(sqlite3_column_bytes(stmt_, i)))
+           : std::string();
+}
+
+int64_t Stmt::Int(int i) const {
+  return sqlite3_column_int64(stmt_, i);
+}
+
+Value Stmt::Get(int i) const {
+  switch (sqlite3_column_type(stmt_, i)) {
+    case SQLITE_INTEGER:
+      return Value::Int(sqlite3_column_int64(stmt_, i));
+    case SQLITE_FLOAT:
+      return Value::Real(sqlite3_column_double(stmt_, i));
+    case SQLITE_TEXT:
+      return Value::Text(Text(i));
+    case SQLITE_BLOB: {
+      const void* p = sqlite3_column_blob(stmt_, i);
+      int n = sqlite3_column_bytes(stmt_, i);
+      return Value::Blob(p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n))
+                           : std::string());
+    }
+    default:
+      return Value::Null();
+  }
+}
+
+bool IsBusyCode(int code) {
+  return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+std::string QuoteIdent(const std::string& name) {
+  std::string q = "\"";
+  for (char c : name) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  return q + "\"";
+}
+
+}  // namespace zdbd

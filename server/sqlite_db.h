@@ -1,0 +1,78 @@
+// A thin RAII layer over SQLite: one connection, prepared statements, values in and out.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "values.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zdbd {
+
+class Stmt;
+
+class Db {
+ public:
+  Db() = default;
+  ~Db();
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+
+  // Opens (or with `create`, creates) the file; WAL journal, short busy wait.
+  bool Open(const std::string& path, bool create);
+  bool IsOpen() const { return db_ != nullptr; }
+  // Runs statements without results; false with the message in Error() on failure.
+  bool Exec(const std::string& sql);
+  std::string Error() const;
+  int ErrorCode() const;  // the primary SQLite result code of the last failure
+  int64_t LastRowId() const;
+  int Changes() const;
+  bool InTransaction() const;
+  // Runs every statement of a script, handing each result row to `row` as texts; false with the
+  // message in Error() when a statement fails.
+  bool RunScript(const std::string& script,
+                 const std::function<bool(const std::vector<std::string>&)>& row);
+  sqlite3* Handle() const { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+class Stmt {
+ public:
+  Stmt(Db& db, const std::string& sql);
+  ~Stmt();
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  bool Ok() const { return stmt_ != nullptr; }
+  Stmt& Bind(int i, const std::string& text);
+  Stmt& Bind(int i, int64_t v);
+  Stmt& Bind(int i, const Value& v);
+  // SQLITE_ROW true; done or failure false (see Failed()).
+  bool Step();
+  bool Failed() const { return failed_; }
+  // Runs to completion; false on failure.
+  bool Run();
+  int Columns() const;
+  std::string ColumnName(int i) const;
+  std::string Text(int i) const;
+  int64_t Int(int i) const;
+  Value Get(int i) const;
+
+ private:
+  sqlite3_stmt* stmt_ = nullptr;
+  bool failed_ = false;
+};
+
+// SQLite's primary codes that mean another connection holds the write lock.
+bool IsBusyCode(int code);
+
+std::string QuoteIdent(const std::string& name);
+
+}  // namespace zdbd

@@ -1,0 +1,209 @@
+#include "state.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <random>
+
+#include "schema.h"
+#include "status.h"
+
+namespace zdbd {
+
+namespace fs = std::filesystem;
+
+bool IsValidDatabaseName(const std::string& name) {
+  return IsValidName(name, 8);
+}
+
+bool DataDir::Open(const std::string& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  dir_ = dir;
+  return fs::is_directory(dir, ec);
+}
+
+bool DataDir::Exists(const std::string& db) const {
+  struct stat st;
+  return IsValidDatabaseName(db) && ::stat(PathOf(db).c_str(), &st) == 0;
+}
+
+std::vector<std::string> DataDir::List() const {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir_, ec)) {
+    if (e.path().extension() != ".zdb") continue;
+    std::string name = e.path().stem().string();
+    if (IsValidDatabaseName(name)) out.push_back(name);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+int32_t DataDir::Create(const std::string& db, const std::string& description) {
+  if (!IsValidDatabaseName(db)) return kBadDatabaseName;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (Exists(db)) return kDatabaseExists;
+  Db conn;
+  if (!conn.Open(PathOf(db), true) || !EnsureCatalog(conn)) return kInternal;
+  conn.Exec("CREATE TABLE IF NOT EXISTS zdb_info(key TEXT PRIMARY KEY, value TEXT)");
+  Stmt s(conn, "INSERT OR REPLACE INTO zdb_info VALUES('description', ?)");
+  s.Bind(1, description);
+  return s.Run() ? kOk : kInternal;
+}
+
+bool DataDir::UsedByOthers(const std::string& db, uint32_t handle) const {
+  auto it = uses_.find(db);
+  if (it == uses_.end()) return false;
+  for (const auto& [h, n] : it->second)
+    if (h != handle && n > 0) return true;
+  return false;
+}
+
+namespace {
+void RemoveDbFiles(const std::string& path) {
+  std::error_code ec;
+  fs::remove(path, ec);
+  fs::remove(path + "-wal", ec);
+  fs::remove(path + "-shm", ec);
+}
+}  // namespace
+
+int32_t DataDir::Remove(const std::string& db, uint32_t byHandle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exists(db)) return kDatabaseNotFound;
+  if (UsedByOthers(db, byHandle)) return kDatabaseInUse;
+  RemoveDbFiles(PathOf(db));
+  return kOk;
+}
+
+int32_t DataDir::Install(const std::string& db, const std::string& file, uint32_t byHandle) {
+  if (!IsValidDatabaseName(db)) return kBadDatabaseName;
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = uses_.find(db);
+  if (it != uses_.end())
+    for (const auto& [h, n] : it->second)
+      if (n > 0 && h != byHandle) return kDatabaseInUse;
+  RemoveDbFiles(PathOf(db));
+  std::error_code ec;
+  fs::rename(file, PathOf(db), ec);
+  return ec ? kInternal : kOk;
+}
+
+void DataDir::NoteUse(const std::string& db, uint32_t handle, bool inUse) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto& users = uses_[db];
+  if (inUse) {
+    users[handle] = 1;
+  } else {
+    users.erase(handle);
+    if (users.empty()) uses_.erase(db);
+  }
+}
+
+size_t DataDir::Users(const std::string& db) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = uses_.find(db);
+  return it == uses_.end() ? 0 : it->second.size();
+}
+
+uint32_t RandomHandle() {
+  static std::mutex m;
+  static std::random_device rd;
+  std::lock_guard<std::mutex> lock(m);
+  for (;;) {
+    uint32_t h = rd();
+    if (h != 0 && h != 0xFFFFFFFFu) return h;
+  }
+}
+
+std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin) {
+  auto s = std::make_shared<ServerSession>();
+  s->user = user;
+  s->admin = admin;
+  s->lastUse = std::chrono::steady_clock::now();
+  std::lock_guard<std::mutex> lock(mutex_);
+  do {
+    s->handle = RandomHandle();
+  } while (sessions_.count(s->handle));
+  sessions_[s->handle] = s;
+  return s;
+}
+
+std::shared_ptr<ServerSession> SessionTable::Find(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = sessions_.find(handle);
+  if (it == sessions_.end()) return nullptr;
+  it->second->lastUse = std::chrono::steady_clock::now();
+  return it->second;
+}
+
+std::shared_ptr<ServerSession> SessionTable::Remove(uint32_t handle) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = sessions_.find(handle);
+  if (it == sessions_.end()) return nullptr;
+  auto s = it->second;
+  sessions_.erase(it);
+  return s;
+}
+
+std::vector<std::shared_ptr<ServerSession>> SessionTable::TakeIdle(
+    std::chrono::steady_clock::duration idle) {
+  auto now = std::chrono::steady_clock::now();
+  std::vector<std::shared_ptr<ServerSession>> out;
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    if (now - it->second->lastUse > idle) {
+      out.push_back(it->second);
+      it = sessions_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  return out;
+}
+
+std::vector<std::shared_ptr<ServerSession>> SessionTable::TakeAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::shared_ptr<ServerSession>> out;
+  for (auto& [h, s] : sessions_) out.push_back(s);
+  sessions_.clear();
+  return out;
+}
+
+size_t SessionTable::Count() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sessions_.size();
+}
+
+void Server::EndSession(const std::shared_ptr<ServerSession>& s, const char* why) {
+  std::lock_guard<std::mutex> lock(s->mutex);
+  if (s->ended) return;
+  s->ended = true;
+  for (auto& [name, use] : s->dbs) {
+    if (use.conn && use.conn->InTransaction()) use.conn->Exec("ROLLBACK");
+    data.NoteUse(name, s->handle, false);
+  }
+  s->dbs.clear();
+  locks.ReleaseAll(s->handle);
+  Log("session %08X (%s) ended: %s", s->handle, s->user.empty() ? "anonymous" : s->user.c_str(),
+      why);
+}
+
+void Log(const char* fmt, ...) {
+  char line[1024];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  std::time_t t = std::time(nullptr);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+  std::fprintf(stderr, "%s zdbd: %s\n", stamp, line);
+}
+
+}  // namespace zdbd

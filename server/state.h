@@ -1,0 +1,103 @@
+// The server's shared state: the data directory of ZDB databases, the server sessions keyed by
+// their handles, the lock table and the user catalog.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "locks.h"
+#include "options.h"
+#include "sqlite_db.h"
+#include "users.h"
+
+namespace zdbd {
+
+// Database names: a letter, then letters, digits or '_', at most 8 characters.
+bool IsValidDatabaseName(const std::string& name);
+
+class DataDir {
+ public:
+  bool Open(const std::string& dir);
+  const std::string& Dir() const { return dir_; }
+  std::string PathOf(const std::string& db) const { return dir_ + "/" + db + ".zdb"; }
+  bool Exists(const std::string& db) const;
+  std::vector<std::string> List() const;
+  int32_t Create(const std::string& db, const std::string& description);
+  // Refused while another session has the database in use.
+  int32_t Remove(const std::string& db, uint32_t byHandle);
+  // Puts a file in place of a database (import); refused while the database is in use.
+  int32_t Install(const std::string& db, const std::string& file, uint32_t byHandle);
+  void NoteUse(const std::string& db, uint32_t handle, bool inUse);
+  size_t Users(const std::string& db) const;
+
+ private:
+  bool UsedByOthers(const std::string& db, uint32_t handle) const;
+  std::string dir_;
+  mutable std::mutex mutex_;
+  std::map<std::string, std::map<uint32_t, int>> uses_;
+};
+
+struct OpenTable {
+  int64_t current = 0;  // record number (rowid); 0 none
+};
+
+struct DbUse {
+  std::unique_ptr<Db> conn;
+  std::map<std::string, OpenTable> tables;
+  std::string selectedTable;
+};
+
+struct ServerSession {
+  uint32_t handle = 0;
+  std::string user;  // empty: anonymous
+  bool admin = false;
+  bool ended = false;
+  bool runSession = false;
+  std::chrono::steady_clock::time_point lastUse;
+  std::map<std::string, DbUse> dbs;
+  std::string selectedDb;
+  std::string txDb;  // the database whose transaction is open, empty for none
+  std::string lastSqlError;
+  std::mutex mutex;  // held while a request of this session runs
+};
+
+class SessionTable {
+ public:
+  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin);
+  std::shared_ptr<ServerSession> Find(uint32_t handle);
+  std::shared_ptr<ServerSession> Remove(uint32_t handle);
+  std::vector<std::shared_ptr<ServerSession>> TakeIdle(std::chrono::steady_clock::duration idle);
+  std::vector<std::shared_ptr<ServerSession>> TakeAll();
+  size_t Count() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<uint32_t, std::shared_ptr<ServerSession>> sessions_;
+};
+
+// A handle from the system's random source, never 0 nor 0xFFFFFFFF.
+uint32_t RandomHandle();
+
+struct Server {
+  Options options;
+  DataDir data;
+  LockTable locks;
+  Users users;
+  SessionTable sessions;
+  std::atomic<bool> stopping{false};
+  std::atomic<uint64_t> requests{0};
+
+  // Ends a session: waits for its running request, rolls back its transaction, lets go of its
+  // locks and databases.
+  void EndSession(const std::shared_ptr<ServerSession>& s, const char* why);
+};
+
+void Log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+}  // namespace zdbd

@@ -1,0 +1,62 @@
+#include "status.h"
+
+#include <array>
+#include <utility>
+
+namespace zdbd {
+namespace {
+
+constexpr std::array<std::pair<int32_t, const char*>, 42> kTexts{{
+    {kOk, "Success"},
+    {kUnsupported, "Request not supported by this server"},
+    {kMalformed, "Request malformed: parameters do not match the request"},
+    {kNoSession, "Not logged in, or the session has expired"},
+    {kLoginRefused, "Login refused: unknown user or wrong password"},
+    {kDenied, "Permission denied"},
+    {kNoDatabaseSelected, "No database selected"},
+    {kDatabaseNotFound, "Database not found"},
+    {kDatabaseExists, "Database already exists"},
+    {kBadDatabaseName, "Invalid database name"},
+    {kDatabaseInUse, "Database is in use by another session"},
+    {kDatabaseNotInUse, "Database not in use by this session"},
+    {kNoTableSelected, "No table selected"},
+    {kTableNotFound, "Table not found"},
+    {kTableExists, "Table already exists"},
+    {kBadTableName, "Invalid table name"},
+    {kTableNotOpen, "Table not open"},
+    {kFieldNotFound, "Field not found"},
+    {kFieldExists, "Field already exists"},
+    {kBadFieldDefinition, "Invalid field definition"},
+    {kBadValue, "Value does not fit the field"},
+    {kNoCurrentRecord, "No current record"},
+    {kRecordNotFound, "Record not found"},
+    {kEndOfTable, "Beginning or end of table reached"},
+    {kRecordLocked, "Record locked by another session"},
+    {kTableLocked, "Table locked by another session"},
+    {kDatabaseLocked, "Database locked by another session"},
+    {kNotLocked, "Not locked"},
+    {kBusy, "Database busy: another session's transaction is writing"},
+    {kLockedBySelf, "Locked by this session"},
+    {kNoTransaction, "No transaction active"},
+    {kTransactionActive, "A transaction is already active"},
+    {kSqlError, "SQL error"},
+    {kUserNotFound, "User not found"},
+    {kUserExists, "User already exists"},
+    {kBadImport, "Import file is not a database export"},
+    {kInternal, "Internal server error"},
+    {2001, "Communication failure"},
+    {2003, "Invalid argument"},
+    {2004, "Out of memory"},
+    {2016, "Cannot connect to the server"},
+    {2700, "Server version not accepted"},
+}};
+
+}  // namespace
+
+std::string StatusText(int32_t code) {
+  for (const auto& [c, text] : kTexts)
+    if (c == code) return text;
+  return "Unknown status " + std::to_string(code);
+}
+
+}  // namespace zdbd

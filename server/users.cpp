@@ -1,0 +1,180 @@
+#include "users.h"
+
+#include <random>
+
+#include "schema.h"
+#include "sha256.h"
+#include "status.h"
+
+namespace zdbd {
+namespace {
+
+std::string NewSalt() {
+  std::random_device rd;
+  char buf[17];
+  std::snprintf(buf, sizeof buf, "%08x%08x", rd(), rd());
+  return buf;
+}
+
+std::string Hash(const std::string& salt, const std::string& password) {
+  return Sha256Hex(salt + ":" + password);
+}
+
+bool IsAdminRole(const std::string& role) {
+  std::string r;
+  for (char c : role) r += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return r == "ADMIN";
+}
+
+}  // namespace
+
+bool Users::Open(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return db_.Open(path, true) &&
+         db_.Exec(
+             "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, salt TEXT, hash TEXT,"
+             " admin INTEGER);"
+             "CREATE TABLE IF NOT EXISTS privileges(user TEXT, db TEXT, tbl TEXT, bits INTEGER,"
+             " PRIMARY KEY(user, db, tbl));");
+}
+
+bool Users::Any() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "SELECT 1 FROM users LIMIT 1");
+  return s.Step();
+}
+
+int32_t Users::CheckLogin(const std::string& name, const std::string& password, bool* admin) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "SELECT salt, hash, admin FROM users WHERE name=?");
+  s.Bind(1, name);
+  if (!s.Step() || Hash(s.Text(0), password) != s.Text(1)) return kLoginRefused;
+  *admin = s.Int(2) != 0;
+  return kOk;
+}
+
+int32_t Users::Add(const std::string& name, const std::string& password, bool admin) {
+  if (!IsValidName(name, 32)) return kBadValue;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string salt = NewSalt();
+  Stmt s(db_, "INSERT OR IGNORE INTO users VALUES(?,?,?,?)");
+  s.Bind(1, name).Bind(2, salt).Bind(3, Hash(salt, password)).Bind(4, int64_t{admin ? 1 : 0});
+  if (!s.Run()) return kInternal;
+  return db_.Changes() ? kOk : kUserExists;
+}
+
+int32_t Users::Delete(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "DELETE FROM users WHERE name=?");
+  s.Bind(1, name);
+  if (!s.Run()) return kInternal;
+  if (db_.Changes() == 0) return kUserNotFound;
+  Stmt p(db_, "DELETE FROM privileges WHERE user=?");
+  p.Bind(1, name);
+  return p.Run() ? kOk : kInternal;
+}
+
+int32_t Users::Update(const std::string& name, const std::string& password,
+                      const std::string& role) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string salt = NewSalt();
+  Stmt s(db_, "UPDATE users SET salt=?, hash=?, admin=? WHERE name=?");
+  s.Bind(1, salt).Bind(2, Hash(salt, password)).Bind(3, int64_t{IsAdminRole(role) ? 1 : 0});
+  s.Bind(4, name);
+  if (!s.Run()) return kInternal;
+  return db_.Changes() ? kOk : kUserNotFound;
+}
+
+bool Users::Exists(const std::string& name) {
+  Stmt s(db_, "SELECT 1 FROM users WHERE name=?");
+  s.Bind(1, name);
+  return s.Step();
+}
+
+bool Users::IsAdmin(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "SELECT admin FROM users WHERE name=?");
+  s.Bind(1, name);
+  return s.Step() && s.Int(0) != 0;
+}
+
+std::vector<std::string> Users::List() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out;
+  Stmt s(db_, "SELECT name FROM users ORDER BY name");
+  while (s.Step()) out.push_back(s.Text(0));
+  return out;
+}
+
+size_t Users::AdminCount() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "SELECT count(*) FROM users WHERE admin<>0");
+  return s.Step() ? static_cast<size_t>(s.Int(0)) : 0;
+}
+
+int32_t Users::Grant(const std::string& user, const std::string& db, const std::string& table,
+                     uint32_t bits, bool grant) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!Exists(user)) return kUserNotFound;
+  Stmt get(db_, "SELECT bits FROM privileges WHERE user=? AND db=? AND tbl=?");
+  get.Bind(1, user).Bind(2, db).Bind(3, table);
+  uint32_t now = get.Step() ? static_cast<uint32_t>(get.Int(0)) : 0;
+  now = grant ? (now | bits) : (now & ~bits);
+  Stmt put(db_, "INSERT OR REPLACE INTO privileges VALUES(?,?,?,?)");
+  put.Bind(1, user).Bind(2, db).Bind(3, table).Bind(4, int64_t{now});
+  return put.Run() ? kOk : kInternal;
+}
+
+uint32_t Users::Bits(const std::string& user, const std::string& db, const std::string& table) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_,
+         "SELECT bits FROM privileges WHERE user=? AND (db=? OR db='*') AND (tbl=? OR tbl='*')");
+  s.Bind(1, user).Bind(2, db).Bind(3, table);
+  uint32_t bits = 0;
+  while (s.Step()) bits |= static_cast<uint32_t>(s.Int(0));
+  return bits;
+}
+
+std::vector<std::string> Users::UsersOf(const std::string& db, const std::string& table) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out;
+  Stmt s(db_,
+         "SELECT DISTINCT user FROM privileges WHERE (db=? OR db='*') AND (tbl=? OR tbl='*') AND "
+         "bits<>0 ORDER BY user");
+  s.Bind(1, db).Bind(2, table);
+  while (s.Step()) out.push_back(s.Text(0));
+  return out;
+}
+
+std::vector<std::string> Users::TablesOf(const std::string& user, const std::string& db) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<std::string> out;
+  Stmt s(db_,
+         "SELECT DISTINCT tbl FROM privileges WHERE user=? AND (db=? OR db='*') AND bits<>0 "
+         "ORDER BY tbl");
+  s.Bind(1, user).Bind(2, db);
+  while (s.Step()) out.push_back(s.Text(0));
+  return out;
+}
+
+int32_t Users::DropTablePrivileges(const std::string& db, const std::string& table) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "DELETE FROM privileges WHERE db=? AND tbl=?");
+  s.Bind(1, db).Bind(2, table);
+  return s.Run() ? kOk : kInternal;
+}
+
+std::string Users::Describe(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt u(db_, "SELECT admin FROM users WHERE name=?");
+  u.Bind(1, name);
+  if (!u.Step()) return {};
+  std::string out = "user=" + name + "\nrole=" + (u.Int(0) ? "ADMIN" : "USER") + "\n";
+  Stmt p(db_, "SELECT db, tbl, bits FROM privileges WHERE user=? ORDER BY db, tbl");
+  p.Bind(1, name);
+  while (p.Step())
+    out += "grant=" + p.Text(0) + "." + p.Text(1) + ":" + std::to_string(p.Int(2)) + "\n";
+  return out;
+}
+
+}  // namespace zdbd
