@@ -1,0 +1,372 @@
+// zdbd's meaning over SQLite, driven with raw frames: records and values, two sessions with locks
+// and transactions, users and privileges, SQL scripts, export and import, a restart.
+#include <cstring>
+
+#include "integration/server_raw.h"
+#include "wire/field_def.h"
+#include "wire/file_block.h"
+
+namespace zdb::test {
+namespace {
+
+class ServerData : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string data = dir.path() + "/data";
+  std::unique_ptr<ZdbdProcess> server = std::make_unique<ZdbdProcess>(data);
+  uint16_t port() const { return server->port(); }
+};
+
+double DoubleOf(const std::string& bytes) {
+  uint64_t bits = wire::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()));
+  double d;
+  std::memcpy(&d, &bits, sizeof d);
+  return d;
+}
+
+Bytes DoubleSlot(double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  Bytes b(8);
+  wire::PutU64(b.data(), bits);
+  return b;
+}
+
+TEST_F(ServerData, NavigationAndSingleFieldValues) {
+  RawSession s(port());
+  MakePeople(s, "SHOP", 3);
+  EXPECT_EQ(s.Read("FIRST"), 1000);
+  EXPECT_EQ(s.Get("NAME", 20), "Person1             ");  // space-padded to the width
+  EXPECT_EQ(s.Read("NEXT"), 1000);
+  EXPECT_EQ(s.Get("NAME", 20), "Person2             ");
+  EXPECT_EQ(s.Read("LAST"), 1000);
+  EXPECT_EQ(s.Read("NEXT"), 4042);  // end of table: the record stays
+  EXPECT_EQ(s.Get("NAME", 20), "Person3             ");
+  EXPECT_EQ(s.Read("PRIOR"), 1000);
+  EXPECT_EQ(s.Get("NAME", 20), "Person2             ");
+  EXPECT_EQ(s.Read("1"), 1000);
+  EXPECT_EQ(s.Get("NAME", 20), "Person1             ");
+  EXPECT_EQ(s.Read("99"), 4041);
+  EXPECT_EQ(s.Read("SIDEWAYS"), 4002);
+
+  // Seek by a field's value.
+  ASSERT_EQ(s.Status(22, {TextSlot("NAME"), TextSlot("Person3")}), 1000);
+  std::string age = s.Get("AGE", 2);
+  EXPECT_EQ(wire::GetU16(reinterpret_cast<const uint8_t*>(age.data())), 23);
+  EXPECT_EQ(s.Status(22, {TextSlot("NAME"), TextSlot("Nobody")}), 4041);
+  ASSERT_EQ(s.Status(22, {TextSlot("AGE"), TextSlot("21")}), 1000);
+  EXPECT_EQ(s.Get("NAME", 20), "Person1             ");
+
+  // N travels as an 8-byte double, I as a 2-byte integer, a date as 10 characters.
+  ASSERT_EQ(s.Status(28, {TextSlot("SALARY"), DoubleSlot(1234.5), U32Slot(8)}), 1000);
+  EXPECT_DOUBLE_EQ(DoubleOf(s.Get("SALARY", 8)), 1234.5);
+  ASSERT_EQ(s.Status(28, {TextSlot("AGE"), H16(static_cast<uint16_t>(-7)), U32Slot(2)}), 1000);
+  EXPECT_EQ(
+      static_cast<int16_t>(wire::GetU16(reinterpret_cast<const uint8_t*>(s.Get("AGE", 2).data()))),
+      -7);
+  EXPECT_EQ(s.Put("BORN", "1999-12-31"), 1000);
+  EXPECT_EQ(s.Get("BORN", 10), "1999-12-31");
+  EXPECT_EQ(s.Put("BORN", "31.12.1999"), 4033);
+  EXPECT_EQ(s.Put("NAME", std::string(21, 'x')), 4033);  // longer than the width: refused
+  EXPECT_EQ(s.Put("NOSUCH", "x"), 4030);
+  // Testing a value checks it without storing it.
+  EXPECT_EQ(s.Status(29, {TextSlot("AGE"), TextSlot("70000"), U32Slot(6)}), 4033);
+  EXPECT_EQ(s.Status(29, {TextSlot("AGE"), TextSlot("12"), U32Slot(3)}), 1000);
+  EXPECT_EQ(s.Get("AGE", 6), "-7    ");
+
+  // A blank record's fields are null until written.
+  ASSERT_EQ(s.Status(24), 1000);
+  RawReply n = s.Full(133, {TextSlot("NAME"), Bytes(2)});
+  EXPECT_EQ(n.slots[1], (Bytes{1, 0}));
+  ASSERT_EQ(s.Put("NAME", "Zed"), 1000);
+  n = s.Full(133, {TextSlot("NAME"), Bytes(2)});
+  EXPECT_EQ(n.slots[1], (Bytes{0, 0}));
+  // Direct read with a leading table name; delete moves to the next record.
+  RawReply f = s.Full(32, {TextSlot("PEOPLE"), TextSlot("NAME"), Bytes(5), U32Slot(5)});
+  EXPECT_EQ(std::string(f.slots[2].begin(), f.slots[2].end()), "Zed  ");
+  ASSERT_EQ(s.Read("FIRST"), 1000);
+  ASSERT_EQ(s.Status(26, {TextSlot("")}), 1000);
+  EXPECT_EQ(s.Get("NAME", 20), "Person2             ");
+  EXPECT_EQ(s.Status(26, {TextSlot("1")}), 4041);
+}
+
+Bytes DefsFor(const std::vector<std::pair<std::string, uint32_t>>& fields) {
+  Bytes defs(wire::kFieldDefListSize);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    wire::FieldDef d;
+    d.name = fields[i].first;
+    d.type = 'C';
+    d.width = fields[i].second;
+    wire::EncodeFieldDef(d, defs.data() + i * wire::kFieldDefSize);
+  }
+  return defs;
+}
+
+TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
+  RawSession s(port());
+  MakePeople(s, "SHOP", 2);
+  RawReply info = s.Full(63, {TextSlot("*"), Bytes(wire::kFieldDefListSize)});
+  ASSERT_EQ(info.status, 1000);
+  wire::FieldDef born = wire::DecodeFieldDef(info.slots[1].data() + 3 * wire::kFieldDefSize);
+  EXPECT_EQ(born.name, "BORN");
+  EXPECT_EQ(born.type, 'C');
+  EXPECT_EQ(born.subtype, 'D');
+  EXPECT_EQ(born.width, 10u);
+  EXPECT_EQ(info.slots[1][4 * wire::kFieldDefSize], 0);  // the list ends after four
+  EXPECT_EQ(s.Full(63, {TextSlot("NOPE"), Bytes(wire::kFieldDefListSize)}).status, 4030);
+
+  // The 132-byte descriptor: subtype at 99, type at 100, widths at 101 and 105.
+  RawReply d = s.Full(58, {TextSlot("SALARY"), Bytes{'*'}, Bytes(132)});
+  ASSERT_EQ(d.status, 1000);
+  EXPECT_EQ(d.slots[2][100], 'N');
+  EXPECT_EQ(wire::GetU32(d.slots[2].data() + 105), 8u);
+
+  // Read the listed fields of record 2, then write two of them back changed.
+  Bytes defs = DefsFor({{"NAME", 20}, {"AGE", 6}});
+  RawReply r = s.Full(118, {TextSlot("2"), TextSlot(""), defs, Bytes(28)});
+  ASSERT_EQ(r.status, 1000);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.slots[3].data()), "Person2");
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.slots[3].data() + 21), "22");
+  EXPECT_EQ(r.slots[2], defs);  // the definitions come back as sent
+
+  Bytes values(28);
+  std::memcpy(values.data(), "Renamed", 7);
+  std::memcpy(values.data() + 21, "44", 2);
+  EXPECT_EQ(CallOnce(port(), 0x0001, 31, {defs, values}, s.handle()).status, 1000);
+  EXPECT_EQ(s.Get("NAME", 7), "Renamed");
+  // A value area that does not match the definitions is refused.
+  EXPECT_EQ(CallOnce(port(), 0x0001, 31, {defs, Bytes(27)}, s.handle()).status, 4002);
+  // Put-and-write appends a record holding the values.
+  std::memcpy(values.data(), "NewOne\0", 7);
+  EXPECT_EQ(CallOnce(port(), 0x0001, 119, {defs, values}, s.handle()).status, 1000);
+  ASSERT_EQ(s.Read("LAST"), 1000);
+  EXPECT_EQ(s.Get("NAME", 6), "NewOne");
+
+  // Adding a field through its descriptor, then deleting it.
+  Bytes desc(132);
+  std::memcpy(desc.data(), "NOTE", 4);
+  desc[99] = 'M';
+  desc[100] = 'C';
+  wire::PutU32(desc.data() + 101, 10);
+  EXPECT_EQ(s.Status(55, {TextSlot(""), TextSlot(""), desc}), 1000);
+  EXPECT_EQ(s.Status(55, {TextSlot(""), TextSlot(""), desc}), 4031);
+  EXPECT_EQ(s.Put("NOTE", std::string(300, 'm')), 1000);  // memo: not held to the width
+  EXPECT_EQ(s.Get("NOTE", 256), std::string(256, 'm'));
+  EXPECT_EQ(s.Status(56, {TextSlot("NOTE")}), 1000);
+  EXPECT_EQ(s.Put("NOTE", "x"), 4030);
+}
+
+TEST_F(ServerData, TwoSessionsSeeEachOthersLocksAndOnlyCommittedWork) {
+  RawSession a(port()), b(port());
+  MakePeople(a, "SHOP", 2);
+  b.Enter("SHOP", "PEOPLE");
+
+  // A record lock taken while reading is seen by the other session and names its holder.
+  ASSERT_EQ(a.Read("1", "L"), 1000);
+  ASSERT_EQ(b.Read("1"), 1000);
+  EXPECT_EQ(b.Put("NAME", "Intruder"), 4050);
+  RawReply who = b.Full(138, {TextSlot(""), Bytes(33)});
+  ASSERT_EQ(who.status, 1000);
+  char expect[40];
+  std::snprintf(expect, sizeof expect, "anonymous#%08X", a.handle());
+  EXPECT_STREQ(reinterpret_cast<const char*>(who.slots[1].data()), expect);
+  EXPECT_EQ(b.Read("1", "L"), 4050);
+  EXPECT_EQ(a.Status(135, {TextSlot("1")}), 1000);
+  EXPECT_EQ(b.Put("NAME", "Allowed"), 1000);
+
+  // Database locks: the other session's changes and locks are refused until released.
+  EXPECT_EQ(a.Status(7, {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(b.Status(9, {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(a.Status(9, {TextSlot("SHOP")}), 4056);
+  EXPECT_EQ(b.Status(24), 4052);
+  EXPECT_EQ(b.Status(7, {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(b.Status(8, {TextSlot("SHOP")}), 4053);  // only the holder unlocks
+  EXPECT_EQ(a.Status(8, {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(b.Status(9, {TextSlot("SHOP")}), 1000);
+
+  // A table lock, released when its holder logs out.
+  {
+    RawSession c(port());
+    c.Enter("SHOP", "PEOPLE");
+    EXPECT_EQ(c.Status(16, {TextSlot("PEOPLE")}), 1000);
+    EXPECT_EQ(b.Status(24), 4051);
+  }
+  EXPECT_EQ(b.Status(24), 1000);
+
+  // A transaction's changes stay invisible to the other session until committed.
+  ASSERT_EQ(a.Read("2"), 1000);
+  ASSERT_EQ(a.Status(14), 1000);
+  RawReply tr = a.Full(17, {U32Slot(0)});
+  EXPECT_EQ(wire::GetU32(tr.slots[0].data()), 1u);
+  ASSERT_EQ(a.Put("NAME", "Pending"), 1000);
+  ASSERT_EQ(b.Read("2"), 1000);
+  EXPECT_EQ(b.Get("NAME", 7), "Person2");
+  EXPECT_EQ(b.Put("NAME", "Clash"), 4054);  // the open transaction holds the write lock
+  ASSERT_EQ(a.Status(15), 1000);
+  EXPECT_EQ(b.Get("NAME", 7), "Pending");
+  EXPECT_EQ(a.Status(15), 4060);
+
+  // One rolled back: as if it never happened.
+  ASSERT_EQ(a.Status(14), 1000);
+  ASSERT_EQ(a.Put("NAME", "Ghost"), 1000);
+  EXPECT_EQ(a.Get("NAME", 5), "Ghost");
+  ASSERT_EQ(a.Status(19), 1000);
+  EXPECT_EQ(a.Get("NAME", 7), "Pending");
+  EXPECT_EQ(b.Get("NAME", 7), "Pending");
+}
+
+struct ScriptResult {
+  int32_t status = -1;
+  std::vector<std::string> records;
+};
+
+ScriptResult RunScript(uint16_t port, uint32_t handle, const std::string& script) {
+  RawClient c(port);
+  ScriptResult out;
+  Bytes frame =
+      RawClient::Frame(0xD002, 0, {TextSlot("/tmp/con1"), TextSlot("out"), U32Slot(7)}, handle);
+  uint8_t head[wire::kFileBlockHeaderSize];
+  wire::EncodeFileBlockHeader(static_cast<int32_t>(script.size()), head);
+  frame.insert(frame.end(), head, head + sizeof head);
+  frame.insert(frame.end(), script.begin(), script.end());
+  if (!c.Send(frame)) return out;
+  for (;;) {
+    uint8_t len[4];
+    if (!c.ReadExact(len, 4)) return out;
+    std::string rec(wire::GetU32(len), '\0');
+    if (!rec.empty() && !c.ReadExact(rec.data(), rec.size())) return out;
+    if (rec == "\x03\x04") break;
+    out.records.push_back(rec);
+  }
+  uint8_t st[4];
+  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
+  return out;
+}
+
+TEST_F(ServerData, SqlScriptsStreamRowsAndReportErrors) {
+  RawSession s(port());
+  MakePeople(s, "SHOP", 3);
+  // As the client sends it: '#', parameter values followed by a zero byte, a final zero.
+  std::string script("#SELECT NAME, AGE FROM PEOPLE WHERE AGE > 21\0 ORDER BY AGE;\0", 59);
+  ScriptResult r = RunScript(port(), s.handle(), script);
+  EXPECT_EQ(r.status, 1000);
+  EXPECT_EQ(r.records, (std::vector<std::string>{"Person2\t22\n", "Person3\t23\n"}));
+
+  r = RunScript(port(), s.handle(), "UPDATE PEOPLE SET AGE = 50; SELECT count(*) FROM PEOPLE");
+  EXPECT_EQ(r.status, 1000);
+  EXPECT_EQ(r.records, (std::vector<std::string>{"3\n"}));
+
+  r = RunScript(port(), s.handle(), "SELECT nonsense FROM nowhere");
+  EXPECT_EQ(r.status, 4070);
+  EXPECT_TRUE(r.records.empty());
+  RawReply e = s.Full(120, {U32Slot(4070), Bytes(129)});
+  EXPECT_NE(std::string(reinterpret_cast<const char*>(e.slots[1].data())).find("no such table"),
+            std::string::npos);
+}
+
+struct FileResult {
+  int32_t status = -1;
+  std::string file;
+};
+
+FileResult Transfer(uint16_t port, uint16_t kindFlags, uint32_t opcode,
+                    const std::vector<Bytes>& slots, uint32_t handle, const std::string* upload) {
+  RawClient c(port);
+  FileResult out;
+  Bytes frame = RawClient::Frame(kindFlags, opcode, slots, handle);
+  if (upload) {
+    uint8_t head[wire::kFileBlockHeaderSize];
+    wire::EncodeFileBlockHeader(static_cast<int32_t>(upload->size()), head);
+    frame.insert(frame.end(), head, head + sizeof head);
+    frame.insert(frame.end(), upload->begin(), upload->end());
+  }
+  uint8_t head[wire::kFileBlockHeaderSize], st[4];
+  if (!c.Send(frame) || !c.ReadExact(head, sizeof head)) return out;
+  out.file.resize(static_cast<size_t>(wire::DecodeFileBlockLength(head)));
+  if (!out.file.empty() && !c.ReadExact(out.file.data(), out.file.size())) return out;
+  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
+  return out;
+}
+
+TEST_F(ServerData, ExportImportAndDataSurvivingARestart) {
+  {
+    RawSession s(port());
+    MakePeople(s, "SHOP", 4);
+  }
+  uint32_t h = LoginRaw(port());
+  FileResult exp =
+      Transfer(port(), 0xA001, 88, {TextSlot("SHOP"), TextSlot(""), TextSlot("x")}, h, nullptr);
+  ASSERT_EQ(exp.status, 1000);
+  EXPECT_EQ(exp.file.rfind("SQLite format 3", 0), 0u);
+  FileResult missing =
+      Transfer(port(), 0xA001, 88, {TextSlot("NONE"), TextSlot(""), TextSlot("x")}, h, nullptr);
+  EXPECT_EQ(missing.status, 4011);
+  EXPECT_TRUE(missing.file.empty());
+
+  std::vector<Bytes> imp = {TextSlot("COPY"), TextSlot(""), TextSlot("in"), TextSlot("out")};
+  FileResult rep = Transfer(port(), 0xE001, 89, imp, h, &exp.file);
+  ASSERT_EQ(rep.status, 1000);
+  EXPECT_NE(rep.file.find("table PEOPLE: 4 records, 4 fields"), std::string::npos);
+  FileResult again = Transfer(port(), 0xE001, 89, imp, h, &exp.file);
+  EXPECT_EQ(again.status, 4012);
+  std::string junk = "not a database at all";
+  imp[0] = TextSlot("JUNK");
+  EXPECT_EQ(Transfer(port(), 0xE001, 89, imp, h, &junk).status, 4090);
+
+  // Stop and start on the same data directory: the import is still there.
+  server->Stop();
+  server = std::make_unique<ZdbdProcess>(data);
+  ASSERT_TRUE(server->running());
+  RawSession s(port());
+  s.Enter("COPY", "PEOPLE");
+  ASSERT_EQ(s.Read("LAST"), 1000);
+  EXPECT_EQ(s.Get("NAME", 7), "Person4");
+  RawReply list = s.Full(83, {U32Slot(5), Bytes(45)});
+  EXPECT_EQ(wire::GetU32(list.slots[0].data()), 2u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data()), "COPY");
+  EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data() + 9), "SHOP");
+}
+
+TEST_F(ServerData, UsersAndPrivilegesOnceDefined) {
+  RawSession anon(port());
+  MakePeople(anon, "SHOP", 1);
+  // The first user is an administrator whatever its role says.
+  ASSERT_EQ(anon.Status(96, {TextSlot("boss"), TextSlot("secret"), TextSlot("")}), 1000);
+  // From now on logins are checked and the anonymous session has lost its rights.
+  EXPECT_EQ(LoginRaw(port()), 0xFFFFFFFFu);
+  EXPECT_EQ(LoginRaw(port(), "boss", "wrong"), 0xFFFFFFFFu);
+  EXPECT_EQ(anon.Status(96, {TextSlot("x"), TextSlot("y"), TextSlot("")}), 4005);
+  RawSession boss(port(), "boss", "secret");
+  ASSERT_TRUE(boss.loggedIn());
+  ASSERT_EQ(boss.Status(96, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}), 1000);
+  EXPECT_EQ(boss.Status(96, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}), 4081);
+
+  RawSession clerk(port(), "clerk", "pw");
+  ASSERT_TRUE(clerk.loggedIn());
+  clerk.Enter("SHOP", "PEOPLE");
+  EXPECT_EQ(clerk.Read("FIRST"), 4005);
+  std::vector<Bytes> grant = {TextSlot("clerk"), TextSlot("SHOP"), TextSlot("PEOPLE"), TextSlot(""),
+                              U32Slot(1)};
+  ASSERT_EQ(boss.Status(103, grant), 1000);
+  EXPECT_EQ(boss.Status(105, grant), 1000);
+  EXPECT_EQ(clerk.Read("FIRST"), 1000);
+  EXPECT_EQ(clerk.Get("NAME", 7), "Person1");
+  EXPECT_EQ(clerk.Put("NAME", "Changed"), 4005);  // read only
+  grant[4] = U32Slot(2);
+  EXPECT_EQ(boss.Status(105, grant), 4005);
+  ASSERT_EQ(boss.Status(103, grant), 1000);
+  EXPECT_EQ(clerk.Put("NAME", "Changed"), 1000);
+  ASSERT_EQ(boss.Status(104, grant), 1000);
+  EXPECT_EQ(clerk.Put("NAME", "Again"), 4005);
+  // A clerk cannot manage users; the list shows both.
+  EXPECT_EQ(clerk.Status(97, {TextSlot("boss"), TextSlot(""), TextSlot("")}), 4005);
+  RawReply users = clerk.Full(100, {TextSlot(""), U32Slot(4), Bytes(4 * 65)});
+  EXPECT_EQ(wire::GetU32(users.slots[1].data()), 2u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(users.slots[2].data()), "boss");
+  EXPECT_STREQ(reinterpret_cast<const char*>(users.slots[2].data() + 65), "clerk");
+  EXPECT_EQ(boss.Full(94, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}).status, 1000);
+  EXPECT_EQ(boss.Full(94, {TextSlot("clerk"), TextSlot("no"), TextSlot("")}).status, 4004);
+}
+
+}  // namespace
+}  // namespace zdb::test

@@ -1,0 +1,97 @@
+// zdbd as a child process for integration tests: started on a free loopback port with its own
+// temporary data directory, stopped by its pid. Plus a raw-frame client that talks to it without
+// the library, for the tests of the server's own rules.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wire/frame.h"
+
+namespace zdb::test {
+
+// A fresh directory under the temporary directory, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class ZdbdProcess {
+ public:
+  // Starts zdbd on --port 0 with `dataDir`; extra arguments follow.
+  explicit ZdbdProcess(const std::string& dataDir, std::vector<std::string> extra = {});
+  ~ZdbdProcess();
+  ZdbdProcess(const ZdbdProcess&) = delete;
+  ZdbdProcess& operator=(const ZdbdProcess&) = delete;
+
+  bool running() const { return pid_ > 0; }
+  uint16_t port() const { return port_; }
+  pid_t pid() const { return pid_; }
+  std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+  // Sends SIGTERM and waits; returns the exit status (-1 when it had to be killed).
+  int Stop();
+  // Waits for the process to end by itself for up to `ms`; true when it did.
+  bool WaitExit(int ms, int* status = nullptr);
+  // Resident memory in kilobytes, from /proc.
+  long ResidentKb() const;
+  // What the server wrote to stderr so far.
+  std::string Log() const;
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+  std::string logPath_;
+};
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes TextSlot(const std::string& s);  // the text and its terminating zero
+Bytes U32Slot(uint32_t v);
+
+struct RawReply {
+  bool ok = false;      // a complete reply arrived
+  int32_t status = 0;   // bytes 157-160, or the 4-byte status
+  uint32_t handle = 0;  // bytes 153-156 of a full reply
+  std::vector<Bytes> slots;
+};
+
+// One raw connection to a server on 127.0.0.1.
+class RawClient {
+ public:
+  explicit RawClient(uint16_t port);
+  ~RawClient();
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+  bool connected() const { return fd_ >= 0; }
+
+  static Bytes Frame(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
+                     uint32_t handle);
+  bool Send(const Bytes& bytes);
+  // Reads a full reply shaped like `slots` or, with statusOnly, a 4-byte status.
+  RawReply Receive(const std::vector<Bytes>& slots, bool statusOnly);
+  RawReply Call(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
+                uint32_t handle);
+  bool ReadExact(void* data, size_t n);
+  // True when the server closed the connection (reads nothing more within `ms`).
+  bool ClosedByPeer(int ms);
+
+ private:
+  int fd_ = -1;
+};
+
+// Login, a request, logout: each on a connection of its own, as the default mode does it.
+RawReply CallOnce(uint16_t port, uint16_t kindFlags, uint32_t opcode,
+                  const std::vector<Bytes>& slots, uint32_t handle);
+uint32_t LoginRaw(uint16_t port, const std::string& user = "", const std::string& pw = "");
+
+}  // namespace zdb::test

@@ -1,0 +1,231 @@
+// zdbd's pure pieces: value forms, header checks, slot rules, the stop rule, options, locks.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+
+#include "conn.h"
+#include "dispatch.h"
+#include "locks.h"
+#include "options.h"
+#include "schema.h"
+#include "sha256.h"
+#include "status.h"
+#include "udp.h"
+#include "values.h"
+#include "wire/control.h"
+#include "wire/le.h"
+
+namespace zdbd {
+namespace {
+
+FieldInfo Field(char type, char subtype, uint32_t width) {
+  FieldInfo f{"F", type, subtype, width, {}};
+  EXPECT_TRUE(NormaliseField(f));
+  return f;
+}
+
+TEST(ServerValues, SingleFieldFormsFollowTypeAndSize) {
+  uint8_t out[12];
+  FieldInfo n = Field('N', ' ', 0);
+  EncodeSingle(n, Value::Real(2.5), out, 8);
+  uint64_t bits = zdb::wire::GetU64(out);
+  double d;
+  std::memcpy(&d, &bits, 8);
+  EXPECT_EQ(d, 2.5);
+  Value back;
+  ASSERT_EQ(DecodeSingle(n, out, 8, &back), kOk);
+  EXPECT_EQ(back.kind, Value::kReal);
+  EXPECT_EQ(back.d, 2.5);
+
+  FieldInfo i = Field('I', ' ', 0);
+  EncodeSingle(i, Value::Int(-2), out, 2);
+  EXPECT_EQ(out[0], 0xFE);
+  EXPECT_EQ(out[1], 0xFF);
+  EXPECT_EQ(ParseText(i, "40000", &back), kBadValue);
+  EXPECT_EQ(ParseText(i, "1.5", &back), kBadValue);
+  ASSERT_EQ(ParseText(i, " 12 ", &back), kOk);
+  EXPECT_EQ(back.i, 12);
+
+  // Text: padded with spaces to the width, zeros beyond it; never a terminator within.
+  FieldInfo c = Field('C', ' ', 6);
+  EncodeSingle(c, Value::Text("ab"), out, 8);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 8), std::string("ab    \0\0", 8));
+  EXPECT_EQ(ParseText(c, "abcdefg", &back), kBadValue);
+  ASSERT_EQ(ParseText(c, "abc   ", &back), kOk);
+  EXPECT_EQ(back.s, "abc");
+
+  FieldInfo date = Field('C', 'D', 0);
+  EXPECT_EQ(date.width, 10u);
+  EXPECT_EQ(ParseText(date, "2024-02-30", &back), kOk);  // the calendar is the caller's
+  EXPECT_EQ(ParseText(date, "2024-13-01", &back), kBadValue);
+  EXPECT_EQ(ParseText(date, "", &back), kOk);
+
+  FieldInfo memo = Field('C', 'M', 10);
+  EXPECT_EQ(EffectiveWidth(memo), 255u);
+  ASSERT_EQ(ParseText(memo, std::string(400, 'm'), &back), kOk);
+  EncodeSingle(memo, Value::Text("xy"), out, 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 4), std::string("xy\0\0", 4));
+
+  FieldInfo numText = Field('C', 'N', 5);
+  EncodeSingle(numText, Value::Text("12.25"), out, 8);
+  bits = zdb::wire::GetU64(out);
+  std::memcpy(&d, &bits, 8);
+  EXPECT_EQ(d, 12.25);
+  EXPECT_EQ(ParseText(numText, "abc", &back), kBadValue);
+  EXPECT_EQ(ValueText(n, Value::Real(0.1)), "0.1");
+  EXPECT_EQ(ValueText(n, Value::Null()), "");
+  FieldInfo bad{"F", 'X', ' ', 5, {}};
+  EXPECT_FALSE(NormaliseField(bad));
+}
+
+zdb::wire::FrameHeader Header(std::vector<uint32_t> lengths) {
+  zdb::wire::FrameHeader h;
+  zdb::wire::LayoutSlots(h, lengths.data(), static_cast<int>(lengths.size()));
+  return h;
+}
+
+TEST(ServerFrames, HeadersAreCheckedBeforeAnythingIsAllocated) {
+  EXPECT_EQ(CheckHeader(Header({4, 0, 129}), true, 4096), FrameVerdict::kOk);
+  EXPECT_EQ(CheckHeader(Header({4}), false, 4096), FrameVerdict::kBadMagic);
+  auto h = Header({4, 4});
+  h.lengths[1] = 5;
+  EXPECT_EQ(CheckHeader(h, true, 4096), FrameVerdict::kInconsistent);
+  h = Header({4, 4});
+  h.offsets[1] = 0;
+  EXPECT_EQ(CheckHeader(h, true, 4096), FrameVerdict::kInconsistent);
+  h = Header({4000});
+  EXPECT_EQ(CheckHeader(h, true, 4096), FrameVerdict::kTooLarge);
+  // Lengths that wrap around 32 bits do not add up to a small total.
+  h = Header({0xFFFFFFF0u, 0x20});
+  h.total = 161 + 0x10;
+  EXPECT_NE(CheckHeader(h, true, 1u << 30), FrameVerdict::kOk);
+  h = Header({});
+  h.paramCount = 17;
+  EXPECT_EQ(CheckHeader(h, true, 4096), FrameVerdict::kBadCount);
+  h.paramCount = -1;
+  EXPECT_EQ(CheckHeader(h, true, 4096), FrameVerdict::kBadCount);
+}
+
+Request WithSlots(std::vector<size_t> lengths) {
+  Request r;
+  for (size_t n : lengths) r.slots.emplace_back(n, 'a');
+  return r;
+}
+
+TEST(ServerFrames, SlotRulesOfTheOpcodeTable) {
+  EXPECT_TRUE(SlotsMatch("T * 4", WithSlots({3, 0, 4})));
+  EXPECT_FALSE(SlotsMatch("T * 4", WithSlots({0, 0, 4})));  // a text has its zero at least
+  EXPECT_FALSE(SlotsMatch("T * 4", WithSlots({3, 0, 2})));
+  EXPECT_FALSE(SlotsMatch("T * 4", WithSlots({3, 0})));
+  EXPECT_FALSE(SlotsMatch("T", WithSlots({3, 1})));
+  EXPECT_TRUE(SlotsMatch(">T T", WithSlots({1, 1, 7, 4})));
+  EXPECT_TRUE(SlotsMatch("", WithSlots({})));
+  // Every opcode appears once per kind, and every row names a handler.
+  size_t count = 0;
+  const OpRow* rows = OpTable(&count);
+  std::set<std::pair<int, uint32_t>> seen;
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_TRUE(seen.insert({rows[i].kind, rows[i].opcode}).second) << rows[i].name;
+    EXPECT_NE(rows[i].handler, nullptr);
+  }
+  EXPECT_EQ(FindOp(2, 0)->name, std::string("SqlRun"));
+  EXPECT_EQ(FindOp(1, 0)->name, std::string("Login"));
+  EXPECT_EQ(FindOp(1, 41), nullptr);
+}
+
+TEST(ServerUdp, StopOnlyFromThisMachineUnlessAllowed) {
+  EXPECT_TRUE(StopAllowed(0x7F000001, false));
+  EXPECT_TRUE(StopAllowed(0x7F0A0B0C, false));
+  EXPECT_FALSE(StopAllowed(0xC0A80114, false));  // 192.168.1.20
+  EXPECT_FALSE(StopAllowed(0x0A000005, false));
+  EXPECT_TRUE(StopAllowed(0xC0A80114, true));
+
+  uint8_t stop[6];
+  zdb::wire::EncodeControl(zdb::wire::kCodeStop, stop);
+  ControlReply r = AnswerControl(stop, 6, 0xC0A80114, false, "n", 2500, 0);
+  EXPECT_EQ(r.action, ControlAction::kRefuseStop);
+  EXPECT_TRUE(r.bytes.empty());
+  r = AnswerControl(stop, 6, 0x7F000001, false, "n", 2500, 0);
+  EXPECT_EQ(r.action, ControlAction::kAnswerAndStop);
+  EXPECT_EQ(zdb::wire::GetU16(r.bytes.data()), zdb::wire::kCodeStop);
+
+  uint8_t disc[6];
+  zdb::wire::EncodeControl(zdb::wire::kCodeDiscover, disc);
+  r = AnswerControl(disc, 6, 0xC0A80114, false, "shop server", 2600, 3);
+  ASSERT_EQ(r.bytes.size(), 158u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(r.bytes.data() + 38), "shop server");
+  EXPECT_EQ(zdb::wire::GetU16(r.bytes.data() + 154), 2600);
+  EXPECT_EQ(zdb::wire::GetU16(r.bytes.data() + 156), 3);
+  uint8_t other[6];
+  zdb::wire::EncodeControl(99, other);
+  EXPECT_EQ(AnswerControl(other, 6, 0x7F000001, false, "n", 1, 0).action, ControlAction::kIgnore);
+  EXPECT_EQ(AnswerControl(other, 1, 0x7F000001, false, "n", 1, 0).action, ControlAction::kIgnore);
+}
+
+TEST(ServerOptions, ParsesAndRefuses) {
+  Options o;
+  std::string err;
+  const char* good[] = {"zdbd",           "--port", "0",    "--data",
+                        "/tmp/d",         "--name", "shop", "--allow-remote-stop",
+                        "--idle-timeout", "60"};
+  ASSERT_TRUE(ParseOptions(10, const_cast<char**>(good), &o, &err)) << err;
+  EXPECT_EQ(o.port, 0);
+  EXPECT_EQ(o.dataDir, "/tmp/d");
+  EXPECT_EQ(o.name, "shop");
+  EXPECT_TRUE(o.allowRemoteStop);
+  EXPECT_EQ(o.sessionIdleSeconds, 60);
+  EXPECT_EQ(o.bind, "127.0.0.1");
+  Options fresh;
+  const char* badPort[] = {"zdbd", "--port", "70000"};
+  EXPECT_FALSE(ParseOptions(3, const_cast<char**>(badPort), &fresh, &err));
+  const char* unknown[] = {"zdbd", "--frobnicate"};
+  EXPECT_FALSE(ParseOptions(2, const_cast<char**>(unknown), &fresh, &err));
+  const char* missing[] = {"zdbd", "--data"};
+  EXPECT_FALSE(ParseOptions(2, const_cast<char**>(missing), &fresh, &err));
+}
+
+TEST(ServerLocks, OthersLocksRefuseChangesAndLogoutReleasesThem) {
+  LockTable t;
+  LockHolder a{1, "ann"}, b{2, "bob"}, seen;
+  EXPECT_TRUE(t.Acquire(LockTable::RecordKey("DB", "T", 5), a, nullptr));
+  EXPECT_TRUE(t.Acquire(LockTable::RecordKey("DB", "T", 5), a, nullptr));  // again: still fine
+  EXPECT_FALSE(t.Acquire(LockTable::RecordKey("DB", "T", 5), b, &seen));
+  EXPECT_EQ(seen.user, "ann");
+  EXPECT_EQ(t.CheckWrite("DB", "T", 5, 2), kRecordLocked);
+  EXPECT_EQ(t.CheckWrite("DB", "T", 6, 2), kOk);
+  EXPECT_EQ(t.CheckWrite("DB", "T", 5, 1), kOk);
+  EXPECT_TRUE(t.Acquire(LockTable::TableKey("DB", "T"), b, nullptr));
+  EXPECT_EQ(t.CheckWrite("DB", "T", 0, 1), kTableLocked);
+  EXPECT_TRUE(t.Acquire(LockTable::DatabaseKey("DB"), b, nullptr));
+  EXPECT_EQ(t.CheckWrite("DB", "U", 0, 1), kDatabaseLocked);
+  EXPECT_FALSE(t.Release(LockTable::DatabaseKey("DB"), 1));
+  t.ReleaseAll(2);
+  EXPECT_EQ(t.CheckWrite("DB", "T", 0, 1), kOk);
+  EXPECT_EQ(t.Count(), 1u);
+  t.ReleaseMatching("R:DB/T/", 1);
+  EXPECT_EQ(t.Count(), 0u);
+}
+
+TEST(ServerCatalog, NamesSpecsHashesAndTexts) {
+  EXPECT_TRUE(IsValidName("PEOPLE_2", 32));
+  EXPECT_FALSE(IsValidName("2PEOPLE", 32));
+  EXPECT_FALSE(IsValidName("zdb_fields", 32));
+  EXPECT_FALSE(IsValidName("a\"b", 32));
+  EXPECT_FALSE(IsValidName("NINECHARS", 8));
+  std::vector<FieldInfo> f;
+  ASSERT_TRUE(ParseFieldSpec("NAME C 20; AGE i ;BORN C D", &f));
+  ASSERT_EQ(f.size(), 3u);
+  EXPECT_EQ(f[0].width, 20u);
+  EXPECT_EQ(f[1].type, 'I');
+  EXPECT_EQ(f[2].subtype, 'D');
+  f.clear();
+  EXPECT_FALSE(ParseFieldSpec("NAME", &f));
+  EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Sha256Hex(std::string(64, 'a')).substr(0, 8), "ffe054fe");
+  EXPECT_EQ(StatusText(4030), "Field not found");
+  EXPECT_EQ(StatusText(123456), "Unknown status 123456");
+}
+
+}  // namespace
+}  // namespace zdbd
