@@ -1,0 +1,149 @@
+// The library's exported functions against a real zdbd: the typical road in both connection
+// modes, whole records, two threads with locks and transactions, a script run, export and
+// import, error texts and a remote stop.
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "integration/server_raw.h"
+#include "zdb_api.h"
+
+namespace zdb::test {
+namespace {
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class LibraryAgainstZdbd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server.running());
+    RawSession setup(server.port());
+    MakePeople(setup, "SHOP", 3);
+  }
+  // Selects the host, logs in and walks to the PEOPLE table of SHOP on the calling thread.
+  static void Enter(const std::string& host, int mode) {
+    ASSERT_EQ(ZDB_SelHost(host.c_str()), 1000);
+    ASSERT_EQ(ZDB_Connection(mode), 1000);
+    ASSERT_EQ(ZDB_Init("", ""), 1000);
+    ASSERT_EQ(ZDB_UseDB("SHOP"), 1000);
+    ASSERT_EQ(ZDB_SelDB("SHOP"), 1000);
+    ASSERT_EQ(ZDB_OpenTable("PEOPLE", "", ""), 1000);
+    ASSERT_EQ(ZDB_SelTable("PEOPLE", ""), 1000);
+  }
+
+  TempDir dir;
+  ZdbdProcess server{dir.path() + "/data"};
+};
+
+TEST_F(LibraryAgainstZdbd, TheTypicalRoadInBothConnectionModes) {
+  for (int mode : {0, 1}) {
+    SCOPED_TRACE(mode);
+    Enter(server.host(), mode);
+    ASSERT_EQ(ZDB_Seek("NAME", "Person2"), 1000);
+    char nameField[] = "NAME";
+    char name[21] = {};
+    ASSERT_EQ(ZDB_GetField(nameField, name, 0xFFFFFFFFu), 1000);
+    EXPECT_STREQ(name, "Person2             ");  // the width from the cached definition
+    char field[] = "AGE";
+    int16_t age = 0;
+    ASSERT_EQ(ZDB_GetField(field, &age, 0xFFFFFFFFu), 1000);
+    EXPECT_EQ(age, 22);
+    double salary = 2500.25;
+    ASSERT_EQ(ZDB_PutField("SALARY", &salary, 0xFFFFFFFFu), 1000);
+    char sal[] = "SALARY";
+    double back = 0;
+    ASSERT_EQ(ZDB_GetField(sal, &back, 0xFFFFFFFFu), 1000);
+    EXPECT_EQ(back, 2500.25);
+    EXPECT_EQ(ZDB_Seek("NAME", "Nobody"), 4041);
+    char text[129] = {};
+    ASSERT_EQ(ZDB_GetError(4041, text), 1000);
+    EXPECT_STREQ(text, "Record not found");
+    EXPECT_EQ(ZDB_Finish(), 1000);
+  }
+  // Two logins, two sessions; the persistent one used a single connection for all its requests.
+  EXPECT_NE(server.Log().find("ended: logout"), std::string::npos);
+}
+
+TEST_F(LibraryAgainstZdbd, WholeRecordsReadAndWrite) {
+  Enter(server.host(), 0);
+  char* values[300] = {};
+  ASSERT_EQ(ZDB_Read("FIRST", ""), 1000);
+  ASSERT_EQ(ZDB_MatGetFields("*", values), 1000);
+  EXPECT_STREQ(values[0], "Person1");
+  EXPECT_STREQ(values[1], "21");
+  EXPECT_STREQ(values[2], "");  // null salary
+  char* row[] = {const_cast<char*>("Newcomer"), const_cast<char*>("30")};
+  ASSERT_EQ(ZDB_PutWrite("NAME,AGE", row), 1000);
+  ASSERT_EQ(ZDB_Read("LAST", ""), 1000);
+  ASSERT_EQ(ZDB_MatGetFields("AGE,NAME", values), 1000);
+  EXPECT_STREQ(values[0], "30");
+  EXPECT_STREQ(values[1], "Newcomer");
+  for (char*& v : values) std::free(v);
+  EXPECT_EQ(ZDB_Finish(), 1000);
+}
+
+TEST_F(LibraryAgainstZdbd, TwoThreadsLocksAndTransactions) {
+  const std::string host = server.host();
+  Enter(host, 0);
+  ASSERT_EQ(ZDB_Read("1", "L"), 1000);
+  ASSERT_EQ(ZDB_BeginTransaction(), 1000);
+  ASSERT_EQ(ZDB_PutField("NAME", "Uncommitted", 0xFFFFFFFFu), 1000);
+
+  std::string seenHolder, seenName;
+  int32_t putResult = 0;
+  auto other = [&] {
+    Enter(host, 1);
+    ASSERT_EQ(ZDB_Read("1", ""), 1000);
+    char what[] = "";
+    char holder[33] = {};
+    ASSERT_EQ(ZDB_WhoLock(what, holder), 1000);
+    seenHolder = holder;
+    char name[] = "NAME";
+    char value[21] = {};
+    ASSERT_EQ(ZDB_GetField(name, value, 0xFFFFFFFFu), 1000);
+    seenName = value;
+    putResult = ZDB_PutField("NAME", "Other", 0xFFFFFFFFu);
+    ZDB_Finish();
+  };
+  std::thread(other).join();
+  EXPECT_EQ(seenHolder.rfind("anonymous#", 0), 0u);
+  EXPECT_EQ(seenName, "Person1             ");  // the transaction is not visible
+  EXPECT_EQ(putResult, 4050);                   // the record lock is
+  ASSERT_EQ(ZDB_RollBack(), 1000);
+  char name[] = "NAME";
+  char value[21] = {};
+  ASSERT_EQ(ZDB_GetField(name, value, 0xFFFFFFFFu), 1000);
+  EXPECT_STREQ(value, "Person1             ");
+  ASSERT_EQ(ZDB_Finish(), 1000);
+}
+
+TEST_F(LibraryAgainstZdbd, ScriptExportImportAndRemoteStop) {
+  Enter(server.host(), 0);
+  std::string out = dir.path() + "/result.txt";
+  ASSERT_EQ(
+      ZDB_SqlRun("#SELECT NAME FROM PEOPLE WHERE AGE >= &1 ORDER BY NAME", out.c_str(), "&1=22", 0),
+      1000);
+  EXPECT_EQ(Slurp(out), "Person2\nPerson3\n");
+  EXPECT_EQ(ZDB_SqlRun("#SELEKT", out.c_str(), nullptr, 0), 4070);
+
+  std::string exported = dir.path() + "/shop.export";
+  ASSERT_EQ(Z_ExportDB("SHOP", "", exported.c_str()), 1000);
+  std::string report = dir.path() + "/report.txt";
+  ASSERT_EQ(Z_ImportDB("BACKUP", "", exported.c_str(), report.c_str()), 1000);
+  EXPECT_NE(Slurp(report).find("table PEOPLE: 3 records"), std::string::npos);
+  ASSERT_EQ(ZDB_UseDB("BACKUP"), 1000);
+  ASSERT_EQ(ZDB_Finish(), 1000);
+
+  EXPECT_EQ(ZDB_Stop(server.host().c_str()), 2606);
+  EXPECT_TRUE(server.WaitExit(5000));
+}
+
+}  // namespace
+}  // namespace zdb::test
