@@ -12,11 +12,11 @@ struct Options {
   std::string dataDir = "zdbd-data";
   std::string name = "zdbd";
   bool allowRemoteStop = false;
-  int sessionIdleSeconds = 1800;    // a session unused this long ends
-  int connectionIdleSeconds = 300;  // a connection silent between requests this long is closed
-  int frameTimeoutSeconds = 30;     // a request must arrive whole within this time
-  uint32_t maxFrame = 4u << 20;     // largest request frame accepted
-  uint32_t maxFile = 256u << 20;    // largest file accepted in a stream
+  int sessionIdleSeconds = 1800;     // a session unused this long ends
+  int connectionIdleSeconds = 1800;  // a connection silent between requests this long is closed
+  int frameTimeoutSeconds = 30;      // a request must arrive whole within this time
+  uint32_t maxFrame = 4u << 20;      // largest request frame accepted
+  uint32_t maxFile = 256u << 20;     // largest file accepted in a stream
   int maxConnections = 256;
 };
 

@@ -196,3 +196,29 @@ TEST_F(ServerContract, ProbeDiscoveryAndStopOverUdp) {
 
 }  // namespace
 }  // namespace zdb::test
+
+namespace zdb::test {
+namespace {
+
+TEST(ServerExpiry, IdleSessionsEndAndLetGoOfTheirLocks) {
+  TempDir dir;
+  ZdbdProcess server(dir.path() + "/data", {"--idle-timeout", "1"});
+  ASSERT_TRUE(server.running());
+  RawSession keeper(server.port());
+  MakePeople(keeper, "SHOP", 1);
+  RawSession idler(server.port());
+  idler.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(idler.Read("1", "L"), 1000);
+  ASSERT_EQ(keeper.Put("NAME", "Blocked"), 4050);
+  // The keeper stays busy; the idler says nothing for well over its second.
+  for (int i = 0; i < 12; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    ASSERT_EQ(keeper.Read("1"), 1000);
+  }
+  EXPECT_EQ(keeper.Put("NAME", "Free"), 1000);
+  EXPECT_EQ(idler.Read("1"), 4003);
+  EXPECT_NE(server.Log().find("ended: idle expiry"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zdb::test
