@@ -370,3 +370,60 @@ TEST_F(ServerData, UsersAndPrivilegesOnceDefined) {
 
 }  // namespace
 }  // namespace zdb::test
+
+namespace zdb::test {
+namespace {
+
+TEST(ServerCatalogRequests, TablesAndDatabasesAreListedRenamedAndDeleted) {
+  TempDir dir;
+  ZdbdProcess server(dir.path() + "/data");
+  ASSERT_TRUE(server.running());
+  RawSession s(server.port());
+  MakePeople(s, "SHOP", 2);
+  ASSERT_EQ(s.Status(70, {TextSlot("ORDERS"), TextSlot("ITEM C 10"), TextSlot(""), Bytes(113)}),
+            1000);
+  EXPECT_EQ(s.Status(70, {TextSlot("ORDERS"), TextSlot("ITEM C 10"), TextSlot(""), Bytes(113)}),
+            4022);
+  EXPECT_EQ(s.Status(70, {TextSlot("BAD NAME"), TextSlot(""), TextSlot(""), Bytes(113)}), 4023);
+  RawReply list = s.Full(71, {U32Slot(5), Bytes(5 * 33)});
+  ASSERT_EQ(list.status, 1000);
+  EXPECT_EQ(wire::GetU32(list.slots[0].data()), 2u);
+  EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data()), "PEOPLE");
+  EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data() + 33), "ORDERS");
+
+  // The table record of the selected table: name, record and field counts.
+  RawReply rec = s.Full(75, {Bytes(113)});
+  EXPECT_STREQ(reinterpret_cast<const char*>(rec.slots[0].data()), "PEOPLE");
+  EXPECT_EQ(wire::GetU32(rec.slots[0].data() + 97), 2u);
+  EXPECT_EQ(wire::GetU32(rec.slots[0].data() + 101), 4u);
+
+  // Renaming the selected table keeps it open and selected under its new name.
+  ASSERT_EQ(s.Status(81, {TextSlot("PEOPLE"), TextSlot("FOLKS")}), 1000);
+  RawReply cur = s.Full(13, {Bytes(33)});
+  EXPECT_STREQ(reinterpret_cast<const char*>(cur.slots[0].data()), "FOLKS");
+  EXPECT_EQ(s.Read("LAST"), 1000);
+  EXPECT_EQ(s.Status(10, {TextSlot("PEOPLE"), TextSlot(""), TextSlot("")}), 4021);
+  ASSERT_EQ(s.Status(72, {TextSlot("ORDERS"), U32Slot(0)}), 1000);
+  EXPECT_EQ(s.Status(72, {TextSlot("ORDERS"), U32Slot(0)}), 4021);
+
+  // Counting and deleting databases: refused while another session has it in use.
+  ASSERT_EQ(s.Status(86, {TextSlot("OTHER"), TextSlot(""), TextSlot(""), H16(0), TextSlot("")}),
+            1000);
+  RawReply num = s.Full(87, {U32Slot(0), U32Slot(0)});
+  EXPECT_EQ(wire::GetU32(num.slots[0].data()), 2u);
+  EXPECT_EQ(wire::GetU32(num.slots[1].data()), 1u);
+  {
+    RawSession user(server.port());
+    ASSERT_EQ(user.Status(3, {TextSlot("SHOP")}), 1000);
+    EXPECT_EQ(s.Status(85), 4014);
+  }
+  ASSERT_EQ(s.Status(85), 1000);
+  EXPECT_EQ(s.Status(3, {TextSlot("SHOP")}), 4011);
+  RawReply db = s.Full(6, {Bytes(9)});
+  EXPECT_EQ(db.status, 4010);
+  num = s.Full(87, {U32Slot(0), U32Slot(0)});
+  EXPECT_EQ(wire::GetU32(num.slots[0].data()), 1u);
+}
+
+}  // namespace
+}  // namespace zdb::test
