@@ -1,0 +1,32 @@
+# Sourced by the other scripts: installs the Debian packages that are missing and configures
+# and builds the project in build/ (or $ZDB_BUILD_DIR).
+#   zdb_require_packages PKG...   installs what `dpkg -s` does not find (as root; otherwise
+#                                 prints the sudo command and fails)
+#   zdb_build [CMAKE ARGS...]     configures with CMake + Ninja and builds
+
+ZDB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
+  libsqlite3-dev pkg-config clang-format)
+ZDB_JOBS=${ZDB_JOBS:-2}
+
+zdb_require_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+  done
+  ((${#missing[@]} == 0)) && return 0
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Install them with: sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    return 1
+  fi
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
+}
+
+zdb_build() {
+  local dir=${ZDB_BUILD_DIR:-$ZDB_ROOT/build}
+  cmake -S "$ZDB_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  ninja -C "$dir" -j "$ZDB_JOBS"
+}
