@@ -61,8 +61,10 @@ TEST(AutomationStandIn, OneDimensionalBstrArrayCopiesInAndOut) {
   // An empty element reads back as a null BSTR; replacing a value frees the old one (the
   // sanitizer build would report the leak otherwise).
   index = 5;
-  BSTR none = SysAllocStringByteLen("x", 1);
+  BSTR stale = SysAllocStringByteLen("x", 1);
+  BSTR none = stale;
   ASSERT_EQ(SafeArrayGetElement(psa, &index, &none), 0);
+  SysFreeString(stale);
   EXPECT_EQ(none, nullptr);
   index = 6;
   BSTR other = SysAllocStringByteLen("b", 1);
