@@ -28,8 +28,13 @@ std::string Preview(const uint8_t* data, size_t n) {
     if (data[textLen] < 0x20 || data[textLen] > 0x7E) text = false;
     ++textLen;
   }
+  // Texts travel with their zero and often in wider buffers padded with zeros; a lone
+  // printable byte before zeros is more likely a small number.
+  const bool terminated = textLen < n;
+  const bool looksLikeText =
+      text && (textLen == shown || (terminated && (textLen >= 2 || textLen + 1 == n)));
   std::string out;
-  if (text && (textLen == n - 1 || textLen == shown || n == 0)) {
+  if (n == 0 || looksLikeText) {
     out = "\"" + std::string(reinterpret_cast<const char*>(data), textLen) + "\"";
   } else {
     char b[4];
