@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# The main job: builds the library and walks a client through select host, login, version,
-# error text and logout in both connection modes, against a scripted stand-in server.
+# The main job: builds everything, starts zdbd on a free loopback port, creates a demo database
+# (a table with a few records), walks the typical road through the library (examples/demo.c:
+# select host, log in, use and select the database, open and select the table, seek a record,
+# read fields with size -1, run an SQL script, log out) and stops zdbd again.
 set -euo pipefail
 source "$(dirname "$0")/setup.sh"
 zdb_require_packages "${ZDB_BASE_PACKAGES[@]}"
 zdb_build
-"${ZDB_BUILD_DIR:-$ZDB_ROOT/build}/examples/session_walkthrough"
+exec bash "$ZDB_ROOT/scripts/zdbd_demo.sh"
