@@ -97,11 +97,12 @@ class Connections {
     fds_.erase(fd);
     if (fds_.empty()) idle_.notify_all();
   }
-  // Wakes every connection thread out of its read and waits for them to finish.
+  // Wakes every connection thread out of its reads and writes and waits for each to finish the
+  // request it is in: they use the server's state, which must outlive them.
   void ShutdownAll() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
-    idle_.wait_for(lock, std::chrono::seconds(10), [&] { return fds_.empty(); });
+    idle_.wait(lock, [&] { return fds_.empty(); });
   }
 
  private:
