@@ -145,5 +145,16 @@ TEST_F(LibraryAgainstZdbd, ScriptExportImportAndRemoteStop) {
   EXPECT_TRUE(server.WaitExit(5000));
 }
 
+TEST_F(LibraryAgainstZdbd, LoginsAreCheckedOnceAUserExists) {
+  Enter(server.host(), 0);
+  ASSERT_EQ(Z_AddUser("boss", "secret", "ADMIN"), 1000);
+  ASSERT_EQ(ZDB_Finish(), 1000);
+  EXPECT_EQ(ZDB_Init("boss", "wrong"), 4004);
+  EXPECT_EQ(ZDB_Init("", ""), 4004);
+  ASSERT_EQ(ZDB_Init("boss", "secret"), 1000);
+  EXPECT_EQ(ZDB_UseDB("SHOP"), 1000);
+  EXPECT_EQ(ZDB_Finish(), 1000);
+}
+
 }  // namespace
 }  // namespace zdb::test
