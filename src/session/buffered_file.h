@@ -17,7 +17,7 @@ namespace zdb {
 // call per buffer, not per record. Flush before the file is closed or handed back.
 class BufferedFileWriter {
  public:
-  static constexpr size_t kCapacity = 64 * 1024;
+  static constexpr size_t kCapacity = 256 * 1024;
 
   explicit BufferedFileWriter(platform::File& file)
       : file_(file), buffer_(new (std::nothrow) uint8_t[kCapacity]) {}

@@ -1,0 +1,162 @@
+#include "bench_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "platform/platform.h"
+#include "wire/file_block.h"
+#include "wire/frame.h"
+#include "wire/le.h"
+
+namespace bench {
+
+using zdb::wire::PutI32;
+
+int ConnectLoopback(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(port);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendAllBytes(int fd, const void* data, size_t n) {
+  return zdb::platform::SendAll(fd, data, n);
+}
+
+bool ReceiveAllBytes(int fd, void* data, size_t n) {
+  auto p = static_cast<uint8_t*>(data);
+  while (n > 0) {
+    ssize_t r = ::recv(fd, p, n, 0);
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+namespace {
+
+// Reads and throws away a file announced by its 64-byte header.
+bool DrainFile(int fd) {
+  uint8_t header[zdb::wire::kFileBlockHeaderSize];
+  if (!ReceiveAllBytes(fd, header, sizeof header)) return false;
+  int64_t left = std::max(0, zdb::wire::DecodeFileBlockLength(header));
+  std::vector<uint8_t> sink(1 << 16);
+  while (left > 0) {
+    ssize_t r = ::recv(fd, sink.data(), static_cast<size_t>(std::min<int64_t>(left, 1 << 16)), 0);
+    if (r <= 0) return false;
+    left -= r;
+  }
+  return true;
+}
+
+bool SendStatus(int fd, int32_t status) {
+  uint8_t w[4];
+  PutI32(w, status);
+  return SendAllBytes(fd, w, 4);
+}
+
+}  // namespace
+
+BenchServer::BenchServer(const Workload& w) : work_(w), fileBlock_(1 << 20) {
+  std::vector<uint8_t> record(static_cast<size_t>(w.recordSize));
+  recordStream_.reserve(static_cast<size_t>(w.records) * (4 + record.size()) + 10);
+  uint8_t len[4];
+  for (int32_t i = 0; i < w.records; ++i) {
+    for (size_t k = 0; k < record.size(); ++k) record[k] = static_cast<uint8_t>('a' + (i + k) % 26);
+    PutI32(len, w.recordSize);
+    recordStream_.insert(recordStream_.end(), len, len + 4);
+    recordStream_.insert(recordStream_.end(), record.begin(), record.end());
+  }
+  PutI32(len, 2);
+  recordStream_.insert(recordStream_.end(), len, len + 4);
+  recordStream_.insert(recordStream_.end(), {0x03, 0x04});
+  for (size_t i = 0; i < fileBlock_.size(); ++i) fileBlock_[i] = static_cast<uint8_t>(i % 251);
+
+  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(listenFd_, 16) != 0)
+    throw std::runtime_error("bench server: cannot listen on 127.0.0.1");
+  socklen_t alen = sizeof a;
+  ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &alen);
+  port_ = ntohs(a.sin_port);
+  acceptThread_ = std::thread([this] { AcceptLoop(); });
+}
+
+BenchServer::~BenchServer() {
+  stopping_ = true;
+  ::shutdown(listenFd_, SHUT_RDWR);
+  acceptThread_.join();
+  for (auto& t : workers_) t.join();
+  ::close(listenFd_);
+}
+
+void BenchServer::AcceptLoop() {
+  while (!stopping_) {
+    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    workers_.emplace_back([this, fd] { Serve(fd); });
+  }
+}
+
+void BenchServer::Serve(int fd) {
+  std::vector<uint8_t> frame(zdb::wire::kHeaderSize);
+  while (ReceiveAllBytes(fd, frame.data(), zdb::wire::kHeaderSize)) {
+    zdb::wire::FrameHeader h;
+    zdb::wire::DecodeHeader(frame.data(), h);
+    if (h.total < zdb::wire::kHeaderSize || h.total > (1u << 20)) break;
+    frame.resize(h.total);
+    if (!ReceiveAllBytes(fd, frame.data() + zdb::wire::kHeaderSize,
+                         h.total - zdb::wire::kHeaderSize))
+      break;
+    bool ok = true;
+    if (h.kind == 2) {  // script run: read the script, stream the records, then the status
+      ok = DrainFile(fd) && SendAllBytes(fd, recordStream_.data(), recordStream_.size()) &&
+           SendStatus(fd, 1000);
+    } else if (h.opcode == 88) {  // export: a generated file
+      uint8_t header[zdb::wire::kFileBlockHeaderSize];
+      zdb::wire::EncodeFileBlockHeader(static_cast<int32_t>(work_.fileBytes), header);
+      ok = SendAllBytes(fd, header, sizeof header);
+      for (int64_t sent = 0; ok && sent < work_.fileBytes;) {
+        const auto n =
+            static_cast<size_t>(std::min<int64_t>(work_.fileBytes - sent, fileBlock_.size()));
+        ok = SendAllBytes(fd, fileBlock_.data(), n);
+        sent += static_cast<int64_t>(n);
+      }
+      ok = ok && SendStatus(fd, 1000);
+    } else if (h.opcode == 89) {  // import: take the file, answer with an empty one
+      uint8_t header[zdb::wire::kFileBlockHeaderSize];
+      zdb::wire::EncodeFileBlockHeader(0, header);
+      ok = DrainFile(fd) && SendAllBytes(fd, header, sizeof header) && SendStatus(fd, 1000);
+    } else {  // login, version, logout: the request's bytes with status and handle
+      PutI32(frame.data() + zdb::wire::kOffStatus, 1000);
+      zdb::wire::PutU32(frame.data() + zdb::wire::kOffSession, h.opcode == 1 ? ~0u : 0x1234u);
+      if (h.opcode == 2 && h.paramCount >= 1)
+        zdb::wire::PutU32(frame.data() + zdb::wire::kHeaderSize, 0x1234);
+      ok = SendAllBytes(fd, frame.data(), frame.size()) && h.opcode != 1;
+    }
+    if (!ok) break;
+  }
+  ::close(fd);
+}
+
+}  // namespace bench

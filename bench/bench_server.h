@@ -1,0 +1,47 @@
+// A minimal server for the stream benchmark, on 127.0.0.1 and an ephemeral port. It answers the
+// login, version and logout requests, streams a prepared record stream for a script request,
+// sends a generated file for an export and swallows the file of an import. Its own cost is
+// the same whichever client it serves.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <thread>
+#include <vector>
+
+namespace bench {
+
+struct Workload {
+  int32_t records = 1000000;
+  int32_t recordSize = 40;
+  int64_t fileBytes = 100 * 1000 * 1000;
+};
+
+class BenchServer {
+ public:
+  explicit BenchServer(const Workload& w);
+  ~BenchServer();
+  uint16_t port() const { return port_; }
+  // Bytes of the record stream on the wire: length words, data and end mark.
+  size_t recordStreamBytes() const { return recordStream_.size(); }
+
+ private:
+  void AcceptLoop();
+  void Serve(int fd);
+
+  Workload work_;
+  std::vector<uint8_t> recordStream_;  // records and end mark, then the status word
+  std::vector<uint8_t> fileBlock_;     // one block of the exported file, sent again and again
+  int listenFd_ = -1;
+  uint16_t port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::thread acceptThread_;
+  std::vector<std::thread> workers_;
+};
+
+// Loopback socket helpers shared by the server and the raw clients.
+int ConnectLoopback(uint16_t port);
+bool SendAllBytes(int fd, const void* data, size_t n);
+bool ReceiveAllBytes(int fd, void* data, size_t n);
+
+}  // namespace bench
