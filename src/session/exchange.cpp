@@ -1,5 +1,6 @@
 // One request and its reply: the frame goes out in one send, any file streams follow on the
 // same connection, and the reply is read back into the same buffer and copied into the slots.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -22,6 +23,13 @@ int32_t Session::Fail(int32_t result) {
   CloseIfDone();
   lastResult = kErrComm;
   return result;
+}
+
+size_t Session::TakePendingReply(uint8_t* p, size_t n) {
+  const size_t k = std::min(n, pendingReply_.size());
+  if (k > 0) std::memcpy(p, pendingReply_.data(), k);
+  pendingReply_.clear();
+  return k;
 }
 
 int32_t Session::Exchange() {
@@ -78,7 +86,7 @@ int32_t Session::Exchange() {
     return Fail(kErrComm);
   }
 
-  pendingReplyLength_ = 0;
+  pendingReply_.clear();
   if ((kindFlags & wire::kFlagSendFile) && !SendFileStream()) return Fail(kErrComm);
   if ((kindFlags & wire::kFlagReceiveFile) && !ReceiveFileStream()) return Fail(kErrComm);
   if ((kindFlags & wire::kFlagReceiveRecords) && !ReceiveRecordStream()) return Fail(kErrComm);
@@ -86,9 +94,7 @@ int32_t Session::Exchange() {
   if (kindFlags & wire::kFlagStatusOnly) {
     uint8_t word[4];
     wire::PutI32(word, wire::kStatusPreset);
-    size_t got = pendingReplyLength_;
-    std::memcpy(word, pendingReply_.data(), got);
-    pendingReplyLength_ = 0;
+    size_t got = TakePendingReply(word, sizeof word);
     while (got < sizeof word) {
       long r = platform::ReceiveSome(socket, word + got, sizeof word - got);
       if (r < 0) {
@@ -104,7 +110,8 @@ int32_t Session::Exchange() {
     return kOk;
   }
 
-  size_t got = 0;
+  // A full reply after a record stream starts with what the stream read past its end mark.
+  size_t got = TakePendingReply(frame.get(), total);
   while (got < total) {
     long r = platform::ReceiveSome(socket, frame.get() + got, total - got);
     if (r <= 0) {

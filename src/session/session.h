@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fields/field_cache.h"
 #include "platform/platform.h"
@@ -89,10 +90,11 @@ class Session {
   void CloseIfDone();
   int32_t Fail(int32_t result);
 
-  // Bytes of the status reply that a record stream read together with its end mark; the
-  // status-only reply takes them before it reads from the socket.
-  std::array<uint8_t, 4> pendingReply_{};
-  size_t pendingReplyLength_ = 0;
+  // Bytes of the reply that a record stream read together with its end mark (at most one
+  // receive buffer); the reply takes them before it reads from the socket.
+  std::vector<uint8_t> pendingReply_;
+  // Moves up to n pending reply bytes to p; returns how many.
+  size_t TakePendingReply(uint8_t* p, size_t n);
 };
 
 // Resets the field-definition cache as every successful login does.

@@ -151,10 +151,8 @@ bool Session::ReceiveRecordStream() {
     if (!out.ok()) return finish(false);
     if (status == RecordStreamParser::Status::kNegativeLength) return finish(false);
     if (status == RecordStreamParser::Status::kEndMark) {
-      // What came along with the end mark is the start of the status reply.
-      const size_t extra = std::min(static_cast<size_t>(r) - used, pendingReply_.size());
-      std::memcpy(pendingReply_.data(), buffer.get() + used, extra);
-      pendingReplyLength_ = extra;
+      // What came along with the end mark is the start of the reply.
+      pendingReply_.assign(buffer.get() + used, buffer.get() + r);
       return finish(true);
     }
   }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -318,6 +319,29 @@ TEST_F(SqlRunTest, TemporaryNamesDifferFromRunToRun) {
   EXPECT_NE(first, second);
   // Not a counter or a process id: the part after the prefix is random letters and digits.
   EXPECT_GE(first.size(), dir.Path("con").size() + 6);
+}
+
+TEST_F(SqlRunTest, FullReplyAfterARecordStreamIsReadWhole) {
+  // Not a combination any member uses, but what the stream reads ahead must never be lost.
+  Bytes stream;
+  test::AppendRecord(stream, Text("abc"));
+  test::AppendEndMark(stream);
+  peer.OnOpcode(77, [stream](const test::Request& req, test::PeerConnection& c) {
+    Bytes all = stream;
+    Bytes reply = test::PeerConnection::FullReply(req, 1555, 0);
+    wire::PutU32(reply.data() + wire::kHeaderSize, 0xCAFEF00D);
+    all.insert(all.end(), reply.begin(), reply.end());
+    c.Write(all);
+    return false;
+  });
+  uint8_t value[4] = {};
+  ASSERT_EQ(session().PrepareRequest(wire::kKindOrdinary | wire::kFlagReceiveRecords, 77, 1), kOk);
+  session().SetSlot(0, 4, value);
+  std::strcpy(session().downloadFileName, out.c_str());
+  EXPECT_EQ(session().Exchange(), kOk);
+  EXPECT_EQ(session().lastResult, 1555);
+  EXPECT_EQ(wire::GetU32(value), 0xCAFEF00Du);
+  EXPECT_EQ(test::ReadLocalFile(out), Text("abc"));
 }
 
 }  // namespace
