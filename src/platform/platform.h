@@ -95,6 +95,8 @@ std::string FormatDotted(uint32_t address);
 bool LocalAddresses(std::vector<uint32_t>* out);
 using LocalAddressSource = std::function<bool(std::vector<uint32_t>*)>;
 void SetLocalAddressSource(LocalAddressSource source);  // empty function restores the system's
+// The system's own answer (each operating system's sockets file).
+bool SystemLocalAddresses(std::vector<uint32_t>* out);
 
 // ---- character set -------------------------------------------------------------------------
 

@@ -18,6 +18,25 @@ std::string Hex(uint32_t v, int digits) {
   return b;
 }
 
+// Passes over bytes that are counted but not shown (file data, long records); true once the
+// count is used up.
+bool SkipCounted(int64_t& left, const uint8_t*& data, size_t& n) {
+  const size_t take = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(n)));
+  left -= static_cast<int64_t>(take);
+  data += take;
+  n -= take;
+  return left == 0;
+}
+
+// Collects bytes until `want` are buffered; true once they are.
+bool Gather(std::vector<uint8_t>& buf, size_t want, const uint8_t*& data, size_t& n) {
+  const size_t take = std::min(n, want - buf.size());
+  buf.insert(buf.end(), data, data + take);
+  data += take;
+  n -= take;
+  return buf.size() == want;
+}
+
 }  // namespace
 
 std::string Preview(const uint8_t* data, size_t n) {
@@ -64,22 +83,13 @@ std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, siz
 bool RequestParser::Feed(const uint8_t* data, size_t n) {
   while (n > 0) {
     if (state_ == State::kFileData) {
-      const size_t take =
-          static_cast<size_t>(std::min<int64_t>(fileLeft_, static_cast<int64_t>(n)));
-      fileLeft_ -= static_cast<int64_t>(take);
-      data += take;
-      n -= take;
-      if (fileLeft_ == 0) {
+      if (SkipCounted(fileLeft_, data, n)) {
         state_ = State::kHeader;
         want_ = wire::kHeaderSize;
       }
       continue;
     }
-    const size_t take = std::min(n, want_ - buf_.size());
-    buf_.insert(buf_.end(), data, data + take);
-    data += take;
-    n -= take;
-    if (buf_.size() == want_ && !Step()) return false;
+    if (Gather(buf_, want_, data, n) && !Step()) return false;
   }
   return true;
 }
@@ -166,12 +176,7 @@ bool ReplyParser::Feed(const uint8_t* data, size_t n) {
       Begin();
     }
     if (state_ == State::kFileData || (state_ == State::kRecordData && want_ == 0)) {
-      const size_t take =
-          static_cast<size_t>(std::min<int64_t>(fileLeft_, static_cast<int64_t>(n)));
-      fileLeft_ -= static_cast<int64_t>(take);
-      data += take;
-      n -= take;
-      if (fileLeft_ > 0) continue;
+      if (!SkipCounted(fileLeft_, data, n)) continue;
       if (state_ == State::kFileData) {
         if (current_.kindFlags & wire::kFlagReceiveRecords) {
           state_ = State::kRecordLength;
@@ -185,11 +190,7 @@ bool ReplyParser::Feed(const uint8_t* data, size_t n) {
       }
       continue;
     }
-    const size_t take = std::min(n, want_ - buf_.size());
-    buf_.insert(buf_.end(), data, data + take);
-    data += take;
-    n -= take;
-    if (buf_.size() == want_ && !Step()) return false;
+    if (Gather(buf_, want_, data, n) && !Step()) return false;
   }
   return true;
 }

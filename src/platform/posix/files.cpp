@@ -10,24 +10,6 @@
 
 namespace zdb::platform {
 
-File::~File() {
-  Close();
-}
-
-File::File(File&& other) noexcept : handle_(other.handle_), error_(other.error_) {
-  other.handle_ = kClosed;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    error_ = other.error_;
-    other.handle_ = kClosed;
-  }
-  return *this;
-}
-
 bool File::OpenRead(const char* name) {
   Close();
   int fd = ::open(name, O_RDONLY | O_CLOEXEC);

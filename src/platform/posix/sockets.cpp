@@ -161,10 +161,6 @@ std::string FormatDotted(uint32_t address) {
   return buf;
 }
 
-namespace {
-Mutex g_sourceMutex;
-LocalAddressSource g_source;
-
 bool SystemLocalAddresses(std::vector<uint32_t>* out) {
   char host[257] = {};
   if (::gethostname(host, 256) != 0) return false;
@@ -177,21 +173,6 @@ bool SystemLocalAddresses(std::vector<uint32_t>* out) {
     out->push_back(ntohl(reinterpret_cast<sockaddr_in*>(p->ai_addr)->sin_addr.s_addr));
   ::freeaddrinfo(res);
   return true;
-}
-}  // namespace
-
-bool LocalAddresses(std::vector<uint32_t>* out) {
-  LocalAddressSource source;
-  {
-    MutexLock lock(g_sourceMutex);
-    source = g_source;
-  }
-  return source ? source(out) : SystemLocalAddresses(out);
-}
-
-void SetLocalAddressSource(LocalAddressSource source) {
-  MutexLock lock(g_sourceMutex);
-  g_source = std::move(source);
 }
 
 }  // namespace zdb::platform

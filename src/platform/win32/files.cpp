@@ -12,24 +12,6 @@ HANDLE H(std::intptr_t h) {
 
 }  // namespace
 
-File::~File() {
-  Close();
-}
-
-File::File(File&& other) noexcept : handle_(other.handle_), error_(other.error_) {
-  other.handle_ = kClosed;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    error_ = other.error_;
-    other.handle_ = kClosed;
-  }
-  return *this;
-}
-
 bool File::OpenRead(const char* name) {
   Close();
   HANDLE h = ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
