@@ -104,6 +104,11 @@ int32_t Session::Exchange() {
       if (r == 0) break;  // a closed connection leaves the preset status
       got += static_cast<size_t>(r);
     }
+    // A word cut short would read as a status the server never sent.
+    if (got > 0 && got < sizeof word) {
+      lastSocketError = 0;
+      return Fail(kErrComm);
+    }
     CloseIfDone();
     lastResult = wire::GetI32(word);
     lastSocketError = 0;
