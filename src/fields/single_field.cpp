@@ -88,11 +88,22 @@ uint32_t FixedWriteSize(const FieldLetters& f) {
   return 0;
 }
 
+bool RecordCanHold(uint32_t width) {
+  constexpr uint64_t kFrameLimit = UINT32_MAX;
+  return uint64_t{width} + 1 + wire::kFieldDefListSize + wire::kHeaderSize <= kFrameLimit;
+}
+
 int32_t ReadValueSize(Session& s, const char* name, uint32_t* size) {
   FieldLetters f;
   const int32_t r = FindFieldLetters(s, name, &f);
-  if (r == kOk) *size = ReadSizeFor(f);
-  return r;
+  if (r != kOk) return r;
+  *size = ReadSizeFor(f);
+  if (!RecordCanHold(*size)) {
+    // A broken answer: nothing more is sent, the caller's buffer stays as it was.
+    s.lastResult = kErrComm;
+    return kErrComm;
+  }
+  return kOk;
 }
 
 int32_t WriteValueSize(Session& s, const char* name, const void* value, bool withZero,

@@ -32,6 +32,10 @@ int32_t FindFieldLetters(Session& s, const char* name, FieldLetters* out);
 
 // The size a value is received in.
 uint32_t ReadSizeFor(const FieldLetters& f);
+// False for a width that no record can hold: a field's value and its zero travel beside the
+// 12900-byte definitions in one whole-record frame, whose length is a 32-bit number. Such a
+// width cannot come from a real table, and the caller's buffer cannot be checked against it.
+bool RecordCanHold(uint32_t width);
 // The size a value of a number field is sent in; 0 when the value is a text whose length
 // decides (only then is it read as a text: a number need not hold a zero byte).
 uint32_t FixedWriteSize(const FieldLetters& f);
