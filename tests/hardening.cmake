@@ -3,6 +3,12 @@
 # They count descriptors in /proc and make resets with POSIX sockets: Linux only.
 if(NOT WIN32)
   zdb_test_ring(fault_tests faults)
+  # Descriptor counts around every test group of the rings that open sockets and files.
+  foreach(ring fault_tests integration_tests)
+    if(TARGET ${ring})
+      target_sources(${ring} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/support/watch/fd_watch.cpp)
+    endif()
+  endforeach()
   if(TARGET zdbd)
     zdb_test_ring(stress_tests stress)
   endif()
