@@ -16,3 +16,8 @@ macro(zdb_fuzz_targets)
     add_subdirectory(${CMAKE_SOURCE_DIR}/fuzz ${CMAKE_BINARY_DIR}/fuzz)
   endif()
 endmacro()
+if(ZDB_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined -g)
+  add_link_options(-fsanitize=address,undefined)
+endif()
