@@ -23,6 +23,8 @@ class BenchServer {
   explicit BenchServer(const Workload& w);
   ~BenchServer();
   uint16_t port() const { return port_; }
+  // Connections still being served (default-mode runs leave many that are closing).
+  int active() const { return active_.load(); }
   // The size of the file that the next exports send.
   void SetFileBytes(int64_t n) { fileBytes_ = n; }
   // Bytes of the record stream on the wire: length words, data and end mark.

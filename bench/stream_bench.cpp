@@ -242,8 +242,7 @@ bool SampleResident(const char* stream, const std::function<bool()>& what) {
   std::vector<std::pair<double, long>> samples;
   std::thread sampler([&] {
     while (!done) {
-      samples.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(),
-                           ResidentKiB());
+      samples.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(), ResidentKiB());
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   });
@@ -309,15 +308,15 @@ int main(int argc, char** argv) {
   auto libImport = Client{
       [&] { return Z_ImportDB("bench", "", upload.c_str(), libOut.c_str()) == 1000; }, libOut};
   auto rawImport = [&](size_t block) {
-    return Client{[&, block] {
-                    const auto frame =
-                        Frame(wire::kImportKind, 89, {"bench", "", upload, rawOut}, false);
-                    return RawRequest(port, frame, [&](int fd) {
-                      return SendFileRaw(fd, upload, block) &&
-                             ReceiveFileRaw(fd, rawOut, 1 << 16) && ReadStatus(fd);
-                    });
-                  },
-                  rawOut};
+    return Client{
+        [&, block] {
+          const auto frame = Frame(wire::kImportKind, 89, {"bench", "", upload, rawOut}, false);
+          return RawRequest(port, frame, [&](int fd) {
+            return SendFileRaw(fd, upload, block) && ReceiveFileRaw(fd, rawOut, 1 << 16) &&
+                   ReadStatus(fd);
+          });
+        },
+        rawOut};
   };
 
   if (wanted("records")) {
@@ -357,7 +356,8 @@ int main(int argc, char** argv) {
 
   if (wanted("import")) {
     makeUpload(100 * kMB);
-    const auto t = Interleaved(rounds, {libImport, rawImport(16384), rawImport(65536), rawImport(0)});
+    const auto t =
+        Interleaved(rounds, {libImport, rawImport(16384), rawImport(65536), rawImport(0)});
     Print("import", "vs raw 16 KiB", t[0], t[1], 100, "MB/s");
     Print("import", "vs raw 64 KiB", t[0], t[2], 100, "MB/s");
     Print("import", "vs raw sendfile", t[0], t[3], 100, "MB/s");

@@ -37,7 +37,7 @@ inline constexpr uint16_t kDefaultPort = 2500;
 inline constexpr size_t kFileNameSize = 256;
 // Frames up to this size are built and received in a buffer the Session keeps, so that an
 // exchange allocates nothing; larger ones get a buffer of their own for the exchange.
-inline constexpr size_t kKeptFrameBytes = 256 * 1024;
+inline constexpr size_t kKeptFrameBytes = (1 << 20) + 4096;  // a MiB of data and its header
 
 class Session {
  public:
