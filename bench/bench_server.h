@@ -1,5 +1,6 @@
-// A minimal server for the stream benchmark, on 127.0.0.1 and an ephemeral port. It answers the
-// login, version and logout requests, streams a prepared record stream for a script request,
+// A minimal server for the benchmarks, on 127.0.0.1 and an ephemeral port, answering from
+// memory. It answers the login, version and logout requests and any other plain request with
+// the request's own bytes (an echo), streams a prepared record stream for a script request,
 // sends a generated file for an export and swallows the file of an import. Its own cost is
 // the same whichever client it serves.
 #pragma once
@@ -22,6 +23,10 @@ class BenchServer {
   explicit BenchServer(const Workload& w);
   ~BenchServer();
   uint16_t port() const { return port_; }
+  // Connections still being served (default-mode runs leave many that are closing).
+  int active() const { return active_.load(); }
+  // The size of the file that the next exports send.
+  void SetFileBytes(int64_t n) { fileBytes_ = n; }
   // Bytes of the record stream on the wire: length words, data and end mark.
   size_t recordStreamBytes() const { return recordStream_.size(); }
 
@@ -30,13 +35,14 @@ class BenchServer {
   void Serve(int fd);
 
   Workload work_;
+  std::atomic<int64_t> fileBytes_;
   std::vector<uint8_t> recordStream_;  // records and end mark, then the status word
   std::vector<uint8_t> fileBlock_;     // one block of the exported file, sent again and again
   int listenFd_ = -1;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
-  std::vector<std::thread> workers_;
+  std::atomic<int> active_{0};
 };
 
 // Loopback socket helpers shared by the server and the raw clients.

@@ -1,14 +1,20 @@
-// Stream throughput of the library against a plain socket client, side by side against the
-// same loopback server in one run: a record stream of short records (script run), a large
-// file downloaded (export) and uploaded (import). Prints records/s, MB/s and the ratios.
+// Stream throughput of the library against raw socket clients, side by side against the same
+// loopback server in one run: a record stream of short records (script run), files downloaded
+// (export) and uploaded (import) at several sizes, and the process's memory while a gigabyte
+// moves each way. Prints tab-separated lines for scripts/bench.sh:
 //
-//   stream_bench [records] [file-megabytes] [rounds]      (defaults 1000000 100 3)
+//   measure  case  library-min  library-median  library-max  raw-min  raw-median  raw-max  unit
+//   rss  stream  seconds  KiB
+//
+//   stream_bench [rounds] [records|export|import|sizes|rss]    (default 7 rounds, everything)
 #include <fcntl.h>
-#include <sys/resource.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +22,7 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <tuple>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -70,7 +76,8 @@ bool ReadStatus(int fd) {
   return bench::ReceiveAllBytes(fd, w, 4) && wire::GetI32(w) == 1000;
 }
 
-bool SendFileRaw(int fd, const std::string& path) {
+// Sends the file in blocks of `block` bytes read and sent, or with sendfile when block is 0.
+bool SendFileRaw(int fd, const std::string& path, size_t block) {
   int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   const off_t size = ::lseek(in, 0, SEEK_END);
@@ -78,23 +85,32 @@ bool SendFileRaw(int fd, const std::string& path) {
   uint8_t header[wire::kFileBlockHeaderSize];
   wire::EncodeFileBlockHeader(static_cast<int32_t>(size), header);
   bool ok = bench::SendAllBytes(fd, header, sizeof header);
-  std::vector<uint8_t> block(wire::kFileBlockSize);
-  for (ssize_t r; ok && (r = ::read(in, block.data(), block.size())) > 0;)
-    ok = bench::SendAllBytes(fd, block.data(), static_cast<size_t>(r));
+  if (block == 0) {
+    for (off_t left = size; ok && left > 0;) {
+      const ssize_t r = ::sendfile(fd, in, nullptr, static_cast<size_t>(left));
+      ok = r > 0;
+      left -= r;
+    }
+  } else {
+    std::vector<uint8_t> buffer(block);
+    for (ssize_t r; ok && (r = ::read(in, buffer.data(), buffer.size())) > 0;)
+      ok = bench::SendAllBytes(fd, buffer.data(), static_cast<size_t>(r));
+  }
   ::close(in);
   return ok;
 }
 
-bool ReceiveFileRaw(int fd, const std::string& path) {
+// Receives the file `block` bytes at a time, each written as it arrives.
+bool ReceiveFileRaw(int fd, const std::string& path, size_t block) {
   int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (out < 0) return false;
   uint8_t header[wire::kFileBlockHeaderSize];
   bool ok = bench::ReceiveAllBytes(fd, header, sizeof header);
   int64_t left = ok ? wire::DecodeFileBlockLength(header) : 0;
-  std::vector<uint8_t> block(wire::kFileBlockSize);
+  std::vector<uint8_t> buffer(block);
   while (ok && left > 0) {
-    ssize_t r = ::recv(fd, block.data(), static_cast<size_t>(std::min<int64_t>(left, 16384)), 0);
-    ok = r > 0 && ::write(out, block.data(), static_cast<size_t>(r)) == r;
+    ssize_t r = ::recv(fd, buffer.data(), static_cast<size_t>(std::min<int64_t>(left, block)), 0);
+    ok = r > 0 && ::write(out, buffer.data(), static_cast<size_t>(r)) == r;
     left -= r;
   }
   ::close(out);
@@ -159,102 +175,118 @@ bool RawRequest(uint16_t port, const std::vector<uint8_t>& frame,
   return ok;
 }
 
-// ---- measurement -------------------------------------------------------------------------
+// ---- measurement ---------------------------------------------------------------------------
 
-// Best of `rounds` timed runs of each, in seconds (negative when a run failed). The two take
-// turns, so that the page cache and the machine's load treat them alike.
-// Output files are removed before each run, outside the timing: truncating a file whose pages
-// are still being written back would charge one client for the other's writes.
-std::string outputs[2];  // the library's, the raw client's
-
-// The best wall time and the best CPU time of the calling thread over the rounds (the server
-// runs on threads of its own); negative when a run failed.
-struct Timing {
-  double wall = 1e30;
-  double cpu = 1e30;
+// A client of one measure: its run, and the file it writes (removed before each run, outside
+// the timing: truncating a file whose pages are still being written back would charge one
+// client for another's writes).
+struct Client {
+  std::function<bool()> run;
+  std::string output;
 };
 
-double ThreadCpuSeconds() {
-  rusage u{};
-  ::getrusage(RUSAGE_THREAD, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-std::pair<Timing, Timing> BestOfEach(int rounds, const std::function<bool()>& library,
-                                     const std::function<bool()>& raw) {
-  Timing best[2];
-  const std::function<bool()>* runs[2] = {&library, &raw};
+// Seconds of each client's runs. The clients take turns in every round, the first place
+// rotating, so that the page cache and the machine's load treat them alike.
+std::vector<std::vector<double>> Interleaved(int rounds, const std::vector<Client>& clients) {
+  std::vector<std::vector<double>> seconds(clients.size());
   for (int i = 0; i < rounds; ++i) {
-    for (int k = 0; k < 2; ++k) {
-      if (best[k].wall < 0) continue;
-      ::unlink(outputs[k].c_str());
+    for (size_t k = 0; k < clients.size(); ++k) {
+      const size_t c = (k + static_cast<size_t>(i)) % clients.size();
+      if (!clients[c].output.empty()) ::unlink(clients[c].output.c_str());
       const auto t0 = Clock::now();
-      const double c0 = ThreadCpuSeconds();
-      if (!(*runs[k])()) {
-        best[k].wall = -1;
-        continue;
+      if (!clients[c].run()) {
+        std::fprintf(stderr, "stream_bench: client %zu failed\n", c);
+        std::exit(1);
       }
-      best[k].cpu = std::min(best[k].cpu, ThreadCpuSeconds() - c0);
-      best[k].wall =
-          std::min(best[k].wall, std::chrono::duration<double>(Clock::now() - t0).count());
+      seconds[c].push_back(std::chrono::duration<double>(Clock::now() - t0).count());
     }
   }
-  return {best[0], best[1]};
+  return seconds;
 }
 
-void Report(const char* what, double bytes, double units, const char* unitName, Timing lib,
-            Timing raw) {
-  if (lib.wall < 0 || raw.wall < 0) {
-    std::printf("%-22s FAILED (library %s, raw %s)\n", what, lib.wall < 0 ? "failed" : "ok",
-                raw.wall < 0 ? "failed" : "ok");
-    return;
+// Throughput (units per second) min, median, max of a series of run times.
+std::vector<double> Rates(std::vector<double> seconds, double units) {
+  for (double& s : seconds) s = units / s;
+  std::sort(seconds.begin(), seconds.end());
+  return {seconds.front(), seconds[seconds.size() / 2], seconds.back()};
+}
+
+// One line for scripts/bench.sh: measure, case, library min/median/max, raw min/median/max.
+void Print(const char* measure, const std::string& label, const std::vector<double>& library,
+           const std::vector<double>& raw, double units, const char* unit) {
+  const auto l = Rates(library, units), r = Rates(raw, units);
+  std::printf("%s\t%s\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%s\n", measure, label.c_str(), l[0],
+              l[1], l[2], r[0], r[1], r[2], unit);
+  std::fflush(stdout);
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+long ResidentKiB() {
+  long pages = 0, resident = 0;
+  if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
   }
-  auto line = [&](const char* who, Timing t) {
-    std::printf("  %-8s %8.1f ms %12.0f %s/s %8.1f MB/s   client CPU %7.1f ms\n", who, t.wall * 1e3,
-                units / t.wall, unitName, bytes / t.wall / 1e6, t.cpu * 1e3);
-  };
-  std::printf("%s\n", what);
-  line("library", lib);
-  line("raw", raw);
-  std::printf("  ratio (library throughput / raw): %.2f wall, %.2f CPU\n", raw.wall / lib.wall,
-              raw.cpu / lib.cpu);
+  return resident * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+// Runs `what` while a second thread samples the process's resident memory every 10 ms;
+// prints one line per sample: "rss", the stream, seconds since the start, KiB.
+bool SampleResident(const char* stream, const std::function<bool()>& what) {
+  std::atomic<bool> done{false};
+  const auto t0 = Clock::now();
+  std::vector<std::pair<double, long>> samples;
+  std::thread sampler([&] {
+    while (!done) {
+      samples.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(), ResidentKiB());
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  const bool ok = what();
+  done = true;
+  sampler.join();
+  samples.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(), ResidentKiB());
+  for (const auto& [t, kib] : samples) std::printf("rss\t%s\t%.3f\t%ld\n", stream, t, kib);
+  std::fflush(stdout);
+  return ok;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   bench::Workload work;
-  if (argc > 1) work.records = std::atoi(argv[1]);
-  if (argc > 2) work.fileBytes = std::atoll(argv[2]) * 1000 * 1000;
-  const int rounds = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
-  if (work.records < 0 || work.fileBytes < 0 || work.fileBytes > INT32_MAX) {
-    std::fprintf(stderr, "usage: stream_bench [records] [file-megabytes <= 2147] [rounds]\n");
-    return 2;
-  }
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  const std::string only = argc > 2 ? argv[2] : "";
+  auto wanted = [&](const char* measure) { return only.empty() || only == measure; };
+  constexpr int64_t kMB = 1000 * 1000;
+  constexpr int64_t kLargest = 1000 * kMB;  // the RSS run
 
   char dirTemplate[] = "/tmp/zdb_bench_XXXXXX";
-  const std::string dir = ::mkdtemp(dirTemplate);
+  if (!::mkdtemp(dirTemplate)) return 1;
+  const std::string dir = dirTemplate;
   ::setenv("TMPDIR", dir.c_str(), 1);  // the script run's temporary files go there too
   const std::string upload = dir + "/upload.bin", libOut = dir + "/lib.out",
                     rawOut = dir + "/raw.out";
-  outputs[0] = libOut;
-  outputs[1] = rawOut;
-  {
+  auto makeUpload = [&](int64_t bytes) {
     std::vector<uint8_t> block(1 << 20);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<uint8_t>(i * 7);
     int fd = ::open(upload.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    for (int64_t n = 0; n < work.fileBytes; n += static_cast<int64_t>(block.size()))
+    for (int64_t n = 0; n < bytes; n += static_cast<int64_t>(block.size()))
       (void)!::write(fd, block.data(),
-                     static_cast<size_t>(std::min<int64_t>(block.size(), work.fileBytes - n)));
+                     static_cast<size_t>(std::min<int64_t>(block.size(), bytes - n)));
     ::close(fd);
-  }
+  };
 
   bench::BenchServer server(work);
+  const uint16_t port = server.port();
   auto session = std::make_unique<zdb::Session>();
   session->hostName = "127.0.0.1";
-  session->port = server.port();
-  session->serverAddress = {0x7F000001u, server.port()};
+  session->port = port;
+  session->serverAddress = {0x7F000001u, port};
   zdb::Session* s = session.get();
   zdb::RegisterSession(std::move(session));
   if (s->Login("", "") != zdb::kOk) {
@@ -262,49 +294,100 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  const std::string script = "#select * from bench";
-  const double streamBytes = static_cast<double>(server.recordStreamBytes());
-  auto [lib, raw] = BestOfEach(
-      rounds, [&] { return ZDB_SqlRun(script.c_str(), libOut.c_str(), "", 0) == 1000; },
-      [&] {
-        const auto frame = Frame(wire::kScriptKind, 0, {dir + "/con", rawOut}, true);
-        return RawRequest(server.port(), frame, [&](int fd) {
-          // The script goes with its zero, as the library sends an inline script.
-          uint8_t header[wire::kFileBlockHeaderSize];
-          wire::EncodeFileBlockHeader(static_cast<int32_t>(script.size() + 1), header);
-          return bench::SendAllBytes(fd, header, sizeof header) &&
-                 bench::SendAllBytes(fd, script.c_str(), script.size() + 1) &&
-                 ReceiveRecordsRaw(fd, rawOut);
-        });
-      });
-  std::printf("%d records of %d bytes, %.0f MB files, best of %d rounds\n", work.records,
-              work.recordSize, work.fileBytes / 1e6, rounds);
-  Report("records (script run)", streamBytes, work.records, "rec", lib, raw);
-  const int64_t dataBytes = static_cast<int64_t>(work.records) * work.recordSize;
-  if (FileSize(libOut) != dataBytes || FileSize(rawOut) != dataBytes)
-    std::printf("  OUTPUT MISMATCH: library %lld, raw %lld bytes, expected %lld\n",
-                static_cast<long long>(FileSize(libOut)), static_cast<long long>(FileSize(rawOut)),
-                static_cast<long long>(dataBytes));
+  // ---- the clients ----
+  auto libExport = Client{[&] { return Z_ExportDB("bench", "", libOut.c_str()) == 1000; }, libOut};
+  auto rawExport = [&](size_t block) {
+    return Client{[&, block] {
+                    const auto frame = Frame(wire::kExportKind, 88, {"bench", "", rawOut}, false);
+                    return RawRequest(port, frame, [&](int fd) {
+                      return ReceiveFileRaw(fd, rawOut, block) && ReadStatus(fd);
+                    });
+                  },
+                  rawOut};
+  };
+  auto libImport = Client{
+      [&] { return Z_ImportDB("bench", "", upload.c_str(), libOut.c_str()) == 1000; }, libOut};
+  auto rawImport = [&](size_t block) {
+    return Client{
+        [&, block] {
+          const auto frame = Frame(wire::kImportKind, 89, {"bench", "", upload, rawOut}, false);
+          return RawRequest(port, frame, [&](int fd) {
+            return SendFileRaw(fd, upload, block) && ReceiveFileRaw(fd, rawOut, 1 << 16) &&
+                   ReadStatus(fd);
+          });
+        },
+        rawOut};
+  };
 
-  const auto fileBytes = static_cast<double>(work.fileBytes);
-  std::tie(lib, raw) = BestOfEach(
-      rounds, [&] { return Z_ExportDB("bench", "", libOut.c_str()) == 1000; },
-      [&] {
-        const auto frame = Frame(wire::kExportKind, 88, {"bench", "", rawOut}, false);
-        return RawRequest(server.port(), frame,
-                          [&](int fd) { return ReceiveFileRaw(fd, rawOut) && ReadStatus(fd); });
-      });
-  Report("file download (export)", fileBytes, fileBytes / 1e6, "MB", lib, raw);
+  if (wanted("records")) {
+    const std::string script = "#select * from bench";
+    const std::vector<Client> clients = {
+        {[&] { return ZDB_SqlRun(script.c_str(), libOut.c_str(), "", 0) == 1000; }, libOut},
+        {[&] {
+           const auto frame = Frame(wire::kScriptKind, 0, {dir + "/con", rawOut}, true);
+           return RawRequest(port, frame, [&](int fd) {
+             // The script goes with its zero, as the library sends an inline script.
+             uint8_t header[wire::kFileBlockHeaderSize];
+             wire::EncodeFileBlockHeader(static_cast<int32_t>(script.size() + 1), header);
+             return bench::SendAllBytes(fd, header, sizeof header) &&
+                    bench::SendAllBytes(fd, script.c_str(), script.size() + 1) &&
+                    ReceiveRecordsRaw(fd, rawOut);
+           });
+         },
+         rawOut}};
+    const auto t = Interleaved(rounds, clients);
+    const int64_t dataBytes = static_cast<int64_t>(work.records) * work.recordSize;
+    if (FileSize(libOut) != dataBytes || FileSize(rawOut) != dataBytes) {
+      std::fprintf(stderr, "record output mismatch: library %lld, raw %lld, expected %lld\n",
+                   static_cast<long long>(FileSize(libOut)),
+                   static_cast<long long>(FileSize(rawOut)), static_cast<long long>(dataBytes));
+      return 1;
+    }
+    Print("records", std::to_string(work.records) + " x " + std::to_string(work.recordSize) + " B",
+          t[0], t[1], work.records, "rec/s");
+  }
 
-  std::tie(lib, raw) = BestOfEach(
-      rounds, [&] { return Z_ImportDB("bench", "", upload.c_str(), libOut.c_str()) == 1000; },
-      [&] {
-        const auto frame = Frame(wire::kImportKind, 89, {"bench", "", upload, rawOut}, false);
-        return RawRequest(server.port(), frame, [&](int fd) {
-          return SendFileRaw(fd, upload) && ReceiveFileRaw(fd, rawOut) && ReadStatus(fd);
-        });
-      });
-  Report("file upload (import)", fileBytes, fileBytes / 1e6, "MB", lib, raw);
+  if (wanted("export")) {
+    server.SetFileBytes(100 * kMB);
+    const auto t = Interleaved(rounds, {libExport, rawExport(16384), rawExport(65536)});
+    Print("export", "vs raw 16 KiB", t[0], t[1], 100, "MB/s");
+    Print("export", "vs raw 64 KiB", t[0], t[2], 100, "MB/s");
+  }
+
+  if (wanted("import")) {
+    makeUpload(100 * kMB);
+    const auto t =
+        Interleaved(rounds, {libImport, rawImport(16384), rawImport(65536), rawImport(0)});
+    Print("import", "vs raw 16 KiB", t[0], t[1], 100, "MB/s");
+    Print("import", "vs raw 64 KiB", t[0], t[2], 100, "MB/s");
+    Print("import", "vs raw sendfile", t[0], t[3], 100, "MB/s");
+    size_t best = 1;  // the fastest raw client by its median time
+    for (size_t k = 2; k < t.size(); ++k)
+      if (Median(t[k]) < Median(t[best])) best = k;
+    Print("import", "vs best raw", t[0], t[best], 100, "MB/s");
+  }
+
+  if (wanted("sizes")) {
+    for (int64_t mb : {1, 4, 16, 64, 256}) {
+      const int n = mb <= 16 ? rounds * 2 : (mb <= 64 ? rounds : std::max(3, rounds / 2));
+      server.SetFileBytes(mb * kMB);
+      auto t = Interleaved(n, {libExport, rawExport(65536)});
+      Print("export-size", std::to_string(mb), t[0], t[1], static_cast<double>(mb), "MB/s");
+      makeUpload(mb * kMB);
+      t = Interleaved(n, {libImport, rawImport(65536)});
+      Print("import-size", std::to_string(mb), t[0], t[1], static_cast<double>(mb), "MB/s");
+    }
+  }
+
+  if (wanted("rss")) {
+    // Memory must not grow with the file: a gigabyte each way, sampled as it moves.
+    server.SetFileBytes(kLargest);
+    ::unlink(libOut.c_str());
+    if (!SampleResident("export", libExport.run)) return 1;
+    makeUpload(kLargest);
+    ::unlink(libOut.c_str());
+    if (!SampleResident("import", libImport.run)) return 1;
+  }
 
   zdb::RemoveSessionForThread(zdb::platform::CurrentThreadId());
   for (const auto& f : {upload, libOut, rawOut}) ::unlink(f.c_str());

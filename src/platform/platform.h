@@ -70,6 +70,14 @@ void SetNoDelay(Socket s);
 long SendSome(Socket s, const void* data, size_t n);
 // Sends all n bytes with as many calls as it takes; false on 0 or -1 from a call.
 bool SendAll(Socket s, const void* data, size_t n);
+// A piece of an outgoing message that lives elsewhere (header, caller buffers).
+struct ConstBuffer {
+  const void* data;
+  size_t size;
+};
+// Sends the parts in order as one byte stream: a single gathering send call, further calls
+// only for what the system did not accept. The array is used up. False on 0 or -1 from a call.
+bool SendAllParts(Socket s, ConstBuffer* parts, size_t count);
 // One receive call: bytes received, 0 when the peer closed, -1 on error.
 long ReceiveSome(Socket s, void* data, size_t n);
 void CloseSocket(Socket s);
@@ -127,10 +135,18 @@ class File {
   void Close();
 
  private:
+  friend long SendFromFile(Socket s, File& file, size_t n);
   static constexpr std::intptr_t kClosed = -1;
   std::intptr_t handle_ = kClosed;
   int error_ = 0;
 };
+
+// Sends up to n bytes of the file from its current position straight to the socket, without
+// passing them through the caller (the kernel's zero-copy path where there is one): bytes
+// sent, 0 at the end of the file, -1 on an error (LastSocketError), kCopyYourself when this
+// system, file or socket cannot.
+inline constexpr long kCopyYourself = -2;
+long SendFromFile(Socket s, File& file, size_t n);
 
 // The directory for temporary files, with a trailing separator.
 std::string TempDirectory();

@@ -1,5 +1,6 @@
-// One request and its reply: the frame goes out in one send, any file streams follow on the
-// same connection, and the reply is read back into the same buffer and copied into the slots.
+// One request and its reply: the frame goes out in one gathering send, any file streams follow
+// on the same connection, and the reply is read back into the frame buffer and copied into the
+// slots.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -32,6 +33,23 @@ size_t Session::TakePendingReply(uint8_t* p, size_t n) {
   return k;
 }
 
+uint8_t* Session::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) {
+  if (total > kKeptFrameBytes) {
+    oneOff->reset(new (std::nothrow) uint8_t[total]);
+    return oneOff->get();
+  }
+  if (total > frameCapacity_) {
+    // Grown in steps up to the largest frame seen, so that a session asking for ever larger
+    // values does not reallocate on every request.
+    const size_t grown = std::min(kKeptFrameBytes, std::max(total, 2 * frameCapacity_));
+    std::unique_ptr<uint8_t[]> bigger(new (std::nothrow) uint8_t[grown]);
+    if (!bigger) return nullptr;
+    frame_ = std::move(bigger);
+    frameCapacity_ = grown;
+  }
+  return frame_.get();
+}
+
 int32_t Session::Exchange() {
   if (NeedsNewConnection()) {
     // A held connection that a refused login left behind is never used again.
@@ -57,7 +75,8 @@ int32_t Session::Exchange() {
   for (int i = 0; i < count; ++i) dataBytes += slotLength[i];
   if (dataBytes > UINT32_MAX - wire::kHeaderSize) return Fail(kErrNoMemory);
   const size_t total = wire::kHeaderSize + static_cast<size_t>(dataBytes);
-  std::unique_ptr<uint8_t[]> frame(new (std::nothrow) uint8_t[total]);
+  std::unique_ptr<uint8_t[]> oneOff;
+  uint8_t* const frame = FrameBuffer(total, &oneOff);
   if (!frame) return Fail(kErrNoMemory);
 
   wire::FrameHeader h;
@@ -70,18 +89,19 @@ int32_t Session::Exchange() {
   h.paramCount = paramCount;
   h.sessionHandle = sessionHandle;
   h.status = wire::kStatusPreset;
-  wire::EncodeHeader(h, frame.get());
-  uint8_t* data = frame.get() + wire::kHeaderSize;
+  wire::EncodeHeader(h, frame);
+  // The slot data goes out straight from the caller's buffers; only a slot without a buffer
+  // takes zeros from its place in the frame buffer, which otherwise waits for the reply.
+  platform::ConstBuffer parts[1 + wire::kMaxSlots];
+  parts[0] = {frame, wire::kHeaderSize};
+  uint8_t* data = frame + wire::kHeaderSize;
   for (int i = 0; i < count; ++i) {
-    if (slotBuffer[i]) {
-      std::memcpy(data, slotBuffer[i], slotLength[i]);
-    } else {
-      std::memset(data, 0, slotLength[i]);
-    }
+    if (!slotBuffer[i]) std::memset(data, 0, slotLength[i]);
+    parts[1 + i] = {slotBuffer[i] ? slotBuffer[i] : data, slotLength[i]};
     data += slotLength[i];
   }
 
-  if (!platform::SendAll(socket, frame.get(), total)) {
+  if (!platform::SendAllParts(socket, parts, 1 + static_cast<size_t>(count))) {
     lastSocketError = platform::LastSocketError();
     return Fail(kErrComm);
   }
@@ -116,9 +136,9 @@ int32_t Session::Exchange() {
   }
 
   // A full reply after a record stream starts with what the stream read past its end mark.
-  size_t got = TakePendingReply(frame.get(), total);
+  size_t got = TakePendingReply(frame, total);
   while (got < total) {
-    long r = platform::ReceiveSome(socket, frame.get() + got, total - got);
+    long r = platform::ReceiveSome(socket, frame + got, total - got);
     if (r <= 0) {
       lastSocketError = r < 0 ? platform::LastSocketError() : 0;
       return Fail(kErrComm);
@@ -126,7 +146,7 @@ int32_t Session::Exchange() {
     got += static_cast<size_t>(r);
   }
 
-  const uint8_t* reply = frame.get();
+  const uint8_t* reply = frame;
   int32_t result = kOk;
   if (opcode == 0 || opcode == 1) {
     sessionHandle = wire::GetU32(reply + wire::kOffSession);

@@ -1,5 +1,6 @@
 #include "session/registry.h"
 
+#include <atomic>
 #include <list>
 #include <vector>
 
@@ -23,14 +24,46 @@ std::list<std::unique_ptr<Session>>& Sessions() {
   return *list;
 }
 
+// Every change of the list counts up, under the lock and before any Session leaves it. A
+// thread remembers the answer of its last walk together with the count it was valid for, so
+// that its lookups take neither the lock nor a walk while the list stays as it was. 32 bits
+// keep the counter lock-free on every target; a stale answer would need exactly 2^32 changes
+// between two calls of one thread.
+std::atomic<uint32_t> g_generation{1};
+
+struct LookupCache {
+  uint32_t generation = 0;  // 0: never valid
+  uint32_t threadId = 0;    // differs from the thread's own in the child of a fork
+  Session* session = nullptr;
+};
+thread_local LookupCache t_lookup;
+
+// Called with the lock held, by every operation that unlinks or appends.
+void ListChanged() {
+  uint32_t next = g_generation.load(std::memory_order_relaxed) + 1;
+  if (next == 0) next = 1;
+  g_generation.store(next, std::memory_order_release);
+}
+
 }  // namespace
 
 Session* FindSessionForThread() {
+  LookupCache& cache = t_lookup;
   const uint32_t tid = platform::CurrentThreadId();
+  if (cache.generation == g_generation.load(std::memory_order_acquire) && cache.threadId == tid)
+    return cache.session;
   platform::MutexLock lock(RegistryMutex());
-  for (auto& s : Sessions())
-    if (s->threadId == tid) return s.get();
-  return nullptr;
+  Session* found = nullptr;
+  for (auto& s : Sessions()) {
+    if (s->threadId == tid) {
+      found = s.get();
+      break;
+    }
+  }
+  cache.session = found;
+  cache.threadId = tid;
+  cache.generation = g_generation.load(std::memory_order_relaxed);
+  return found;
 }
 
 void RegisterSession(std::unique_ptr<Session> session) {
@@ -47,6 +80,7 @@ void RegisterSession(std::unique_ptr<Session> session) {
       }
     }
     list.push_back(std::move(session));
+    ListChanged();
   }
   doomed.clear();
   platform::ArmThreadExitHook();
@@ -61,6 +95,7 @@ void RemoveSessionForThread(uint32_t threadId) {
       if ((*it)->threadId == threadId) {
         doomed = std::move(*it);
         list.erase(it);
+        ListChanged();
         break;
       }
     }
@@ -75,6 +110,7 @@ void RemoveFirstSession() {
     if (list.empty()) return;
     doomed = std::move(list.front());
     list.pop_front();
+    ListChanged();
   }
 }
 

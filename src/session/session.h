@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ inline constexpr uint16_t kPersistentBits = 0x00F0;
 inline constexpr uint16_t kRunSessionBit = 0x0100;
 inline constexpr uint16_t kDefaultPort = 2500;
 inline constexpr size_t kFileNameSize = 256;
+// Frames up to this size are built and received in a buffer the Session keeps, so that an
+// exchange allocates nothing; larger ones get a buffer of their own for the exchange.
+inline constexpr size_t kKeptFrameBytes = (1 << 20) + 4096;  // a MiB of data and its header
 
 class Session {
  public:
@@ -84,11 +88,20 @@ class Session {
  private:
   // Stream steps run by Exchange between the frame and the reply; false ends it with 2001.
   bool SendFileStream();
+  // SendFileStream's way where the kernel cannot send from the file: blocks read and sent,
+  // from `sent` bytes on.
+  bool SendFileBlocks(platform::File& file, int32_t length, int64_t sent);
   bool ReceiveFileStream();
   bool ReceiveRecordStream();
 
   void CloseIfDone();
   int32_t Fail(int32_t result);
+
+  // The frame buffer (header and reply) for frames up to kKeptFrameBytes; a larger frame gets
+  // *oneOff. Null when memory is short.
+  uint8_t* FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff);
+  std::unique_ptr<uint8_t[]> frame_;
+  size_t frameCapacity_ = 0;
 
   // Bytes of the reply that a record stream read together with its end mark (at most one
   // receive buffer); the reply takes them before it reads from the socket.

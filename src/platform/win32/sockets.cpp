@@ -67,6 +67,33 @@ long SendSome(Socket s, const void* data, size_t n) {
   return ::send(Handle(s), static_cast<const char*>(data), Clamp(n), 0);
 }
 
+bool SendAllParts(Socket s, ConstBuffer* parts, size_t count) {
+  constexpr size_t kMaxParts = 64;
+  while (count > 0) {
+    WSABUF b[kMaxParts];
+    const size_t n = count < kMaxParts ? count : kMaxParts;
+    for (size_t i = 0; i < n; ++i) {
+      b[i].len = static_cast<ULONG>(Clamp(parts[i].size));
+      b[i].buf = const_cast<char*>(static_cast<const char*>(parts[i].data));
+    }
+    DWORD sent = 0;
+    if (::WSASend(Handle(s), b, static_cast<DWORD>(n), &sent, 0, nullptr, nullptr) != 0 ||
+        (sent == 0 && b[0].len > 0))
+      return false;
+    size_t left = sent;
+    while (count > 0 && left >= parts->size) {
+      left -= parts->size;
+      ++parts;
+      --count;
+    }
+    if (left > 0) {
+      parts->data = static_cast<const char*>(parts->data) + left;
+      parts->size -= left;
+    }
+  }
+  return true;
+}
+
 bool SendAll(Socket s, const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {

@@ -1,0 +1,314 @@
+// What the library adds to a request: the library and a raw socket client send the same bytes
+// to the same in-memory server on 127.0.0.1, in rounds that take turns. Prints one line per
+// measure and case, tab-separated, for scripts/bench.sh:
+//
+//   measure  case  library-min  library-median  library-max  raw-min  raw-median  raw-max  unit
+//
+//   request_bench [rounds] [measure]   (default 7 rounds, every measure; about a minute)
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench_server.h"
+#include "session/registry.h"
+#include "session/session.h"
+#include "wire/frame.h"
+#include "wire/le.h"
+#include "zdb_api.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+namespace wire = zdb::wire;
+
+constexpr uint32_t kHandle = 0x1234;  // what the bench server hands out at login
+constexpr uint32_t kOpVersion = 2;
+constexpr uint32_t kOpEcho = 77;  // any plain opcode: the server sends the frame back
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// ---- the raw client: exactly the bytes of the library's request, nothing else --------------
+
+std::vector<uint8_t> Header(uint16_t options, uint32_t opcode, uint32_t slotBytes, int slots) {
+  wire::FrameHeader h;
+  h.kind = 1;
+  h.connectionOptions = options;
+  h.chars = {0x00, 0x20, 0x00};
+  h.opcode = opcode;
+  const uint32_t lengths[1] = {slotBytes};
+  wire::LayoutSlots(h, lengths, slots);
+  h.paramCount = static_cast<int8_t>(slots);
+  h.sessionHandle = kHandle;
+  h.status = wire::kStatusPreset;
+  std::vector<uint8_t> out(wire::kHeaderSize);
+  wire::EncodeHeader(h, out.data());
+  return out;
+}
+
+// One request on an open connection: header and slot in one gathering send; the reply
+// scattered by the same calls into a header buffer and straight into the caller's buffer.
+bool RawExchange(int fd, const std::vector<uint8_t>& header, const uint8_t* out, uint8_t* in,
+                 size_t n) {
+  iovec v[2] = {{const_cast<uint8_t*>(header.data()), header.size()},
+                {const_cast<uint8_t*>(out), n}};
+  msghdr m{};
+  m.msg_iov = v;
+  m.msg_iovlen = n > 0 ? 2 : 1;
+  const size_t total = header.size() + n;
+  // A blocking socket takes it all at once unless a signal cuts in, which this program has none.
+  if (::sendmsg(fd, &m, MSG_NOSIGNAL) != static_cast<ssize_t>(total)) return false;
+  uint8_t replyHeader[wire::kHeaderSize];
+  v[0] = {replyHeader, sizeof replyHeader};
+  v[1] = {in, n};
+  for (size_t got = 0; got < total;) {
+    const ssize_t r = ::recvmsg(fd, &m, 0);
+    if (r <= 0) return false;
+    got += static_cast<size_t>(r);
+    for (auto left = static_cast<size_t>(r); left > 0;) {  // step over what arrived
+      const size_t k = std::min(left, m.msg_iov->iov_len);
+      m.msg_iov->iov_base = static_cast<uint8_t*>(m.msg_iov->iov_base) + k;
+      m.msg_iov->iov_len -= k;
+      left -= k;
+      if (m.msg_iov->iov_len == 0 && m.msg_iovlen > 1) {
+        ++m.msg_iov;
+        --m.msg_iovlen;
+      }
+    }
+  }
+  return wire::GetI32(replyHeader + wire::kOffStatus) == 1000;
+}
+
+// ---- the library, as a program uses it -----------------------------------------------------
+
+// Gives the calling thread a Session for the bench server, logged in, in the given mode.
+bool LibrarySession(uint16_t port, bool persistent) {
+  auto s = std::make_unique<zdb::Session>();
+  s->hostName = "127.0.0.1";
+  s->port = port;
+  s->serverAddress = {0x7F000001u, port};
+  zdb::RegisterSession(std::move(s));
+  return (!persistent || ZDB_Connection(1) == 1000) && ZDB_Init("", "") == 1000;
+}
+
+void EndLibrarySession() {
+  zdb::RemoveSessionForThread(zdb::platform::CurrentThreadId());
+}
+
+// One request carrying n bytes through the Session's exchange: what every exported call
+// does (find the thread's Session, prepare, set the slot, exchange).
+bool LibraryEcho(uint8_t* buffer, size_t n) {
+  zdb::Session* s = zdb::FindSessionForThread();
+  if (!s || s->PrepareRequest(wire::kPlain, kOpEcho, 1) != zdb::kOk) return false;
+  // The slot is sent from and received into one buffer, as the library's calls do.
+  s->SetSlot(0, static_cast<uint32_t>(n), buffer);
+  return s->Exchange() == zdb::kOk && s->lastResult == 1000;
+}
+
+// ---- measurement ---------------------------------------------------------------------------
+
+struct Series {
+  std::vector<double> library, raw;
+};
+
+void Print(const char* measure, const std::string& label, Series s, const char* unit) {
+  auto stats = [](std::vector<double>& v, double out[3]) {
+    std::sort(v.begin(), v.end());
+    out[0] = v.front();
+    out[1] = v[v.size() / 2];
+    out[2] = v.back();
+  };
+  double l[3], r[3];
+  stats(s.library, l);
+  stats(s.raw, r);
+  std::printf("%s\t%s\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%s\n", measure, label.c_str(), l[0],
+              l[1], l[2], r[0], r[1], r[2], unit);
+  std::fflush(stdout);
+}
+
+// Runs both `rounds` times, taking turns and swapping who goes first each round. Each run
+// returns its figure, or a negative number on failure (which ends the benchmark).
+Series Interleaved(int rounds, const std::function<double()>& library,
+                   const std::function<double()>& raw) {
+  Series s;
+  for (int i = 0; i < rounds; ++i) {
+    for (int k = 0; k < 2; ++k) {
+      const bool lib = (k == 0) == (i % 2 == 0);
+      const double v = lib ? library() : raw();
+      if (v < 0) {
+        std::fprintf(stderr, "request_bench: a %s run failed\n", lib ? "library" : "raw");
+        std::exit(1);
+      }
+      (lib ? s.library : s.raw).push_back(v);
+    }
+  }
+  return s;
+}
+
+// Microseconds per version request over n requests on a held connection.
+double LibraryPersistent(int n) {
+  uint32_t version = 0;
+  const auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i)
+    if (ZDB_GetVersion(&version) != 1000) return -1;
+  return Seconds(t0) * 1e6 / n;
+}
+
+// Microseconds per echo request carrying `bytes` each way, on a held connection.
+double LibraryPayload(int n, size_t bytes) {
+  std::vector<uint8_t> buffer(bytes, 0x5A);
+  const auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i)
+    if (!LibraryEcho(buffer.data(), bytes)) return -1;
+  return Seconds(t0) * 1e6 / n;
+}
+
+// The raw client's counterpart of both: the version request carries its 4-byte word.
+double RawPersistent(int fd, int n, uint32_t opcode, size_t bytes) {
+  const auto header = Header(0x10, opcode, static_cast<uint32_t>(bytes), 1);
+  std::vector<uint8_t> out(bytes, 0x5A), in(bytes);
+  if (opcode == kOpVersion) std::fill(out.begin(), out.end(), 0);
+  const auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i)
+    if (!RawExchange(fd, header, out.data(), in.data(), bytes)) return -1;
+  return Seconds(t0) * 1e6 / n;
+}
+
+double LibraryDefault(int n) {
+  uint32_t version = 0;
+  const auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i)
+    if (ZDB_GetVersion(&version) != 1000) return -1;
+  return Seconds(t0) * 1e6 / n;
+}
+
+double RawDefault(uint16_t port, int n) {
+  const auto header = Header(3, kOpVersion, 4, 1);
+  uint8_t out[4] = {}, in[4];
+  const auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i) {
+    const int fd = bench::ConnectLoopback(port);  // with TCP_NODELAY, as the library's
+    if (fd < 0) return -1;
+    const bool ok = RawExchange(fd, header, out, in, 4);
+    ::close(fd);
+    if (!ok) return -1;
+  }
+  return Seconds(t0) * 1e6 / n;
+}
+
+// Requests per second of `threads` threads, each with its own session on a held connection,
+// all started together and stopped after `seconds`.
+double Threads(uint16_t port, int threads, double seconds, bool library) {
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false}, stop{false}, failed{false};
+  std::atomic<long> total{0};
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t) {
+    pool.emplace_back([&] {
+      int fd = -1;
+      if (library ? !LibrarySession(port, true) : (fd = bench::ConnectLoopback(port)) < 0)
+        failed = true;
+      const auto header = Header(0x10, kOpVersion, 4, 1);
+      uint8_t out[4] = {}, in[4];
+      uint32_t version = 0;
+      ++ready;
+      while (!go) std::this_thread::yield();
+      long n = 0;
+      while (!failed && !stop) {
+        const bool ok = library ? ZDB_GetVersion(&version) == 1000
+                                : RawExchange(fd, header, out, in, sizeof out);
+        if (!ok) failed = true;
+        ++n;
+      }
+      total += n;
+      if (library) EndLibrarySession();
+      if (fd >= 0) ::close(fd);
+    });
+  }
+  while (ready < threads) std::this_thread::yield();
+  const auto t0 = Clock::now();
+  go = true;
+  std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+  stop = true;
+  for (auto& t : pool) t.join();
+  const double elapsed = Seconds(t0);
+  return failed ? -1 : static_cast<double>(total.load()) / elapsed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  const std::string only = argc > 2 ? argv[2] : "";
+  auto wanted = [&](const char* measure) { return only.empty() || only == measure; };
+  bench::Workload work;
+  work.records = 0;
+  work.fileBytes = 0;
+  bench::BenchServer server(work);
+  const uint16_t port = server.port();
+
+  // One request, held connection: the version request (165 bytes each way).
+  if (wanted("persistent") || wanted("payload")) {
+    if (!LibrarySession(port, true)) return 1;
+    const int fd = bench::ConnectLoopback(port);
+    LibraryPersistent(2000);  // warm both up
+    RawPersistent(fd, 2000, kOpVersion, 4);
+    Print("persistent", "version request",
+          Interleaved(
+              rounds, [&] { return LibraryPersistent(20000); },
+              [&] { return RawPersistent(fd, 20000, kOpVersion, 4); }),
+          "us");
+
+    // Latency against the size of the request's payload (the reply carries as many bytes).
+    for (size_t bytes : {size_t{0}, size_t{64}, size_t{1024}, size_t{4096}, size_t{16384},
+                         size_t{65536}, size_t{262144}, size_t{1048576}}) {
+      const int n = bytes <= 4096 ? 10000 : (bytes <= 65536 ? 2000 : 300);
+      LibraryPayload(n / 10, bytes);
+      RawPersistent(fd, n / 10, kOpEcho, bytes);
+      Print("payload", std::to_string(bytes),
+            Interleaved(
+                std::max(3, rounds / 2), [&] { return LibraryPayload(n, bytes); },
+                [&] { return RawPersistent(fd, n, kOpEcho, bytes); }),
+            "us");
+    }
+    ::close(fd);
+    EndLibrarySession();
+  }
+
+  // One request, a connection of its own (the default mode).
+  if (wanted("default")) {
+    if (!LibrarySession(port, false)) return 1;
+    LibraryDefault(500);
+    RawDefault(port, 500);
+    Print("default", "version request",
+          Interleaved(
+              rounds, [&] { return LibraryDefault(3000); }, [&] { return RawDefault(port, 3000); }),
+          "us");
+    EndLibrarySession();
+  }
+
+  // Requests per second against the number of threads.
+  // The connections of the runs before have ended on the server too.
+  while (server.active() > 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int threads : {1, 2, 4, 8, 16, 32, 64}) {
+    if (!wanted("threads")) break;
+    Print("threads", std::to_string(threads),
+          Interleaved(
+              std::max(3, rounds / 2), [&] { return Threads(port, threads, 0.5, true); },
+              [&] { return Threads(port, threads, 0.5, false); }),
+          "req/s");
+  }
+  return 0;
+}

@@ -1,0 +1,150 @@
+#!/usr/bin/env bash
+# The benchmark report in one command: builds the benchmarks in release mode (build-bench/),
+# measures the library against raw socket clients sending the same bytes to the same
+# in-memory server on 127.0.0.1 (rounds taking turns), and writes docs/performance.md with
+# its charts docs/perf-*.svg (gnuplot). Never part of the test suite's pass/fail.
+#
+#   scripts/bench.sh [rounds]     (default 7; about 4 minutes on 2 cores, each step bounded)
+#
+# Everything goes to loopback; the stream files live in a temporary directory that is
+# removed at the end. Needs about 1.1 GB of free space in $TMPDIR (or /tmp).
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/setup.sh"
+
+ROUNDS=${1:-7}
+zdb_require_packages "${ZDB_BASE_PACKAGES[@]}" gnuplot-nox
+
+BUILD=$ZDB_ROOT/build-bench
+DOCS=$ZDB_ROOT/docs
+cmake -S "$ZDB_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZDB_BUILD_TESTS=OFF \
+  >/dev/null
+ninja -C "$BUILD" -j "$ZDB_JOBS" request_bench stream_bench
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+RESULTS=$WORK/results.tsv
+LOAD_BEFORE=$(cut -d' ' -f1-3 /proc/loadavg)
+START=$(date +%s)
+echo "Requests (about 1.5 minutes)..."
+timeout 600 "$BUILD/bench/request_bench" "$ROUNDS" | tee "$RESULTS"
+echo "Streams (about 2 minutes)..."
+timeout 900 "$BUILD/bench/stream_bench" "$ROUNDS" >"$WORK/streams.tsv"
+grep -v '^rss' "$WORK/streams.tsv"
+cat "$WORK/streams.tsv" >>"$RESULTS"
+ELAPSED=$(($(date +%s) - START))
+
+# ---- charts -----------------------------------------------------------------------------
+# Columns of the results: measure, case, library min/median/max, raw min/median/max, unit.
+select_rows() { awk -F'\t' -v m="$1" '$1 == m' "$RESULTS" >"$WORK/$1.dat"; }
+for m in payload threads export-size import-size; do select_rows "$m"; done
+awk -F'\t' '$1 == "rss" && $2 == "export" {print $3, $4 / 1024}' "$RESULTS" >"$WORK/rss-export.dat"
+awk -F'\t' '$1 == "rss" && $2 == "import" {print $3, $4 / 1024}' "$RESULTS" >"$WORK/rss-import.dat"
+
+gnuplot <<EOF
+set terminal svg size 760,420 dynamic font "sans,12" background rgb "white"
+set datafile separator "\t"
+set grid ytics
+set key top left
+set style data yerrorlines
+set bars 0.5
+
+set output "$DOCS/perf-payload.svg"
+set title "Latency of one request against its payload (held connection; median, min-max bars)"
+set xlabel "payload bytes each way"
+set ylabel "microseconds per request"
+set logscale y
+plot "$WORK/payload.dat" using 0:4:3:5:xtic(2) title "library" lw 2, \
+     "" using 0:7:6:8 title "raw socket" lw 2 dt 2
+unset logscale y
+
+set output "$DOCS/perf-threads.svg"
+set title "Requests per second against threads (each its own session, one server)"
+set xlabel "threads"
+set ylabel "requests per second"
+plot "$WORK/threads.dat" using 0:4:3:5:xtic(2) title "library" lw 2, \
+     "" using 0:7:6:8 title "raw socket" lw 2 dt 2
+
+set output "$DOCS/perf-streams.svg"
+set title "Stream throughput against file size (median, min-max bars)"
+set xlabel "file size, MB"
+set ylabel "MB/s"
+plot "$WORK/export-size.dat" using 0:4:3:5:xtic(2) title "export, library" lw 2, \
+     "" using 0:7:6:8 title "export, raw 64 KiB" lw 2 dt 2, \
+     "$WORK/import-size.dat" using 0:4:3:5 title "import, library" lw 2, \
+     "" using 0:7:6:8 title "import, raw 64 KiB" lw 2 dt 2
+
+set output "$DOCS/perf-rss.svg"
+set title "Resident memory of the whole process while 1 GB streams through the library"
+set style data lines
+set datafile separator whitespace
+set xlabel "seconds"
+set ylabel "RSS, MiB"
+set yrange [0:*]
+plot "$WORK/rss-export.dat" using 1:2 title "export (download)" lw 2, \
+     "$WORK/rss-import.dat" using 1:2 title "import (upload)" lw 2
+EOF
+
+# ---- the report ---------------------------------------------------------------------------
+CPU=$(awk -F': ' '/model name/ {print $2; exit}' /proc/cpuinfo)
+{
+  cat <<EOF
+# Performance
+
+Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') — do not edit by hand.
+
+Machine: $(nproc) CPUs ($CPU), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM,
+$(uname -sr); load average before the run: $LOAD_BEFORE. Release build, loopback only.
+$ROUNDS rounds per measure (fewer for the slowest cases); the library and the raw client take
+turns within every round, so both see the same machine. Each figure is min / median / max over
+the rounds; ratios compare medians. The whole run took ${ELAPSED} s.
+
+The **raw client** sends exactly the library's bytes over a plain socket with no library code:
+for requests, one gathering send of header and slot and the reply's slot received straight
+into the caller's buffer; for streams, the block sizes named in each row. The server
+(\`bench/bench_server.cpp\`) answers from memory with a thread per connection.
+
+EOF
+  awk -F'\t' '
+    function row(goalText, holds) {
+      printf "| %s | %.4g (%.4g–%.4g) | %.4g (%.4g–%.4g) | %.3f | %s |\n", $2, $4, $3, $5, $7, $6, $8, $4 / $7, goalText (goalText == "" ? "" : (holds ? " ✔" : " ✘"))
+    }
+    function head(title, unit, note) {
+      printf "\n## %s\n\n%s\n\n| case | library, %s | raw, %s | library / raw | goal |\n|---|---|---|---|---|\n", title, note, unit, unit
+    }
+    $1 == "rss" { next }
+    $1 != last {
+      last = $1
+      if ($1 == "persistent") head("One request, held connection", "µs", "The version request (165 bytes each way), 20,000 per round. Lower is better.")
+      if ($1 == "payload") head("Latency against payload size", "µs", "An echo request carrying the payload in one slot each way, held connection. Above 1 MiB the Session no longer keeps the frame buffer. Chart: [perf-payload.svg](perf-payload.svg).\n\n![latency against payload](perf-payload.svg)")
+      if ($1 == "default") head("One request, default mode (a connection per request)", "µs", "Connect, send, receive, close; 3,000 per round. Lower is better.")
+      if ($1 == "threads") head("Threads", "req/s", "Each thread its own session and held connection, 0.5 s per run, all against one server. A ratio near 1 at every count means the library adds no contention of its own.\n\n![requests per second against threads](perf-threads.svg)")
+      if ($1 == "records") head("Record stream", "records/s", "A script run returning 1,000,000 records of 40 bytes, written to a local file.")
+      if ($1 == "export") head("Export (file download), 100 MB", "MB/s", "The library against raw clients receiving 16 KiB and 64 KiB at a time.")
+      if ($1 == "import") head("Import (file upload), 100 MB", "MB/s", "The library against raw clients sending 16 KiB and 64 KiB blocks read from the file, and with sendfile.")
+      if ($1 == "export-size") head("Export against file size", "MB/s", "Against the raw client receiving 64 KiB at a time.\n\n![stream throughput against file size](perf-streams.svg)")
+      if ($1 == "import-size") head("Import against file size", "MB/s", "Against the raw client sending 64 KiB blocks.")
+    }
+    $1 == "persistent" { row("≤ 1.01", $4 / $7 <= 1.01); next }
+    $1 == "default" { row("≤ 1.02", $4 / $7 <= 1.02); next }
+    $1 == "records" { row("≥ 0.95", $4 / $7 >= 0.95); next }
+    $1 == "export" && $2 ~ /16/ { row("≥ 0.98", $4 / $7 >= 0.98); next }
+    $1 == "export" && $2 ~ /64/ { row("≥ 0.95", $4 / $7 >= 0.95); next }
+    $1 == "import" && $2 ~ /best/ { row("≥ 0.95", $4 / $7 >= 0.95); next }
+    { row("", 0) }
+  ' "$RESULTS"
+  echo
+  echo "## Memory while streaming 1 GB"
+  echo
+  echo "Resident memory of the whole benchmark process (server and its prepared data included),"
+  echo "sampled every 10 ms while the library moves 1,000 MB each way through its fixed buffers."
+  echo
+  echo "| stream | first sample, MiB | peak, MiB | last sample, MiB | samples |"
+  echo "|---|---|---|---|---|"
+  for s in export import; do
+    awk -v s="$s" 'NR == 1 {first = $2} {if ($2 > peak) peak = $2; last = $2; n++}
+      END {printf "| %s | %.1f | %.1f | %.1f | %d |\n", s, first, peak, last, n}' "$WORK/rss-$s.dat"
+  done
+  echo
+  echo "![resident memory while streaming 1 GB](perf-rss.svg)"
+} >"$DOCS/performance.md"
+echo "Wrote $DOCS/performance.md and $DOCS/perf-*.svg in ${ELAPSED} s of measuring."

@@ -1,0 +1,98 @@
+// Frames sent from the caller's buffers and received into the buffer the Session keeps (or a
+// buffer of their own when larger): every size sends the same bytes and fills the same slots.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "session/session.h"
+#include "support/scripted_peer.h"
+#include "wire/le.h"
+
+namespace zdb {
+namespace {
+
+using test::Bytes;
+using test::PeerConnection;
+using test::Request;
+using test::ScriptedPeer;
+
+Bytes Pattern(size_t n, uint8_t seed) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 31 + (i >> 9));
+  return b;
+}
+
+TEST(ExchangeBuffers, LargeAndSmallFramesInTurnSendAndReceiveEveryByte) {
+  ScriptedPeer peer;
+  // The reply carries the request's slot bytes turned around, so that every byte of the reply
+  // differs from what the caller sent and from the reply before.
+  peer.OnOpcode(77, [](const Request& r, PeerConnection& c) {
+    Bytes reply = PeerConnection::FullReply(r, 1000, 0);
+    for (size_t i = 161; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(~r.raw[i]);
+    return c.Write(reply);
+  });
+  auto s = std::make_unique<Session>();
+  s->serverAddress = {0x7F000001u, peer.port()};
+  s->connectionOptions = 0x10;  // one connection: partial sends and receives on a busy socket
+  ASSERT_EQ(s->Login("", ""), kOk);
+
+  // Below, at and above the kept buffer, then small again: the buffer grows, is bypassed and
+  // is reused with stale bytes in it.
+  const size_t sizes[] = {3, 70000, kKeptFrameBytes - 161 - 8, 3 * kKeptFrameBytes + 5, 1000, 0};
+  for (size_t big : sizes) {
+    SCOPED_TRACE(big);
+    Bytes a = Pattern(big, 1), c = Pattern(big / 3 + 1, 2);
+    const Bytes sentA = a, sentC = c;
+    ASSERT_EQ(s->PrepareRequest(0x0001, 77, 4), kOk);
+    s->SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
+    s->SetSlot(1, 4, nullptr);
+    s->SetSlot(2, static_cast<uint32_t>(c.size()), c.data());
+    s->SetSlot(3, 4, nullptr);
+    ASSERT_EQ(s->Exchange(), kOk);
+    ASSERT_EQ(s->lastResult, 1000);
+
+    const Bytes raw = peer.requests().back().raw;
+    ASSERT_EQ(raw.size(), 161 + a.size() + 4 + c.size() + 4);
+    EXPECT_EQ(wire::GetU32(raw.data() + 149), raw.size());
+    const uint8_t* p = raw.data() + 161;
+    EXPECT_EQ(Bytes(p, p + sentA.size()), sentA);
+    p += sentA.size();
+    EXPECT_EQ(Bytes(p, p + 4), Bytes(4, 0));  // a slot without a buffer sends zeros
+    p += 4;
+    EXPECT_EQ(Bytes(p, p + sentC.size()), sentC);
+    p += sentC.size();
+    EXPECT_EQ(Bytes(p, p + 4), Bytes(4, 0));
+
+    for (size_t i = 0; i < a.size(); ++i)
+      if (a[i] != static_cast<uint8_t>(~sentA[i])) FAIL() << "slot 0 byte " << i;
+    for (size_t i = 0; i < c.size(); ++i)
+      if (c[i] != static_cast<uint8_t>(~sentC[i])) FAIL() << "slot 2 byte " << i;
+  }
+}
+
+TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
+  ScriptedPeer peer;
+  peer.OnOpcode(78, [](const Request& r, PeerConnection& c) {
+    Bytes reply = PeerConnection::FullReply(r, 1000, 0);
+    std::memset(reply.data() + 161, 0xAB, reply.size() - 161);
+    c.Write(reply.data(), reply.size() - 1);
+    return false;  // closes before the last byte
+  });
+  auto s = std::make_unique<Session>();
+  s->serverAddress = {0x7F000001u, peer.port()};
+  ASSERT_EQ(s->Login("", ""), kOk);
+  for (size_t n : {size_t{16}, kKeptFrameBytes}) {
+    Bytes a = Pattern(n, 5);
+    const Bytes before = a;
+    ASSERT_EQ(s->PrepareRequest(0x0001, 78, 1), kOk);
+    s->SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
+    EXPECT_EQ(s->Exchange(), 2001);
+    EXPECT_EQ(s->lastResult, 2001);
+    EXPECT_EQ(a, before);
+  }
+}
+
+}  // namespace
+}  // namespace zdb
