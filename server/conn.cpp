@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,14 +18,54 @@ Conn::~Conn() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int Conn::ReadExact(void* data, size_t n, int timeoutMs) {
+namespace {
+
+// Waits for `events` on fd; 1 ready, 0 timed out, -1 error. EINTR counts as time passed.
+int WaitFor(int fd, short events, int ms) {
+  pollfd pfd{fd, events, 0};
+  int ready = ::poll(&pfd, 1, ms);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  return ready > 0 ? 1 : 0;
+}
+
+int MsUntil(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<int64_t>(0, left.count()));
+}
+
+}  // namespace
+
+int Conn::ReadExact(void* data, size_t n, int stallMs) {
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < n) {
-    pollfd pfd{fd_, POLLIN, 0};
-    int ready = ::poll(&pfd, 1, got == 0 ? timeoutMs : frameTimeoutMs_);
-    if (ready < 0 && errno == EINTR) continue;
+    // Only a wait without any byte counts as a stall; EINTR restarts the wait.
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
+    int ready;
+    while ((ready = WaitFor(fd_, POLLIN, MsUntil(until))) == 0 &&
+           std::chrono::steady_clock::now() < until) {
+    }
     if (ready <= 0) return -1;
+    ssize_t r = ::recv(fd_, p + got, n - got, 0);
+    if (r < 0 && errno == EINTR) continue;
+    if (r == 0) return got == 0 ? 0 : -1;
+    if (r < 0) return -1;
+    got += static_cast<size_t>(r);
+  }
+  return 1;
+}
+
+int Conn::ReadBy(void* data, size_t n, std::chrono::steady_clock::time_point deadline) {
+  auto* p = static_cast<uint8_t*>(data);
+  size_t got = 0;
+  while (got < n) {
+    int ready = WaitFor(fd_, POLLIN, MsUntil(deadline));
+    if (ready < 0) return -1;
+    if (ready == 0) {
+      if (std::chrono::steady_clock::now() >= deadline) return -1;
+      continue;
+    }
     ssize_t r = ::recv(fd_, p + got, n - got, 0);
     if (r < 0 && errno == EINTR) continue;
     if (r == 0) return got == 0 ? 0 : -1;
@@ -37,8 +78,17 @@ int Conn::ReadExact(void* data, size_t n, int timeoutMs) {
 bool Conn::WriteAll(const void* data, size_t n) {
   const auto* p = static_cast<const uint8_t*>(data);
   while (n > 0) {
-    ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL);
+    ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(frameTimeoutMs_);
+      int ready;
+      while ((ready = WaitFor(fd_, POLLOUT, MsUntil(until))) == 0 &&
+             std::chrono::steady_clock::now() < until) {
+      }
+      if (ready <= 0) return false;
+      continue;
+    }
     if (r <= 0) return false;
     p += r;
     n -= static_cast<size_t>(r);
@@ -100,8 +150,18 @@ const char* VerdictText(FrameVerdict v) {
 
 ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
                        FrameVerdict* verdict) {
+  // The frame time runs from the first byte and covers the whole frame: a client trickling
+  // bytes cannot hold its connection longer than that.
+  auto idleUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
+  int ready;
+  while ((ready = WaitFor(conn.Fd(), POLLIN, MsUntil(idleUntil))) == 0 &&
+         std::chrono::steady_clock::now() < idleUntil) {
+  }
+  if (ready < 0) return ReadResult::kBroken;
+  if (ready == 0) return ReadResult::kIdle;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(conn.FrameTimeout());
   uint8_t head[wire::kHeaderSize];
-  int r = conn.ReadExact(head, sizeof head, idleMs);
+  int r = conn.ReadBy(head, sizeof head, deadline);
   if (r == 0) return ReadResult::kClosed;
   if (r < 0) return ReadResult::kBroken;
   bool magicOk = wire::DecodeHeader(head, out->header);
@@ -111,7 +171,7 @@ ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
   for (size_t i = 0; i < out->slots.size(); ++i) {
     out->slots[i].resize(out->header.lengths[i]);
     if (!out->slots[i].empty() &&
-        conn.ReadExact(out->slots[i].data(), out->slots[i].size(), conn.FrameTimeout()) != 1)
+        conn.ReadBy(out->slots[i].data(), out->slots[i].size(), deadline) != 1)
       return ReadResult::kBroken;
   }
   return ReadResult::kFrame;

@@ -2,7 +2,28 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+
 namespace zdbd {
+
+namespace {
+
+std::atomic<bool> g_fullDurability{false};
+std::atomic<bool> g_interrupted{false};
+
+int OnProgress(void*) {
+  return g_interrupted.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+}  // namespace
+
+void Db::SetDurability(bool full) {
+  g_fullDurability = full;
+}
+
+void Db::InterruptAll() {
+  g_interrupted = true;
+}
 
 Db::~Db() {
   if (db_) sqlite3_close_v2(db_);
@@ -17,7 +38,9 @@ bool Db::Open(const std::string& path, bool create) {
   }
   sqlite3_busy_timeout(db_, 200);
   sqlite3_extended_result_codes(db_, 0);
-  return Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  sqlite3_progress_handler(db_, 10000, OnProgress, nullptr);
+  return Exec(g_fullDurability ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                               : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
 
 bool Db::Exec(const std::string& sql) {

@@ -25,6 +25,13 @@ class Db {
 
   // Opens (or with `create`, creates) the file; WAL journal, short busy wait.
   bool Open(const std::string& path, bool create);
+  // For every connection opened from now on: with `full`, each commit reaches the disk before
+  // it is answered (synchronous=FULL); otherwise a commit survives a crash of zdbd but the last
+  // ones may be lost when the machine itself fails (synchronous=NORMAL in WAL).
+  static void SetDurability(bool full);
+  // Makes every running and future statement fail at once: the server is stopping and a
+  // statement that never ends (an endless script) must not keep it alive.
+  static void InterruptAll();
   bool IsOpen() const { return db_ != nullptr; }
   // Runs statements without results; false with the message in Error() on failure.
   bool Exec(const std::string& sql);

@@ -121,12 +121,14 @@ uint32_t RandomHandle() {
   }
 }
 
-std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin) {
+std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin,
+                                                    size_t max) {
   auto s = std::make_shared<ServerSession>();
   s->user = user;
   s->admin = admin;
   s->lastUse = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sessions_.size() >= max) return nullptr;
   do {
     s->handle = RandomHandle();
   } while (sessions_.count(s->handle));
@@ -157,11 +159,16 @@ std::vector<std::shared_ptr<ServerSession>> SessionTable::TakeIdle(
   std::vector<std::shared_ptr<ServerSession>> out;
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    if (now - it->second->lastUse > idle) {
-      out.push_back(it->second);
-      it = sessions_.erase(it);
-    } else {
+    auto& s = it->second;
+    if (now - s->lastUse <= idle) {
       ++it;
+    } else if (!s->mutex.try_lock()) {
+      s->lastUse = now;  // a request is running: the session is in use right now
+      ++it;
+    } else {
+      s->mutex.unlock();
+      out.push_back(s);
+      it = sessions_.erase(it);
     }
   }
   return out;

@@ -69,9 +69,12 @@ struct ServerSession {
 
 class SessionTable {
  public:
-  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin);
+  // Null when `max` sessions are live already: the login is refused, no session is pushed out.
+  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin, size_t max);
   std::shared_ptr<ServerSession> Find(uint32_t handle);
   std::shared_ptr<ServerSession> Remove(uint32_t handle);
+  // Takes out the sessions unused for `idle`. A session with a request running is in use
+  // however old its last request is, and is never waited for: the caller is the main loop.
   std::vector<std::shared_ptr<ServerSession>> TakeIdle(std::chrono::steady_clock::duration idle);
   std::vector<std::shared_ptr<ServerSession>> TakeAll();
   size_t Count() const;

@@ -219,7 +219,9 @@ RawReply RawClient::Receive(const std::vector<Bytes>& slots, bool statusOnly) {
 
 RawReply RawClient::Call(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
                          uint32_t handle) {
-  if (!Send(Frame(kindFlags, opcode, slots, handle))) return {};
+  Bytes frame = Frame(kindFlags, opcode, slots, handle);
+  wire::PutU16(frame.data() + wire::kOffOptions, options);
+  if (!Send(frame)) return {};
   return Receive(slots, (kindFlags & 0x8000) != 0);
 }
 
