@@ -125,7 +125,11 @@ class Connections {
     if (changed_.wait_for(lock, grace, [&] { return busy_.empty(); })) return true;
     Log("%zu request(s) still running after %lld s: interrupting them", busy_.size(),
         static_cast<long long>(grace.count()));
+    // An interrupted statement still answers its client; a request waiting on its client (a
+    // slow upload, a reader that stopped) is then cut.
     Db::InterruptAll();
+    if (changed_.wait_for(lock, std::chrono::seconds(2), [&] { return busy_.empty(); }))
+      return true;
     for (const auto& [fd, busy] : busy_) ::shutdown(fd, SHUT_RDWR);
     return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return busy_.empty(); });
   }
@@ -173,12 +177,16 @@ void Serve(Server& server, Connections& conns, int fd) {
         break;
       }
       if (!conns.Begin(fd)) break;
+      // In the default mode the client opens a connection per request. The server closes it:
+      // the reply is held back (corked) and leaves with the closing FIN in its last segment, so
+      // the server has closed before the client has even read the reply, and the TIME-WAIT
+      // state stays with the server's one port instead of eating the client's ephemeral ports.
+      bool oneShot = (req.header.connectionOptions & kPersistentBits) == 0;
+      int one = 1;
+      if (oneShot) ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &one, sizeof one);
       bool more = Dispatch(server, conn, req);
-      if (!conns.End(fd) || !more) break;
-      // In the default mode the client opens a connection per request: closing it here, right
-      // after the reply, leaves the TIME-WAIT state on the server's side, whose one port never
-      // runs out, instead of eating the client's ephemeral ports.
-      if ((req.header.connectionOptions & kPersistentBits) == 0) break;
+      if (oneShot) ::shutdown(fd, SHUT_WR);
+      if (!conns.End(fd) || !more || oneShot) break;
       idleSeconds = o.connectionIdleSeconds;
     }
     conns.Remove(fd);

@@ -196,6 +196,12 @@ bool RawClient::ReadExact(void* data, size_t n) {
   return true;
 }
 
+bool RawClient::ReadSome(void* data, size_t n, size_t* got) {
+  ssize_t r = ::recv(fd_, data, n, 0);
+  *got = r > 0 ? static_cast<size_t>(r) : 0;
+  return r > 0;
+}
+
 RawReply RawClient::Receive(const std::vector<Bytes>& slots, bool statusOnly) {
   RawReply r;
   if (statusOnly) {

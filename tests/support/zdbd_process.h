@@ -86,6 +86,8 @@ class RawClient {
   RawReply Call(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
                 uint32_t handle);
   bool ReadExact(void* data, size_t n);
+  // One receive of up to n bytes into *got; false when the peer closed or the read failed.
+  bool ReadSome(void* data, size_t n, size_t* got);
   // True when the server closed the connection (reads nothing more within `ms`).
   bool ClosedByPeer(int ms);
 
