@@ -26,7 +26,36 @@ void Db::InterruptAll() {
 }
 
 Db::~Db() {
+  for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
   if (db_) sqlite3_close_v2(db_);
+}
+
+sqlite3_stmt* Db::TakePrepared(const std::string& sql) {
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) {
+      sqlite3_stmt* stmt = it->second;
+      cache_.erase(it);
+      return stmt;
+    }
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  return stmt;
+}
+
+void Db::GiveBack(const std::string& sql, sqlite3_stmt* stmt) {
+  // A reset statement holds no lock and no read snapshot; a schema change re-prepares it.
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  std::lock_guard<std::mutex> lock(cacheMutex_);
+  if (cache_.size() < 256 && cache_.emplace(sql, stmt).second) return;
+  sqlite3_finalize(stmt);
 }
 
 bool Db::Open(const std::string& path, bool create) {
@@ -85,15 +114,13 @@ bool Db::RunScript(const std::string& script,
   return true;
 }
 
-Stmt::Stmt(Db& db, const std::string& sql) {
-  if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
-    stmt_ = nullptr;
-    failed_ = true;
-  }
+Stmt::Stmt(Db& db, const std::string& sql) : db_(&db), sql_(sql) {
+  stmt_ = db.TakePrepared(sql);
+  failed_ = stmt_ == nullptr;
 }
 
 Stmt::~Stmt() {
-  sqlite3_finalize(stmt_);
+  if (stmt_) db_->GiveBack(sql_, stmt_);
 }
 
 Stmt& Stmt::Bind(int i, const std::string& text) {

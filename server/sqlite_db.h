@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "values.h"
@@ -47,7 +49,15 @@ class Db {
   sqlite3* Handle() const { return db_; }
 
  private:
+  friend class Stmt;
+  // Prepared statements by their text, kept for the next request: preparing costs more than
+  // running the small statements of the record path. A statement in use is not in the cache;
+  // one needed twice at once is prepared again.
+  sqlite3_stmt* TakePrepared(const std::string& sql);
+  void GiveBack(const std::string& sql, sqlite3_stmt* stmt);
   sqlite3* db_ = nullptr;
+  std::mutex cacheMutex_;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
 class Stmt {
@@ -73,6 +83,8 @@ class Stmt {
   Value Get(int i) const;
 
  private:
+  Db* db_ = nullptr;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
 };
