@@ -36,22 +36,44 @@ int MsUntil(std::chrono::steady_clock::time_point deadline) {
 
 }  // namespace
 
+int Conn::WaitReadable(int ms) {
+  if (begin_ < end_) return 1;
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  int ready;
+  while ((ready = WaitFor(fd_, POLLIN, MsUntil(until))) == 0 &&
+         std::chrono::steady_clock::now() < until) {
+  }
+  return ready;
+}
+
+int Conn::Take(uint8_t* p, size_t n, size_t* got) {
+  if (begin_ == end_) {
+    ssize_t r;
+    do {
+      r = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0) return 0;
+    if (r < 0) return -1;
+    begin_ = 0;
+    end_ = static_cast<size_t>(r);
+  }
+  size_t k = std::min(n, end_ - begin_);
+  std::memcpy(p, buffer_.data() + begin_, k);
+  begin_ += k;
+  *got += k;
+  return 1;
+}
+
 int Conn::ReadExact(void* data, size_t n, int stallMs) {
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < n) {
-    // Only a wait without any byte counts as a stall; EINTR restarts the wait.
-    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
-    int ready;
-    while ((ready = WaitFor(fd_, POLLIN, MsUntil(until))) == 0 &&
-           std::chrono::steady_clock::now() < until) {
-    }
+    // Only a wait without any byte counts as a stall.
+    int ready = WaitReadable(stallMs);
     if (ready <= 0) return -1;
-    ssize_t r = ::recv(fd_, p + got, n - got, 0);
-    if (r < 0 && errno == EINTR) continue;
+    int r = Take(p + got, n - got, &got);
     if (r == 0) return got == 0 ? 0 : -1;
-    if (r < 0) return -1;
-    got += static_cast<size_t>(r);
+    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
   }
   return 1;
 }
@@ -60,17 +82,12 @@ int Conn::ReadBy(void* data, size_t n, std::chrono::steady_clock::time_point dea
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < n) {
-    int ready = WaitFor(fd_, POLLIN, MsUntil(deadline));
+    int ready = WaitReadable(MsUntil(deadline));
     if (ready < 0) return -1;
-    if (ready == 0) {
-      if (std::chrono::steady_clock::now() >= deadline) return -1;
-      continue;
-    }
-    ssize_t r = ::recv(fd_, p + got, n - got, 0);
-    if (r < 0 && errno == EINTR) continue;
+    if (ready == 0) return -1;  // the deadline passed
+    int r = Take(p + got, n - got, &got);
     if (r == 0) return got == 0 ? 0 : -1;
-    if (r < 0) return -1;
-    got += static_cast<size_t>(r);
+    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
   }
   return 1;
 }
@@ -152,11 +169,7 @@ ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
                        FrameVerdict* verdict) {
   // The frame time runs from the first byte and covers the whole frame: a client trickling
   // bytes cannot hold its connection longer than that.
-  auto idleUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(idleMs);
-  int ready;
-  while ((ready = WaitFor(conn.Fd(), POLLIN, MsUntil(idleUntil))) == 0 &&
-         std::chrono::steady_clock::now() < idleUntil) {
-  }
+  int ready = conn.WaitReadable(idleMs);
   if (ready < 0) return ReadResult::kBroken;
   if (ready == 0) return ReadResult::kIdle;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(conn.FrameTimeout());

@@ -34,10 +34,18 @@ class Conn {
   bool WriteAll(const void* data, size_t n);
   void SetFrameTimeout(int ms) { frameTimeoutMs_ = ms; }
   int FrameTimeout() const { return frameTimeoutMs_; }
+  // 1 when bytes are buffered or arrive within ms, 0 when none came, -1 on error.
+  int WaitReadable(int ms);
 
  private:
+  // Moves buffered bytes out, then receives what is waiting (up to a buffer's worth: a whole
+  // small request usually comes in one call). 1 some bytes moved, 0 peer closed, -1 error or
+  // nothing to read yet (EAGAIN).
+  int Take(uint8_t* p, size_t n, size_t* got);
   int fd_;
   int frameTimeoutMs_ = 30000;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
+  size_t begin_ = 0, end_ = 0;
 };
 
 // A request as it arrived: its header and one byte vector per slot.

@@ -25,6 +25,18 @@ void Db::InterruptAll() {
   g_interrupted = true;
 }
 
+namespace {
+std::atomic<uint64_t> g_catalogGeneration{1};
+}
+
+uint64_t Db::CatalogGeneration() {
+  return g_catalogGeneration.load(std::memory_order_acquire);
+}
+
+void Db::CatalogChanged() {
+  g_catalogGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
 Db::~Db() {
   for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
   if (db_) sqlite3_close_v2(db_);
@@ -73,7 +85,10 @@ bool Db::Open(const std::string& path, bool create) {
 }
 
 bool Db::Exec(const std::string& sql) {
-  return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  // Exec carries the commits and the DDL: counted after they are done, whatever they did.
+  bool ok = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  CatalogChanged();
+  return ok;
 }
 
 std::string Db::Error() const {
@@ -92,8 +107,8 @@ bool Db::InTransaction() const {
   return db_ && !sqlite3_get_autocommit(db_);
 }
 
-bool Db::RunScript(const std::string& script,
-                   const std::function<bool(const std::vector<std::string>&)>& row) {
+bool Db::RunStatements(const std::string& script,
+                       const std::function<bool(const std::vector<std::string>&)>& row) {
   const char* tail = script.c_str();
   while (*tail) {
     sqlite3_stmt* raw = nullptr;
@@ -114,13 +129,22 @@ bool Db::RunScript(const std::string& script,
   return true;
 }
 
+bool Db::RunScript(const std::string& script,
+                   const std::function<bool(const std::vector<std::string>&)>& row) {
+  bool ok = RunStatements(script, row);
+  CatalogChanged();  // a script may have changed anything
+  return ok;
+}
+
 Stmt::Stmt(Db& db, const std::string& sql) : db_(&db), sql_(sql) {
   stmt_ = db.TakePrepared(sql);
   failed_ = stmt_ == nullptr;
+  touchesCatalog_ = sql.rfind("SELECT", 0) != 0 && sql.find("zdb_") != std::string::npos;
 }
 
 Stmt::~Stmt() {
   if (stmt_) db_->GiveBack(sql_, stmt_);
+  if (touchesCatalog_) Db::CatalogChanged();  // after the statement's commit
 }
 
 Stmt& Stmt::Bind(int i, const std::string& text) {

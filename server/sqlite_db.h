@@ -34,6 +34,11 @@ class Db {
   // Makes every running and future statement fail at once: the server is stopping and a
   // statement that never ends (an endless script) must not keep it alive.
   static void InterruptAll();
+  // A number that grows after every change that may have touched the catalog of any database
+  // (zdbd's metadata tables, a script, a commit, a file put in place). A copy of metadata read
+  // after taking the number is current for as long as the number stays the same.
+  static uint64_t CatalogGeneration();
+  static void CatalogChanged();
   bool IsOpen() const { return db_ != nullptr; }
   // Runs statements without results; false with the message in Error() on failure.
   bool Exec(const std::string& sql);
@@ -49,6 +54,8 @@ class Db {
   sqlite3* Handle() const { return db_; }
 
  private:
+  bool RunStatements(const std::string& script,
+                     const std::function<bool(const std::vector<std::string>&)>& row);
   friend class Stmt;
   // Prepared statements by their text, kept for the next request: preparing costs more than
   // running the small statements of the record path. A statement in use is not in the cache;
@@ -85,6 +92,7 @@ class Stmt {
  private:
   Db* db_ = nullptr;
   std::string sql_;
+  bool touchesCatalog_ = false;
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
 };

@@ -78,6 +78,7 @@ int32_t DataDir::Remove(const std::string& db, uint32_t byHandle) {
   if (!Exists(db)) return kDatabaseNotFound;
   if (UsedByOthers(db, byHandle)) return kDatabaseInUse;
   RemoveDbFiles(PathOf(db));
+  Db::CatalogChanged();
   return kOk;
 }
 
@@ -91,6 +92,7 @@ int32_t DataDir::Install(const std::string& db, const std::string& file, uint32_
   RemoveDbFiles(PathOf(db));
   std::error_code ec;
   fs::rename(file, PathOf(db), ec);
+  Db::CatalogChanged();
   return ec ? kInternal : kOk;
 }
 
@@ -109,6 +111,16 @@ size_t DataDir::Users(const std::string& db) const {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = uses_.find(db);
   return it == uses_.end() ? 0 : it->second.size();
+}
+
+const std::vector<FieldInfo>& DbUse::Fields(const std::string& table) {
+  uint64_t now = Db::CatalogGeneration();  // taken before the read: a change after it shows
+  auto& cached = fieldCache[table];
+  if (cached.generation != now) {
+    cached.fields = TableFields(*conn, table);
+    cached.generation = now;
+  }
+  return cached.fields;
 }
 
 uint32_t RandomHandle() {

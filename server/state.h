@@ -15,6 +15,7 @@
 #include "options.h"
 #include "sqlite_db.h"
 #include "users.h"
+#include "values.h"
 
 namespace zdbd {
 
@@ -47,10 +48,20 @@ struct OpenTable {
   int64_t current = 0;  // record number (rowid); 0 none
 };
 
+// A table's field definitions as read at a catalog generation (see Db::CatalogGeneration).
+struct CachedFields {
+  uint64_t generation = 0;
+  std::vector<FieldInfo> fields;
+};
+
 struct DbUse {
   std::unique_ptr<Db> conn;
   std::map<std::string, OpenTable> tables;
   std::string selectedTable;
+  // The record path looks up fields on every request; reading them from the metadata table
+  // each time cost more than the request itself.
+  std::map<std::string, CachedFields> fieldCache;
+  const std::vector<FieldInfo>& Fields(const std::string& table);
 };
 
 struct ServerSession {
