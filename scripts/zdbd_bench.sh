@@ -45,7 +45,9 @@ run() {  # mode clients workload
 echo "-- 8 persistent clients: version request against record reads"
 run 1 8 version
 run 1 8 read
-echo "-- one persistent client: whole records and single fields"
+echo "-- one persistent client: whole records and single fields; the version request first, the"
+echo "   round-trip floor that one client waiting for each reply cannot pass"
+run 1 1 version
 run 1 1 putwrite
 run 1 1 getread
 run 1 1 insert

@@ -68,12 +68,12 @@ int Conn::ReadExact(void* data, size_t n, int stallMs) {
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < n) {
-    // Only a wait without any byte counts as a stall.
-    int ready = WaitReadable(stallMs);
-    if (ready <= 0) return -1;
+    // Bytes already there are taken without a wait; only a wait without any byte is a stall.
     int r = Take(p + got, n - got, &got);
     if (r == 0) return got == 0 ? 0 : -1;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (r > 0) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (WaitReadable(stallMs) <= 0) return -1;
   }
   return 1;
 }
@@ -82,12 +82,11 @@ int Conn::ReadBy(void* data, size_t n, std::chrono::steady_clock::time_point dea
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < n) {
-    int ready = WaitReadable(MsUntil(deadline));
-    if (ready < 0) return -1;
-    if (ready == 0) return -1;  // the deadline passed
     int r = Take(p + got, n - got, &got);
     if (r == 0) return got == 0 ? 0 : -1;
-    if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (r > 0) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (WaitReadable(MsUntil(deadline)) <= 0) return -1;  // an error, or the deadline passed
   }
   return 1;
 }

@@ -197,6 +197,7 @@ int32_t HMatGet(Call& c) {
 int32_t HGetRead(Call& c) {
   Target t;
   if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
+  ReadTransaction snapshot(*t.use->conn);
   if (int32_t rc = ReadRecord(c, t, c.req.Text(0), c.req.Text(1)); rc != kOk) return rc;
   return FillValues(c, 2, 3);
 }

@@ -233,6 +233,14 @@ Value Stmt::Get(int i) const {
   }
 }
 
+ReadTransaction::ReadTransaction(Db& db) : db_(db) {
+  if (!db.InTransaction()) began_ = Stmt(db, "BEGIN").Run();
+}
+
+ReadTransaction::~ReadTransaction() {
+  if (began_ && !Stmt(db_, "COMMIT").Run()) Stmt(db_, "ROLLBACK").Run();
+}
+
 bool IsBusyCode(int code) {
   return code == SQLITE_BUSY || code == SQLITE_LOCKED;
 }

@@ -97,6 +97,20 @@ class Stmt {
   bool failed_ = false;
 };
 
+// One read snapshot for the statements of a request (outside a transaction of the session's
+// own): a whole-record read takes SQLite's locks once instead of once per statement.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Db& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Db& db_;
+  bool began_ = false;
+};
+
 // SQLite's primary codes that mean another connection holds the write lock.
 bool IsBusyCode(int code);
 
