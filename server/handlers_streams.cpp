@@ -144,7 +144,12 @@ int32_t HScript(Call& c) {
       rc = kSqlError;
     }
   }
-  if (!sent || !SendEndMark(c)) c.closeAfter = true;
+  if (!sent || !SendEndMark(c)) {
+    Log("session %08X: script rows not taken by the client (it stopped reading or left), "
+        "connection dropped",
+        c.session->handle);
+    c.closeAfter = true;
+  }
   return rc;
 }
 

@@ -73,6 +73,15 @@ bool DrainUntilClosed(RawClient& c, size_t maxBytes, int ms) {
   return false;
 }
 
+// Whether the server's log shows `text` within `ms`.
+bool LogShows(const ZdbdProcess& server, const std::string& text, int ms) {
+  for (int waited = 0; waited < ms; waited += 100) {
+    if (server.Log().find(text) != std::string::npos) return true;
+    std::this_thread::sleep_for(100ms);
+  }
+  return false;
+}
+
 // Whether the server closed the connection by `until`, checked while the client sends
 // `frame` one byte every 100 ms.
 bool CutWhileTrickling(RawClient& c, const Bytes& frame, size_t maxBytes) {
@@ -142,6 +151,7 @@ TEST(ServerHostile, EndlessStalledAndSlowRequestsBlockNoOneAndNotTheStop) {
   uint32_t fresh = LoginRaw(port);
   ASSERT_NE(fresh, 0xFFFFFFFFu);
   EXPECT_EQ(CallOnce(port, 0x8001, 3, {TextSlot("SHOP")}, fresh).status, 1000);
+  EXPECT_TRUE(LogShows(server, "script rows not taken", 20000));
   EXPECT_TRUE(DrainUntilClosed(stalled, 64u << 20, 10000));
   EXPECT_FALSE(slowCut);
 
