@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -17,19 +18,75 @@ Conn::~Conn() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-int Conn::ReadExact(void* data, size_t n, int timeoutMs) {
+namespace {
+
+// Waits for `events` on fd; 1 ready, 0 timed out, -1 error. EINTR counts as time passed.
+int WaitFor(int fd, short events, int ms) {
+  pollfd pfd{fd, events, 0};
+  int ready = ::poll(&pfd, 1, ms);
+  if (ready < 0) return errno == EINTR ? 0 : -1;
+  return ready > 0 ? 1 : 0;
+}
+
+int MsUntil(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return static_cast<int>(std::max<int64_t>(0, left.count()));
+}
+
+}  // namespace
+
+int Conn::WaitReadable(int ms) {
+  if (begin_ < end_) return 1;
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  int ready;
+  while ((ready = WaitFor(fd_, POLLIN, MsUntil(until))) == 0 &&
+         std::chrono::steady_clock::now() < until) {
+  }
+  return ready;
+}
+
+int Conn::Take(uint8_t* p, size_t n, size_t* got) {
+  if (begin_ == end_) {
+    ssize_t r;
+    do {
+      r = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+    } while (r < 0 && errno == EINTR);
+    if (r == 0) return 0;
+    if (r < 0) return -1;
+    begin_ = 0;
+    end_ = static_cast<size_t>(r);
+  }
+  size_t k = std::min(n, end_ - begin_);
+  std::memcpy(p, buffer_.data() + begin_, k);
+  begin_ += k;
+  *got += k;
+  return 1;
+}
+
+int Conn::ReadExact(void* data, size_t n, int stallMs) {
   auto* p = static_cast<uint8_t*>(data);
   size_t got = 0;
   while (got < n) {
-    pollfd pfd{fd_, POLLIN, 0};
-    int ready = ::poll(&pfd, 1, got == 0 ? timeoutMs : frameTimeoutMs_);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return -1;
-    ssize_t r = ::recv(fd_, p + got, n - got, 0);
-    if (r < 0 && errno == EINTR) continue;
+    // Bytes already there are taken without a wait; only a wait without any byte is a stall.
+    int r = Take(p + got, n - got, &got);
     if (r == 0) return got == 0 ? 0 : -1;
-    if (r < 0) return -1;
-    got += static_cast<size_t>(r);
+    if (r > 0) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (WaitReadable(stallMs) <= 0) return -1;
+  }
+  return 1;
+}
+
+int Conn::ReadBy(void* data, size_t n, std::chrono::steady_clock::time_point deadline) {
+  auto* p = static_cast<uint8_t*>(data);
+  size_t got = 0;
+  while (got < n) {
+    int r = Take(p + got, n - got, &got);
+    if (r == 0) return got == 0 ? 0 : -1;
+    if (r > 0) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    if (WaitReadable(MsUntil(deadline)) <= 0) return -1;  // an error, or the deadline passed
   }
   return 1;
 }
@@ -37,8 +94,17 @@ int Conn::ReadExact(void* data, size_t n, int timeoutMs) {
 bool Conn::WriteAll(const void* data, size_t n) {
   const auto* p = static_cast<const uint8_t*>(data);
   while (n > 0) {
-    ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL);
+    ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (r < 0 && errno == EINTR) continue;
+    if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(frameTimeoutMs_);
+      int ready;
+      while ((ready = WaitFor(fd_, POLLOUT, MsUntil(until))) == 0 &&
+             std::chrono::steady_clock::now() < until) {
+      }
+      if (ready <= 0) return false;
+      continue;
+    }
     if (r <= 0) return false;
     p += r;
     n -= static_cast<size_t>(r);
@@ -100,8 +166,14 @@ const char* VerdictText(FrameVerdict v) {
 
 ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
                        FrameVerdict* verdict) {
+  // The frame time runs from the first byte and covers the whole frame: a client trickling
+  // bytes cannot hold its connection longer than that.
+  int ready = conn.WaitReadable(idleMs);
+  if (ready < 0) return ReadResult::kBroken;
+  if (ready == 0) return ReadResult::kIdle;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(conn.FrameTimeout());
   uint8_t head[wire::kHeaderSize];
-  int r = conn.ReadExact(head, sizeof head, idleMs);
+  int r = conn.ReadBy(head, sizeof head, deadline);
   if (r == 0) return ReadResult::kClosed;
   if (r < 0) return ReadResult::kBroken;
   bool magicOk = wire::DecodeHeader(head, out->header);
@@ -111,7 +183,7 @@ ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
   for (size_t i = 0; i < out->slots.size(); ++i) {
     out->slots[i].resize(out->header.lengths[i]);
     if (!out->slots[i].empty() &&
-        conn.ReadExact(out->slots[i].data(), out->slots[i].size(), conn.FrameTimeout()) != 1)
+        conn.ReadBy(out->slots[i].data(), out->slots[i].size(), deadline) != 1)
       return ReadResult::kBroken;
   }
   return ReadResult::kFrame;

@@ -1,6 +1,7 @@
 // One accepted TCP connection: bounded, timed reads and whole writes.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,10 @@
 
 namespace zdbd {
 
+// The connection-option bits a client sets when it keeps one connection for its whole login;
+// without them every request comes on a connection of its own.
+inline constexpr uint16_t kPersistentBits = 0x00F0;
+
 class Conn {
  public:
   explicit Conn(int fd) : fd_(fd) {}
@@ -18,16 +23,29 @@ class Conn {
   Conn& operator=(const Conn&) = delete;
 
   int Fd() const { return fd_; }
-  // Reads exactly n bytes; 1 done, 0 the peer closed before the first byte, -1 error, timeout or
-  // a close in the middle.
-  int ReadExact(void* data, size_t n, int timeoutMs);
+  // Reads exactly n bytes of a stream, each read waiting at most the stall time (a stream is
+  // cut when it stops, however long it is); 1 done, 0 the peer closed before the first byte,
+  // -1 error, stall or a close in the middle.
+  int ReadExact(void* data, size_t n, int stallMs);
+  // Reads exactly n bytes that must all have arrived by `deadline` (a request frame).
+  int ReadBy(void* data, size_t n, std::chrono::steady_clock::time_point deadline);
+  // Writes everything; false on error or when the peer takes nothing for the frame time (a
+  // client that stops reading must not hold its connection and session for ever).
   bool WriteAll(const void* data, size_t n);
   void SetFrameTimeout(int ms) { frameTimeoutMs_ = ms; }
   int FrameTimeout() const { return frameTimeoutMs_; }
+  // 1 when bytes are buffered or arrive within ms, 0 when none came, -1 on error.
+  int WaitReadable(int ms);
 
  private:
+  // Moves buffered bytes out, then receives what is waiting (up to a buffer's worth: a whole
+  // small request usually comes in one call). 1 some bytes moved, 0 peer closed, -1 error or
+  // nothing to read yet (EAGAIN).
+  int Take(uint8_t* p, size_t n, size_t* got);
   int fd_;
   int frameTimeoutMs_ = 30000;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
+  size_t begin_ = 0, end_ = 0;
 };
 
 // A request as it arrived: its header and one byte vector per slot.
@@ -55,9 +73,10 @@ enum class FrameVerdict { kOk, kBadMagic, kBadCount, kInconsistent, kTooLarge };
 FrameVerdict CheckHeader(const zdb::wire::FrameHeader& h, bool magicOk, uint32_t maxTotal);
 const char* VerdictText(FrameVerdict v);
 
-enum class ReadResult { kFrame, kClosed, kRejected, kBroken };
+enum class ReadResult { kFrame, kClosed, kIdle, kRejected, kBroken };
 
-// Reads one request: waits up to idleMs for its first byte, then the rest within the frame time.
+// Reads one request: waits up to idleMs for its first byte, then the whole rest must arrive
+// within the frame time counted from that first byte.
 ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
                        FrameVerdict* verdict);
 

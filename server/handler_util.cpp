@@ -43,7 +43,7 @@ int32_t FieldOf(Call& c, const std::string& given, Target* t, FieldInfo* f) {
     name = name.substr(dot + 1);
   }
   if (int32_t rc = OpenTableNamed(c, table, t); rc != kOk) return rc;
-  for (const auto& field : TableFields(*t->use->conn, t->table)) {
+  for (const auto& field : t->use->Fields(t->table)) {
     if (field.name == name) {
       *f = field;
       return kOk;

@@ -20,7 +20,12 @@ int32_t HLogin(Call& c) {
   } else {
     admin = true;  // before the first user exists the server is open to everyone
   }
-  auto s = c.server.sessions.Create(user, admin);
+  auto s = c.server.sessions.Create(user, admin, static_cast<size_t>(c.server.options.maxSessions));
+  if (!s) {
+    Log("login refused for %s: %d sessions live (--max-sessions); existing sessions go on",
+        user.empty() ? "anonymous" : user.c_str(), c.server.options.maxSessions);
+    return kTooManySessions;
+  }
   s->runSession = c.req.Count() == 4;
   if (s->runSession) c.req.PutU32(3, static_cast<uint32_t>(c.server.sessions.Count()));
   c.replyHandle = s->handle;

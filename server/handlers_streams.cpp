@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "handlers.h"
@@ -17,25 +18,26 @@ namespace {
 
 constexpr uint32_t kMaxScript = 16u << 20;
 
-// Reads an uploaded file into `sink` (called per block); false when the stream cannot be kept in
-// step (a length out of bounds, a short stream), which ends the connection.
+// Reads an uploaded file into `sink` (called per block). kOk; kFileTooLarge when the length is
+// over `limit` (the bytes are read and dropped, so the connection stays in step); kMalformed
+// when the stream cannot be kept in step (a negative length, a short or stalled stream), which
+// ends the connection.
 template <typename Sink>
-bool ReceiveUpload(Call& c, uint32_t limit, Sink sink) {
+int32_t ReceiveUpload(Call& c, uint32_t limit, Sink sink) {
   uint8_t head[wire::kFileBlockHeaderSize];
-  if (c.conn.ReadExact(head, sizeof head, c.conn.FrameTimeout()) != 1) return false;
+  if (c.conn.ReadExact(head, sizeof head, c.conn.FrameTimeout()) != 1) return kMalformed;
   int32_t length = wire::DecodeFileBlockLength(head);
-  if (length < 0 || static_cast<uint32_t>(length) > limit) {
-    Log("file stream of %d bytes refused", length);
-    return false;
-  }
+  if (length < 0) return kMalformed;
+  bool tooLarge = static_cast<uint32_t>(length) > limit;
+  if (tooLarge) Log("file stream of %d bytes refused: over %u", length, limit);
   std::vector<uint8_t> block(wire::kFileBlockSize);
   for (uint32_t left = static_cast<uint32_t>(length); left > 0;) {
     size_t n = std::min<size_t>(left, block.size());
-    if (c.conn.ReadExact(block.data(), n, c.conn.FrameTimeout()) != 1) return false;
-    if (!sink(block.data(), n)) return false;
+    if (c.conn.ReadExact(block.data(), n, c.conn.FrameTimeout()) != 1) return kMalformed;
+    if (!tooLarge && !sink(block.data(), n)) return kMalformed;
     left -= static_cast<uint32_t>(n);
   }
-  return true;
+  return tooLarge ? kFileTooLarge : kOk;
 }
 
 bool SendFileBytes(Call& c, const std::string& bytes) {
@@ -117,16 +119,16 @@ int32_t CheckImport(const std::string& path, std::string* report) {
 int32_t HScript(Call& c) {
   c.streamsDone = true;
   std::string raw;
-  bool ok = ReceiveUpload(c, kMaxScript, [&](const uint8_t* p, size_t n) {
+  int32_t rc = ReceiveUpload(c, kMaxScript, [&](const uint8_t* p, size_t n) {
     raw.append(reinterpret_cast<const char*>(p), n);
     return true;
   });
-  if (!ok) {
+  if (rc == kMalformed) {
     c.closeAfter = true;
     return kMalformed;
   }
   Target t;
-  int32_t rc = SelectedDb(c, &t);
+  if (rc == kOk) rc = SelectedDb(c, &t);
   bool sent = true;
   if (rc == kOk) {
     std::string script = CleanScript(raw);
@@ -142,7 +144,12 @@ int32_t HScript(Call& c) {
       rc = kSqlError;
     }
   }
-  if (!sent || !SendEndMark(c)) c.closeAfter = true;
+  if (!sent || !SendEndMark(c)) {
+    Log("session %08X: script rows not taken by the client (it stopped reading or left), "
+        "connection dropped",
+        c.session->handle);
+    c.closeAfter = true;
+  }
   return rc;
 }
 
@@ -160,6 +167,13 @@ int32_t HExport(Call& c) {
         !conn.Exec("VACUUM INTO '" + snapshot.path + "'"))
       rc = kInternal;
   }
+  // What could not be imported back is not exported either.
+  std::error_code ec;
+  if (rc == kOk && std::filesystem::file_size(snapshot.path, ec) > c.server.options.maxFile) {
+    Log("export of %s refused: the copy is over --max-file (%u bytes)", db.c_str(),
+        c.server.options.maxFile);
+    rc = kFileTooLarge;
+  }
   bool sent = rc == kOk ? SendFileAt(c, snapshot.path) : SendFileBytes(c, {});
   if (!sent) c.closeAfter = true;
   if (rc == kOk) Log("database %s exported", db.c_str());
@@ -172,16 +186,17 @@ int32_t HImport(Call& c) {
   std::string mode = Trimmed(c.req.Text(1));
   TempFile upload{TempPath(c, "import")};
   zdb::platform::File out;
-  bool ok = out.Create(upload.path.c_str()) &&
-            ReceiveUpload(c, c.server.options.maxFile,
-                          [&](const uint8_t* p, size_t n) { return out.Write(p, n); });
+  bool created = out.Create(upload.path.c_str());
+  int32_t rc = ReceiveUpload(c, c.server.options.maxFile, [&](const uint8_t* p, size_t n) {
+    return created && out.Write(p, n);
+  });
   out.Close();
-  if (!ok) {
+  if (rc == kMalformed) {
     c.closeAfter = true;
     return kMalformed;
   }
   std::string report = "import of database " + db + "\n";
-  int32_t rc = IsValidDatabaseName(db) ? kOk : kBadDatabaseName;
+  if (rc == kOk && !IsValidDatabaseName(db)) rc = kBadDatabaseName;
   if (rc == kOk && c.server.data.Exists(db) && mode != "REPLACE") rc = kDatabaseExists;
   if (rc == kOk) rc = CheckImport(upload.path, &report);
   if (rc == kOk) rc = c.server.data.Install(db, upload.path, c.session->handle);
@@ -195,9 +210,9 @@ int32_t HImport(Call& c) {
 bool FinishStreams(Call& c) {
   uint8_t flags = c.req.header.flags;
   if (flags & 0x40) {
-    bool ok =
+    int32_t rc =
         ReceiveUpload(c, c.server.options.maxFile, [](const uint8_t*, size_t) { return true; });
-    if (!ok) return false;
+    if (rc == kMalformed) return false;
   }
   if ((flags & 0x20) && !SendFileBytes(c, {})) return false;
   if ((flags & 0x10) && !SendEndMark(c)) return false;

@@ -57,19 +57,53 @@ int32_t ListedFields(const std::vector<uint8_t>& defs, size_t valueBytes,
   return total == valueBytes ? kOk : kMalformed;
 }
 
+// Reads the current record's values of every found field in one statement when they all belong
+// to one table and a current record exists; false (nothing read) otherwise.
+bool LoadRow(const std::vector<Target>& targets, const std::vector<FieldInfo>& fields,
+             const std::vector<int32_t>& found, std::vector<Value>* row) {
+  const Target* first = nullptr;
+  std::string columns;
+  for (size_t i = 0; i < targets.size(); ++i) {
+    if (found[i] != kOk) continue;
+    if (!first) first = &targets[i];
+    if (targets[i].open != first->open) return false;
+    columns += (columns.empty() ? "" : ", ") + QuoteIdent(fields[i].name);
+  }
+  if (!first || first->open->current <= 0) return false;
+  Stmt s(*first->use->conn,
+         "SELECT " + columns + " FROM " + QuoteIdent(first->table) + " WHERE rowid=?");
+  s.Bind(1, first->open->current);
+  if (!s.Step()) return false;
+  row->assign(targets.size(), Value::Null());
+  int column = 0;
+  for (size_t i = 0; i < targets.size(); ++i)
+    if (found[i] == kOk) (*row)[i] = s.Get(column++);
+  return true;
+}
+
 int32_t FillValues(Call& c, size_t defsSlot, size_t areaSlot) {
   std::vector<Listed> listed;
   auto& area = c.req.slots[areaSlot];
   if (int32_t rc = ListedFields(c.req.slots[defsSlot], area.size(), &listed); rc != kOk) return rc;
   std::fill(area.begin(), area.end(), 0);
   int32_t result = kOk;
+  std::vector<Target> targets(listed.size());
+  std::vector<FieldInfo> fields(listed.size());
+  std::vector<int32_t> found(listed.size());
+  for (size_t i = 0; i < listed.size(); ++i)
+    found[i] = FieldOf(c, listed[i].name, &targets[i], &fields[i]);
+  // The usual list names fields of one table only: one statement reads them all.
+  std::vector<Value> row;
+  bool oneRow = LoadRow(targets, fields, found, &row);
   size_t offset = 0;
-  for (const auto& l : listed) {
-    Target t;
-    FieldInfo f;
+  for (size_t i = 0; i < listed.size(); ++i) {
+    const auto& l = listed[i];
+    Target& t = targets[i];
+    const FieldInfo& f = fields[i];
     Value v;
-    int32_t rc = FieldOf(c, l.name, &t, &f);
-    if (rc == kOk) rc = LoadValue(t, f, &v);
+    int32_t rc = found[i];
+    if (rc == kOk) rc = oneRow ? kOk : LoadValue(t, f, &v);
+    if (rc == kOk && oneRow) v = row[i];
     if (rc == kOk) {
       std::string text = ValueText(f, v);
       std::memcpy(area.data() + offset, text.data(), std::min<size_t>(text.size(), l.width));
@@ -163,6 +197,7 @@ int32_t HMatGet(Call& c) {
 int32_t HGetRead(Call& c) {
   Target t;
   if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
+  ReadTransaction snapshot(*t.use->conn);
   if (int32_t rc = ReadRecord(c, t, c.req.Text(0), c.req.Text(1)); rc != kOk) return rc;
   return FillValues(c, 2, 3);
 }

@@ -9,11 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <set>
+#include <map>
 #include <thread>
 
 #include "conn.h"
@@ -84,31 +85,60 @@ bool BindBoth(const Options& o, Sockets* s) {
   return false;
 }
 
+// The open connections and whether each is carrying out a request, so that a stop can close the
+// waiting ones at once and give the working ones time to finish and answer.
 class Connections {
  public:
   bool Add(int fd, int max) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (static_cast<int>(fds_.size()) >= max) return false;
-    fds_.insert(fd);
+    if (static_cast<int>(busy_.size()) >= max) return false;
+    busy_[fd] = false;
     return true;
   }
   void Remove(int fd) {
     std::lock_guard<std::mutex> lock(mutex_);
-    fds_.erase(fd);
-    if (fds_.empty()) idle_.notify_all();
+    busy_.erase(fd);
+    if (busy_.empty()) changed_.notify_all();
   }
-  // Wakes every connection thread out of its reads and writes and waits for each to finish the
-  // request it is in: they use the server's state, which must outlive them.
-  void ShutdownAll() {
+  // A request has arrived whole; false when the server is stopping, and then it is not carried
+  // out at all, so the client's retry cannot do it twice.
+  bool Begin(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    busy_[fd] = true;
+    return true;
+  }
+  // Its reply is sent; false when the connection is to close because the server is stopping.
+  bool End(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    busy_[fd] = false;
+    return !stopping_;
+  }
+  // Closes the connections waiting for a request, gives the ones carrying out a request `grace`
+  // to finish and answer, then interrupts SQL and cuts their sockets. The connection threads use
+  // the server's state, which must outlive them: false when some did not end even then.
+  bool ShutdownAll(std::chrono::seconds grace) {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
-    idle_.wait(lock, [&] { return fds_.empty(); });
+    stopping_ = true;
+    for (const auto& [fd, busy] : busy_)
+      if (!busy) ::shutdown(fd, SHUT_RDWR);
+    if (changed_.wait_for(lock, grace, [&] { return busy_.empty(); })) return true;
+    Log("%zu request(s) still running after %lld s: interrupting them", busy_.size(),
+        static_cast<long long>(grace.count()));
+    // An interrupted statement still answers its client; a request waiting on its client (a
+    // slow upload, a reader that stopped) is then cut.
+    Db::InterruptAll();
+    if (changed_.wait_for(lock, std::chrono::seconds(2), [&] { return busy_.empty(); }))
+      return true;
+    for (const auto& [fd, busy] : busy_) ::shutdown(fd, SHUT_RDWR);
+    return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return busy_.empty(); });
   }
 
  private:
   std::mutex mutex_;
-  std::condition_variable idle_;
-  std::set<int> fds_;
+  std::condition_variable changed_;
+  std::map<int, bool> busy_;
+  bool stopping_ = false;
 };
 
 std::string PeerOf(int fd) {
@@ -122,24 +152,42 @@ std::string PeerOf(int fd) {
 
 void Serve(Server& server, Connections& conns, int fd) {
   {
+    const Options& o = server.options;
     Conn conn(fd);
-    conn.SetFrameTimeout(server.options.frameTimeoutSeconds * 1000);
-    int idleMs = server.options.connectionIdleSeconds * 1000;
+    conn.SetFrameTimeout(o.frameTimeoutSeconds * 1000);
+    // A connection that never sent a request is most likely not a client at all: it may not
+    // hold one of the few connection slots for the long idle time of a working client.
+    int idleSeconds = std::min(o.firstFrameSeconds, o.connectionIdleSeconds);
     for (;;) {
       Request req;
       FrameVerdict verdict = FrameVerdict::kOk;
-      ReadResult r = ReadRequest(conn, server.options.maxFrame, idleMs, &req, &verdict);
+      ReadResult r = ReadRequest(conn, o.maxFrame, idleSeconds * 1000, &req, &verdict);
       if (r == ReadResult::kClosed) break;
+      if (r == ReadResult::kIdle) {
+        Log("connection %s closed: no request for %d s", PeerOf(fd).c_str(), idleSeconds);
+        break;
+      }
       if (r == ReadResult::kRejected) {
         Log("connection %s dropped: %s", PeerOf(fd).c_str(), VerdictText(verdict));
         break;
       }
       if (r == ReadResult::kBroken) {
-        Log("connection %s dropped: closed, silent or cut in the middle of a request",
-            PeerOf(fd).c_str());
+        Log("connection %s dropped: closed, or the request not whole within %d s",
+            PeerOf(fd).c_str(), o.frameTimeoutSeconds);
         break;
       }
-      if (!Dispatch(server, conn, req)) break;
+      if (!conns.Begin(fd)) break;
+      // In the default mode the client opens a connection per request. The server closes it:
+      // the reply is held back (corked) and leaves with the closing FIN in its last segment, so
+      // the server has closed before the client has even read the reply, and the TIME-WAIT
+      // state stays with the server's one port instead of eating the client's ephemeral ports.
+      bool oneShot = (req.header.connectionOptions & kPersistentBits) == 0;
+      int one = 1;
+      if (oneShot) ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &one, sizeof one);
+      bool more = Dispatch(server, conn, req);
+      if (oneShot) ::shutdown(fd, SHUT_WR);
+      if (!conns.End(fd) || !more || oneShot) break;
+      idleSeconds = o.connectionIdleSeconds;
     }
     conns.Remove(fd);
   }
@@ -172,6 +220,7 @@ void AnswerDatagram(Server& server, int udp, uint16_t port) {
 
 int RunServer(Server& server) {
   const Options& o = server.options;
+  Db::SetDurability(o.durable);
   if (!server.data.Open(o.dataDir) || !server.users.Open(o.dataDir + "/_system.sqlite")) {
     Log("cannot use data directory %s", o.dataDir.c_str());
     return 1;
@@ -189,7 +238,8 @@ int RunServer(Server& server) {
   ::signal(SIGTERM, OnSignal);
   std::printf("zdbd listening on %s:%u\n", o.bind.c_str(), s.port);
   std::fflush(stdout);
-  Log("serving data directory %s", o.dataDir.c_str());
+  Log("serving data directory %s (%s durability)", o.dataDir.c_str(),
+      o.durable ? "full" : "normal");
 
   Connections conns;
   while (!server.stopping) {
@@ -220,7 +270,13 @@ int RunServer(Server& server) {
   server.stopping = true;
   ::close(s.tcp);
   s.tcp = -1;
-  conns.ShutdownAll();
+  if (!conns.ShutdownAll(std::chrono::seconds(o.stopGraceSeconds))) {
+    // A thread stuck beyond every interruption still uses the server's state: leave without
+    // tearing it down. SQLite's journal keeps the files whole.
+    Log("stopped with requests still running");
+    std::fflush(stderr);
+    ::_exit(1);
+  }
   for (auto& left : server.sessions.TakeAll()) server.EndSession(left, "server stop");
   g_wakeWrite = -1;
   ::close(wake[0]);

@@ -19,7 +19,9 @@ bool ToInt(const char* text, long min, long max, long* out) {
 std::string Usage() {
   return "usage: zdbd [--port N] [--bind ADDR] [--data DIR] [--name TEXT] [--allow-remote-stop]\n"
          "            [--idle-timeout SECONDS] [--connection-timeout SECONDS]\n"
-         "            [--max-frame BYTES] [--max-connections N]\n";
+         "            [--frame-timeout SECONDS] [--first-frame-timeout SECONDS]\n"
+         "            [--max-frame BYTES] [--max-file BYTES] [--max-connections N]\n"
+         "            [--max-sessions N] [--stop-grace SECONDS] [--durable]\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
@@ -27,6 +29,10 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     std::string a = argv[i];
     if (a == "--allow-remote-stop") {
       o->allowRemoteStop = true;
+      continue;
+    }
+    if (a == "--durable") {
+      o->durable = true;
       continue;
     }
     if (a == "--help" || a == "-h") {
@@ -56,6 +62,21 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
       ok = ToInt(v, 1, 86400, &n);
       o->connectionIdleSeconds = static_cast<int>(n);
       if (o->frameTimeoutSeconds > n) o->frameTimeoutSeconds = static_cast<int>(n);
+    } else if (a == "--frame-timeout") {
+      ok = ToInt(v, 1, 3600, &n);
+      o->frameTimeoutSeconds = static_cast<int>(n);
+    } else if (a == "--first-frame-timeout") {
+      ok = ToInt(v, 1, 86400, &n);
+      o->firstFrameSeconds = static_cast<int>(n);
+    } else if (a == "--max-file") {
+      ok = ToInt(v, 4096, 0x7FFFFFFFL, &n);
+      o->maxFile = static_cast<uint32_t>(n);
+    } else if (a == "--max-sessions") {
+      ok = ToInt(v, 1, 1000000, &n);
+      o->maxSessions = static_cast<int>(n);
+    } else if (a == "--stop-grace") {
+      ok = ToInt(v, 0, 3600, &n);
+      o->stopGraceSeconds = static_cast<int>(n);
     } else if (a == "--max-frame") {
       ok = ToInt(v, 4096, 1L << 30, &n);
       o->maxFrame = static_cast<uint32_t>(n);

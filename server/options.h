@@ -15,9 +15,15 @@ struct Options {
   int sessionIdleSeconds = 1800;     // a session unused this long ends
   int connectionIdleSeconds = 1800;  // a connection silent between requests this long is closed
   int frameTimeoutSeconds = 30;      // a request must arrive whole within this time
+  int firstFrameSeconds = 10;        // a new connection must start its first request this soon
   uint32_t maxFrame = 4u << 20;      // largest request frame accepted
-  uint32_t maxFile = 256u << 20;     // largest file accepted in a stream
+  // Largest database file moved by export and import: the file stream's 32-bit length allows
+  // no more, and export refuses what import would refuse, so every export imports back.
+  uint32_t maxFile = 0x7FFFFFFFu;
   int maxConnections = 256;
+  int maxSessions = 1024;     // logins beyond this many live sessions are refused
+  int stopGraceSeconds = 10;  // on a stop, how long running requests may take to finish
+  bool durable = false;       // SQLite synchronous=FULL instead of NORMAL
 };
 
 // Parses argv; false with a message in `error` for an unknown option or a bad value.

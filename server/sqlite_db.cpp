@@ -2,10 +2,72 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+
 namespace zdbd {
 
+namespace {
+
+std::atomic<bool> g_fullDurability{false};
+std::atomic<bool> g_interrupted{false};
+
+int OnProgress(void*) {
+  return g_interrupted.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+}  // namespace
+
+void Db::SetDurability(bool full) {
+  g_fullDurability = full;
+}
+
+void Db::InterruptAll() {
+  g_interrupted = true;
+}
+
+namespace {
+std::atomic<uint64_t> g_catalogGeneration{1};
+}
+
+uint64_t Db::CatalogGeneration() {
+  return g_catalogGeneration.load(std::memory_order_acquire);
+}
+
+void Db::CatalogChanged() {
+  g_catalogGeneration.fetch_add(1, std::memory_order_acq_rel);
+}
+
 Db::~Db() {
+  for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
   if (db_) sqlite3_close_v2(db_);
+}
+
+sqlite3_stmt* Db::TakePrepared(const std::string& sql) {
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex_);
+    auto it = cache_.find(sql);
+    if (it != cache_.end()) {
+      sqlite3_stmt* stmt = it->second;
+      cache_.erase(it);
+      return stmt;
+    }
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(stmt);
+    return nullptr;
+  }
+  return stmt;
+}
+
+void Db::GiveBack(const std::string& sql, sqlite3_stmt* stmt) {
+  // A reset statement holds no lock and no read snapshot; a schema change re-prepares it.
+  sqlite3_reset(stmt);
+  sqlite3_clear_bindings(stmt);
+  std::lock_guard<std::mutex> lock(cacheMutex_);
+  if (cache_.size() < 256 && cache_.emplace(sql, stmt).second) return;
+  sqlite3_finalize(stmt);
 }
 
 bool Db::Open(const std::string& path, bool create) {
@@ -17,11 +79,16 @@ bool Db::Open(const std::string& path, bool create) {
   }
   sqlite3_busy_timeout(db_, 200);
   sqlite3_extended_result_codes(db_, 0);
-  return Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  sqlite3_progress_handler(db_, 10000, OnProgress, nullptr);
+  return Exec(g_fullDurability ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                               : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
 
 bool Db::Exec(const std::string& sql) {
-  return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  // Exec carries the commits and the DDL: counted after they are done, whatever they did.
+  bool ok = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  CatalogChanged();
+  return ok;
 }
 
 std::string Db::Error() const {
@@ -40,8 +107,8 @@ bool Db::InTransaction() const {
   return db_ && !sqlite3_get_autocommit(db_);
 }
 
-bool Db::RunScript(const std::string& script,
-                   const std::function<bool(const std::vector<std::string>&)>& row) {
+bool Db::RunStatements(const std::string& script,
+                       const std::function<bool(const std::vector<std::string>&)>& row) {
   const char* tail = script.c_str();
   while (*tail) {
     sqlite3_stmt* raw = nullptr;
@@ -62,15 +129,22 @@ bool Db::RunScript(const std::string& script,
   return true;
 }
 
-Stmt::Stmt(Db& db, const std::string& sql) {
-  if (sqlite3_prepare_v2(db.Handle(), sql.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
-    stmt_ = nullptr;
-    failed_ = true;
-  }
+bool Db::RunScript(const std::string& script,
+                   const std::function<bool(const std::vector<std::string>&)>& row) {
+  bool ok = RunStatements(script, row);
+  CatalogChanged();  // a script may have changed anything
+  return ok;
+}
+
+Stmt::Stmt(Db& db, const std::string& sql) : db_(&db), sql_(sql) {
+  stmt_ = db.TakePrepared(sql);
+  failed_ = stmt_ == nullptr;
+  touchesCatalog_ = sql.rfind("SELECT", 0) != 0 && sql.find("zdb_") != std::string::npos;
 }
 
 Stmt::~Stmt() {
-  sqlite3_finalize(stmt_);
+  if (stmt_) db_->GiveBack(sql_, stmt_);
+  if (touchesCatalog_) Db::CatalogChanged();  // after the statement's commit
 }
 
 Stmt& Stmt::Bind(int i, const std::string& text) {
@@ -157,6 +231,14 @@ Value Stmt::Get(int i) const {
     default:
       return Value::Null();
   }
+}
+
+ReadTransaction::ReadTransaction(Db& db) : db_(db) {
+  if (!db.InTransaction()) began_ = Stmt(db, "BEGIN").Run();
+}
+
+ReadTransaction::~ReadTransaction() {
+  if (began_ && !Stmt(db_, "COMMIT").Run()) Stmt(db_, "ROLLBACK").Run();
 }
 
 bool IsBusyCode(int code) {

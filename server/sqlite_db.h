@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "values.h"
@@ -25,6 +27,18 @@ class Db {
 
   // Opens (or with `create`, creates) the file; WAL journal, short busy wait.
   bool Open(const std::string& path, bool create);
+  // For every connection opened from now on: with `full`, each commit reaches the disk before
+  // it is answered (synchronous=FULL); otherwise a commit survives a crash of zdbd but the last
+  // ones may be lost when the machine itself fails (synchronous=NORMAL in WAL).
+  static void SetDurability(bool full);
+  // Makes every running and future statement fail at once: the server is stopping and a
+  // statement that never ends (an endless script) must not keep it alive.
+  static void InterruptAll();
+  // A number that grows after every change that may have touched the catalog of any database
+  // (zdbd's metadata tables, a script, a commit, a file put in place). A copy of metadata read
+  // after taking the number is current for as long as the number stays the same.
+  static uint64_t CatalogGeneration();
+  static void CatalogChanged();
   bool IsOpen() const { return db_ != nullptr; }
   // Runs statements without results; false with the message in Error() on failure.
   bool Exec(const std::string& sql);
@@ -40,7 +54,17 @@ class Db {
   sqlite3* Handle() const { return db_; }
 
  private:
+  bool RunStatements(const std::string& script,
+                     const std::function<bool(const std::vector<std::string>&)>& row);
+  friend class Stmt;
+  // Prepared statements by their text, kept for the next request: preparing costs more than
+  // running the small statements of the record path. A statement in use is not in the cache;
+  // one needed twice at once is prepared again.
+  sqlite3_stmt* TakePrepared(const std::string& sql);
+  void GiveBack(const std::string& sql, sqlite3_stmt* stmt);
   sqlite3* db_ = nullptr;
+  std::mutex cacheMutex_;
+  std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
 
 class Stmt {
@@ -66,8 +90,25 @@ class Stmt {
   Value Get(int i) const;
 
  private:
+  Db* db_ = nullptr;
+  std::string sql_;
+  bool touchesCatalog_ = false;
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
+};
+
+// One read snapshot for the statements of a request (outside a transaction of the session's
+// own): a whole-record read takes SQLite's locks once instead of once per statement.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Db& db);
+  ~ReadTransaction();
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Db& db_;
+  bool began_ = false;
 };
 
 // SQLite's primary codes that mean another connection holds the write lock.

@@ -78,6 +78,7 @@ int32_t DataDir::Remove(const std::string& db, uint32_t byHandle) {
   if (!Exists(db)) return kDatabaseNotFound;
   if (UsedByOthers(db, byHandle)) return kDatabaseInUse;
   RemoveDbFiles(PathOf(db));
+  Db::CatalogChanged();
   return kOk;
 }
 
@@ -91,6 +92,7 @@ int32_t DataDir::Install(const std::string& db, const std::string& file, uint32_
   RemoveDbFiles(PathOf(db));
   std::error_code ec;
   fs::rename(file, PathOf(db), ec);
+  Db::CatalogChanged();
   return ec ? kInternal : kOk;
 }
 
@@ -111,6 +113,16 @@ size_t DataDir::Users(const std::string& db) const {
   return it == uses_.end() ? 0 : it->second.size();
 }
 
+const std::vector<FieldInfo>& DbUse::Fields(const std::string& table) {
+  uint64_t now = Db::CatalogGeneration();  // taken before the read: a change after it shows
+  auto& cached = fieldCache[table];
+  if (cached.generation != now) {
+    cached.fields = TableFields(*conn, table);
+    cached.generation = now;
+  }
+  return cached.fields;
+}
+
 uint32_t RandomHandle() {
   static std::mutex m;
   static std::random_device rd;
@@ -121,12 +133,14 @@ uint32_t RandomHandle() {
   }
 }
 
-std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin) {
+std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin,
+                                                    size_t max) {
   auto s = std::make_shared<ServerSession>();
   s->user = user;
   s->admin = admin;
   s->lastUse = std::chrono::steady_clock::now();
   std::lock_guard<std::mutex> lock(mutex_);
+  if (sessions_.size() >= max) return nullptr;
   do {
     s->handle = RandomHandle();
   } while (sessions_.count(s->handle));
@@ -157,11 +171,16 @@ std::vector<std::shared_ptr<ServerSession>> SessionTable::TakeIdle(
   std::vector<std::shared_ptr<ServerSession>> out;
   std::lock_guard<std::mutex> lock(mutex_);
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    if (now - it->second->lastUse > idle) {
-      out.push_back(it->second);
-      it = sessions_.erase(it);
-    } else {
+    auto& s = it->second;
+    if (now - s->lastUse <= idle) {
       ++it;
+    } else if (!s->mutex.try_lock()) {
+      s->lastUse = now;  // a request is running: the session is in use right now
+      ++it;
+    } else {
+      s->mutex.unlock();
+      out.push_back(s);
+      it = sessions_.erase(it);
     }
   }
   return out;
@@ -201,8 +220,11 @@ void Log(const char* fmt, ...) {
   std::vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
   std::time_t t = std::time(nullptr);
+  // Connection threads log at once: gmtime's shared buffer would be a data race.
+  std::tm utc{};
+  ::gmtime_r(&t, &utc);
   char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
   std::fprintf(stderr, "%s zdbd: %s\n", stamp, line);
 }
 

@@ -15,6 +15,7 @@
 #include "options.h"
 #include "sqlite_db.h"
 #include "users.h"
+#include "values.h"
 
 namespace zdbd {
 
@@ -47,10 +48,20 @@ struct OpenTable {
   int64_t current = 0;  // record number (rowid); 0 none
 };
 
+// A table's field definitions as read at a catalog generation (see Db::CatalogGeneration).
+struct CachedFields {
+  uint64_t generation = 0;
+  std::vector<FieldInfo> fields;
+};
+
 struct DbUse {
   std::unique_ptr<Db> conn;
   std::map<std::string, OpenTable> tables;
   std::string selectedTable;
+  // The record path looks up fields on every request; reading them from the metadata table
+  // each time cost more than the request itself.
+  std::map<std::string, CachedFields> fieldCache;
+  const std::vector<FieldInfo>& Fields(const std::string& table);
 };
 
 struct ServerSession {
@@ -69,9 +80,12 @@ struct ServerSession {
 
 class SessionTable {
  public:
-  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin);
+  // Null when `max` sessions are live already: the login is refused, no session is pushed out.
+  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin, size_t max);
   std::shared_ptr<ServerSession> Find(uint32_t handle);
   std::shared_ptr<ServerSession> Remove(uint32_t handle);
+  // Takes out the sessions unused for `idle`. A session with a request running is in use
+  // however old its last request is, and is never waited for: the caller is the main loop.
   std::vector<std::shared_ptr<ServerSession>> TakeIdle(std::chrono::steady_clock::duration idle);
   std::vector<std::shared_ptr<ServerSession>> TakeAll();
   size_t Count() const;

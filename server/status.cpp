@@ -6,7 +6,7 @@
 namespace zdbd {
 namespace {
 
-constexpr std::array<std::pair<int32_t, const char*>, 42> kTexts{{
+constexpr std::array<std::pair<int32_t, const char*>, 44> kTexts{{
     {kOk, "Success"},
     {kUnsupported, "Request not supported by this server"},
     {kMalformed, "Request malformed: parameters do not match the request"},
@@ -49,6 +49,9 @@ constexpr std::array<std::pair<int32_t, const char*>, 42> kTexts{{
     {2004, "Out of memory"},
     {2016, "Cannot connect to the server"},
     {2700, "Server version not accepted"},
+    {kTooManySessions,
+     "Login refused: the server's session limit is reached; retry once sessions end"},
+    {kFileTooLarge, "File too large: over the server's limit for a file stream"},
 }};
 
 }  // namespace

@@ -44,6 +44,8 @@ enum Status : int32_t {
   kUserExists = 4081,
   kBadImport = 4090,
   kInternal = 4099,
+  kTooManySessions = 4110,
+  kFileTooLarge = 4111,
 };
 
 // The fixed text of a status; an unknown code gets a text that names it.

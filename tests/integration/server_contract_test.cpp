@@ -74,6 +74,7 @@ TEST_F(ServerContract, RepliesHaveTheRequestsShapeEvenForUnknownOpcodes) {
 
 TEST_F(ServerContract, PersistentConnectionServesManyRequests) {
   RawClient c(port());
+  c.options = RawClient::kPersistent;
   RawReply login = c.Call(0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
   ASSERT_EQ(login.status, 1000);
   for (int i = 0; i < 20; ++i) {

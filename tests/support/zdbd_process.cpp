@@ -196,6 +196,12 @@ bool RawClient::ReadExact(void* data, size_t n) {
   return true;
 }
 
+bool RawClient::ReadSome(void* data, size_t n, size_t* got) {
+  ssize_t r = ::recv(fd_, data, n, 0);
+  *got = r > 0 ? static_cast<size_t>(r) : 0;
+  return r > 0;
+}
+
 RawReply RawClient::Receive(const std::vector<Bytes>& slots, bool statusOnly) {
   RawReply r;
   if (statusOnly) {
@@ -219,7 +225,9 @@ RawReply RawClient::Receive(const std::vector<Bytes>& slots, bool statusOnly) {
 
 RawReply RawClient::Call(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
                          uint32_t handle) {
-  if (!Send(Frame(kindFlags, opcode, slots, handle))) return {};
+  Bytes frame = Frame(kindFlags, opcode, slots, handle);
+  wire::PutU16(frame.data() + wire::kOffOptions, options);
+  if (!Send(frame)) return {};
   return Receive(slots, (kindFlags & 0x8000) != 0);
 }
 

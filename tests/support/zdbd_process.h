@@ -73,6 +73,10 @@ class RawClient {
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
   bool connected() const { return fd_ >= 0; }
+  // The connection options Call puts in its frames: the default mode's 3 has the server close
+  // the connection after one reply; kPersistent keeps it for many requests.
+  static constexpr uint16_t kPersistent = 0x13;
+  uint16_t options = 3;
 
   static Bytes Frame(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
                      uint32_t handle);
@@ -82,6 +86,8 @@ class RawClient {
   RawReply Call(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
                 uint32_t handle);
   bool ReadExact(void* data, size_t n);
+  // One receive of up to n bytes into *got; false when the peer closed or the read failed.
+  bool ReadSome(void* data, size_t n, size_t* got);
   // True when the server closed the connection (reads nothing more within `ms`).
   bool ClosedByPeer(int ms);
 

@@ -10,6 +10,7 @@
 #include "options.h"
 #include "schema.h"
 #include "sha256.h"
+#include "state.h"
 #include "status.h"
 #include "udp.h"
 #include "values.h"
@@ -183,6 +184,45 @@ TEST(ServerOptions, ParsesAndRefuses) {
   EXPECT_FALSE(ParseOptions(2, const_cast<char**>(unknown), &fresh, &err));
   const char* missing[] = {"zdbd", "--data"};
   EXPECT_FALSE(ParseOptions(2, const_cast<char**>(missing), &fresh, &err));
+}
+
+TEST(ServerOptions, LimitsAndDurability) {
+  Options o;
+  std::string err;
+  EXPECT_EQ(o.maxFile, 0x7FFFFFFFu);  // whatever the file stream can carry
+  const char* args[] = {"zdbd", "--frame-timeout", "2",     "--first-frame-timeout",
+                        "3",    "--max-sessions",  "7",     "--stop-grace",
+                        "0",    "--max-file",      "65536", "--durable"};
+  ASSERT_TRUE(ParseOptions(12, const_cast<char**>(args), &o, &err)) << err;
+  EXPECT_EQ(o.frameTimeoutSeconds, 2);
+  EXPECT_EQ(o.firstFrameSeconds, 3);
+  EXPECT_EQ(o.maxSessions, 7);
+  EXPECT_EQ(o.stopGraceSeconds, 0);
+  EXPECT_EQ(o.maxFile, 65536u);
+  EXPECT_TRUE(o.durable);
+  Options fresh;
+  const char* zeroSessions[] = {"zdbd", "--max-sessions", "0"};
+  EXPECT_FALSE(ParseOptions(3, const_cast<char**>(zeroSessions), &fresh, &err));
+  const char* hugeFile[] = {"zdbd", "--max-file", "2147483648"};
+  EXPECT_FALSE(ParseOptions(3, const_cast<char**>(hugeFile), &fresh, &err));
+}
+
+TEST(ServerSessions, CapAndIdleExpiryNeverWaitOnARunningRequest) {
+  SessionTable table;
+  auto a = table.Create("", true, 2);
+  auto b = table.Create("ann", false, 2);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(table.Create("", true, 2), nullptr);  // the cap refuses, nobody is pushed out
+  EXPECT_EQ(table.Count(), 2u);
+  // Both are long unused; a's request is still running (its lock held): only b is taken, and at
+  // once, although a's lock is held.
+  a->lastUse = b->lastUse = std::chrono::steady_clock::now() - std::chrono::hours(1);
+  std::lock_guard<std::mutex> running(a->mutex);
+  auto idle = table.TakeIdle(std::chrono::minutes(30));
+  ASSERT_EQ(idle.size(), 1u);
+  EXPECT_EQ(idle[0], b);
+  EXPECT_EQ(table.Find(a->handle), a);
+  EXPECT_NE(table.Create("", true, 2), nullptr);  // b's place is free again
 }
 
 TEST(ServerLocks, OthersLocksRefuseChangesAndLogoutReleasesThem) {

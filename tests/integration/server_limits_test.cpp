@@ -1,0 +1,176 @@
+// zdbd's bounds that clients meet in ordinary use: the default mode's connection per request
+// must not run the client out of ports, every export imports back, durability is as asked.
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "integration/server_raw.h"
+#include "wire/file_block.h"
+
+namespace zdb::test {
+namespace {
+
+struct FileReply {
+  int32_t status = -1;
+  std::string file;
+};
+
+// An export or import on a connection of its own; `upload` is the file an import sends.
+FileReply Move(uint16_t port, uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
+               uint32_t handle, const std::string* upload) {
+  RawClient c(port);
+  FileReply out;
+  Bytes frame = RawClient::Frame(kindFlags, opcode, slots, handle);
+  if (upload) {
+    uint8_t head[wire::kFileBlockHeaderSize];
+    wire::EncodeFileBlockHeader(static_cast<int32_t>(upload->size()), head);
+    frame.insert(frame.end(), head, head + sizeof head);
+    frame.insert(frame.end(), upload->begin(), upload->end());
+  }
+  uint8_t head[wire::kFileBlockHeaderSize], st[4];
+  if (!c.Send(frame) || !c.ReadExact(head, sizeof head)) return out;
+  out.file.resize(static_cast<size_t>(wire::DecodeFileBlockLength(head)));
+  if (!out.file.empty() && !c.ReadExact(out.file.data(), out.file.size())) return out;
+  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
+  return out;
+}
+
+FileReply Export(uint16_t port, uint32_t h, const std::string& db) {
+  return Move(port, 0xA001, 88, {TextSlot(db), TextSlot(""), TextSlot("x")}, h, nullptr);
+}
+
+FileReply Import(uint16_t port, uint32_t h, const std::string& db, const std::string& file) {
+  return Move(port, 0xE001, 89, {TextSlot(db), TextSlot("REPLACE"), TextSlot(""), TextSlot("")}, h,
+              &file);
+}
+
+TEST(ServerLimits, WhateverIsExportedImportsBackAndLargerIsRefusedInStep) {
+  // The real limit is the file stream's 2 GiB; a 64 KiB limit shows the rule at a small size.
+  TempDir dir;
+  ZdbdProcess server(dir.path() + "/data", {"--max-file", "65536"});
+  ASSERT_TRUE(server.running());
+  uint16_t port = server.port();
+  RawSession s(port);
+  MakePeople(s, "SMALL", 3);
+  MakePeople(s, "BIG", 3);
+  // BIG grows past the limit: 8000 more records of 20 characters.
+  {
+    RawClient c(port);
+    std::string sql =
+        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < "
+        "8000) INSERT INTO PEOPLE(NAME) SELECT printf('%020d', x) FROM c;";
+    Bytes frame =
+        RawClient::Frame(0xD002, 0, {TextSlot("s"), TextSlot("o"), U32Slot(0)}, s.handle());
+    uint8_t head[wire::kFileBlockHeaderSize];
+    wire::EncodeFileBlockHeader(static_cast<int32_t>(sql.size()), head);
+    frame.insert(frame.end(), head, head + sizeof head);
+    frame.insert(frame.end(), sql.begin(), sql.end());
+    ASSERT_TRUE(c.Send(frame));
+    uint8_t reply[10];  // the end mark's record and the status
+    ASSERT_TRUE(c.ReadExact(reply, sizeof reply));
+    ASSERT_EQ(wire::GetI32(reply + 6), 1000);
+  }
+  FileReply small = Export(port, s.handle(), "SMALL");
+  ASSERT_EQ(small.status, 1000);
+  ASSERT_GT(small.file.size(), 4096u);
+  ASSERT_LE(small.file.size(), 65536u);
+  FileReply back = Import(port, s.handle(), "COPY", small.file);
+  EXPECT_EQ(back.status, 1000);
+  EXPECT_NE(back.file.find("table PEOPLE: 3 records"), std::string::npos);
+
+  FileReply big = Export(port, s.handle(), "BIG");
+  EXPECT_EQ(big.status, 4111);
+  EXPECT_TRUE(big.file.empty());
+  // An upload over the limit is read to its end and answered, the connection kept in step.
+  std::string oversize(65537, 'x');
+  FileReply refused = Import(port, s.handle(), "OVER", oversize);
+  EXPECT_EQ(refused.status, 4111);
+  EXPECT_NE(refused.file.find("File too large"), std::string::npos);
+  EXPECT_EQ(s.Status(3, {TextSlot("OVER")}), 4011);
+  EXPECT_EQ(s.Status(3, {TextSlot("COPY")}), 1000);
+}
+
+// TIME-WAIT sockets in /proc/net/tcp whose local (or remote) port is `port`.
+size_t TimeWaitOn(uint16_t port, bool local) {
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);
+  size_t n = 0;
+  while (std::getline(in, line)) {
+    std::istringstream f(line);
+    std::string slot, localAddr, remoteAddr, state;
+    f >> slot >> localAddr >> remoteAddr >> state;
+    const std::string& addr = local ? localAddr : remoteAddr;
+    unsigned long p = std::strtoul(addr.substr(addr.find(':') + 1).c_str(), nullptr, 16);
+    if (state == "06" && p == port) ++n;
+  }
+  return n;
+}
+
+TEST(ServerLimits, DefaultModeClosesFromTheServerSoTheClientKeepsItsPorts) {
+  TempDir dir;
+  ZdbdProcess server(dir.path() + "/data");
+  ASSERT_TRUE(server.running());
+  uint16_t port = server.port();
+  // The server closes a default-mode connection after its one reply, without the client's help.
+  {
+    RawClient c(port);
+    RawReply v = c.Call(0x0001, 2, {U32Slot(0)}, 0xFFFFFFFF);
+    ASSERT_TRUE(v.ok);
+    EXPECT_TRUE(c.ClosedByPeer(2000));
+  }
+  // As many requests as a client of the default mode sends in a busy hour, each on a connection
+  // of its own: with the waiting state on the client's side they would exhaust its ports (about
+  // 28,000 of them). The sanitizer build, several times slower, sends 30,000, still more than
+  // the ports; ZDBD_DEFAULT_MODE_REQUESTS sets another number.
+#if defined(__SANITIZE_ADDRESS__)
+  long total = 30000;
+#else
+  long total = 100000;
+#endif
+  if (const char* env = std::getenv("ZDBD_DEFAULT_MODE_REQUESTS")) total = std::atol(env);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+  long failed = 0, done = 0;
+  for (; done < total && std::chrono::steady_clock::now() < deadline; ++done) {
+    RawReply v = CallOnce(port, 0x0001, 2, {U32Slot(0)}, 0xFFFFFFFF);
+    if (!v.ok || v.status != 1000 || wire::GetU32(v.slots[0].data()) != 0x1210u) ++failed;
+  }
+  EXPECT_EQ(done, total) << "stopped at the five-minute bound";
+  EXPECT_EQ(failed, 0);
+  // The waiting sockets are the server's: its port is their local one.
+  size_t clientSide = TimeWaitOn(port, false), serverSide = TimeWaitOn(port, true);
+  EXPECT_LT(clientSide, static_cast<size_t>(done / 10)) << serverSide << " on the server's side";
+  EXPECT_GT(serverSide, clientSide);
+}
+
+TEST(ServerLimits, DurabilityIsAsAsked) {
+  for (bool durable : {false, true}) {
+    TempDir dir;
+    std::vector<std::string> args;
+    if (durable) args.push_back("--durable");
+    ZdbdProcess server(dir.path() + "/data", args);
+    ASSERT_TRUE(server.running());
+    RawSession s(server.port());
+    MakePeople(s, "SHOP", 1);
+    RawClient c(server.port());
+    std::string sql = "PRAGMA synchronous;";
+    Bytes frame =
+        RawClient::Frame(0xD002, 0, {TextSlot("s"), TextSlot("o"), U32Slot(0)}, s.handle());
+    uint8_t head[wire::kFileBlockHeaderSize];
+    wire::EncodeFileBlockHeader(static_cast<int32_t>(sql.size()), head);
+    frame.insert(frame.end(), head, head + sizeof head);
+    frame.insert(frame.end(), sql.begin(), sql.end());
+    ASSERT_TRUE(c.Send(frame));
+    uint8_t len[4];
+    ASSERT_TRUE(c.ReadExact(len, 4));
+    std::string row(wire::GetU32(len), '\0');
+    ASSERT_TRUE(c.ReadExact(row.data(), row.size()));
+    EXPECT_EQ(row, durable ? "2\n" : "1\n");  // SQLite's FULL and NORMAL
+    EXPECT_NE(server.Log().find(durable ? "(full durability)" : "(normal durability)"),
+              std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace zdb::test
