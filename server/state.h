@@ -45,6 +45,7 @@ class DataDir {
 
 struct OpenTable {
   int64_t current = 0;  // record number (rowid); 0 none
+  std::string table;    // the table behind an alias; empty when opened under its own name
 };
 
 struct DbUse {

@@ -44,6 +44,21 @@ enum Status : int32_t {
   kUserExists = 4081,
   kBadImport = 4090,
   kInternal = 4099,
+  // Statuses of the constraint, default, cross-reference, index, alias and script families.
+  kIndexExists = 4025,
+  kIndexNotFound = 4026,
+  kConstraintViolated = 4034,
+  kConstraintNotFound = 4035,
+  kNoDefault = 4036,
+  kNoReferencedRecord = 4037,
+  kStillReferenced = 4038,
+  kXrefNotFound = 4039,
+  kXrefExists = 4043,
+  kExpressionFalse = 4044,
+  kAliasNotFound = 4045,
+  kScriptRefused = 4071,
+  kBadServerFile = 4091,
+  kServerFileNotFound = 4092,
 };
 
 // The fixed text of a status; an unknown code gets a text that names it.
