@@ -146,12 +146,13 @@ int32_t HScript(Call& c) {
       refusal = guard.Refusal();
       if (!guard.Ready()) refusal = "the script could not be guarded: " + db.Error();
       sqlError = db.Error();  // before the guard's own clean-up overwrites it
-    }
-    // A transaction the script opened and left open would outlive it unseen by the session.
-    if (!hadTransaction && db.InTransaction()) {
-      db.Exec("ROLLBACK");
-      if (ran) refusal = "the script left a transaction open; its changes were rolled back";
-      ran = false;
+      // A transaction the script opened and left open would outlive it unseen by the session;
+      // it ends before the guard's triggers go, or its rollback would bring them back.
+      if (!hadTransaction && db.InTransaction()) {
+        db.Exec("ROLLBACK");
+        if (ran) refusal = "the script left a transaction open; its changes were rolled back";
+        ran = false;
+      }
     }
     if (!ran) {
       rc = refusal.empty() ? kSqlError : kScriptRefused;

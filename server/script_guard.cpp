@@ -136,6 +136,10 @@ std::string ScriptActionRefusal(int action, const char* a, const char* b, const 
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
     case SQLITE_DELETE:
+      // SQLite's own schema table is written by DDL statements, which are refused below with
+      // a reason of their own; this one speaks for whatever else tries.
+      if (!IsTemp(database) && StartsWithNoCase(a, "sqlite_"))
+        return "table definitions may not be changed by a script: use the catalog requests";
       if (!IsTemp(database) && IsOwnTable(a))
         return Text(a) + " is zdbd's catalog: scripts may read it, not write it";
       return {};
