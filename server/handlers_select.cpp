@@ -71,6 +71,7 @@ int32_t HOpenTable(Call& c) {
   Target t;
   if (int32_t rc = SelectedDb(c, &t); rc != kOk) return rc;
   std::string name = NameArg(c, 0), table = name;
+  if (t.use->tables.count(name)) return kOk;  // open already, whatever became of its alias
   // A stored alias opens its table under the alias: a second current record of the same table.
   if (!TableExists(*t.use->conn, table)) table = AliasTarget(*t.use->conn, name);
   if (table.empty() || !TableExists(*t.use->conn, table)) return kTableNotFound;
