@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "catalog/catalog_members.h"
@@ -44,6 +46,25 @@ TEST(ServerMeaning, EveryRequestOfTheLibraryHasARow) {
         122u, 136u, 27u,  28u,  29u, 133u, 40u, 41u, 32u, 33u, 30u, 118u, 31u, 119u})
     EXPECT_NE(FindOp(1, op), nullptr) << op;
   EXPECT_NE(FindOp(2, 0), nullptr);
+}
+
+// The protocol document gives every row of the table a line of its own.
+TEST(ServerMeaning, TheProtocolDocumentCoversEveryRow) {
+  std::ifstream in(std::string(ZDB_SOURCE_DIR) + "/docs/server.md");
+  ASSERT_TRUE(in.good());
+  std::stringstream text;
+  text << in.rdbuf();
+  std::string doc = text.str();
+  size_t count = 0;
+  const OpRow* rows = OpTable(&count);
+  for (size_t i = 0; i < count; ++i) {
+    std::string op = std::to_string(rows[i].opcode);
+    bool found = false;
+    for (const std::string& cell : {"| " + op + " |", "| " + op + ", ", ", " + op + " |"})
+      found = found || doc.find(cell) != std::string::npos;
+    EXPECT_TRUE(found) << rows[i].name;
+  }
+  EXPECT_EQ(doc.find("not supported: 4001"), std::string::npos);
 }
 
 TEST(ServerMeaning, ScriptAuthorizerDecisions) {
