@@ -142,7 +142,13 @@ bool PrivilegeOk(Call& c, Need need) {
   std::string table = "*";
   if (need != Need::kDefine) {
     auto it = s.dbs.find(s.selectedDb);
-    if (it != s.dbs.end() && !it->second.selectedTable.empty()) table = it->second.selectedTable;
+    if (it != s.dbs.end() && !it->second.selectedTable.empty()) {
+      // A table selected under an alias carries the table's own privileges.
+      table = it->second.selectedTable;
+      auto open = it->second.tables.find(table);
+      if (open != it->second.tables.end() && !open->second.table.empty())
+        table = open->second.table;
+    }
   }
   uint32_t want = need == Need::kRead ? kPrivRead : need == Need::kWrite ? kPrivWrite : kPrivDefine;
   return (c.server.users.Bits(s.user, s.selectedDb, table) & want) != 0;

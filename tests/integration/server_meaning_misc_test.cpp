@@ -60,6 +60,22 @@ TEST_F(Around, AliasesOpenATableUnderAnotherName) {
   EXPECT_EQ(t.Status(10, Texts({"BUYERS", "", ""})), 4021);
 }
 
+TEST_F(Around, AnAliasCarriesItsTablesPrivileges) {
+  uint32_t first = LoginRaw(port());
+  ASSERT_EQ(CallOnce(port(), 0x8001, 96, Texts({"ann", "pw", "ADMIN"}), first).status, 1000);
+  RawSession ann(port(), "ann", "pw");
+  MakePeople(ann, "SHOP", 1);
+  ASSERT_EQ(ann.Status(39, Texts({"BUYERS", "PEOPLE", ""})), 1000);
+  ASSERT_EQ(ann.Status(96, Texts({"cal", "pw", "USER"})), 1000);
+  ASSERT_EQ(ann.Status(103, {TextSlot("cal"), TextSlot("SHOP"), TextSlot("PEOPLE"), TextSlot(""),
+                             U32Slot(1)}),
+            1000);
+  RawSession cal(port(), "cal", "pw");
+  cal.Enter("SHOP", "BUYERS");
+  EXPECT_EQ(cal.Read("FIRST"), 1000);  // read on PEOPLE is read on its alias
+  EXPECT_EQ(cal.Put("NAME", "Nope"), 4005);
+}
+
 TEST_F(Around, TablesAreBackedUpRestoredAndCopied) {
   RawSession s(port());
   MakePeople(s, "SHOP", 3);
