@@ -116,10 +116,16 @@ void FailWith(sqlite3_context* ctx, int, sqlite3_value** argv) {
 int Authorize(void* user, int action, const char* a, const char* b, const char* database,
               const char*) {
   auto* guard = static_cast<ScriptGuard*>(user);
-  std::string why = ScriptActionRefusal(action, a, b, database, guard->InTransaction());
+  std::string why =
+      ScriptActionRefusal(action, a, b, database, guard->InTransaction(), &guard->Tables());
   if (why.empty()) return SQLITE_OK;
   guard->Refuse(why);
   return SQLITE_DENY;
+}
+
+std::string Lower(std::string s) {
+  for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  return s;
 }
 
 std::string Quoted(const std::string& text) {
@@ -131,8 +137,16 @@ std::string Quoted(const std::string& text) {
 }  // namespace
 
 std::string ScriptActionRefusal(int action, const char* a, const char* b, const char* database,
-                                bool inTransaction) {
+                                bool inTransaction, const std::vector<std::string>* tables) {
   switch (action) {
+    case SQLITE_CREATE_TEMP_TABLE:
+    case SQLITE_CREATE_TEMP_VIEW:
+      // A temporary table named like a ZDB table would stand in front of it for the rest of
+      // the session, the guard's own statements included.
+      for (const auto& t : tables ? *tables : std::vector<std::string>{})
+        if (t.size() == Text(a).size() && StartsWithNoCase(t.c_str(), Lower(Text(a)).c_str()))
+          return "a temporary table may not take the name of table " + t;
+      return {};
     case SQLITE_INSERT:
     case SQLITE_UPDATE:
     case SQLITE_DELETE:
@@ -204,21 +218,28 @@ ScriptGuard::~ScriptGuard() {
 }
 
 bool ScriptGuard::InstallTriggers() {
+  tables_ = ListTables(db_);
   auto make = [&](const std::string& name, const std::string& body) {
     triggers_.push_back(name);
     return db_.Exec("CREATE TEMP TRIGGER " + QuoteIdent(name) + " " + body);
   };
   int n = 0;
-  for (const auto& table : ListTables(db_)) {
+  for (const auto& table : tables_) {
     auto fields = TableFields(db_, table);
-    std::string q = QuoteIdent(table), lit = Quoted(table), ins, upd;
+    std::string q = QuoteIdent(table), lit = Quoted(table), ins, upd, defaults;
     for (const auto& f : fields) {
       ins += ", NEW." + QuoteIdent(f.name);
       upd += ", OLD." + QuoteIdent(f.name) + ", NEW." + QuoteIdent(f.name);
+      // Fields an insert leaves null receive their default, as with AppendBlank.
+      std::string value;
+      if (GetDefault(db_, table, f.name, &value))
+        defaults += "UPDATE " + q + " SET " + QuoteIdent(f.name) + "=" + Quoted(value) +
+                    " WHERE rowid=NEW.rowid AND " + QuoteIdent(f.name) + " IS NULL;";
     }
     std::string id = std::to_string(n++);
-    if (!make("zdb_guard_i" + id, "AFTER INSERT ON main." + q + " BEGIN SELECT zdb_check(" + lit +
-                                      ", NEW.rowid, 0" + ins + "); END") ||
+    if (!make("zdb_guard_i" + id, "AFTER INSERT ON main." + q + " BEGIN " + defaults +
+                                      " SELECT zdb_check(" + lit + ", NEW.rowid, 0" + ins +
+                                      "); END") ||
         !make("zdb_guard_u" + id, "AFTER UPDATE ON main." + q + " BEGIN SELECT zdb_check(" + lit +
                                       ", NEW.rowid, 1" + upd + "); END"))
       return false;
@@ -232,9 +253,9 @@ bool ScriptGuard::InstallTriggers() {
     std::string refused = Quoted("record of " + x.toTable +
                                  " refused: " + StatusText(kStillReferenced) + " (" + x.name + ")");
     std::string action =
-        x.rule == "CASCADE" ? "DELETE FROM main." + child + " WHERE " + col + "=" + key + ";"
+        x.rule == "CASCADE" ? "DELETE FROM " + child + " WHERE " + col + "=" + key + ";"
         : x.rule == "NULLIFY"
-            ? "UPDATE main." + child + " SET " + col + "=NULL WHERE " + col + "=" + key + ";"
+            ? "UPDATE " + child + " SET " + col + "=NULL WHERE " + col + "=" + key + ";"
             : "SELECT zdb_fail(" + refused + ") WHERE EXISTS(SELECT 1 FROM main." + child +
                   " WHERE " + col + "=" + key + ");";
     if (!make("zdb_guard_d" + id,

@@ -31,6 +31,7 @@ class ScriptGuard {
     if (refusal_.empty()) refusal_ = why;
   }
   bool InTransaction() const { return inTransaction_; }
+  const std::vector<std::string>& Tables() const { return tables_; }
 
  private:
   bool InstallTriggers();
@@ -39,11 +40,13 @@ class ScriptGuard {
   bool ready_ = false;
   std::string refusal_;
   std::vector<std::string> triggers_;
+  std::vector<std::string> tables_;  // the database's ZDB tables when the script began
 };
 
 // The decision of the authorizer for one action (SQLite's action code and its two texts): empty
 // when allowed, else the reason. Pure, so that it can be tested on its own.
 std::string ScriptActionRefusal(int action, const char* a, const char* b, const char* database,
-                                bool inTransaction);
+                                bool inTransaction,
+                                const std::vector<std::string>* tables = nullptr);
 
 }  // namespace zdbd

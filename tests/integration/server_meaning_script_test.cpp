@@ -82,6 +82,14 @@ TEST_F(Scripts, ValuesWrittenByScriptsObeyTheFieldRules) {
   ASSERT_EQ(s.Read("FIRST"), 1000);
   EXPECT_EQ(s.Get("AGE", 6), "22    ");
 
+  // Inserts receive the defaults of the fields they leave null.
+  ASSERT_EQ(s.Status(129, {TextSlot("AGE"), TextSlot("33")}), 1000);
+  EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO PEOPLE(NAME) VALUES('Fresh')").status, 1000)
+      << ErrorText(s, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "SELECT AGE FROM PEOPLE WHERE NAME = 'Fresh'").records,
+            (std::vector<std::string>{"33\n"}));
+  ASSERT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Fresh'").status, 1000);
+
   // Constraints and cross references hold for scripts too.
   ASSERT_EQ(s.Status(42, {TextSlot("NAME"), Constraint("", 0, 'U')}), 1000);
   EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET NAME = 'Person1' WHERE rowid = 2").status,
@@ -98,6 +106,18 @@ TEST_F(Scripts, ValuesWrittenByScriptsObeyTheFieldRules) {
   EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET NAME = 'Moved' WHERE rowid = 1").status,
             4071);
   EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person2'").status, 1000);
+  // A cascading reference: the script's delete takes the pointing records along.
+  ASSERT_EQ(s.Status(125, {TextSlot("BUYER")}), 1000);
+  ASSERT_EQ(s.Status(47, {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"),
+                          TextSlot("PEOPLE"), TextSlot("NAME"), TextSlot("CASCADE"), TextSlot("")}),
+            1000);
+  EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person1'").status, 1000)
+      << ErrorText(s, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "SELECT count(*) FROM ORDERS").records,
+            (std::vector<std::string>{"0\n"}));
+  EXPECT_EQ(Script(port(), s.handle(), "CREATE TEMP TABLE people(x)").status, 4071);
+  ASSERT_EQ(Script(port(), s.handle(), "INSERT INTO PEOPLE(NAME, AGE) VALUES('Back', 22)").status,
+            1000);
 
   // A transaction the script leaves open is rolled back; a closed one is kept.
   EXPECT_EQ(Script(port(), s.handle(), "BEGIN; UPDATE PEOPLE SET AGE = 1").status, 4071);

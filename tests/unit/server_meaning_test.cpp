@@ -80,6 +80,13 @@ TEST(ServerMeaning, ScriptAuthorizerDecisions) {
   EXPECT_TRUE(refused(SQLITE_ALTER_TABLE, "main", "PEOPLE"));
   EXPECT_TRUE(refused(SQLITE_CREATE_INDEX, "i", "PEOPLE"));
   EXPECT_FALSE(refused(SQLITE_CREATE_TEMP_TABLE, "scratch"));
+  std::vector<std::string> tables = {"PEOPLE"};
+  EXPECT_FALSE(ScriptActionRefusal(SQLITE_CREATE_TEMP_TABLE, "people", nullptr, "temp", false,
+                                   &tables)
+                   .empty());  // it would shadow the ZDB table
+  EXPECT_TRUE(
+      ScriptActionRefusal(SQLITE_CREATE_TEMP_TABLE, "peoples", nullptr, "temp", false, &tables)
+          .empty());
   EXPECT_TRUE(refused(SQLITE_CREATE_TEMP_TRIGGER, "t", "PEOPLE"));
   EXPECT_TRUE(refused(SQLITE_ATTACH, "file.db"));
   EXPECT_FALSE(refused(SQLITE_PRAGMA, "table_info", "PEOPLE"));
