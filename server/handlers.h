@@ -13,9 +13,16 @@ namespace zdbd {
 struct Target {
   std::string db;
   DbUse* use = nullptr;
-  std::string table;
+  std::string table;  // the ZDB table
   OpenTable* open = nullptr;
+  std::string key;  // the name it is open under in this session (an alias or the table's own)
 };
+
+// The table a name stands for in a database in use: an open entry's table, the table itself, or
+// the table of a stored alias.
+std::string ResolveTable(DbUse& use, const std::string& name);
+// The table a stored alias names; empty when there is no such alias.
+std::string AliasTarget(Db& db, const std::string& alias);
 
 int32_t SelectedDb(Call& c, Target* t);
 int32_t SelectedTable(Call& c, Target* t);
@@ -28,6 +35,13 @@ int32_t LoadValue(Target& t, const FieldInfo& f, Value* v);
 int32_t StoreValue(Call& c, Target& t, const FieldInfo& f, const Value& v);
 int32_t CheckWritable(Call& c, const Target& t, int64_t record);
 bool PrivilegeOk(Call& c, Need need);
+// A table of the selected database by name, open or not (empty: the selected table).
+int32_t CatalogTable(Call& c, const std::string& given, Target* t);
+// "TABLE.FIELD" (any table of the selected database) or a field of the selected table.
+int32_t CatalogField(Call& c, const std::string& given, Target* t, FieldInfo* f);
+// Fixed-width texts of the catalog records: zero-terminated, zero-filled, cut to fit.
+std::string FixedText(const uint8_t* p, size_t width);
+void PutFixedText(uint8_t* p, size_t width, const std::string& text);
 std::string Trimmed(const std::string& s);
 
 // ---- session (handlers_session.cpp) --------------------------------------------------------
@@ -134,6 +148,62 @@ int32_t HTablesPerUser(Call& c);
 int32_t HTbDeleteAll(Call& c);
 int32_t HGetAccounts(Call& c);
 int32_t HGetPrivileges(Call& c);
+
+// ---- constraints and default values (handlers_constraints.cpp) ------------------------------
+int32_t HAddConstraint(Call& c);
+int32_t HDelConstraint(Call& c);
+int32_t HUpdConstraint(Call& c);
+int32_t HGetConstraint(Call& c);
+int32_t HFieldConstraints(Call& c);
+int32_t HPutDefault(Call& c);
+int32_t HGetDefault(Call& c);
+int32_t HDelDefault(Call& c);
+
+// ---- indexes (handlers_indexes.cpp) ----------------------------------------------------------
+int32_t HCreateIndex(Call& c);
+int32_t HEraseIndex(Call& c);
+int32_t HRebuildIndex(Call& c);
+int32_t HAddIndexFields(Call& c);
+int32_t HDelIndexFields(Call& c);
+int32_t HUpdIndexFields(Call& c);
+int32_t HIndexFields(Call& c);
+int32_t HTableIndexes(Call& c);
+int32_t HGetIndex(Call& c);
+
+// ---- cross references (handlers_xref.cpp) ---------------------------------------------------
+int32_t HAddFieldXref(Call& c);
+int32_t HAddTableXref(Call& c);
+int32_t HDelFieldXref(Call& c);
+int32_t HDelTableXref(Call& c);
+int32_t HXrefsFromField(Call& c);
+int32_t HXrefsToField(Call& c);
+int32_t HGetTableXref(Call& c);
+int32_t HGetFieldXref(Call& c);
+int32_t HDelXref(Call& c);
+int32_t HTablesReferredFrom(Call& c);
+int32_t HTablesReferringTo(Call& c);
+int32_t HGetXrefByName(Call& c);
+int32_t HXrefTest(Call& c);
+
+// ---- server files (handlers_backup.cpp) -----------------------------------------------------
+int32_t HBackupTable(Call& c);
+int32_t HRestoreTable(Call& c);
+int32_t HSaveUsers(Call& c);
+int32_t HLoadUsers(Call& c);
+
+// ---- around the tables (handlers_misc.cpp) --------------------------------------------------
+int32_t HAlias(Call& c);
+int32_t HTableAliases(Call& c);
+int32_t HCopyTwoFields(Call& c);
+int32_t HCopyTable(Call& c);
+int32_t HTableId(Call& c);
+int32_t HStructure(Call& c);
+int32_t HFieldSpecFormat(Call& c);
+int32_t HFieldSpecToTable(Call& c);
+int32_t HCreate(Call& c);
+int32_t HExpressionCheck(Call& c);
+int32_t HSelector(Call& c);
+int32_t HInternal(Call& c);
 
 // ---- streams (handlers_streams.cpp) --------------------------------------------------------
 int32_t HScript(Call& c);

@@ -14,16 +14,6 @@ namespace {
 
 constexpr size_t kTableRecordSize = 113;
 
-std::string FixedText(const uint8_t* p, size_t width) {
-  const char* s = reinterpret_cast<const char*>(p);
-  return Trimmed(std::string(s, strnlen(s, width)));
-}
-
-void PutFixedText(uint8_t* p, size_t width, const std::string& text) {
-  std::memset(p, 0, width);
-  std::memcpy(p, text.data(), std::min(text.size(), width - 1));
-}
-
 uint32_t StorageWidth(const FieldInfo& f) {
   if (f.type == 'N') return 8;
   if (f.type == 'I') return 2;
@@ -53,11 +43,7 @@ wire::FieldDef ToWire(const FieldInfo& f) {
 
 // The table a catalog request names: its text, or the selected table when it is empty.
 int32_t TableArg(Call& c, const std::string& given, Target* t) {
-  if (int32_t rc = SelectedDb(c, t); rc != kOk) return rc;
-  t->table = Trimmed(given);
-  if (t->table.empty()) t->table = t->use->selectedTable;
-  if (t->table.empty()) return kNoTableSelected;
-  return TableExists(*t->use->conn, t->table) ? kOk : kTableNotFound;
+  return CatalogTable(c, given, t);
 }
 
 // "TABLE.FIELD" or a field of the selected table.
@@ -237,8 +223,11 @@ int32_t HDelTable(Call& c) {
   if (int32_t rc = TableArg(c, c.req.Text(0), &t); rc != kOk) return rc;
   if (int32_t rc = CheckWritable(c, t, 0); rc != kOk) return rc;
   if (int32_t rc = DropTable(*t.use->conn, t.table); rc != kOk) return rc;
-  t.use->tables.erase(t.table);
-  if (t.use->selectedTable == t.table) t.use->selectedTable.clear();
+  for (auto it = t.use->tables.begin(); it != t.use->tables.end();) {
+    bool gone = it->first == t.table || it->second.table == t.table;
+    if (gone && t.use->selectedTable == it->first) t.use->selectedTable.clear();
+    it = gone ? t.use->tables.erase(it) : std::next(it);
+  }
   c.server.users.DropTablePrivileges(t.db, t.table);
   return kOk;
 }
@@ -283,6 +272,8 @@ int32_t HRename(Call& c) {
     t.use->tables.erase(t.table);
   }
   if (t.use->selectedTable == t.table) t.use->selectedTable = to;
+  for (auto& [key, open] : t.use->tables)
+    if (open.table == t.table) open.table = to;
   return kOk;
 }
 

@@ -1,8 +1,8 @@
 #include <cctype>
 #include <cstdio>
-#include <sstream>
 
 #include "handlers.h"
+#include "rules.h"
 #include "status.h"
 
 namespace zdbd {
@@ -132,10 +132,10 @@ int32_t HAppendBlank(Call& c) {
   Target t;
   if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
   if (int32_t rc = CheckWritable(c, t, 0); rc != kOk) return rc;
-  // A prepared statement, not Exec: cheaper, and not counted as a possible catalog change.
-  if (!Stmt(*t.use->conn, "INSERT INTO " + QuoteIdent(t.table) + " DEFAULT VALUES").Run())
-    return StorageFailure(*t.use->conn);
-  t.open->current = t.use->conn->LastRowId();
+  // The new record carries the fields' default values, checked like any other write.
+  int64_t record = 0;
+  if (int32_t rc = InsertRecord(*t.use->conn, t.table, {}, {}, &record); rc != kOk) return rc;
+  t.open->current = record;
   return kOk;
 }
 
@@ -155,10 +155,8 @@ int32_t HDelete(Call& c) {
   int64_t record = 0;
   if (int32_t rc = RecordArg(c.req.Text(0), t, &record); rc != kOk) return rc;
   if (int32_t rc = CheckWritable(c, t, record); rc != kOk) return rc;
-  Stmt s(*t.use->conn, "DELETE FROM " + QuoteIdent(t.table) + " WHERE rowid=?");
-  s.Bind(1, record);
-  if (!s.Run()) return StorageFailure(*t.use->conn);
-  if (!t.use->conn->Changes()) return kRecordNotFound;
+  // Cross references pointing at the record decide whether and how it goes.
+  if (int32_t rc = DeleteRecord(*t.use->conn, t.table, record); rc != kOk) return rc;
   c.server.locks.Release(LockTable::RecordKey(t.db, t.table, record), c.session->handle);
   if (record == t.open->current) {
     bool known = false;
@@ -279,7 +277,7 @@ int32_t HClearTable(Call& c) {
   Target t;
   if (int32_t rc = OpenTableNamed(c, Trimmed(c.req.Text(0)), &t); rc != kOk) return rc;
   if (int32_t rc = CheckWritable(c, t, 0); rc != kOk) return rc;
-  if (!t.use->conn->Exec("DELETE FROM " + QuoteIdent(t.table))) return StorageFailure(*t.use->conn);
+  if (int32_t rc = ClearRecords(*t.use->conn, t.table); rc != kOk) return rc;
   t.open->current = 0;
   return kOk;
 }
@@ -297,40 +295,6 @@ int32_t HCurrentKey(Call& c) {
   c.req.PutText(0, std::to_string(t.open->current));
   c.req.PutU32(1, static_cast<uint32_t>(t.open->current));
   return t.open->current > 0 ? kOk : kNoCurrentRecord;
-}
-
-int32_t HCreateIndex(Call& c) {
-  Target t;
-  std::string index = Trimmed(c.req.Text(0));
-  if (int32_t rc = OpenTableNamed(c, Trimmed(c.req.Text(1)), &t); rc != kOk) return rc;
-  if (!IsValidName(index, 32)) return kBadTableName;
-  std::string cols;
-  std::stringstream list(c.req.Text(2));
-  auto fields = TableFields(*t.use->conn, t.table);
-  for (std::string item; std::getline(list, item, ',');) {
-    item = Trimmed(item);
-    bool found = false;
-    for (const auto& f : fields) found = found || f.name == item;
-    if (!found) return kFieldNotFound;
-    cols += (cols.empty() ? "" : ", ") + QuoteIdent(item);
-  }
-  if (cols.empty()) return kFieldNotFound;
-  std::string sql = "CREATE INDEX " + QuoteIdent("ix_" + t.table + "_" + index) + " ON " +
-                    QuoteIdent(t.table) + "(" + cols + ")";
-  return t.use->conn->Exec(sql) ? kOk : kTableExists;
-}
-
-int32_t HEraseIndex(Call& c) {
-  Target t;
-  if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
-  std::string name = "ix_" + t.table + "_" + Trimmed(c.req.Text(0));
-  return t.use->conn->Exec("DROP INDEX " + QuoteIdent(name)) ? kOk : kTableNotFound;
-}
-
-int32_t HRebuildIndex(Call& c) {
-  Target t;
-  if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
-  return t.use->conn->Exec("REINDEX " + QuoteIdent(t.table)) ? kOk : StorageFailure(*t.use->conn);
 }
 
 }  // namespace zdbd

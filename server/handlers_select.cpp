@@ -70,20 +70,30 @@ int32_t HGetDb(Call& c) {
 int32_t HOpenTable(Call& c) {
   Target t;
   if (int32_t rc = SelectedDb(c, &t); rc != kOk) return rc;
-  std::string table = NameArg(c, 0);
-  if (!TableExists(*t.use->conn, table)) return kTableNotFound;
-  if (!t.use->tables.count(table)) t.use->tables[table].current = FirstRecord(*t.use->conn, table);
+  std::string name = NameArg(c, 0), table = name;
+  if (t.use->tables.count(name)) return kOk;  // open already, whatever became of its alias
+  // A stored alias opens its table under the alias: a second current record of the same table.
+  if (!TableExists(*t.use->conn, table)) table = AliasTarget(*t.use->conn, name);
+  if (table.empty() || !TableExists(*t.use->conn, table)) return kTableNotFound;
+  if (!t.use->tables.count(name)) {
+    auto& open = t.use->tables[name];
+    open.current = FirstRecord(*t.use->conn, table);
+    if (table != name) open.table = table;
+  }
   return kOk;
 }
 
 int32_t HCloseTable(Call& c) {
   Target t;
   if (int32_t rc = SelectedDb(c, &t); rc != kOk) return rc;
-  std::string table = NameArg(c, 0);
-  if (!t.use->tables.erase(table)) return kTableNotOpen;
+  std::string key = NameArg(c, 0);
+  auto it = t.use->tables.find(key);
+  if (it == t.use->tables.end()) return kTableNotOpen;
+  std::string table = it->second.table.empty() ? key : it->second.table;
+  t.use->tables.erase(it);
   c.server.locks.Release(LockTable::TableKey(t.db, table), c.session->handle);
   c.server.locks.ReleaseMatching("R:" + t.db + "/" + table + "/", c.session->handle);
-  if (t.use->selectedTable == table) t.use->selectedTable.clear();
+  if (t.use->selectedTable == key) t.use->selectedTable.clear();
   return kOk;
 }
 
@@ -91,14 +101,14 @@ int32_t HSelTable(Call& c) {
   Target t;
   if (int32_t rc = OpenTableNamed(c, NameArg(c, 0), &t); rc != kOk)
     return rc == kNoTableSelected ? kTableNotOpen : rc;
-  t.use->selectedTable = t.table;
+  t.use->selectedTable = t.key;
   return kOk;
 }
 
 int32_t HGetTable(Call& c) {
   Target t;
   int32_t rc = SelectedTable(c, &t);
-  c.req.PutText(0, rc == kOk ? t.table : std::string());
+  c.req.PutText(0, rc == kOk ? t.key : std::string());
   return rc;
 }
 

@@ -52,7 +52,7 @@ int32_t HErrorText(Call& c) {
   int32_t code = static_cast<int32_t>(c.req.U32(0));
   std::string text = StatusText(code);
   auto s = c.server.sessions.Find(c.req.header.sessionHandle);
-  if (s && code == kSqlError) {
+  if (s && (code == kSqlError || code == kScriptRefused)) {
     std::lock_guard<std::mutex> lock(s->mutex);
     if (!s->lastSqlError.empty()) text += ": " + s->lastSqlError;
   }

@@ -6,6 +6,7 @@
 
 #include "handlers.h"
 #include "platform/platform.h"
+#include "script_guard.h"
 #include "status.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
@@ -132,16 +133,33 @@ int32_t HScript(Call& c) {
   bool sent = true;
   if (rc == kOk) {
     std::string script = CleanScript(raw);
-    bool ran = t.use->conn->RunScript(script, [&](const std::vector<std::string>& cells) {
-      std::string line;
-      for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + cells[i];
-      sent = SendRecord(c, line + "\n");
-      return sent;
-    });
+    Db& db = *t.use->conn;
+    bool hadTransaction = db.InTransaction();
+    std::string refusal, sqlError;
+    bool ran = false;
+    {
+      ScriptGuard guard(db, hadTransaction);
+      ran = guard.Ready() && db.RunScript(script, [&](const std::vector<std::string>& cells) {
+        std::string line;
+        for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + cells[i];
+        sent = SendRecord(c, line + "\n");
+        return sent;
+      });
+      refusal = guard.Refusal();
+      if (!guard.Ready()) refusal = "the script could not be guarded: " + db.Error();
+      sqlError = db.Error();  // before the guard's own clean-up overwrites it
+      // A transaction the script opened and left open would outlive it unseen by the session;
+      // it ends before the guard's triggers go, or its rollback would bring them back.
+      if (!hadTransaction && db.InTransaction()) {
+        db.Exec("ROLLBACK");
+        if (ran) refusal = "the script left a transaction open; its changes were rolled back";
+        ran = false;
+      }
+    }
     if (!ran) {
-      c.session->lastSqlError = t.use->conn->Error();
+      rc = refusal.empty() ? kSqlError : kScriptRefused;
+      c.session->lastSqlError = refusal.empty() ? sqlError : refusal;
       Log("session %08X: SQL error: %s", c.session->handle, c.session->lastSqlError.c_str());
-      rc = kSqlError;
     }
   }
   if (!sent || !SendEndMark(c)) {

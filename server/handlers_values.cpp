@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "handlers.h"
+#include "rules.h"
 #include "status.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
@@ -210,6 +211,8 @@ int32_t HMatPut(Call& c) {
   if (t.open->current <= 0) return kNoCurrentRecord;
   if (int32_t rc = CheckWritable(c, t, t.open->current); rc != kOk) return rc;
   if (fields.empty()) return kOk;
+  if (int32_t rc = CheckValues(*t.use->conn, t.table, t.open->current, fields, values); rc != kOk)
+    return rc;
   std::string sql = "UPDATE " + QuoteIdent(t.table) + " SET ";
   for (size_t i = 0; i < fields.size(); ++i)
     sql += (i ? ", " : "") + QuoteIdent(fields[i].name) + "=?";
@@ -222,19 +225,10 @@ int32_t HPutWrite(Call& c) {
   std::vector<Value> values;
   if (int32_t rc = CollectValues(c, &t, &fields, &values); rc != kOk) return rc;
   if (int32_t rc = CheckWritable(c, t, 0); rc != kOk) return rc;
-  std::string sql = "INSERT INTO " + QuoteIdent(t.table);
-  if (fields.empty()) {
-    sql += " DEFAULT VALUES";
-  } else {
-    std::string names, marks;
-    for (size_t i = 0; i < fields.size(); ++i) {
-      names += (i ? ", " : "") + QuoteIdent(fields[i].name);
-      marks += i ? ", ?" : "?";
-    }
-    sql += "(" + names + ") VALUES(" + marks + ")";
-  }
-  if (int32_t rc = RunWithValues(*t.use->conn, sql, values, 0); rc != kOk) return rc;
-  t.open->current = t.use->conn->LastRowId();
+  int64_t record = 0;
+  if (int32_t rc = InsertRecord(*t.use->conn, t.table, fields, values, &record); rc != kOk)
+    return rc;
+  t.open->current = record;
   return kOk;
 }
 

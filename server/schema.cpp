@@ -1,8 +1,11 @@
 #include "schema.h"
 
+#include <sqlite3.h>
+
 #include <cctype>
 #include <sstream>
 
+#include "rules.h"
 #include "status.h"
 
 namespace zdbd {
@@ -17,12 +20,18 @@ bool IsValidName(const std::string& name, size_t max) {
 
 bool EnsureCatalog(Db& db) {
   return db.Exec(
-      "CREATE TABLE IF NOT EXISTS zdb_tables(name TEXT PRIMARY KEY, description TEXT);"
-      "CREATE TABLE IF NOT EXISTS zdb_fields(tbl TEXT, pos INTEGER, name TEXT, type TEXT,"
-      " subtype TEXT, width INTEGER, description TEXT, PRIMARY KEY(tbl, name));");
+             "CREATE TABLE IF NOT EXISTS zdb_tables(name TEXT PRIMARY KEY, description TEXT);"
+             "CREATE TABLE IF NOT EXISTS zdb_fields(tbl TEXT, pos INTEGER, name TEXT, type TEXT,"
+             " subtype TEXT, width INTEGER, description TEXT, PRIMARY KEY(tbl, name));"
+             "CREATE TABLE IF NOT EXISTS zdb_indexes(tbl TEXT, name TEXT, sqlname TEXT,"
+             " uniq INTEGER, PRIMARY KEY(tbl, name));"
+             "CREATE TABLE IF NOT EXISTS zdb_aliases(alias TEXT PRIMARY KEY, tbl TEXT,"
+             " description TEXT);") &&
+         EnsureRuleCatalog(db);
 }
 
 int32_t StorageFailure(Db& db) {
+  if (db.ErrorCode() == SQLITE_CONSTRAINT) return kConstraintViolated;
   return IsBusyCode(db.ErrorCode()) ? kBusy : kInternal;
 }
 
@@ -129,9 +138,14 @@ int32_t DropTable(Db& db, const std::string& table) {
   return Atomically(db, [&]() -> int32_t {
     Stmt a(db, "DELETE FROM zdb_tables WHERE name=?");
     Stmt b(db, "DELETE FROM zdb_fields WHERE tbl=?");
+    Stmt c(db, "DELETE FROM zdb_indexes WHERE tbl=?");
+    Stmt d(db, "DELETE FROM zdb_aliases WHERE tbl=?");
     a.Bind(1, table);
     b.Bind(1, table);
-    if (!a.Run() || !b.Run() || !db.Exec("DROP TABLE " + QuoteIdent(table)))
+    c.Bind(1, table);
+    d.Bind(1, table);
+    if (!a.Run() || !b.Run() || !c.Run() || !d.Run() || !RulesDropTable(db, table) ||
+        !db.Exec("DROP TABLE " + QuoteIdent(table)))
       return StorageFailure(db);
     return kOk;
   });
@@ -144,9 +158,13 @@ int32_t RenameTable(Db& db, const std::string& from, const std::string& to) {
   return Atomically(db, [&]() -> int32_t {
     Stmt a(db, "UPDATE zdb_tables SET name=? WHERE name=?");
     Stmt b(db, "UPDATE zdb_fields SET tbl=? WHERE tbl=?");
+    Stmt c(db, "UPDATE zdb_indexes SET tbl=? WHERE tbl=?");
+    Stmt d(db, "UPDATE zdb_aliases SET tbl=? WHERE tbl=?");
     a.Bind(1, to).Bind(2, from);
     b.Bind(1, to).Bind(2, from);
-    if (!a.Run() || !b.Run() ||
+    c.Bind(1, to).Bind(2, from);
+    d.Bind(1, to).Bind(2, from);
+    if (!a.Run() || !b.Run() || !c.Run() || !d.Run() || !RulesRenameTable(db, from, to) ||
         !db.Exec("ALTER TABLE " + QuoteIdent(from) + " RENAME TO " + QuoteIdent(to)))
       return StorageFailure(db);
     return kOk;
@@ -186,7 +204,7 @@ int32_t DropField(Db& db, const std::string& table, const std::string& field) {
   return Atomically(db, [&]() -> int32_t {
     Stmt s(db, "DELETE FROM zdb_fields WHERE tbl=? AND name=?");
     s.Bind(1, table).Bind(2, field);
-    if (!s.Run() ||
+    if (!s.Run() || !RulesDropField(db, table, field) || !DropIndexesOn(db, table, field) ||
         !db.Exec("ALTER TABLE " + QuoteIdent(table) + " DROP COLUMN " + QuoteIdent(field)))
       return StorageFailure(db);
     return kOk;
@@ -206,8 +224,9 @@ int32_t UpdateField(Db& db, const std::string& table, const std::string& field, 
   if (int32_t rc = CheckFields(fields); rc != kOk) return rc;
   to = fields[at];
   return Atomically(db, [&]() -> int32_t {
-    if (to.name != field && !db.Exec("ALTER TABLE " + QuoteIdent(table) + " RENAME COLUMN " +
-                                     QuoteIdent(field) + " TO " + QuoteIdent(to.name)))
+    if (to.name != field && (!db.Exec("ALTER TABLE " + QuoteIdent(table) + " RENAME COLUMN " +
+                                      QuoteIdent(field) + " TO " + QuoteIdent(to.name)) ||
+                             !RulesRenameField(db, table, field, to.name)))
       return StorageFailure(db);
     Stmt s(db,
            "UPDATE zdb_fields SET name=?, type=?, subtype=?, width=?, description=? WHERE tbl=? "
@@ -216,6 +235,68 @@ int32_t UpdateField(Db& db, const std::string& table, const std::string& field, 
     s.Bind(4, static_cast<int64_t>(to.width)).Bind(5, to.description).Bind(6, table).Bind(7, field);
     return s.Run() ? kOk : StorageFailure(db);
   });
+}
+
+std::vector<IndexInfo> TableIndexes(Db& db, const std::string& table) {
+  std::vector<IndexInfo> out;
+  Stmt s(db, "SELECT name, sqlname, uniq FROM zdb_indexes WHERE tbl=? ORDER BY rowid");
+  s.Bind(1, table);
+  while (s.Step()) {
+    IndexInfo ix{s.Text(0), s.Text(1), s.Int(2) != 0, {}};
+    Stmt cols(db, "SELECT name FROM pragma_index_info(?) ORDER BY seqno");
+    cols.Bind(1, ix.sqlName);
+    while (cols.Step()) ix.fields.push_back(cols.Text(0));
+    out.push_back(ix);
+  }
+  return out;
+}
+
+int32_t DefineIndex(Db& db, const std::string& table, const std::string& name,
+                    const std::vector<std::string>& fields, bool unique, bool replace) {
+  if (!IsValidName(name, 32)) return kBadTableName;
+  auto have = TableFields(db, table);
+  std::string cols;
+  for (const auto& item : fields) {
+    bool found = false;
+    for (const auto& f : have) found = found || f.name == item;
+    if (!found) return kFieldNotFound;
+    cols += (cols.empty() ? "" : ", ") + QuoteIdent(item);
+  }
+  if (cols.empty()) return kFieldNotFound;
+  bool exists = false;
+  for (const auto& ix : TableIndexes(db, table)) exists = exists || ix.name == name;
+  if (exists && !replace) return kIndexExists;
+  return Atomically(db, [&]() -> int32_t {
+    if (exists)
+      if (int32_t rc = DropIndex(db, table, name); rc != kOk) return rc;
+    // A fresh SQLite name each time, so renamed tables never collide with an old index.
+    std::string sqlName = "zdbix_" + table + "_" + name;
+    if (!db.Exec(std::string("CREATE ") + (unique ? "UNIQUE " : "") + "INDEX " +
+                 QuoteIdent(sqlName) + " ON " + QuoteIdent(table) + "(" + cols + ")"))
+      return StorageFailure(db);
+    Stmt s(db, "INSERT INTO zdb_indexes VALUES(?,?,?,?)");
+    s.Bind(1, table).Bind(2, name).Bind(3, sqlName).Bind(4, static_cast<int64_t>(unique));
+    return s.Run() ? kOk : StorageFailure(db);
+  });
+}
+
+int32_t DropIndex(Db& db, const std::string& table, const std::string& name) {
+  for (const auto& ix : TableIndexes(db, table)) {
+    if (ix.name != name) continue;
+    Stmt s(db, "DELETE FROM zdb_indexes WHERE tbl=? AND name=?");
+    s.Bind(1, table).Bind(2, name);
+    if (!s.Run() || !db.Exec("DROP INDEX IF EXISTS " + QuoteIdent(ix.sqlName)))
+      return StorageFailure(db);
+    return kOk;
+  }
+  return kIndexNotFound;
+}
+
+bool DropIndexesOn(Db& db, const std::string& table, const std::string& field) {
+  for (const auto& ix : TableIndexes(db, table))
+    for (const auto& f : ix.fields)
+      if (f == field && DropIndex(db, table, ix.name) != kOk) return false;
+  return true;
 }
 
 bool ParseFieldSpec(const std::string& spec, std::vector<FieldInfo>* fields) {

@@ -33,10 +33,27 @@ int32_t DropField(Db& db, const std::string& table, const std::string& field);
 // Changes a field's definition; a new name renames its column.
 int32_t UpdateField(Db& db, const std::string& table, const std::string& field, FieldInfo to);
 
+// Indexes of a table by their ZDB names; the SQLite index behind each is named by zdbd.
+struct IndexInfo {
+  std::string name;
+  std::string sqlName;
+  bool unique = false;
+  std::vector<std::string> fields;
+};
+std::vector<IndexInfo> TableIndexes(Db& db, const std::string& table);
+// Creates or, with `replace`, redefines an index over existing fields; kIndexExists when it is
+// there and `replace` is off, kConstraintViolated when a unique index meets duplicate values.
+int32_t DefineIndex(Db& db, const std::string& table, const std::string& name,
+                    const std::vector<std::string>& fields, bool unique, bool replace);
+int32_t DropIndex(Db& db, const std::string& table, const std::string& name);
+// Drops the indexes that include the field (before the field itself goes).
+bool DropIndexesOn(Db& db, const std::string& table, const std::string& field);
+
 // Parses "NAME C 20; PRICE N; BORN C D" (name, type, optional subtype, optional width).
 bool ParseFieldSpec(const std::string& spec, std::vector<FieldInfo>* fields);
 
-// Maps a failed SQLite call to a status: busy becomes kBusy, the rest kInternal.
+// Maps a failed SQLite call to a status: busy becomes kBusy, a broken uniqueness
+// kConstraintViolated, the rest kInternal.
 int32_t StorageFailure(Db& db);
 
 }  // namespace zdbd

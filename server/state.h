@@ -46,6 +46,7 @@ class DataDir {
 
 struct OpenTable {
   int64_t current = 0;  // record number (rowid); 0 none
+  std::string table;    // the table behind an alias; empty when opened under its own name
 };
 
 // A table's field definitions as read at a catalog generation (see Db::CatalogGeneration).

@@ -1,12 +1,11 @@
 #include "status.h"
 
-#include <array>
 #include <utility>
 
 namespace zdbd {
 namespace {
 
-constexpr std::array<std::pair<int32_t, const char*>, 44> kTexts{{
+constexpr std::pair<int32_t, const char*> kTexts[] = {
     {kOk, "Success"},
     {kUnsupported, "Request not supported by this server"},
     {kMalformed, "Request malformed: parameters do not match the request"},
@@ -44,15 +43,38 @@ constexpr std::array<std::pair<int32_t, const char*>, 44> kTexts{{
     {kUserExists, "User already exists"},
     {kBadImport, "Import file is not a database export"},
     {kInternal, "Internal server error"},
-    {2001, "Communication failure"},
+    {kIndexExists, "Index already exists"},
+    {kIndexNotFound, "Index not found"},
+    {kConstraintViolated, "Value refused by a constraint of the field"},
+    {kConstraintNotFound, "Constraint not found"},
+    {kNoDefault, "The field has no default value"},
+    {kNoReferencedRecord, "Value has no matching record in the referenced table"},
+    {kStillReferenced, "Record is still referenced by another table"},
+    {kXrefNotFound, "Cross reference not found"},
+    {kXrefExists, "Cross reference already exists"},
+    {kExpressionFalse, "Expression is false for the current record"},
+    {kAliasNotFound, "Alias not found"},
+    {kScriptRefused, "SQL script refused"},
+    {kBadServerFile, "Invalid server file name"},
+    {kServerFileNotFound, "Server file not found"},
+    // The library's own codes, so that programs can show a text for them too.
+    {2001, "Communication failure: no session, connection lost or bad host"},
     {2003, "Invalid argument"},
     {2004, "Out of memory"},
+    {2013, "None of the listed fields is defined"},
     {2016, "Cannot connect to the server"},
+    {2021, "No database selected in the client"},
+    {2120, "Script file could not be created or opened"},
+    {2600, "The server answered the probe"},
+    {2601, "No answer from the server within 2 seconds"},
+    {2605, "Stop acknowledged, but the server still answers"},
+    {2606, "The server has stopped"},
     {2700, "Server version not accepted"},
+    {3003, "Script or output file missing"},
     {kTooManySessions,
      "Login refused: the server's session limit is reached; retry once sessions end"},
     {kFileTooLarge, "File too large: over the server's limit for a file stream"},
-}};
+};
 
 }  // namespace
 

@@ -177,4 +177,46 @@ std::string Users::Describe(const std::string& name) {
   return out;
 }
 
+int32_t Users::SaveTo(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, "VACUUM INTO ?");
+  s.Bind(1, path);
+  return s.Run() ? kOk : kInternal;
+}
+
+int32_t Users::LoadFrom(const std::string& path) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Db in;
+  if (!in.Open(path, false)) return kBadImport;
+  Stmt counts(in, "SELECT count(*), coalesce(sum(admin <> 0), 0) FROM users");
+  if (!counts.Step()) return kBadImport;
+  if (counts.Int(0) > 0 && counts.Int(1) == 0) return kDenied;
+  struct Row {
+    std::vector<std::string> cells;
+  };
+  std::vector<Row> users, grants;
+  Stmt u(in, "SELECT name, salt, hash, admin FROM users");
+  while (u.Step()) users.push_back({{u.Text(0), u.Text(1), u.Text(2), u.Text(3)}});
+  Stmt p(in, "SELECT user, db, tbl, bits FROM privileges");
+  while (p.Step()) grants.push_back({{p.Text(0), p.Text(1), p.Text(2), p.Text(3)}});
+  if (u.Failed() || p.Failed()) return kBadImport;
+  if (!db_.Exec("BEGIN; DELETE FROM users; DELETE FROM privileges;")) return kInternal;
+  bool ok = true;
+  for (const auto& r : users) {
+    Stmt s(db_, "INSERT INTO users VALUES(?,?,?,?)");
+    s.Bind(1, r.cells[0]).Bind(2, r.cells[1]).Bind(3, r.cells[2]).Bind(4, std::stoll(r.cells[3]));
+    ok = ok && s.Run();
+  }
+  for (const auto& r : grants) {
+    Stmt s(db_, "INSERT OR REPLACE INTO privileges VALUES(?,?,?,?)");
+    s.Bind(1, r.cells[0]).Bind(2, r.cells[1]).Bind(3, r.cells[2]).Bind(4, std::stoll(r.cells[3]));
+    ok = ok && s.Run();
+  }
+  if (!ok || !db_.Exec("COMMIT")) {
+    db_.Exec("ROLLBACK");
+    return kInternal;
+  }
+  return kOk;
+}
+
 }  // namespace zdbd

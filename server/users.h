@@ -40,6 +40,11 @@ class Users {
   std::vector<std::string> TablesOf(const std::string& user, const std::string& db);
   int32_t DropTablePrivileges(const std::string& db, const std::string& table);
   std::string Describe(const std::string& name);
+  // The whole user catalog (users with their salted hashes, privileges) to and from a file.
+  int32_t SaveTo(const std::string& path);
+  // Replaces the catalog with the file's; refused (kDenied) when the file holds users but no
+  // administrator, so that nobody is locked out.
+  int32_t LoadFrom(const std::string& path);
 
  private:
   std::mutex mutex_;

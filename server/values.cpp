@@ -92,6 +92,8 @@ bool NormaliseField(FieldInfo& f) {
   if (f.type == 'I' && f.width == 0) f.width = 6;
   if (f.subtype == 'D') f.width = 10;
   if (f.type == 'C' && IsNumericText(f) && f.width == 0) f.width = 20;
+  // Memo and binary values have no width of their own; record buffers count them as 255.
+  if (f.type == 'C' && IsMemoLike(f) && f.width == 0) f.width = 255;
   return f.width >= 1 && f.width <= 4096;
 }
 

@@ -1,0 +1,136 @@
+// Scripts cannot make the catalog lie: zdbd's metadata is read-only to them, table definitions
+// change only through the catalog requests, and the values they write obey the field rules.
+#include "integration/server_meaning.h"
+
+namespace zdb::test {
+namespace {
+
+using Scripts = ServerMeaning;
+
+uint32_t TableCount(RawSession& s) {
+  return wire::GetU32(s.Full(71, {U32Slot(10), Bytes(330)}).slots[0].data());
+}
+
+TEST_F(Scripts, CatalogAndDefinitionsAreOutOfReach) {
+  RawSession s(port());
+  MakePeople(s, "SHOP", 2);
+  const char* refused[] = {
+      "DROP TABLE PEOPLE",
+      "DELETE FROM zdb_fields",
+      "INSERT INTO zdb_tables VALUES('GHOST', '')",
+      "UPDATE ZDB_FIELDS SET width = 1",
+      "CREATE TABLE OTHER(a)",
+      "ALTER TABLE PEOPLE ADD COLUMN EXTRA",
+      "ALTER TABLE PEOPLE RENAME TO MOVED",
+      "CREATE INDEX quick ON PEOPLE(NAME)",
+      "CREATE VIEW v AS SELECT 1",
+      "CREATE TEMP TRIGGER t AFTER INSERT ON PEOPLE BEGIN DELETE FROM zdb_fields; END",
+      "ATTACH 'elsewhere.db' AS other",
+      "PRAGMA writable_schema = 1",
+  };
+  for (const char* sql : refused) {
+    ScriptRun r = Script(port(), s.handle(), sql);
+    EXPECT_EQ(r.status, 4071) << sql;
+  }
+  std::string why = ErrorText(s, 4071);
+  EXPECT_EQ(why.rfind("SQL script refused: ", 0), 0u) << why;
+  EXPECT_NE(why.find("writable_schema"), std::string::npos) << why;  // the last one's reason
+  Script(port(), s.handle(), "ATTACH 'elsewhere.db' AS other");
+  EXPECT_NE(ErrorText(s, 4071).find("attaching files"), std::string::npos);
+  Script(port(), s.handle(), "CREATE TABLE OTHER(a)");
+  why = ErrorText(s, 4071);
+  EXPECT_NE(why.find("use the catalog requests"), std::string::npos) << why;
+
+  // Everything is as it was.
+  EXPECT_EQ(TableCount(s), 1u);
+  EXPECT_EQ(s.Full(63, {TextSlot("*"), Bytes(wire::kFieldDefListSize)}).slots[1][3 * 43], 'B');
+  ASSERT_EQ(s.Read("FIRST"), 1000);
+  EXPECT_EQ(s.Get("NAME", 7), "Person1");
+
+  // Reading the catalog, looking at tables and scratch tables are fine.
+  ScriptRun ok = Script(port(), s.handle(),
+                        "SELECT name FROM zdb_tables; PRAGMA table_info(PEOPLE);"
+                        "CREATE TEMP TABLE scratch(a); INSERT INTO scratch VALUES(7);"
+                        "SELECT a FROM scratch");
+  EXPECT_EQ(ok.status, 1000);
+  ASSERT_EQ(ok.records.size(), 6u);
+  EXPECT_EQ(ok.records.front(), "PEOPLE\n");
+  EXPECT_EQ(ok.records.back(), "7\n");
+  // The guard leaves nothing behind: the record requests work as before.
+  ASSERT_EQ(s.Status(24), 1000);
+  EXPECT_EQ(s.Put("NAME", "After"), 1000);
+  EXPECT_EQ(s.Get("NAME", 5), "After");
+}
+
+TEST_F(Scripts, ValuesWrittenByScriptsObeyTheFieldRules) {
+  RawSession s(port());
+  MakePeople(s, "SHOP", 2);
+  const char* refused[] = {
+      "UPDATE PEOPLE SET AGE = 'old'",                             // not an integer
+      "UPDATE PEOPLE SET AGE = 40000",                             // out of range
+      "UPDATE PEOPLE SET AGE = 2.5",                               // not whole
+      "UPDATE PEOPLE SET NAME = 'a name longer than twenty'",      // wider than the field
+      "INSERT INTO PEOPLE(NAME, BORN) VALUES('X', '31.12.1999')",  // not a date
+      "UPDATE PEOPLE SET SALARY = 'much'",                         // not a number
+  };
+  for (const char* sql : refused) EXPECT_EQ(Script(port(), s.handle(), sql).status, 4071) << sql;
+  EXPECT_NE(ErrorText(s, 4071).find("PEOPLE.SALARY"), std::string::npos);
+  ScriptRun count = Script(port(), s.handle(), "SELECT count(*), sum(AGE) FROM PEOPLE");
+  EXPECT_EQ(count.records, (std::vector<std::string>{"2\t43\n"}));  // nothing changed
+  EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET AGE = AGE + 1, SALARY = '12.5'").status,
+            1000);
+  ASSERT_EQ(s.Read("FIRST"), 1000);
+  EXPECT_EQ(s.Get("AGE", 6), "22    ");
+
+  // Inserts receive the defaults of the fields they leave null.
+  ASSERT_EQ(s.Status(129, {TextSlot("AGE"), TextSlot("33")}), 1000);
+  EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO PEOPLE(NAME) VALUES('Fresh')").status, 1000)
+      << ErrorText(s, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "SELECT AGE FROM PEOPLE WHERE NAME = 'Fresh'").records,
+            (std::vector<std::string>{"33\n"}));
+  ASSERT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Fresh'").status, 1000);
+
+  // Constraints and cross references hold for scripts too.
+  ASSERT_EQ(s.Status(42, {TextSlot("NAME"), Constraint("", 0, 'U')}), 1000);
+  EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET NAME = 'Person1' WHERE rowid = 2").status,
+            4071);
+  EXPECT_NE(ErrorText(s, 4071).find("constraint"), std::string::npos);
+  ASSERT_EQ(s.Status(70, {TextSlot("ORDERS"), TextSlot("WHO C 20"), TextSlot(""), Bytes(113)}),
+            1000);
+  ASSERT_EQ(s.Status(47, {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"),
+                          TextSlot("PEOPLE"), TextSlot("NAME"), TextSlot(""), TextSlot("")}),
+            1000);
+  EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO ORDERS VALUES('Nobody')").status, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO ORDERS VALUES('Person1')").status, 1000);
+  EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person1'").status, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET NAME = 'Moved' WHERE rowid = 1").status,
+            4071);
+  EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person2'").status, 1000);
+  // A cascading reference: the script's delete takes the pointing records along.
+  ASSERT_EQ(s.Status(125, {TextSlot("BUYER")}), 1000);
+  ASSERT_EQ(s.Status(47, {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"),
+                          TextSlot("PEOPLE"), TextSlot("NAME"), TextSlot("CASCADE"), TextSlot("")}),
+            1000);
+  EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person1'").status, 1000)
+      << ErrorText(s, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "SELECT count(*) FROM ORDERS").records,
+            (std::vector<std::string>{"0\n"}));
+  EXPECT_EQ(Script(port(), s.handle(), "CREATE TEMP TABLE people(x)").status, 4071);
+  ASSERT_EQ(Script(port(), s.handle(), "INSERT INTO PEOPLE(NAME, AGE) VALUES('Back', 22)").status,
+            1000);
+
+  // A transaction the script leaves open is rolled back; a closed one is kept.
+  EXPECT_EQ(Script(port(), s.handle(), "BEGIN; UPDATE PEOPLE SET AGE = 1").status, 4071);
+  EXPECT_EQ(Script(port(), s.handle(), "SELECT AGE FROM PEOPLE").records,
+            (std::vector<std::string>{"22\n"}));
+  EXPECT_EQ(Script(port(), s.handle(), "BEGIN; UPDATE PEOPLE SET AGE = 30; COMMIT").status, 1000);
+  EXPECT_EQ(Script(port(), s.handle(), "SELECT AGE FROM PEOPLE").records,
+            (std::vector<std::string>{"30\n"}));
+  // Inside the session's own transaction the script may not end it.
+  ASSERT_EQ(s.Status(14), 1000);
+  EXPECT_EQ(Script(port(), s.handle(), "COMMIT").status, 4071);
+  EXPECT_EQ(s.Status(19), 1000);
+}
+
+}  // namespace
+}  // namespace zdb::test
