@@ -42,6 +42,49 @@ extern "C" {
 #define ZDB_ERR_VERSION 2700          /* the server's version is not accepted */
 #define ZDB_ERR_SCRIPT_ARGUMENTS 3003 /* ZDB_SqlRun without a script or output file */
 
+/* ---- Sizes of the buffers and records that callers pass -------------------------------------- */
+#define ZDB_FIELD_DEF_SIZE 43            /* one field definition (Z_InfoFields, whole records) */
+#define ZDB_FIELD_DEF_MAX 300            /* field definitions in a list */
+#define ZDB_FIELD_DEF_LIST_SIZE 12900    /* ZDB_FIELD_DEF_MAX x ZDB_FIELD_DEF_SIZE */
+#define ZDB_FIELD_DESCRIPTOR_SIZE 132    /* Z_AddField, Z_UpdField, Z_GetField */
+#define ZDB_TABLE_RECORD_SIZE 113        /* Z_CreTable, Z_UpdTable, Z_GetTable */
+#define ZDB_DATABASE_RECORD_SIZE 773     /* Z_GetDataBase */
+#define ZDB_CONSTRAINT_RECORD_SIZE 364   /* Z_AddConstrain, Z_UpdConstrain, Z_GetConstrain */
+#define ZDB_XREF_RECORD_SIZE 297         /* Z_GetFXREF, Z_GetTXREF */
+#define ZDB_DATABASE_NAME_SIZE 9         /* a database name: 8 characters and a zero */
+#define ZDB_TABLE_NAME_SIZE 33           /* a table or field name: 32 characters and a zero */
+#define ZDB_USER_NAME_SIZE 65            /* one entry of Z_GetUsers and Z_UsrPerTable */
+#define ZDB_ACCOUNT_SIZE 12              /* one entry of Z_GetAccounts */
+#define ZDB_ERROR_TEXT_SIZE 129          /* ZDB_GetError, Z_GetError */
+#define ZDB_HOST_TEXT_SIZE 257           /* ZDB_GetHost */
+#define ZDB_DEFAULT_VALUE_SIZE 513       /* Z_GetDefaultValue, Z_GetField's description */
+#define ZDB_RECORD_VALUES_MAX 300        /* elements of a whole-record value array */
+#define ZDB_DEFAULT_PORT 2500            /* the server's port when a host text names none */
+
+/* ---- The size arguments of the single-field calls (uint32_t) -------------------------------- */
+#define ZDB_SIZE_FROM_DEFINITION 0xFFFFFFFFu /* -1: the library sizes the value */
+#define ZDB_SIZE_LIBRARY_BUFFER 0xFFFFFFFEu  /* -2: reading into a buffer of the library's own */
+
+/* ---- Connection modes of ZDB_Connection ------------------------------------------------------ */
+#define ZDB_CONNECTION_PER_REQUEST 0 /* default: one TCP connection per request */
+#define ZDB_CONNECTION_HELD 1        /* one connection from login to logout */
+#define ZDB_CONNECTION_HELD_ALT 2    /* the same as 1 for this library; sent as its own bit */
+
+/* ---- Privilege bits (Z_Grant, Z_Revoke, Z_IsAuthorizated, ...) ------------------------------- */
+#define ZDB_PRIV_READ 1   /* read records */
+#define ZDB_PRIV_CHANGE 2 /* append, write, delete and lock records */
+#define ZDB_PRIV_DEFINE 4 /* define tables, fields and indexes; run scripts */
+#define ZDB_PRIV_ALL 7
+
+/* ---- Field type and subtype letters (field definitions and descriptors) ---------------------- */
+#define ZDB_TYPE_TEXT 'C'       /* text of a width */
+#define ZDB_TYPE_NUMBER 'N'     /* number: 8-byte double as a single-field value */
+#define ZDB_TYPE_INTEGER 'I'    /* integer: 2-byte value as a single-field value */
+#define ZDB_SUBTYPE_NUMERIC 'N' /* numeric text: 8-byte double as a single-field value */
+#define ZDB_SUBTYPE_DATE 'D'    /* date YYYY-MM-DD, 10 characters */
+#define ZDB_SUBTYPE_MEMO 'M'    /* memo: text of any length (255 in record buffers) */
+#define ZDB_SUBTYPE_BINARY 'B'  /* binary (255 in record buffers) */
+
 /* ---- Automation arrays ---------------------------------------------------------------------
  * On Windows these are OLE Automation's own types. Elsewhere the library exports a
  * layout-compatible stand-in: a BSTR points just past a 32-bit byte length and is followed by
