@@ -31,7 +31,7 @@ install(TARGETS zdb_api EXPORT zdb_apiTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
-install(FILES ${CMAKE_SOURCE_DIR}/include/zdb_api.h
+install(FILES ${CMAKE_SOURCE_DIR}/include/zdb_api.h ${CMAKE_SOURCE_DIR}/include/zdb_api_catalog.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 
 # ---- CMake package, for an installed prefix and for the build tree --------------------------
