@@ -85,7 +85,7 @@ cmake -S "$work/src" -B "$work/with-build-tree" -G Ninja -Dzdb_api_DIR="$build" 
 ninja -C "$work/with-build-tree" >/dev/null
 echo "-- find_package(zdb_api 1.0) from the build tree:"
 expect_hello "$work/with-build-tree/hello_zdb" "$address"
-make -s -C "$work/src" PKG_CONFIG_PATH="$libdir/pkgconfig" >/dev/null
+PKG_CONFIG_PATH="$libdir/pkgconfig" make -s -C "$work/src" >/dev/null
 echo "-- Makefile with pkg-config --cflags --libs zdb_api:"
 expect_hello env LD_LIBRARY_PATH="$libdir" "$work/src/hello_zdb" "$address"
 echo "-- the installed zdb tool:"
@@ -121,7 +121,18 @@ fi
 
 echo "== dpkg -i, the demo against the installed binaries, dpkg -r and --purge"
 names=(zdb-tools libzdb-api-dev zdbd libzdb-api1)
-dpkg -i "${debs[@]}" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+# dpkg waits for nobody: while another installation holds its lock, try again (15 minutes).
+run_dpkg() {
+  local try
+  for try in $(seq 300); do
+    dpkg "$@" >"$work/dpkg.log" 2>&1 && return 0
+    grep -q 'lock' "$work/dpkg.log" || break
+    sleep 3
+  done
+  cat "$work/dpkg.log" >&2
+  return 1
+}
+run_dpkg -i "${debs[@]}"
 for f in /usr/bin/zdbd /usr/bin/zdb /usr/include/zdb_api.h /lib/systemd/system/zdbd.service \
   /etc/default/zdbd; do
   [[ -e "$f" ]] || { echo "adoption: the packages did not install $f" >&2; exit 1; }
@@ -149,10 +160,10 @@ echo "-- /usr/bin/zdb:"
 /usr/bin/zdb probe "$address" | sed 's/^/   /'
 stop_zdbd
 
-dpkg -r "${names[@]}" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+run_dpkg -r "${names[@]}"
 [[ ! -e /usr/bin/zdbd && ! -e /usr/include/zdb_api.h && -e /etc/default/zdbd ]] ||
   { echo "adoption: dpkg -r left the wrong files" >&2; exit 1; }
-dpkg --purge "${names[@]}" >"$work/dpkg.log" 2>&1 || { cat "$work/dpkg.log" >&2; exit 1; }
+run_dpkg --purge "${names[@]}"
 [[ ! -e /etc/default/zdbd ]] || { echo "adoption: purge left /etc/default/zdbd" >&2; exit 1; }
 if dpkg -l "${names[@]}" 2>/dev/null | grep -q '^[ir]i'; then
   echo "adoption: packages still installed after purge" >&2
