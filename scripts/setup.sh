@@ -2,11 +2,14 @@
 # and builds the project in build/ (or $ZDB_BUILD_DIR).
 #   zdb_require_packages PKG...   installs what `dpkg -s` does not find (as root; otherwise
 #                                 prints the sudo command and fails)
-#   zdb_build [CMAKE ARGS...]     configures with CMake + Ninja and builds
+#   zdb_build [CMAKE ARGS...]     configures with CMake + Ninja and builds everything
+#   zdb_build_targets TARGET...   configures (as it stands) and builds only those targets
 
 ZDB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev pkg-config clang-format)
+# .ci/adoption.sh: the reference, the Debian packages and their checks
+ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
 ZDB_JOBS=${ZDB_JOBS:-2}
 
 zdb_require_packages() {
@@ -29,4 +32,10 @@ zdb_build() {
   local dir=${ZDB_BUILD_DIR:-$ZDB_ROOT/build}
   cmake -S "$ZDB_ROOT" -B "$dir" -G Ninja "$@" >/dev/null
   ninja -C "$dir" -j "$ZDB_JOBS"
+}
+
+zdb_build_targets() {
+  local dir=${ZDB_BUILD_DIR:-$ZDB_ROOT/build}
+  cmake -S "$ZDB_ROOT" -B "$dir" -G Ninja >/dev/null
+  ninja -C "$dir" -j "$ZDB_JOBS" "$@"
 }

@@ -3,6 +3,7 @@
 // 32-bit byte length and ends with two zero bytes; a SAFEARRAY carries one bound per
 // dimension, the last dimension's bound first. Memory handed out here is the caller's to
 // release through these same functions, so it comes from malloc and never from new.
+// The definitions below take the zdb_ names through the header's macros (see zdb_api.h).
 #include <cstdlib>
 #include <cstring>
 

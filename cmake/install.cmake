@@ -1,0 +1,77 @@
+# Install rules and the CMake and pkg-config packages of the library, plus the programs.
+#   cmake --install build --prefix PREFIX
+# installs the versioned shared library, the header, the CMake package
+# (find_package(zdb_api 1.0) -> zdb::zdb_api), zdb_api.pc, zdbd, zdb, zdbd_load and the docs.
+# The build tree is a package too: -Dzdb_api_DIR=<build dir> finds the library uncopied.
+# Components: runtime (the library), dev (header, packages, unversioned link, docs),
+# server (zdbd with its service files), tools (zdb, zdbd_load); cmake/packaging.cmake turns
+# them into Debian packages.
+# Debian's multiarch library directory also under /usr/local and other prefixes: its loader,
+# pkg-config and CMake all search it, and the packages need it.
+if(NOT DEFINED CMAKE_INSTALL_LIBDIR AND CMAKE_LIBRARY_ARCHITECTURE AND EXISTS /etc/debian_version)
+  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "object code libraries")
+endif()
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(ZDB_VERSION 1.0.0)
+set(ZDB_SOVERSION 1)
+set(ZDB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zdb_api)
+
+add_library(zdb::zdb_api ALIAS zdb_api)
+if(NOT ZDB_WIN32)
+  set_target_properties(zdb_api PROPERTIES VERSION ${ZDB_VERSION} SOVERSION ${ZDB_SOVERSION})
+endif()
+# Consumers see the source header from the build tree and the installed one from a prefix.
+set_property(TARGET zdb_api PROPERTY INTERFACE_INCLUDE_DIRECTORIES
+  "$<BUILD_INTERFACE:${CMAKE_SOURCE_DIR}/include>"
+  "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>")
+
+install(TARGETS zdb_api EXPORT zdb_apiTargets
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(FILES ${CMAKE_SOURCE_DIR}/include/zdb_api.h ${CMAKE_SOURCE_DIR}/include/zdb_api_catalog.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+
+# ---- CMake package, for an installed prefix and for the build tree --------------------------
+install(EXPORT zdb_apiTargets NAMESPACE zdb:: DESTINATION ${ZDB_CMAKE_DIR} COMPONENT dev)
+export(EXPORT zdb_apiTargets NAMESPACE zdb:: FILE ${CMAKE_BINARY_DIR}/zdb_apiTargets.cmake)
+configure_package_config_file(${CMAKE_SOURCE_DIR}/cmake/zdb_apiConfig.cmake.in
+  ${CMAKE_BINARY_DIR}/zdb_apiConfig.cmake INSTALL_DESTINATION ${ZDB_CMAKE_DIR})
+# 1.x releases keep the interface: a caller asking for 1.0 accepts any 1.y.
+write_basic_package_version_file(${CMAKE_BINARY_DIR}/zdb_apiConfigVersion.cmake
+  VERSION ${ZDB_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_BINARY_DIR}/zdb_apiConfig.cmake ${CMAKE_BINARY_DIR}/zdb_apiConfigVersion.cmake
+  DESTINATION ${ZDB_CMAKE_DIR} COMPONENT dev)
+
+# ---- pkg-config: relative to its own place, so that a moved prefix still works -------------
+file(RELATIVE_PATH ZDB_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" ZDB_PC_TO_PREFIX "${ZDB_PC_TO_PREFIX}")
+configure_file(${CMAKE_SOURCE_DIR}/cmake/zdb_api.pc.in ${CMAKE_BINARY_DIR}/zdb_api.pc @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/zdb_api.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
+
+# ---- programs ------------------------------------------------------------------------------
+foreach(program zdbd)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
+  endif()
+endforeach()
+foreach(program zdb zdbd_load)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+  endif()
+endforeach()
+
+# ---- docs ----------------------------------------------------------------------------------
+install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/guide.md
+  ${CMAKE_SOURCE_DIR}/docs/records.md
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libzdb-api-dev COMPONENT dev OPTIONAL)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/examples/
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libzdb-api-dev/examples COMPONENT dev OPTIONAL
+  FILES_MATCHING PATTERN "*.c" PATTERN "CMakeLists.txt" PATTERN "Makefile")
+if(TARGET zdbd)
+  install(FILES ${CMAKE_SOURCE_DIR}/docs/server.md
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zdbd COMPONENT server)
+endif()
