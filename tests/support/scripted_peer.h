@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "wire/frame.h"
 
 namespace zdb::test {
@@ -30,7 +31,7 @@ struct Request {
 
 class PeerConnection {
  public:
-  PeerConnection(int fd, class ScriptedPeer* owner) : fd_(fd), owner_(owner) {}
+  PeerConnection(platform::Socket fd, class ScriptedPeer* owner) : fd_(fd), owner_(owner) {}
   // Reads one whole frame (header, then total - 161 bytes). False when the client closed or
   // the header is unusable.
   bool ReadFrame(Request* out);
@@ -42,7 +43,7 @@ class PeerConnection {
   // reply arrive in several segments.
   bool WriteInPieces(const Bytes& b, size_t piece, int pauseMs);
   void Close();
-  bool closed() const { return fd_ < 0; }
+  bool closed() const { return fd_ == platform::kNoSocket; }
 
   // The frame a well-behaved server answers to `req`: the request's bytes with status and
   // session handle set.
@@ -57,7 +58,7 @@ class PeerConnection {
   ~PeerConnection() { Close(); }
 
  private:
-  int fd_;
+  platform::Socket fd_;
   ScriptedPeer* owner_;
 };
 
@@ -108,11 +109,11 @@ class ScriptedPeer {
  private:
   void AcceptLoop();
   void UdpLoop();
-  void Serve(int fd);
+  void Serve(platform::Socket fd);
   bool DefaultAnswer(const Request& req, PeerConnection& c);
 
-  int listenFd_ = -1;
-  int udpFd_ = -1;
+  platform::Socket listenFd_ = platform::kNoSocket;
+  platform::Socket udpFd_ = platform::kNoSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
@@ -125,7 +126,7 @@ class ScriptedPeer {
   UdpHandler udpHandler_;
   std::vector<Request> requests_;
   std::vector<Datagram> datagrams_;
-  std::vector<int> openFds_;
+  std::vector<platform::Socket> openFds_;
   std::thread acceptThread_;
   std::thread udpThread_;
   std::vector<std::thread> workers_;
