@@ -40,6 +40,7 @@ Api Bind(const LoadedLibrary& lib) {
 class CountingPeer : public ScriptedPeer {
  public:
   CountingPeer() {
+    SetServeOnAcceptThread(true);
     OnOpcode(0, [this](const Request& req, PeerConnection& c) {
       return c.ReplyFull(req, 1000, 0x100 + next_++);
     });

@@ -232,7 +232,13 @@ void ScriptedPeer::AcceptLoop() {
     ++connections_;
     std::lock_guard<std::mutex> lock(mu_);
     openFds_.push_back(fd);
-    workers_.emplace_back([this, fd] { Serve(fd); });
+    if (serveInline_) {
+      mu_.unlock();
+      Serve(fd);
+      mu_.lock();
+    } else {
+      workers_.emplace_back([this, fd] { Serve(fd); });
+    }
   }
 }
 

@@ -94,6 +94,10 @@ class ScriptedPeer {
   void SetSessionHandle(uint32_t h) { handle_ = h; }
   void SetVersion(uint32_t v) { version_ = v; }
   void SetUdpSilent(bool silent) { udpSilent_ = silent; }
+  // Serves each connection on the accepting thread, one after another, instead of on a thread
+  // of its own. Needed where the library runs under the Windows loader lock (thread detach,
+  // unload): a thread started then waits for that lock, so it could never answer.
+  void SetServeOnAcceptThread(bool inline_) { serveInline_ = inline_; }
 
   // Sends a datagram to `to` from a socket bound to `fromAddress` (host order).
   void SendUdp(const Bytes& data, uint32_t fromAddress, uint32_t toAddress, uint16_t toPort);
@@ -120,6 +124,7 @@ class ScriptedPeer {
   std::atomic<uint32_t> handle_{0x00001234};
   std::atomic<uint32_t> version_{0x1234};
   std::atomic<bool> udpSilent_{false};
+  std::atomic<bool> serveInline_{false};
   mutable std::mutex mu_;
   std::map<uint32_t, OpcodeHandler> handlers_;
   ConnectionHandler connectionHandler_;
