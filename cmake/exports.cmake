@@ -2,11 +2,20 @@
 #   zdb_api.map             Linux version script (plain names; everything else local)
 #   zdb_api.def             Windows module definition (plain and decorated names)
 #   exports_expected.txt    the names the built library must export, one a line, sorted
+# and, for Windows, the inputs of the import libraries (see windows-sdk.cmake):
+#   zdb_api.imports.def     for GNU dlltool -k: one line per function as the header names it
+#                           (Name@N on 32-bit, Name on 64-bit), mapped onto the export it imports
+#   zdb_api.msvc.def        for llvm-dlltool -k: the functions with a plain export
+#   zdb_api.msvc-decorated.def  for llvm-dlltool: the functions exported only decorated, each
+#                           imported by its decorated name and aliased to the header's symbol
 function(zdb_generate_exports list_file out_dir target_system is_win32_x86)
   file(STRINGS "${list_file}" lines)
   set(map "{\n  global:\n")
   set(def "LIBRARY zdb_api.dll\nEXPORTS\n")
   set(expected "")
+  set(gnu "LIBRARY zdb_api.dll\nEXPORTS\n")
+  set(msvc "${gnu}")
+  set(msvc_decorated "${gnu}")
   foreach(line IN LISTS lines)
     string(STRIP "${line}" line)
     if(line STREQUAL "" OR line MATCHES "^#")
@@ -28,6 +37,16 @@ function(zdb_generate_exports list_file out_dir target_system is_win32_x86)
         set(entry "${name}@${bytes}")
       else()
         set(entry "${name}")
+      endif()
+      # What a program compiled with the header references is `entry` (stdcall decorates it
+      # on 32-bit); the import libraries lead it to the plain export, or to the decorated one
+      # where no plain name is exported.
+      if(opt STREQUAL "decorated-only")
+        string(APPEND gnu "  ${entry} == _${name}@${bytes}\n")
+        string(APPEND msvc_decorated "  _${name}@${bytes}\n  ${entry} == _${name}@${bytes}\n")
+      else()
+        string(APPEND gnu "  ${entry}\n")
+        string(APPEND msvc "  ${entry}\n")
       endif()
       if(NOT opt STREQUAL "decorated-only")
         if(opt MATCHES "^plain=(.*)$")
@@ -54,4 +73,9 @@ function(zdb_generate_exports list_file out_dir target_system is_win32_x86)
   file(WRITE "${out_dir}/zdb_api.map" "${map}")
   file(WRITE "${out_dir}/zdb_api.def" "${def}")
   file(WRITE "${out_dir}/exports_expected.txt" "${expected_text}\n")
+  if(target_system STREQUAL "Windows")
+    file(WRITE "${out_dir}/zdb_api.imports.def" "${gnu}")
+    file(WRITE "${out_dir}/zdb_api.msvc.def" "${msvc}")
+    file(WRITE "${out_dir}/zdb_api.msvc-decorated.def" "${msvc_decorated}")
+  endif()
 endfunction()

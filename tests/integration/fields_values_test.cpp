@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/automation.h"
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "support/zdbd_process.h"
@@ -98,7 +99,7 @@ TEST_F(FieldValues, WholeRecordsRoundTripAsTexts) {
   ASSERT_EQ(DB_MatGetFields("NAME,QTY", &array), 1000);
   ASSERT_NE(array, nullptr);
   BSTR b = nullptr;
-  int32_t index = 1;
+  platform::ArrayIndex index = 1;
   ASSERT_EQ(SafeArrayGetElement(array, &index, &b), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(b), SysStringByteLen(b)), "3");
   SysFreeString(b);

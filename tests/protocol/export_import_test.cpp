@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <cerrno>
 #include <future>
@@ -184,9 +183,7 @@ TEST_F(FileMemberTest, ExportDBConnectionClosingMidFileKeepsWhatArrived) {
 }
 
 long PeakResidentKiB() {
-  rusage u{};
-  ::getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
+  return test::PeakMemoryKiB();
 }
 
 TEST_F(FileMemberTest, ExportDBHundredMegabytesStreamWithFlatMemory) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fields_fixture.h"
+#include "platform/automation.h"
 #include "zdb_api.h"
 
 namespace zdb::test {
@@ -22,7 +23,7 @@ SAFEARRAY* MakeArray(uint32_t count, int32_t lower) {
 }
 
 // Element `index` as bytes; "<null>" for an element never stored.
-std::string At(SAFEARRAY* psa, int32_t index) {
+std::string At(SAFEARRAY* psa, platform::ArrayIndex index) {
   BSTR b = nullptr;
   EXPECT_EQ(SafeArrayGetElement(psa, &index, &b), 0);
   if (!b) return "<null>";
@@ -31,7 +32,7 @@ std::string At(SAFEARRAY* psa, int32_t index) {
   return s;
 }
 
-void Put(SAFEARRAY* psa, int32_t index, const std::string& text) {
+void Put(SAFEARRAY* psa, platform::ArrayIndex index, const std::string& text) {
   BSTR b = SysAllocStringByteLen(text.data(), static_cast<uint32_t>(text.size()));
   ASSERT_EQ(SafeArrayPutElement(psa, &index, b), 0);
   SysFreeString(b);
@@ -83,7 +84,7 @@ TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
   EXPECT_EQ(Last().header.opcode, 118u);
   EXPECT_EQ(At(own.psa, 1), "A!");
   EXPECT_EQ(At(own.psa, 10), "J!");
-  int32_t outside = 11;
+  platform::ArrayIndex outside = 11;
   BSTR b = nullptr;
   EXPECT_NE(SafeArrayGetElement(own.psa, &outside, &b), 0);
 }

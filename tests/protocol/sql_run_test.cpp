@@ -301,12 +301,12 @@ TEST_F(SqlRunTest, FailuresLeaveNoTemporaryFileAndSendNothing) {
 
   // An output file that cannot be created fails the exchange after the script went out.
   EXPECT_EQ(ZDB_SqlRun("#q", dir.Path("no/such/dir/r.out").c_str(), nullptr, 0), 2001);
-  EXPECT_EQ(session().lastSocketError, ENOENT);
+  EXPECT_EQ(session().lastSocketError, test::kErrNoSuchPath);
   EXPECT_TRUE(server.WaitForRuns(1));
   EXPECT_TRUE(dir.Files().empty());
 
   // No temporary directory to make the files in.
-  ::setenv("TMPDIR", dir.Path("gone").c_str(), 1);
+  test::SetEnvironment(test::TempDirectoryVariable(), dir.Path("gone"));
   EXPECT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, 0), 2120);
   EXPECT_EQ(server.runs(), 1);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/automation.h"
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "support/scripted_peer.h"
@@ -161,12 +162,12 @@ TEST_F(UdpControl, DiscoveryIntoAutomationArrays) {
   SAFEARRAY* array = nullptr;
   ASSERT_EQ(DB_GetServers(&array, 2, peer.port()), 2);
   ASSERT_NE(array, nullptr);
-  int32_t lo = -1, hi = -1;
+  platform::ArrayIndex lo = -1, hi = -1;
   SafeArrayGetLBound(array, 1, &lo);
   SafeArrayGetUBound(array, 1, &hi);
   EXPECT_EQ(lo, 0);
   EXPECT_EQ(hi, 1);
-  int32_t index = 1;
+  platform::ArrayIndex index = 1;
   BSTR second = nullptr;
   ASSERT_EQ(SafeArrayGetElement(array, &index, &second), 0);
   const std::string expected = "two,127.0.0.3,002-00002,02";

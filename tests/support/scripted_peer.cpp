@@ -1,16 +1,10 @@
 #include "support/scripted_peer.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
 
+#include "support/test_platform.h"
 #include "wire/control.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
@@ -33,8 +27,8 @@ bool PeerConnection::ReadExact(size_t n, Bytes* out) {
   out->resize(n);
   size_t got = 0;
   while (got < n) {
-    if (fd_ < 0) return false;
-    ssize_t r = ::recv(fd_, out->data() + got, n - got, 0);
+    if (closed()) return false;
+    long r = platform::ReceiveSome(fd_, out->data() + got, n - got);
     if (r <= 0) return false;
     got += static_cast<size_t>(r);
   }
@@ -68,8 +62,8 @@ bool PeerConnection::ReadFrame(Request* out) {
 Bytes PeerConnection::ReadUntilClosed() {
   Bytes all;
   uint8_t buf[16384];
-  while (fd_ >= 0) {
-    ssize_t r = ::recv(fd_, buf, sizeof buf, 0);
+  while (!closed()) {
+    long r = platform::ReceiveSome(fd_, buf, sizeof buf);
     if (r <= 0) break;
     all.insert(all.end(), buf, buf + r);
   }
@@ -79,8 +73,8 @@ Bytes PeerConnection::ReadUntilClosed() {
 bool PeerConnection::Write(const void* data, size_t n) {
   const char* p = static_cast<const char*>(data);
   while (n > 0) {
-    if (fd_ < 0) return false;
-    ssize_t r = ::send(fd_, p, n, MSG_NOSIGNAL);
+    if (closed()) return false;
+    long r = platform::SendSome(fd_, p, n);
     if (r <= 0) return false;
     p += r;
     n -= static_cast<size_t>(r);
@@ -98,10 +92,10 @@ bool PeerConnection::WriteInPieces(const Bytes& b, size_t piece, int pauseMs) {
 }
 
 void PeerConnection::Close() {
-  if (fd_ >= 0) {
-    ::shutdown(fd_, SHUT_RDWR);
-    ::close(fd_);
-    fd_ = -1;
+  if (!closed()) {
+    ShutdownBoth(fd_);
+    platform::CloseSocket(fd_);
+    fd_ = platform::kNoSocket;
   }
 }
 
@@ -137,50 +131,40 @@ bool PeerConnection::SendRecord(const Bytes& data) {
 // ---- ScriptedPeer --------------------------------------------------------------------------
 
 ScriptedPeer::ScriptedPeer(bool udpAnyAddress) {
-  listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int one = 1;
-  ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  StartTestSockets();
+  constexpr uint32_t kLoopback = 0x7F000001u;
   // Find a port that is free for both TCP and UDP.
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    a.sin_port = 0;
-    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
-      throw std::runtime_error("peer: tcp bind");
-    socklen_t len = sizeof a;
-    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
-    udpFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in u = a;
-    u.sin_addr.s_addr = udpAnyAddress ? htonl(INADDR_ANY) : htonl(INADDR_LOOPBACK);
-    if (::bind(udpFd_, reinterpret_cast<sockaddr*>(&u), sizeof u) == 0) break;
-    ::close(udpFd_);
-    udpFd_ = -1;
-    ::close(listenFd_);
-    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int attempt = 0; attempt < 50 && udpFd_ == platform::kNoSocket; ++attempt) {
+    listenFd_ = ListenTcp(kLoopback, true);
+    if (listenFd_ == platform::kNoSocket) throw std::runtime_error("peer: tcp listen");
+    port_ = LocalPort(listenFd_);
+    udpFd_ = platform::OpenUdp();
+    if (platform::BindTo(udpFd_, {udpAnyAddress ? 0u : kLoopback, port_})) break;
+    platform::CloseSocket(udpFd_);
+    udpFd_ = platform::kNoSocket;
+    platform::CloseSocket(listenFd_);
+    listenFd_ = platform::kNoSocket;
   }
-  if (udpFd_ < 0) throw std::runtime_error("peer: no port free for tcp and udp");
-  port_ = ntohs(a.sin_port);
-  ::listen(listenFd_, 64);
+  if (udpFd_ == platform::kNoSocket) throw std::runtime_error("peer: no port free for tcp and udp");
   acceptThread_ = std::thread([this] { AcceptLoop(); });
   udpThread_ = std::thread([this] { UdpLoop(); });
 }
 
 ScriptedPeer::~ScriptedPeer() {
+  // Both loops wait in short rounds and see the flag: neither shutdown() nor close() of a
+  // listening socket wakes a blocked accept() on every system.
   stopping_ = true;
-  ::shutdown(listenFd_, SHUT_RDWR);
   {
     std::lock_guard<std::mutex> lock(mu_);
-    for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
+    for (platform::Socket fd : openFds_)
+      if (fd != platform::kNoSocket) ShutdownBoth(fd);
   }
   if (acceptThread_.joinable()) acceptThread_.join();
   if (udpThread_.joinable()) udpThread_.join();
   for (auto& t : workers_)
     if (t.joinable()) t.join();
-  ::close(listenFd_);
-  ::close(udpFd_);
+  platform::CloseSocket(listenFd_);
+  platform::CloseSocket(udpFd_);
 }
 
 void ScriptedPeer::Record(const Request& r) {
@@ -240,21 +224,25 @@ bool ScriptedPeer::WaitForRequests(size_t n, int ms) const {
 
 void ScriptedPeer::AcceptLoop() {
   while (!stopping_) {
-    int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
-      if (stopping_) return;
-      continue;
-    }
-    int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    const int ready = platform::WaitReadable(listenFd_, 50);
+    if (ready < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (ready <= 0) continue;
+    platform::Socket fd = Accept(listenFd_);
+    if (fd == platform::kNoSocket) continue;
     ++connections_;
     std::lock_guard<std::mutex> lock(mu_);
     openFds_.push_back(fd);
-    workers_.emplace_back([this, fd] { Serve(fd); });
+    if (serveInline_) {
+      mu_.unlock();
+      Serve(fd);
+      mu_.lock();
+    } else {
+      workers_.emplace_back([this, fd] { Serve(fd); });
+    }
   }
 }
 
-void ScriptedPeer::Serve(int fd) {
+void ScriptedPeer::Serve(platform::Socket fd) {
   PeerConnection c(fd, this);
   ConnectionHandler whole;
   {
@@ -278,7 +266,7 @@ void ScriptedPeer::Serve(int fd) {
   }
   std::lock_guard<std::mutex> lock(mu_);
   for (auto& o : openFds_)
-    if (o == fd) o = -1;
+    if (o == fd) o = platform::kNoSocket;
   // The PeerConnection closes the descriptor on leaving this scope.
 }
 
@@ -304,29 +292,20 @@ bool ScriptedPeer::DefaultAnswer(const Request& req, PeerConnection& c) {
 
 void ScriptedPeer::SendUdp(const Bytes& data, uint32_t fromAddress, uint32_t toAddress,
                            uint16_t toPort) {
-  int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
-  from.sin_addr.s_addr = htonl(fromAddress);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_addr.s_addr = htonl(toAddress);
-  to.sin_port = htons(toPort);
-  ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  ::close(fd);
+  platform::Socket fd = platform::OpenUdp();
+  platform::BindTo(fd, {fromAddress, 0});
+  platform::SendTo(fd, data.data(), data.size(), {toAddress, toPort});
+  platform::CloseSocket(fd);
 }
 
 void ScriptedPeer::UdpLoop() {
   uint8_t buf[2048];
   while (!stopping_) {
-    pollfd p{udpFd_, POLLIN, 0};
-    if (::poll(&p, 1, 50) <= 0) continue;
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t r = ::recvfrom(udpFd_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    if (platform::WaitReadable(udpFd_, 50) <= 0) continue;
+    platform::Endpoint from;
+    long r = platform::ReceiveFrom(udpFd_, buf, sizeof buf, &from);
     if (r < 0) continue;
-    Datagram d{Bytes(buf, buf + r), ntohl(from.sin_addr.s_addr), ntohs(from.sin_port)};
+    Datagram d{Bytes(buf, buf + r), from.address, from.port};
     UdpHandler h;
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -339,7 +318,7 @@ void ScriptedPeer::UdpLoop() {
       // Unscripted: echo the code, which answers probe and stop.
       uint8_t reply[wire::kControlSize];
       wire::EncodeControl(wire::GetU16(buf), reply);
-      ::sendto(udpFd_, reply, sizeof reply, 0, reinterpret_cast<sockaddr*>(&from), len);
+      platform::SendTo(udpFd_, reply, sizeof reply, from);
     }
   }
 }

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/platform.h"
 #include "wire/frame.h"
 
 namespace zdb::test {
@@ -30,7 +31,7 @@ struct Request {
 
 class PeerConnection {
  public:
-  PeerConnection(int fd, class ScriptedPeer* owner) : fd_(fd), owner_(owner) {}
+  PeerConnection(platform::Socket fd, class ScriptedPeer* owner) : fd_(fd), owner_(owner) {}
   // Reads one whole frame (header, then total - 161 bytes). False when the client closed or
   // the header is unusable.
   bool ReadFrame(Request* out);
@@ -42,7 +43,7 @@ class PeerConnection {
   // reply arrive in several segments.
   bool WriteInPieces(const Bytes& b, size_t piece, int pauseMs);
   void Close();
-  bool closed() const { return fd_ < 0; }
+  bool closed() const { return fd_ == platform::kNoSocket; }
 
   // The frame a well-behaved server answers to `req`: the request's bytes with status and
   // session handle set.
@@ -57,7 +58,7 @@ class PeerConnection {
   ~PeerConnection() { Close(); }
 
  private:
-  int fd_;
+  platform::Socket fd_;
   ScriptedPeer* owner_;
 };
 
@@ -93,6 +94,10 @@ class ScriptedPeer {
   void SetSessionHandle(uint32_t h) { handle_ = h; }
   void SetVersion(uint32_t v) { version_ = v; }
   void SetUdpSilent(bool silent) { udpSilent_ = silent; }
+  // Serves each connection on the accepting thread, one after another, instead of on a thread
+  // of its own. Needed where the library runs under the Windows loader lock (thread detach,
+  // unload): a thread started then waits for that lock, so it could never answer.
+  void SetServeOnAcceptThread(bool inline_) { serveInline_ = inline_; }
 
   // Sends a datagram to `to` from a socket bound to `fromAddress` (host order).
   void SendUdp(const Bytes& data, uint32_t fromAddress, uint32_t toAddress, uint16_t toPort);
@@ -108,24 +113,25 @@ class ScriptedPeer {
  private:
   void AcceptLoop();
   void UdpLoop();
-  void Serve(int fd);
+  void Serve(platform::Socket fd);
   bool DefaultAnswer(const Request& req, PeerConnection& c);
 
-  int listenFd_ = -1;
-  int udpFd_ = -1;
+  platform::Socket listenFd_ = platform::kNoSocket;
+  platform::Socket udpFd_ = platform::kNoSocket;
   uint16_t port_ = 0;
   std::atomic<bool> stopping_{false};
   std::atomic<int> connections_{0};
   std::atomic<uint32_t> handle_{0x00001234};
   std::atomic<uint32_t> version_{0x1234};
   std::atomic<bool> udpSilent_{false};
+  std::atomic<bool> serveInline_{false};
   mutable std::mutex mu_;
   std::map<uint32_t, OpcodeHandler> handlers_;
   ConnectionHandler connectionHandler_;
   UdpHandler udpHandler_;
   std::vector<Request> requests_;
   std::vector<Datagram> datagrams_;
-  std::vector<int> openFds_;
+  std::vector<platform::Socket> openFds_;
   std::thread acceptThread_;
   std::thread udpThread_;
   std::vector<std::thread> workers_;

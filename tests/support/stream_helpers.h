@@ -2,13 +2,10 @@
 // can inspect, a Session registered for the calling thread, and file and stream builders.
 #pragma once
 
-#include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +13,7 @@
 #include "session/registry.h"
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "support/test_platform.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
 
@@ -25,35 +23,18 @@ namespace zdb::test {
 // test live there too.
 class ScratchDir {
  public:
-  ScratchDir() {
-    char pattern[] = "/tmp/zdb_streams_XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    const char* old = std::getenv("TMPDIR");
-    if (old) saved_ = old;
-    hadOld_ = old != nullptr;
-    ::setenv("TMPDIR", dir_.c_str(), 1);
+  ScratchDir() : dir_(MakeScratchDirectory()), saved_(GetEnvironment(TempDirectoryVariable())) {
+    SetEnvironment(TempDirectoryVariable(), dir_);
   }
   ~ScratchDir() {
-    for (const auto& name : Files()) ::unlink(Path(name).c_str());
-    ::rmdir(dir_.c_str());
-    if (hadOld_) {
-      ::setenv("TMPDIR", saved_.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
+    for (const auto& name : Files()) platform::RemoveFile(Path(name).c_str());
+    RemoveEmptyDirectory(dir_);
+    SetEnvironment(TempDirectoryVariable(), saved_);
   }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::vector<std::string> Files() const {
-    std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir_.c_str())) {
-      while (dirent* e = ::readdir(d)) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") names.push_back(n);
-      }
-      ::closedir(d);
-    }
-    return names;
-  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  std::string Path(const std::string& name) const { return dir_ + kPathSeparator + name; }
+  std::vector<std::string> Files() const { return ListDirectory(dir_); }
   // The files whose names start with the prefix (the temporary files of a script run).
   std::vector<std::string> FilesStartingWith(const std::string& prefix) const {
     std::vector<std::string> out;
@@ -64,8 +45,7 @@ class ScratchDir {
 
  private:
   std::string dir_;
-  std::string saved_;
-  bool hadOld_ = false;
+  std::optional<std::string> saved_;
 };
 
 // A Session for the calling thread, talking to the peer; removed (with its logout) at the end.
@@ -110,8 +90,7 @@ inline Bytes ReadLocalFile(const std::string& path) {
 }
 
 inline bool LocalFileExists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return PathExists(path);
 }
 
 inline void AppendRecord(Bytes& stream, const Bytes& data) {

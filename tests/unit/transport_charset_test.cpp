@@ -53,9 +53,15 @@ TEST(ServerCharset, WholeConversionThroughTheCodePage) {
   EXPECT_EQ(sent, std::string("\xC9\xEB"
                               "x\0",
                               4));
+#ifdef _WIN32
+  // The system's own OEM table: Windows gives the section sign back for 0x15, Wine keeps
+  // 0x15, so only the letter is checked on the way back.
+  EXPECT_EQ(FromServer("\xC9x"), "\xE9x");
+#else
   EXPECT_EQ(FromServer("\xC9\xEB"
                        "x"),
             in);
+#endif
   // Server bytes without a counterpart come back as spaces.
   EXPECT_EQ(FromServer("\xBA\xEE\xFF"), "   ");
   // A length of 0 or less converts nothing.
@@ -87,11 +93,15 @@ TEST(OemCodePage, BestFitAndRoundTrip) {
   EXPECT_EQ(toAnsi("\x8E\x99\x9A\x84\x94\x81\xE1"), "\xC4\xD6\xDC\xE4\xF6\xFC\xDF");
   // Letters it lacks lose their accent; signs without a look-alike become '?'.
   EXPECT_EQ(toOem("\xC0\xC3\xD5\xFD"), "AAOy");
-  EXPECT_EQ(toOem("\x80\xA4"), "??");
   EXPECT_EQ(toOem("\x93\x94\x96"), "\"\"-");
+#ifndef _WIN32
+  // The stand-in's own tables; the system's best fit differs (the currency sign becomes 0x0F,
+  // a vertical box line the broken bar).
+  EXPECT_EQ(toOem("\x80\xA4"), "??");
   // Box lines come back as the nearest ASCII.
   EXPECT_EQ(toAnsi("\xC4\xB3\xDA"), "-|+");
   EXPECT_EQ(toAnsi("\x15\x14"), "\xA7\xB6");
+#endif
 }
 
 }  // namespace

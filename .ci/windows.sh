@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# CI, Windows: cross-builds both DLLs with the posix thread model of mingw-w64 (the test
+# programs need std::thread), checks their export tables and both import libraries, runs the
+# x86_64 test rings under wine64 (the unit and protocol rings, and the DLL loaded as users load
+# it) and the SDK example against a Linux zdbd on loopback, builds the i686 test programs
+# through our import library, makes an SDK archive per architecture, and runs the i686 smoke
+# under 32-bit Wine where the machine allows it (.ci/wine32-setup.sh), skipping it otherwise.
+# Expects the native build in build/ (scripts/test.sh) for zdbd.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/setup.sh
+zdb_require_packages g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix googletest wine64 \
+  llvm lld clang unzip
+
+root=$PWD
+export WINEPREFIX=$root/build-wine/prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+zdbd=$root/build/server/zdbd
+work=$(mktemp -d)
+zdbd_pid=
+finish() {
+  [[ -n "$zdbd_pid" ]] && kill -TERM "$zdbd_pid" 2>/dev/null && wait "$zdbd_pid" 2>/dev/null
+  "$wineserver" -k 2>/dev/null || true  # only the server of our own WINEPREFIX
+  rm -rf "$work"
+}
+trap finish EXIT
+
+step_start=$SECONDS
+step() {
+  echo "   ($((SECONDS - step_start)) s)"
+  step_start=$SECONDS
+  echo "== windows: $*"
+}
+
+# zdbd (a Linux program) on a free loopback port with a fresh data directory.
+start_zdbd() {
+  [[ -x "$zdbd" ]] || ninja -C "$root/build" -j "$ZDB_JOBS" zdbd
+  "$zdbd" --port 0 --data "$work/data" --name "windows ci" >"$work/zdbd.out" 2>"$work/zdbd.log" &
+  zdbd_pid=$!
+  for _ in $(seq 100); do
+    grep -q "listening on" "$work/zdbd.out" 2>/dev/null && break
+    sleep 0.1
+  done
+  ZDB_TEST_SERVER=$(sed -n 's/^zdbd listening on //p' "$work/zdbd.out")
+  [[ -n "$ZDB_TEST_SERVER" ]] || { cat "$work/zdbd.log" >&2; return 1; }
+  export ZDB_TEST_SERVER
+}
+
+echo "== windows: cross builds"
+for arch in x86_64 i686; do
+  dir=build-win-$arch
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch-posix.cmake" \
+    -DZDB_BUILD_TOOLS=OFF >/dev/null
+  if [[ $arch == x86_64 ]]; then
+    ninja -C "$dir" -j "$ZDB_JOBS" all zdb_sdk
+  else
+    # The 32-bit programs that can run where 32-bit Wine runs only under emulation.
+    ninja -C "$dir" -j "$ZDB_JOBS" zdb_api zdb_sdk windows_smoke dll_tests
+  fi
+  OBJDUMP=$arch-w64-mingw32-objdump bash cmake/check_exports.sh windows "$dir/zdb_api.dll" \
+    "$dir/exports_expected.txt"
+  bash cmake/check_import_libs.sh "$arch" "$dir"
+  step "$arch built"
+done
+
+step "x86_64 rings under wine64, and the smoke against zdbd"
+"$wineserver" -p 60  # one server for every program start of this run
+"$wine64" wineboot -i >/dev/null 2>&1 || true
+start_zdbd
+ctest --test-dir build-win-x86_64 --output-on-failure --timeout 600
+
+step "SDK archives, and the SDK example (mingw) against zdbd under wine64"
+for arch in x86_64 i686; do
+  archive=build-win-$arch/zdb_api-sdk-$arch.zip
+  unzip -q -o "$archive" -d "$work/sdk-$arch"
+  sdk=$work/sdk-$arch/zdb_api-$arch
+  for f in include/zdb_api.h bin/zdb_api.dll lib/libzdb_api.dll.a lib/zdb_api.lib \
+    lib/zdb_api.def README.md example/zdb_example.c; do
+    [[ -s "$sdk/$f" ]] || { echo "SDK $arch lacks $f" >&2; exit 1; }
+  done
+  "$arch-w64-mingw32-gcc" -Wall -Werror -I"$sdk/include" "$sdk/example/zdb_example.c" \
+    "$sdk/lib/libzdb_api.dll.a" -o "$sdk/bin/zdb_example.exe"
+  echo "SDK $archive: complete; its example links against libzdb_api.dll.a"
+done
+(cd "$work/sdk-x86_64/zdb_api-x86_64/bin" &&
+  timeout 120 "$wine64" zdb_example.exe "$ZDB_TEST_SERVER" --setup)
+
+step "i686 smoke under 32-bit Wine"
+if bash .ci/wine32-setup.sh; then
+  ZDB_WINE32_PREFIX=$root/build-wine/prefix32 ZDB_TEST_SERVER=$ZDB_TEST_SERVER \
+    bash .ci/wine32-smoke.sh build-win-i686
+fi
+step "done"
