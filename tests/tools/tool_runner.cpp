@@ -1,12 +1,14 @@
 #include "tool_runner.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -74,6 +76,44 @@ ToolResult RunZdb(const std::vector<std::string>& args, const std::string& input
   ::unlink(in.c_str());
   ::unlink(out.c_str());
   ::unlink(err.c_str());
+  return result;
+}
+
+ToolResult RunZdbOnTerminal(const std::vector<std::string>& args) {
+  const std::string out = TempName("out");
+  ToolResult result;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
+  const std::string slave = ::ptsname(master);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open("/dev/null", O_RDONLY), 0);
+    ::dup2(::open(out.c_str(), O_WRONLY | O_TRUNC), 1);
+    ::dup2(::open(slave.c_str(), O_WRONLY | O_NOCTTY), 2);
+    ExecZdb(args, {});
+  }
+  // Drain the terminal while the child runs, so that it never blocks on a full one.
+  int status = 0;
+  char buf[4096];
+  bool exited = false;
+  while (true) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 50) > 0) {
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n > 0) {
+        result.err.append(buf, static_cast<size_t>(n));
+        continue;
+      }
+    }
+    // Once the child is gone and the terminal holds nothing more (EIO or empty), stop.
+    if (exited) break;
+    exited = ::waitpid(pid, &status, WNOHANG) == pid;
+    if (!exited) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::close(master);
+  if (WIFEXITED(status)) result.code = WEXITSTATUS(status);
+  result.out = ReadFile(out);
+  ::unlink(out.c_str());
   return result;
 }
 

@@ -17,6 +17,9 @@ struct ToolResult {
 ToolResult RunZdb(const std::vector<std::string>& args, const std::string& input = "",
                   const std::map<std::string, std::string>& env = {});
 
+// As RunZdb, with stderr on a pseudo-terminal (what a person at a terminal sees there).
+ToolResult RunZdbOnTerminal(const std::vector<std::string>& args);
+
 // A started child zdb whose stdout goes to a file, for commands that run alongside others.
 class ToolProcess {
  public:

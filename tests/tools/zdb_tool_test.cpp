@@ -215,6 +215,23 @@ TEST_F(ZdbTool, ExportAndImportThroughStdoutAndStdin) {
   EXPECT_FALSE(Exists(work_.path() + "/n.zdbx")) << "a failed export leaves no file";
 }
 
+// On a terminal a progress line shows amount, rate and elapsed time; elsewhere nothing (the
+// other tests check that stderr holds no carriage return).
+TEST_F(ZdbTool, ProgressOnlyOnATerminal) {
+  const std::string file = work_.path() + "/shop.zdbx";
+  ToolResult r = RunZdbOnTerminal({"export", host(), "SHOP", file});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("\rexport "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("B/s  00:0"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("exported SHOP"), std::string::npos) << r.err;
+  r = RunZdbOnTerminal({"export", host(), "SHOP", file, "--quiet"});
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.err, "") << "--quiet silences the progress too";
+  r = RunZdbOnTerminal({"dump", host(), "--out", work_.path() + "/d.sqlite"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("100% 2 records of 2 records"), std::string::npos) << r.err;
+}
+
 TEST_F(ZdbTool, ProbeThenStop) {
   ToolResult r = RunZdb({"probe", host()});
   EXPECT_EQ(r.code, 0);
@@ -241,8 +258,12 @@ TEST_F(ZdbTool, TraceCountsSessionsAndMasksPasswords) {
     }
     ASSERT_NE(port, 0);
     const std::string via = "127.0.0.1:" + std::to_string(port);
-    ToolResult r = RunZdb({"sql", via, "SHOP", "#SELECT 1", "-q", "--user", "ann"}, "",
-                          {{"ZDB_PASSWORD", "s3cret"}});
+    // The password from the environment, or from stdin when asked for with '-'.
+    ToolResult r =
+        show ? RunZdb({"sql", via, "SHOP", "#SELECT 1", "-q", "--user", "ann", "--password", "-"},
+                      "s3cret\n")
+             : RunZdb({"sql", via, "SHOP", "#SELECT 1", "-q", "--user", "ann"}, "",
+                      {{"ZDB_PASSWORD", "s3cret"}});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "1\n");
     EXPECT_EQ(trace.Wait(5000), 0) << "the trace stops by itself after the session";
