@@ -176,6 +176,30 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
   EXPECT_NE(r.err.find("dump file " + work.path() + "/missing.sqlite: No such file"),
             std::string::npos)
       << r.err;
+  // A value wider than its field fails the load (the library would cut it silently), and the
+  // half-made database goes again.
+  const std::string bad = work.path() + "/bad.sqlite";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(bad.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE zdb_dump_tables(db, tbl, name, records);"
+                         "CREATE TABLE zdb_dump_fields(db, tbl, pos, name, type, subtype, width);"
+                         "CREATE TABLE \"X.T\"(A TEXT);"
+                         "INSERT INTO zdb_dump_tables VALUES('X', 'T', 'X.T', 2);"
+                         "INSERT INTO zdb_dump_fields VALUES('X', 'T', 0, 'A', 'C', '', 3);"
+                         "INSERT INTO \"X.T\" VALUES('abc'), ('too long');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  r = RunZdb({"load", server.host(), "--in", bad});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("X.T record 2: the value of A is 8 characters, wider than 3"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("database X removed again"), std::string::npos) << r.err;
+  r = RunZdb({"sql", server.host(), "X", "#SELECT 1"});
+  EXPECT_NE(r.err.find("4011 Database not found"), std::string::npos) << r.err;
+
   WriteFile(work.path() + "/junk.sqlite", "not a database");
   r = RunZdb({"load", server.host(), "--in", work.path() + "/junk.sqlite"});
   EXPECT_EQ(r.code, 1);

@@ -208,17 +208,37 @@ bool LoadRows(sqlite3* src, const LoadTable& t, Counter& done) {
   std::vector<std::string> texts(t.fields.size());
   std::vector<char*> values(t.fields.size());
   bool ok = true;
+  // Records go in transactions of kBatch: the server then commits once per batch, not once
+  // per record.
+  constexpr int64_t kBatch = 1000;
+  ok = Check(("a transaction on " + t.db).c_str(), ZDB_BeginTransaction());
+  int64_t n = 0;
   while (ok && sqlite3_step(s) == SQLITE_ROW) {
-    for (size_t i = 0; i < texts.size(); ++i) {
+    for (size_t i = 0; ok && i < texts.size(); ++i) {
       texts[i] = ColumnText(s, static_cast<int>(i));
       values[i] = texts[i].data();
+      // The library cuts a whole-record value to its field's width without a word; a dump
+      // that holds a longer one was edited, and loading it must not lose the rest unseen.
+      const FieldDef& f = t.fields[i];
+      const size_t width = f.subtype == 'M' || f.subtype == 'B' ? 255 : f.width;
+      if (texts[i].size() > width) {
+        Error("%s.%s record %lld: the value of %s is %zu characters, wider than %zu", t.db.c_str(),
+              t.table.c_str(), static_cast<long long>(n + 1), f.name.c_str(), texts[i].size(),
+              width);
+        ok = false;
+      }
     }
-    ok = Check(("writing a record of " + t.db + "." + t.table).c_str(),
-               ZDB_PutWrite("*", values.data()));
+    ok = ok && Check(("writing a record of " + t.db + "." + t.table).c_str(),
+                     ZDB_PutWrite("*", values.data()));
     ++done.value;
+    if (ok && ++n % kBatch == 0) ok = Check("committing", ZDB_Commit());
   }
   sqlite3_finalize(s);
-  return ok;
+  if (!ok) {
+    ZDB_RollBack();
+    return false;
+  }
+  return Check("committing", ZDB_EndTransaction());
 }
 
 int Load(DumpOptions& o) {
@@ -266,19 +286,23 @@ int Load(DumpOptions& o) {
               target.c_str(), db.c_str());
         return kExitFailure;
       }
-      if (!Check(("creating database " + target).c_str(), made) ||
-          !Check(("database " + target).c_str(), UseDatabase(target)))
-        return kExitFailure;
+      if (!Check(("creating database " + target).c_str(), made)) return kExitFailure;
+      bool ok = Check(("database " + target).c_str(), UseDatabase(target));
       for (const LoadTable& t : tables) {
-        if (t.db != db) continue;
+        if (!ok || t.db != db) continue;
         unsigned char record[113] = {};
         const std::string name = target + "." + t.table;
-        if (!Check(("creating table " + name).c_str(),
-                   Z_CreTable(t.table.c_str(), FieldSpec(t.fields).c_str(), "", record)) ||
-            !Check(("table " + name).c_str(), OpenTable(t.table)) || !LoadRows(src, t, done) ||
-            !Check(("closing " + name).c_str(), ZDB_CloseTable(t.table.c_str())))
-          return kExitFailure;
-        ++tableCount;
+        ok = Check(("creating table " + name).c_str(),
+                   Z_CreTable(t.table.c_str(), FieldSpec(t.fields).c_str(), "", record)) &&
+             Check(("table " + name).c_str(), OpenTable(t.table)) && LoadRows(src, t, done) &&
+             Check(("closing " + name).c_str(), ZDB_CloseTable(t.table.c_str()));
+        tableCount += ok ? 1 : 0;
+      }
+      if (!ok) {
+        // The database was made by this load: a half-loaded one would pass for a copy.
+        if (ZDB_SelDB(target.c_str()) == ZDB_OK && Z_DelDB() == ZDB_OK)
+          Error("database %s removed again", target.c_str());
+        return kExitFailure;
       }
       ZDB_UnUseDB(target.c_str());
     }
