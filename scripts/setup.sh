@@ -6,7 +6,7 @@
 
 ZDB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev pkg-config clang-format libcli11-dev libedit-dev groff-base man-db)
+  libsqlite3-dev pkg-config clang-format libcli11-dev libedit-dev groff-base)
 ZDB_JOBS=${ZDB_JOBS:-2}
 
 zdb_require_packages() {

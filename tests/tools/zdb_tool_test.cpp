@@ -109,6 +109,9 @@ TEST_F(ZdbTool, ErrorTextsComeFromTheServer) {
   r = RunZdb({"error", "4021"}, "", {{"ZDB_HOST", host()}});
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "4021 Table not found\n");
+  r = RunZdb({"--host", host(), "error", "4030"}, "", {{"ZDB_HOST", "127.0.0.1:1"}});
+  EXPECT_EQ(r.code, 0) << "--host wins over ZDB_HOST: " << r.err;
+  EXPECT_EQ(r.out, "4030 Field not found\n");
   r = RunZdb({"error", host(), "9999"});
   EXPECT_EQ(r.code, 1);
   EXPECT_EQ(r.out, "9999 Unknown status 9999\n");
@@ -279,6 +282,12 @@ TEST_F(ZdbTool, TraceCountsSessionsAndMasksPasswords) {
       EXPECT_NE(log.find("[1] 7: ***"), std::string::npos) << log;
     }
   }
+}
+
+TEST_F(ZdbTool, TraceStopsAfterItsDuration) {
+  ToolProcess trace({"trace", host(), "--duration", "1"});
+  EXPECT_EQ(trace.Wait(4000), 0);
+  EXPECT_EQ(trace.Out().rfind("tracing 127.0.0.1:", 0), 0u) << trace.Out();
 }
 
 TEST_F(ZdbTool, ShellReadsCommandsFromStdin) {
