@@ -66,7 +66,22 @@ std::string Preview(const uint8_t* data, size_t n) {
   return out;
 }
 
-std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n) {
+bool IsPasswordSlot(uint8_t kind, uint32_t opcode, int slot) {
+  // (opcode, slot) of every ordinary request that carries a password; a script run is kind 2
+  // with opcode 0 too, and its slot 1 is an output file name.
+  struct Row {
+    uint32_t opcode;
+    int slot;
+  };
+  static constexpr Row kRows[] = {{0, 1}, {94, 1}, {96, 1}, {98, 1}};
+  if (kind != 1) return false;
+  for (const Row& r : kRows)
+    if (r.opcode == opcode && r.slot == slot) return true;
+  return false;
+}
+
+std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n,
+                            bool showPasswords) {
   std::string s = "-> op " + std::to_string(h.opcode) + " kind " + std::to_string(h.kind) +
                   " flags " + Hex(h.flags, 2) + " options " + Hex(h.connectionOptions, 4) +
                   " handle " + Hex(h.sessionHandle, 8) + " total " + std::to_string(h.total);
@@ -74,7 +89,10 @@ std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, siz
   for (int i = 0; i < h.paramCount; ++i) {
     const size_t len = h.lengths[static_cast<size_t>(i)];
     s += "\n     [" + std::to_string(i) + "] " + std::to_string(len) + ": ";
-    if (off + len <= n) s += Preview(data + off, len);
+    if (!showPasswords && IsPasswordSlot(h.kind, h.opcode, i))
+      s += "***";
+    else if (off + len <= n)
+      s += Preview(data + off, len);
     off += len;
   }
   return s;
@@ -108,7 +126,7 @@ bool RequestParser::Step() {
       if (want_ > 0) return true;
       [[fallthrough]];
     case State::kBody:
-      sink_(DescribeRequest(header_, buf_.data(), buf_.size()));
+      sink_(DescribeRequest(header_, buf_.data(), buf_.size(), showPasswords_));
       replies_->push_back({header_.kindFlags(), header_.total, header_.opcode});
       buf_.clear();
       if (header_.kindFlags() & wire::kFlagSendFile) {
@@ -244,6 +262,7 @@ bool ReplyParser::Step() {
       return true;
     case State::kStatus:
       sink_("<- status " + std::to_string(wire::GetI32(buf_.data())));
+      if (hook_) hook_(current_, wire::GetI32(buf_.data()));
       state_ = State::kIdle;
       buf_.clear();
       return true;
@@ -254,6 +273,7 @@ bool ReplyParser::Step() {
       if (current_.opcode == 0 || current_.opcode == 1)
         line += ", handle " + Hex(wire::GetU32(buf_.data() + wire::kOffSession), 8);
       sink_(line);
+      if (hook_) hook_(current_, wire::GetI32(buf_.data() + wire::kOffStatus));
       state_ = State::kIdle;
       buf_.clear();
       return true;

@@ -23,11 +23,13 @@ struct ExpectedReply {
 
 // Events are printable lines; the tracer prefixes them with the connection number.
 using EventSink = std::function<void(const std::string&)>;
+// Called once a reply has passed whole: the request it answered and its status.
+using ReplyHook = std::function<void(const ExpectedReply&, int32_t status)>;
 
 class RequestParser {
  public:
-  RequestParser(EventSink sink, std::deque<ExpectedReply>* replies)
-      : sink_(std::move(sink)), replies_(replies) {}
+  RequestParser(EventSink sink, std::deque<ExpectedReply>* replies, bool showPasswords = false)
+      : sink_(std::move(sink)), replies_(replies), showPasswords_(showPasswords) {}
   // Feeds bytes as they arrive; false when the stream cannot be a ZDB request stream any more
   // (the tracer then forwards without decoding).
   bool Feed(const uint8_t* data, size_t n);
@@ -37,6 +39,7 @@ class RequestParser {
   bool Step();
   EventSink sink_;
   std::deque<ExpectedReply>* replies_;
+  bool showPasswords_;
   State state_ = State::kHeader;
   std::vector<uint8_t> buf_;
   size_t want_ = wire::kHeaderSize;
@@ -49,6 +52,7 @@ class ReplyParser {
   ReplyParser(EventSink sink, std::deque<ExpectedReply>* replies)
       : sink_(std::move(sink)), replies_(replies) {}
   bool Feed(const uint8_t* data, size_t n);
+  void SetReplyHook(ReplyHook hook) { hook_ = std::move(hook); }
 
  private:
   enum class State { kIdle, kFileHeader, kFileData, kRecordLength, kRecordData, kStatus, kFrame };
@@ -57,6 +61,7 @@ class ReplyParser {
   bool Step();
   EventSink sink_;
   std::deque<ExpectedReply>* replies_;
+  ReplyHook hook_;
   ExpectedReply current_;
   State state_ = State::kIdle;
   std::vector<uint8_t> buf_;
@@ -66,8 +71,14 @@ class ReplyParser {
   int64_t recordBytes_ = 0;
 };
 
-// "op 27 kind 1 flags 0x80 ..." for a decoded request header and its slot data.
-std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n);
+// True when slot `slot` of this request carries a password: logins (ZDB_Init and Z_Run),
+// Z_ValidUser, Z_AddUser and Z_UpdUser.
+bool IsPasswordSlot(uint8_t kind, uint32_t opcode, int slot);
+
+// "op 27 kind 1 flags 0x80 ..." for a decoded request header and its slot data. Password slots
+// show as *** unless `showPasswords`.
+std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n,
+                            bool showPasswords = false);
 // A short preview of slot bytes: text when printable, hex otherwise.
 std::string Preview(const uint8_t* data, size_t n);
 

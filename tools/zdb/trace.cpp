@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <thread>
@@ -76,7 +77,7 @@ class Printer {
 
 // Relays one client connection until either side closes.
 void Relay(int conn, Fd client, const sockaddr_in& upstream, Printer& printer,
-           std::atomic<bool>& stop) {
+           const TraceOptions& options, std::atomic<int>& logouts, std::atomic<bool>& stop) {
   Fd server(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (::connect(server.get(), reinterpret_cast<const sockaddr*>(&upstream), sizeof upstream) != 0) {
     printer.Line(conn, "!! cannot reach the server; connection dropped");
@@ -87,8 +88,11 @@ void Relay(int conn, Fd client, const sockaddr_in& upstream, Printer& printer,
   ::setsockopt(client.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
   std::deque<ExpectedReply> replies;
   auto sink = [&](const std::string& s) { printer.Line(conn, s); };
-  RequestParser requests(sink, &replies);
+  RequestParser requests(sink, &replies, options.showPasswords);
   ReplyParser answers(sink, &replies);
+  answers.SetReplyHook([&](const ExpectedReply& r, int32_t) {
+    if ((r.kindFlags & 0xFF) == 1 && r.opcode == 1) ++logouts;
+  });
   bool decodeRequests = true, decodeReplies = true;
   std::vector<uint8_t> buf(65536);
   pollfd fds[2] = {{client.get(), POLLIN, 0}, {server.get(), POLLIN, 0}};
@@ -193,19 +197,29 @@ int RunTracer(const TraceOptions& options, std::FILE* out, std::atomic<bool>& st
                       options.upstreamHost + ":" + std::to_string(options.upstreamPort));
   std::thread udpThread([&] { RelayUdp(udp.get(), upstream, printer, stop); });
   std::vector<std::thread> relays;
-  std::atomic<int> ended{0};
+  std::atomic<int> ended{0}, open{0}, logouts{0};
   int conn = 0;
-  while (!stop && (options.maxConnections < 0 || ended < options.maxConnections)) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(options.durationSeconds);
+  auto done = [&] {
+    if (options.maxConnections >= 0 && ended >= options.maxConnections) return true;
+    if (options.maxSessions >= 0 && logouts >= options.maxSessions && open == 0) return true;
+    return options.durationSeconds >= 0 && std::chrono::steady_clock::now() >= deadline;
+  };
+  while (!stop && !done()) {
     pollfd p{listener.get(), POLLIN, 0};
-    if (::poll(&p, 1, 200) <= 0) continue;
+    if (::poll(&p, 1, 100) <= 0) continue;
     int fd = ::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int id = ++conn;
+    ++open;
     relays.emplace_back([&, id, fd] {
-      Relay(id, Fd(fd), upstream, printer, stop);
+      Relay(id, Fd(fd), upstream, printer, options, logouts, stop);
       ++ended;
+      --open;
     });
   }
+  stop = true;
   // Relays end when their peers close; an idle one left open ends with `stop`.
   for (auto& t : relays) t.join();
   stop = true;

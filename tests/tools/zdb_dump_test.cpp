@@ -1,0 +1,210 @@
+// zdb dump and zdb load against zdbd: every field type the server supports travels out into
+// SQLite and back into a second database, value for value.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <dirent.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/zdbd_process.h"
+#include "tool_runner.h"
+#include "zdb_api.h"
+
+namespace zdb::test {
+namespace {
+
+// Every type and subtype: text, numeric text, date, memo, binary, number, integer.
+constexpr const char* kSpec =
+    "NAME C 12; CODE C N 10; BORN C D; NOTE C M 300; DATA C B 16; PRICE N; QTY I";
+constexpr int kFields = 7;
+
+std::vector<std::vector<std::string>> Rows() {
+  return {
+      {"pen", "42", "2001-02-03", "a memo, with commas", "bin", "1.25", "-7"},
+      {"O'Brien \"x\"", "3.5", "", "", "", "0.1", "32767"},
+      {"", "", "1999-12-31", std::string(200, 'm'), "z", "-12345.678", "-32768"},
+      {"tab\there", "0", "2024-02-29", "line", "b2", "1e+300", "0"},
+  };
+}
+
+void Connect(const std::string& host) {
+  ASSERT_EQ(ZDB_SelHost(host.c_str()), ZDB_OK);
+  ASSERT_EQ(ZDB_Init("", ""), ZDB_OK);
+}
+
+void MakeDatabase(const std::string& host) {
+  Connect(host);
+  ASSERT_EQ(Z_NewDB("ALLTYPES", "", "", 0, ""), ZDB_OK);
+  ASSERT_EQ(ZDB_UseDB("ALLTYPES"), ZDB_OK);
+  ASSERT_EQ(ZDB_SelDB("ALLTYPES"), ZDB_OK);
+  unsigned char record[113] = {};
+  ASSERT_EQ(Z_CreTable("T", kSpec, "", record), ZDB_OK);
+  ASSERT_EQ(Z_CreTable("EMPTY", "A C 5", "", record), ZDB_OK);
+  ASSERT_EQ(ZDB_OpenTable("T", "", ""), ZDB_OK);
+  ASSERT_EQ(ZDB_SelTable("T", ""), ZDB_OK);
+  for (auto row : Rows()) {
+    std::vector<char*> values;
+    for (auto& v : row) values.push_back(v.data());
+    ASSERT_EQ(ZDB_PutWrite("*", values.data()), ZDB_OK) << row[0];
+  }
+  ASSERT_EQ(ZDB_Finish(), ZDB_OK);
+}
+
+// Every record of DB.T as the server gives it in whole-record reads.
+std::vector<std::vector<std::string>> ReadBack(const std::string& host, const char* db) {
+  std::vector<std::vector<std::string>> rows;
+  Connect(host);
+  EXPECT_EQ(ZDB_UseDB(db), ZDB_OK);
+  EXPECT_EQ(ZDB_SelDB(db), ZDB_OK);
+  EXPECT_EQ(ZDB_OpenTable("T", "", ""), ZDB_OK);
+  EXPECT_EQ(ZDB_SelTable("T", ""), ZDB_OK);
+  char* values[300] = {};
+  char mode[8] = "FIRST", empty[1] = "";
+  while (ZDB_GetRead(mode, empty, "*", values) == ZDB_OK) {
+    rows.emplace_back(values, values + kFields);
+    std::snprintf(mode, sizeof mode, "NEXT");
+  }
+  for (char* v : values) std::free(v);
+  ZDB_Finish();
+  return rows;
+}
+
+std::vector<std::string> Entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+std::string Query(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::string out;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_exec(
+        db, sql.c_str(),
+        [](void* o, int n, char** v, char**) {
+          auto* s = static_cast<std::string*>(o);
+          for (int i = 0; i < n; ++i) *s += (i ? "|" : "") + std::string(v[i] ? v[i] : "NULL");
+          *s += "\n";
+          return 0;
+        },
+        &out, nullptr);
+  }
+  sqlite3_close(db);
+  return out;
+}
+
+TEST(ZdbDump, RoundTripOfEveryFieldType) {
+  TempDir data, work;
+  ZdbdProcess server(data.path());
+  ASSERT_TRUE(server.running());
+  MakeDatabase(server.host());
+  const auto original = ReadBack(server.host(), "ALLTYPES");
+  ASSERT_EQ(original.size(), Rows().size());
+
+  const std::string file = work.path() + "/all.sqlite";
+  ToolResult r = RunZdb({"dump", server.host(), "--out", file});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "zdb: dumped 1 database(s), 2 table(s), 4 record(s) to " + file + "\n");
+  EXPECT_EQ(Entries(work.path()), std::vector<std::string>{"all.sqlite"});
+  // Columns typed from the definitions, definitions kept.
+  EXPECT_EQ(Query(file, "SELECT name, type FROM pragma_table_info('ALLTYPES.T')"),
+            "NAME|TEXT\nCODE|TEXT\nBORN|TEXT\nNOTE|TEXT\nDATA|BLOB\nPRICE|REAL\nQTY|INTEGER\n");
+  EXPECT_EQ(Query(file,
+                  "SELECT name, type, subtype, width FROM zdb_dump_fields WHERE tbl='T' "
+                  "ORDER BY pos"),
+            "NAME|C||12\nCODE|C|N|10\nBORN|C|D|10\nNOTE|C|M|300\nDATA|C|B|16\nPRICE|N||20\n"
+            "QTY|I||6\n");
+  EXPECT_EQ(Query(file, "SELECT typeof(PRICE), QTY FROM \"ALLTYPES.T\" ORDER BY rowid LIMIT 1"),
+            "real|-7\n");
+  EXPECT_EQ(Query(file, "SELECT tbl, records FROM zdb_dump_tables ORDER BY tbl"), "EMPTY|0\nT|4\n");
+
+  r = RunZdb({"load", server.host(), "--in", file, "--database", "ALLTYPES=SECOND"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "zdb: loaded 1 database(s), 2 table(s), 4 record(s) from " + file + "\n");
+  EXPECT_EQ(ReadBack(server.host(), "SECOND"), original);
+  // The loaded tables have the same definitions: a dump of the copy describes them alike.
+  const std::string copy = work.path() + "/copy.sqlite";
+  r = RunZdb({"dump", server.host(), "--out", copy, "--database", "SECOND", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const std::string fields = "SELECT tbl, pos, name, type, subtype, width FROM zdb_dump_fields ";
+  EXPECT_EQ(Query(copy, fields + "ORDER BY tbl, pos"),
+            Query(file, fields + "WHERE db='ALLTYPES' ORDER BY tbl, pos"));
+  std::remove(copy.c_str());
+  // Loading onto an existing database is refused with the way out named.
+  r = RunZdb({"load", server.host(), "--in", file});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("database ALLTYPES exists on the server"), std::string::npos) << r.err;
+
+  // The CSV form: one folder, one file per table, with a header row.
+  r = RunZdb({"dump", server.host(), "--out", work.path() + "/csv", "--format", "csv", "-q",
+              "--database", "ALLTYPES"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  const std::string csv = ReadFile(work.path() + "/csv/ALLTYPES/T.csv");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "NAME,CODE,BORN,NOTE,DATA,PRICE,QTY");
+  EXPECT_NE(csv.find("\"O'Brien \"\"x\"\"\",3.5,,,,0.1,32767\n"), std::string::npos) << csv;
+  EXPECT_EQ(ReadFile(work.path() + "/csv/ALLTYPES/EMPTY.csv"), "A\n");
+}
+
+TEST(ZdbDump, AFailedDumpLeavesNoFile) {
+  TempDir data, work;
+  ZdbdProcess server(data.path());
+  ASSERT_TRUE(server.running());
+  MakeDatabase(server.host());
+  const std::string file = work.path() + "/out.sqlite";
+  ToolResult r = RunZdb({"dump", server.host(), "--out", file, "--database", "NOPE"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("database NOPE: not on the server (it has: ALLTYPES)"), std::string::npos)
+      << r.err;
+  r = RunZdb({"dump", server.host(), "--out", work.path() + "/none/out.sqlite"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+  // No server answers: nothing is made under the final name or a temporary one.
+  r = RunZdb({"dump", "127.0.0.1:1", "--out", file});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Entries(work.path()).empty());
+  r = RunZdb({"load", server.host(), "--in", work.path() + "/missing.sqlite"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("dump file " + work.path() + "/missing.sqlite: No such file"),
+            std::string::npos)
+      << r.err;
+  // A value wider than its field fails the load (the library would cut it silently), and the
+  // half-made database goes again.
+  const std::string bad = work.path() + "/bad.sqlite";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(bad.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE zdb_dump_tables(db, tbl, name, records);"
+                         "CREATE TABLE zdb_dump_fields(db, tbl, pos, name, type, subtype, width);"
+                         "CREATE TABLE \"X.T\"(A TEXT);"
+                         "INSERT INTO zdb_dump_tables VALUES('X', 'T', 'X.T', 2);"
+                         "INSERT INTO zdb_dump_fields VALUES('X', 'T', 0, 'A', 'C', '', 3);"
+                         "INSERT INTO \"X.T\" VALUES('abc'), ('too long');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  r = RunZdb({"load", server.host(), "--in", bad});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("X.T record 2: the value of A is 8 characters, wider than 3"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("database X removed again"), std::string::npos) << r.err;
+  r = RunZdb({"sql", server.host(), "X", "#SELECT 1"});
+  EXPECT_NE(r.err.find("4011 Database not found"), std::string::npos) << r.err;
+
+  WriteFile(work.path() + "/junk.sqlite", "not a database");
+  r = RunZdb({"load", server.host(), "--in", work.path() + "/junk.sqlite"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("not a zdb dump"), std::string::npos) << r.err;
+}
+
+}  // namespace
+}  // namespace zdb::test

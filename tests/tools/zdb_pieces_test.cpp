@@ -1,0 +1,86 @@
+// The tool's pure pieces: parameter quoting, row forms, progress lines, password masking.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "wire/frame.h"
+#include "zdb/frame_parser.h"
+#include "zdb/progress.h"
+#include "zdb/sql_format.h"
+
+namespace zdb::cli {
+namespace {
+
+TEST(ZdbPieces, ParametersBecomeLiteralsTheLibraryCannotSplit) {
+  EXPECT_EQ(SqlLiteral("O'Brien"), "'O''Brien'");
+  EXPECT_EQ(SqlLiteral(""), "''");
+  // ';' would end the library's parameter item and '&' start a reference: hex instead.
+  EXPECT_EQ(SqlLiteral("a;b"), "CAST(X'613B62' AS TEXT)");
+  EXPECT_EQ(SqlLiteral("&1"), "CAST(X'2631' AS TEXT)");
+  EXPECT_EQ(SqlLiteral("x\ny"), "CAST(X'780A79' AS TEXT)");
+  std::string text, why;
+  ASSERT_TRUE(BuildParameterText({"1=it's", "02=a;b"}, &text, &why)) << why;
+  EXPECT_EQ(text, "&1='it''s';&2=CAST(X'613B62' AS TEXT)");
+  for (const char* bad : {"x=1", "=1", "0=1", "1", "-1=2"}) {
+    EXPECT_FALSE(BuildParameterText({bad}, &text, &why)) << bad;
+    EXPECT_NE(why.find(bad), std::string::npos) << why;
+  }
+  EXPECT_FALSE(BuildParameterText({"1=" + std::string(254, 'a')}, &text, &why));
+  EXPECT_NE(why.find("too long"), std::string::npos);
+  EXPECT_TRUE(BuildParameterText({"1=" + std::string(253, 'a')}, &text, &why));
+}
+
+TEST(ZdbPieces, RowsInTheirForms) {
+  const std::string tsv = "a\tb,c\n\"q\"\t\n";
+  std::FILE* f = std::tmpfile();
+  ASSERT_EQ(WriteRows(tsv, "csv", f), 2u);
+  EXPECT_EQ(WriteRows(tsv, "json", f), 2u);
+  EXPECT_EQ(WriteRows(tsv, "tsv", f), 2u);
+  std::rewind(f);
+  char buf[256] = {};
+  const size_t n = std::fread(buf, 1, sizeof buf, f);
+  std::fclose(f);
+  EXPECT_EQ(std::string(buf, n),
+            "a,\"b,c\"\n\"\"\"q\"\"\",\n"
+            "[\n[\"a\",\"b,c\"],\n[\"\\\"q\\\"\",\"\"]\n]\n" +
+                tsv);
+  EXPECT_EQ(JsonString(std::string("\x01\\", 2)), "\"\\u0001\\\\\"");
+  EXPECT_EQ(AlignedTable({"n", "value"}, {{"long name", "1"}, {"x", ""}}),
+            "n         | value\n----------+------\nlong name | 1\nx         |\n");
+}
+
+TEST(ZdbPieces, ProgressLines) {
+  EXPECT_EQ(FormatAmount(999, Unit::kBytes), "999 B");
+  EXPECT_EQ(FormatAmount(205000000, Unit::kBytes), "205.0 MB");
+  EXPECT_EQ(FormatProgress("export", 50000000, -1, Unit::kBytes, 2.0),
+            "export 50.0 MB  25.0 MB/s  00:02");
+  EXPECT_EQ(FormatProgress("dump", 25, 100, Unit::kRecords, 65.0),
+            "dump [######                  ]  25% 25 records of 100 records  0 rec/s  01:05");
+}
+
+TEST(ZdbPieces, PasswordSlotsOfEveryRequestThatCarriesOne) {
+  // (kind, opcode) of login, run login, user validation, adding and updating users.
+  for (uint32_t op : {0u, 94u, 96u, 98u}) {
+    EXPECT_TRUE(trace::IsPasswordSlot(1, op, 1)) << op;
+    EXPECT_FALSE(trace::IsPasswordSlot(1, op, 0)) << op;
+  }
+  EXPECT_FALSE(trace::IsPasswordSlot(2, 0, 1)) << "a script run's slot 1 is a file name";
+  EXPECT_FALSE(trace::IsPasswordSlot(1, 97, 1)) << "deleting a user sends no password";
+  wire::FrameHeader h;
+  h.kind = 1;
+  h.opcode = 96;
+  const uint32_t lengths[] = {4, 7, 6};
+  wire::LayoutSlots(h, lengths, 3);
+  const char data[] = "bob\0s3cret\0ADMIN";
+  const auto* bytes = reinterpret_cast<const uint8_t*>(data);
+  const std::string masked = trace::DescribeRequest(h, bytes, 17);
+  EXPECT_EQ(masked.find("s3cret"), std::string::npos) << masked;
+  EXPECT_NE(masked.find("[1] 7: ***"), std::string::npos) << masked;
+  EXPECT_NE(masked.find("[2] 6: \"ADMIN\""), std::string::npos) << masked;
+  EXPECT_NE(trace::DescribeRequest(h, bytes, 17, true).find("[1] 7: \"s3cret\""),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace zdb::cli
