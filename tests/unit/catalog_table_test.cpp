@@ -23,7 +23,7 @@ struct Export {
 };
 
 std::map<std::string, Export> ExportList() {
-  const auto path = std::filesystem::path(__FILE__).parent_path() / "../../src/api/exports.txt";
+  const auto path = std::filesystem::path(ZDB_SOURCE_DIR) / "src/api/exports.txt";
   std::ifstream in(path);
   EXPECT_TRUE(in.good()) << path;
   std::map<std::string, Export> exports;
