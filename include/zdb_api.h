@@ -67,25 +67,23 @@
 
 /** @name Sizes of the buffers and records that callers pass, in bytes */
 /** @{ */
-#define ZDB_FIELD_DEF_SIZE 43         /**< one field definition (Z_InfoFields(), whole records) */
-#define ZDB_FIELD_DEF_MAX 300         /**< field definitions in a list */
-#define ZDB_FIELD_DEF_LIST_SIZE 12900 /**< #ZDB_FIELD_DEF_MAX x #ZDB_FIELD_DEF_SIZE */
-#define ZDB_FIELD_DESCRIPTOR_SIZE 132 /**< Z_AddField(), Z_UpdField(), Z_GetField() */
-#define ZDB_TABLE_RECORD_SIZE 113     /**< Z_CreTable(), Z_UpdTable(), Z_GetTable() */
-#define ZDB_DATABASE_RECORD_SIZE 773  /**< Z_GetDataBase() */
-#define ZDB_CONSTRAINT_RECORD_SIZE                                                           \
-  364                              /**< Z_AddConstrain(), Z_UpdConstrain(), Z_GetConstrain() \
-                                    */
-#define ZDB_XREF_RECORD_SIZE 297   /**< Z_GetFXREF(), Z_GetTXREF() */
-#define ZDB_DATABASE_NAME_SIZE 9   /**< a database name: 8 characters and a zero */
-#define ZDB_TABLE_NAME_SIZE 33     /**< a table or field name: 32 characters and a zero */
-#define ZDB_USER_NAME_SIZE 65      /**< one entry of Z_GetUsers() and Z_UsrPerTable() */
-#define ZDB_ACCOUNT_SIZE 12        /**< one entry of Z_GetAccounts() */
-#define ZDB_ERROR_TEXT_SIZE 129    /**< ZDB_GetError(), Z_GetError() */
-#define ZDB_HOST_TEXT_SIZE 257     /**< ZDB_GetHost() */
-#define ZDB_DEFAULT_VALUE_SIZE 513 /**< Z_GetDefaultValue(), Z_GetField()'s description */
-#define ZDB_RECORD_VALUES_MAX 300  /**< elements of a whole-record value array */
-#define ZDB_DEFAULT_PORT 2500      /**< the server's port when a host text names none */
+#define ZDB_FIELD_DEF_SIZE 43          /**< one field definition (Z_InfoFields(), whole records) */
+#define ZDB_FIELD_DEF_MAX 300          /**< field definitions in a list */
+#define ZDB_FIELD_DEF_LIST_SIZE 12900  /**< #ZDB_FIELD_DEF_MAX x #ZDB_FIELD_DEF_SIZE */
+#define ZDB_FIELD_DESCRIPTOR_SIZE 132  /**< Z_AddField(), Z_UpdField(), Z_GetField() */
+#define ZDB_TABLE_RECORD_SIZE 113      /**< Z_CreTable(), Z_UpdTable(), Z_GetTable() */
+#define ZDB_DATABASE_RECORD_SIZE 773   /**< Z_GetDataBase() */
+#define ZDB_CONSTRAINT_RECORD_SIZE 364 /**< Z_AddConstrain(), Z_UpdConstrain(), ... */
+#define ZDB_XREF_RECORD_SIZE 297       /**< Z_GetFXREF(), Z_GetTXREF() */
+#define ZDB_DATABASE_NAME_SIZE 9       /**< a database name: 8 characters and a zero */
+#define ZDB_TABLE_NAME_SIZE 33         /**< a table or field name: 32 characters and a zero */
+#define ZDB_USER_NAME_SIZE 65          /**< one entry of Z_GetUsers() and Z_UsrPerTable() */
+#define ZDB_ACCOUNT_SIZE 12            /**< one entry of Z_GetAccounts() */
+#define ZDB_ERROR_TEXT_SIZE 129        /**< ZDB_GetError(), Z_GetError() */
+#define ZDB_HOST_TEXT_SIZE 257         /**< ZDB_GetHost() */
+#define ZDB_DEFAULT_VALUE_SIZE 513     /**< Z_GetDefaultValue(), Z_GetField()'s description */
+#define ZDB_RECORD_VALUES_MAX 300      /**< elements of a whole-record value array */
+#define ZDB_DEFAULT_PORT 2500          /**< the server's port when a host text names none */
 /** @} */
 
 /** @name The size argument of the single-field calls (a uint32_t) */
@@ -217,33 +215,28 @@ typedef struct zdb_tagSAFEARRAY {
 /** @} */
 
 #ifndef ZDB_NO_AUTOMATION_NAMES
-/** @name Generic Automation names (unless ZDB_NO_AUTOMATION_NAMES is defined) */
+/** @name Generic Automation names (unless ZDB_NO_AUTOMATION_NAMES is defined)
+ * Each stands for the zdb_ name of the same spelling. */
 /** @{ */
-typedef zdb_OLECHAR OLECHAR;               /**< the generic name of zdb_OLECHAR */
-typedef zdb_BSTR BSTR;                     /**< the generic name of zdb_BSTR */
-typedef zdb_HRESULT HRESULT;               /**< the generic name of zdb_HRESULT */
-typedef zdb_VARTYPE VARTYPE;               /**< the generic name of zdb_VARTYPE */
-typedef zdb_SAFEARRAYBOUND SAFEARRAYBOUND; /**< the generic name of zdb_SAFEARRAYBOUND */
-typedef zdb_SAFEARRAY SAFEARRAY;           /**< the generic name of zdb_SAFEARRAY */
-#define VT_BSTR ZDB_VT_BSTR                   /**< the generic name of ZDB_VT_BSTR */
-#define SafeArrayCreate zdb_SafeArrayCreate   /**< the generic name of zdb_SafeArrayCreate */
-#define SafeArrayDestroy zdb_SafeArrayDestroy /**< the generic name of zdb_SafeArrayDestroy */
-#define SafeArrayGetElement \
-  zdb_SafeArrayGetElement /**< the generic name of zdb_SafeArrayGetElement */
-#define SafeArrayPutElement \
-  zdb_SafeArrayPutElement                   /**< the generic name of zdb_SafeArrayPutElement */
-#define SafeArrayGetDim zdb_SafeArrayGetDim /**< the generic name of zdb_SafeArrayGetDim */
-#define SafeArrayGetLBound                                               \
-  zdb_SafeArrayGetLBound /**< the generic name of zdb_SafeArrayGetLBound \
-                          */
-#define SafeArrayGetUBound                                               \
-  zdb_SafeArrayGetUBound /**< the generic name of zdb_SafeArrayGetUBound \
-                          */
-#define SysAllocStringByteLen \
-  zdb_SysAllocStringByteLen                   /**< the generic name of zdb_SysAllocStringByteLen */
-#define SysFreeString zdb_SysFreeString       /**< the generic name of zdb_SysFreeString */
-#define SysStringByteLen zdb_SysStringByteLen /**< the generic name of zdb_SysStringByteLen */
-                                           /** @} */
+typedef zdb_OLECHAR OLECHAR;               /**< generic name */
+typedef zdb_BSTR BSTR;                     /**< generic name */
+typedef zdb_HRESULT HRESULT;               /**< generic name */
+typedef zdb_VARTYPE VARTYPE;               /**< generic name */
+typedef zdb_SAFEARRAYBOUND SAFEARRAYBOUND; /**< generic name */
+typedef zdb_SAFEARRAY SAFEARRAY;           /**< generic name */
+#define VT_BSTR ZDB_VT_BSTR                             /**< generic name */
+#define SafeArrayCreate zdb_SafeArrayCreate             /**< generic name */
+#define SafeArrayDestroy zdb_SafeArrayDestroy           /**< generic name */
+#define SafeArrayGetElement zdb_SafeArrayGetElement     /**< generic name */
+#define SafeArrayPutElement zdb_SafeArrayPutElement     /**< generic name */
+#define SafeArrayGetDim zdb_SafeArrayGetDim             /**< generic name */
+#define SafeArrayGetLBound zdb_SafeArrayGetLBound       /**< generic name */
+#define SafeArrayGetUBound zdb_SafeArrayGetUBound       /**< generic name */
+#define SysAllocStringByteLen zdb_SysAllocStringByteLen /**< generic name */
+#define SysFreeString zdb_SysFreeString                 /**< generic name */
+#define SysStringByteLen zdb_SysStringByteLen           /**< generic name */
+
+/** @} */
 #endif
 #endif
 
