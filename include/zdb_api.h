@@ -73,8 +73,7 @@
 #define ZDB_FIELD_DESCRIPTOR_SIZE 132  /**< Z_AddField(), Z_UpdField(), Z_GetField() */
 #define ZDB_TABLE_RECORD_SIZE 113      /**< Z_CreTable(), Z_UpdTable(), Z_GetTable() */
 #define ZDB_DATABASE_RECORD_SIZE 773   /**< Z_GetDataBase() */
-#define ZDB_CONSTRAINT_RECORD_SIZE 364 /**< Z_AddConstrain(), Z_UpdConstrain(), Z_GetConstrain() \
-                                        */
+#define ZDB_CONSTRAINT_RECORD_SIZE 364 /**< Z_AddConstrain(), Z_UpdConstrain(), ... */
 #define ZDB_XREF_RECORD_SIZE 297       /**< Z_GetFXREF(), Z_GetTXREF() */
 #define ZDB_DATABASE_NAME_SIZE 9       /**< a database name: 8 characters and a zero */
 #define ZDB_TABLE_NAME_SIZE 33         /**< a table or field name: 32 characters and a zero */
@@ -216,31 +215,28 @@ typedef struct zdb_tagSAFEARRAY {
 /** @} */
 
 #ifndef ZDB_NO_AUTOMATION_NAMES
-/** @name Generic Automation names (unless ZDB_NO_AUTOMATION_NAMES is defined) */
+/** @name Generic Automation names (unless ZDB_NO_AUTOMATION_NAMES is defined)
+ * Each stands for the zdb_ name of the same spelling. */
 /** @{ */
-typedef zdb_OLECHAR OLECHAR;               /**< the generic name of zdb_OLECHAR */
-typedef zdb_BSTR BSTR;                     /**< the generic name of zdb_BSTR */
-typedef zdb_HRESULT HRESULT;               /**< the generic name of zdb_HRESULT */
-typedef zdb_VARTYPE VARTYPE;               /**< the generic name of zdb_VARTYPE */
-typedef zdb_SAFEARRAYBOUND SAFEARRAYBOUND; /**< the generic name of zdb_SAFEARRAYBOUND */
-typedef zdb_SAFEARRAY SAFEARRAY;           /**< the generic name of zdb_SAFEARRAY */
-#define VT_BSTR ZDB_VT_BSTR                   /**< the generic name of ZDB_VT_BSTR */
-#define SafeArrayCreate zdb_SafeArrayCreate   /**< the generic name of zdb_SafeArrayCreate */
-#define SafeArrayDestroy zdb_SafeArrayDestroy /**< the generic name of zdb_SafeArrayDestroy */
-#define SafeArrayGetElement \
-  zdb_SafeArrayGetElement /**< the generic name of zdb_SafeArrayGetElement */
-#define SafeArrayPutElement \
-  zdb_SafeArrayPutElement                   /**< the generic name of zdb_SafeArrayPutElement */
-#define SafeArrayGetDim zdb_SafeArrayGetDim /**< the generic name of zdb_SafeArrayGetDim */
-#define SafeArrayGetLBound zdb_SafeArrayGetLBound /**< the generic name of zdb_SafeArrayGetLBound \
-                                                   */
-#define SafeArrayGetUBound zdb_SafeArrayGetUBound /**< the generic name of zdb_SafeArrayGetUBound \
-                                                   */
-#define SysAllocStringByteLen \
-  zdb_SysAllocStringByteLen                   /**< the generic name of zdb_SysAllocStringByteLen */
-#define SysFreeString zdb_SysFreeString       /**< the generic name of zdb_SysFreeString */
-#define SysStringByteLen zdb_SysStringByteLen /**< the generic name of zdb_SysStringByteLen */
-                                           /** @} */
+typedef zdb_OLECHAR OLECHAR;               /**< generic name */
+typedef zdb_BSTR BSTR;                     /**< generic name */
+typedef zdb_HRESULT HRESULT;               /**< generic name */
+typedef zdb_VARTYPE VARTYPE;               /**< generic name */
+typedef zdb_SAFEARRAYBOUND SAFEARRAYBOUND; /**< generic name */
+typedef zdb_SAFEARRAY SAFEARRAY;           /**< generic name */
+#define VT_BSTR ZDB_VT_BSTR                             /**< generic name */
+#define SafeArrayCreate zdb_SafeArrayCreate             /**< generic name */
+#define SafeArrayDestroy zdb_SafeArrayDestroy           /**< generic name */
+#define SafeArrayGetElement zdb_SafeArrayGetElement     /**< generic name */
+#define SafeArrayPutElement zdb_SafeArrayPutElement     /**< generic name */
+#define SafeArrayGetDim zdb_SafeArrayGetDim             /**< generic name */
+#define SafeArrayGetLBound zdb_SafeArrayGetLBound       /**< generic name */
+#define SafeArrayGetUBound zdb_SafeArrayGetUBound       /**< generic name */
+#define SysAllocStringByteLen zdb_SysAllocStringByteLen /**< generic name */
+#define SysFreeString zdb_SysFreeString                 /**< generic name */
+#define SysStringByteLen zdb_SysStringByteLen           /**< generic name */
+
+/** @} */
 #endif
 #endif
 
