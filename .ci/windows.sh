@@ -28,10 +28,10 @@ trap finish EXIT
 
 step_start=$SECONDS
 step() {
-  echo "   ($((SECONDS - step_start)) s)"
-  step_start=$SECONDS
   echo "== windows: $*"
+  step_start=$SECONDS
 }
+took() { echo "   ($* took $((SECONDS - step_start)) s)"; }
 
 # zdbd (a Linux program) on a free loopback port with a fresh data directory.
 start_zdbd() {
@@ -47,7 +47,7 @@ start_zdbd() {
   export ZDB_TEST_SERVER
 }
 
-echo "== windows: cross builds"
+step "cross builds"
 for arch in x86_64 i686; do
   dir=build-win-$arch
   cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$arch-posix.cmake" \
@@ -61,7 +61,8 @@ for arch in x86_64 i686; do
   OBJDUMP=$arch-w64-mingw32-objdump bash cmake/check_exports.sh windows "$dir/zdb_api.dll" \
     "$dir/exports_expected.txt"
   bash cmake/check_import_libs.sh "$arch" "$dir"
-  step "$arch built"
+  took "$arch build and checks"
+  step_start=$SECONDS
 done
 
 step "x86_64 rings under wine64, and the smoke against zdbd"
@@ -69,6 +70,7 @@ step "x86_64 rings under wine64, and the smoke against zdbd"
 "$wine64" wineboot -i >/dev/null 2>&1 || true
 start_zdbd
 ctest --test-dir build-win-x86_64 --output-on-failure --timeout 600
+took "wine64 rings"
 
 step "SDK archives, and the SDK example (mingw) against zdbd under wine64"
 for arch in x86_64 i686; do
@@ -85,10 +87,11 @@ for arch in x86_64 i686; do
 done
 (cd "$work/sdk-x86_64/zdb_api-x86_64/bin" &&
   timeout 120 "$wine64" zdb_example.exe "$ZDB_TEST_SERVER" --setup)
+took "SDK"
 
 step "i686 smoke under 32-bit Wine"
 if bash .ci/wine32-setup.sh; then
   ZDB_WINE32_PREFIX=$root/build-wine/prefix32 ZDB_TEST_SERVER=$ZDB_TEST_SERVER \
     bash .ci/wine32-smoke.sh build-win-i686
 fi
-step "done"
+took "i686 smoke"

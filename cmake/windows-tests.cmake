@@ -16,6 +16,7 @@ add_link_options(-static)
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 function(zdb_add_ring_test name)
-  add_test(NAME ${name} COMMAND ${name})
+  # Run where the compiler ran: tests that find sources from __FILE__ see relative paths.
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
 endfunction()

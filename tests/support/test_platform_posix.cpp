@@ -95,6 +95,10 @@ void SetEnvironment(const char* name, const std::optional<std::string>& value) {
   }
 }
 
+bool RunningUnderWine() {
+  return false;
+}
+
 long PeakMemoryKiB() {
   rusage u{};
   ::getrusage(RUSAGE_SELF, &u);

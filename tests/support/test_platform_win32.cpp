@@ -105,6 +105,11 @@ void SetEnvironment(const char* name, const std::optional<std::string>& value) {
   ::SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
 }
 
+bool RunningUnderWine() {
+  HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 long PeakMemoryKiB() {
   PROCESS_MEMORY_COUNTERS c{};
   c.cb = sizeof c;
