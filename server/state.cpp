@@ -201,8 +201,11 @@ void Log(const char* fmt, ...) {
   std::vsnprintf(line, sizeof line, fmt, ap);
   va_end(ap);
   std::time_t t = std::time(nullptr);
+  // gmtime's one shared result would be overwritten by other connection threads.
+  std::tm utc{};
+  gmtime_r(&t, &utc);
   char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
   std::fprintf(stderr, "%s zdbd: %s\n", stamp, line);
 }
 
