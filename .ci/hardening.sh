@@ -33,7 +33,7 @@ tsan() {
   # AddressSanitizer in .ci/run.
   "$dir/tests/protocol_tests" --gtest_brief=1 --gtest_filter='SessionThreads.*:CatalogRunSession.*'
   "$dir/tests/integration_tests" --gtest_brief=1
-  ZDB_STRESS_REQUESTS=${ZDB_STRESS_REQUESTS:-2000} ZDB_STRESS_SECONDS=${ZDB_STRESS_SECONDS:-180} \
+  ZDB_STRESS_REQUESTS=${ZDB_STRESS_REQUESTS:-2000} ZDB_STRESS_SECONDS=${ZDB_STRESS_SECONDS:-120} \
     "$dir/tests/stress_tests"
   unset TSAN_OPTIONS
 }
