@@ -91,7 +91,7 @@ class FakeServer {
     const int listenFd = ThePlace().listenFd;
     while (!stop_) {
       pollfd p{listenFd, POLLIN, 0};
-      if (::poll(&p, 1, 5) <= 0) continue;
+      if (::poll(&p, 1, 1) <= 0) continue;
       const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
       if (fd < 0) continue;
       Answer(fd);
