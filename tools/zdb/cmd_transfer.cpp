@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <memory>
@@ -66,12 +67,16 @@ int Import(TransferOptions& o) {
   Session session;
   if (!session.Open(host)) return kExitFailure;
   int32_t r;
+  const int64_t total = FileSize(source);
+  std::atomic<bool> sent{false};
   {
-    Progress progress("import", Unit::kBytes, FileSize(source),
-                      [&source] { return BytesReadFrom(source); });
+    // The library closes the upload before the call returns; the last line shows it all sent.
+    Progress progress("import", Unit::kBytes, total,
+                      [&] { return sent ? total : BytesReadFrom(source); });
     // The server replaces an existing database only when the mode is REPLACE in capitals.
     r = Z_ImportDB(db.c_str(), mode == "REPLACE" ? "REPLACE" : "", source.c_str(),
                    reportPath.c_str());
+    sent = r == ZDB_OK;
   }
   const bool ok = Check(("importing into database " + db).c_str(), r);
   if (r == 4012) Error("database %s exists; --mode replace replaces it", db.c_str());
