@@ -77,7 +77,7 @@ for arch in x86_64 i686; do
   archive=build-win-$arch/zdb_api-sdk-$arch.zip
   unzip -q -o "$archive" -d "$work/sdk-$arch"
   sdk=$work/sdk-$arch/zdb_api-$arch
-  for f in include/zdb_api.h bin/zdb_api.dll lib/libzdb_api.dll.a lib/zdb_api.lib \
+  for f in include/zdb_api.h include/zdb_api_catalog.h bin/zdb_api.dll lib/libzdb_api.dll.a lib/zdb_api.lib \
     lib/zdb_api.def README.md example/zdb_example.c; do
     [[ -s "$sdk/$f" ]] || { echo "SDK $arch lacks $f" >&2; exit 1; }
   done
@@ -90,7 +90,12 @@ done
 took "SDK"
 
 step "i686 smoke under 32-bit Wine"
-if bash .ci/wine32-setup.sh; then
+# Opt-in: on these machines 32-bit Wine runs only under qemu-user emulation, where it installs
+# but cannot make a prefix, and finding that out costs a quarter of an hour.
+if [[ ${ZDB_WINE32:-0} != 1 ]]; then
+  echo "skipped: i686 smoke under 32-bit Wine: off unless ZDB_WINE32=1 (under qemu-user" \
+    "emulation 32-bit Wine installs but does not start programs on these machines)"
+elif bash .ci/wine32-setup.sh; then
   ZDB_WINE32_PREFIX=$root/build-wine/prefix32 ZDB_TEST_SERVER=$ZDB_TEST_SERVER \
     bash .ci/wine32-smoke.sh build-win-i686
 fi

@@ -81,7 +81,8 @@ set(ZDB_SDK_ARCHIVE ${CMAKE_BINARY_DIR}/zdb_api-sdk-${ZDB_SDK_ARCH}.zip)
 add_custom_target(zdb_sdk
   COMMAND ${CMAKE_COMMAND} -E make_directory ${ZDB_SDK_DIR}/include ${ZDB_SDK_DIR}/bin
           ${ZDB_SDK_DIR}/example
-  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/include/zdb_api.h ${ZDB_SDK_DIR}/include/
+  COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/include/zdb_api.h
+          ${CMAKE_SOURCE_DIR}/include/zdb_api_catalog.h ${ZDB_SDK_DIR}/include/
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:zdb_api> ${ZDB_SDK_DIR}/bin/
   COMMAND ${CMAKE_COMMAND} -DEXPECTED=${CMAKE_BINARY_DIR}/exports_expected.txt
           -DOUT=${ZDB_SDK_DIR}/lib/zdb_api.def -P ${CMAKE_SOURCE_DIR}/cmake/write_sdk_def.cmake
