@@ -122,8 +122,8 @@ EOF
       if ($1 == "default") head("One request, default mode (a connection per request)", "µs", "Connect, send, receive, close; 3,000 per round. Lower is better.")
       if ($1 == "threads") head("Threads", "req/s", "Each thread its own session and held connection, 0.5 s per run, all against one server. A ratio near 1 at every count means the library adds no contention of its own.\n\n![requests per second against threads](perf-threads.svg)")
       if ($1 == "records") head("Record stream", "records/s", "A script run returning 1,000,000 records of 40 bytes, written to a local file.")
-      if ($1 == "export") head("Export (file download), 100 MB", "MB/s", "The library against raw clients receiving 16 KiB and 64 KiB at a time.")
-      if ($1 == "import") head("Import (file upload), 100 MB", "MB/s", "The library against raw clients sending 16 KiB and 64 KiB blocks read from the file, and with sendfile.")
+      if ($1 == "export") head("Export (file download), 100 MB", "MB/s", "The library (256 KiB receives) against raw clients receiving 16, 64 and 256 KiB at a time.")
+      if ($1 == "import") head("Import (file upload), 100 MB", "MB/s", "The library (256 KiB blocks read and sent) against raw clients sending 16, 64 and 256 KiB blocks read from the file, and with sendfile; the goal is against the fastest of them.")
       if ($1 == "export-size") head("Export against file size", "MB/s", "Against the raw client receiving 64 KiB at a time.\n\n![stream throughput against file size](perf-streams.svg)")
       if ($1 == "import-size") head("Import against file size", "MB/s", "Against the raw client sending 64 KiB blocks.")
     }
