@@ -32,6 +32,7 @@ timeout 900 "$BUILD/bench/stream_bench" "$ROUNDS" >"$WORK/streams.tsv"
 grep -v '^rss' "$WORK/streams.tsv"
 cat "$WORK/streams.tsv" >>"$RESULTS"
 ELAPSED=$(($(date +%s) - START))
+cp "$RESULTS" "$BUILD/results.tsv"  # the raw rounds, kept for a look after the run
 
 # ---- charts -----------------------------------------------------------------------------
 # Columns of the results: measure, case, library min/median/max, raw min/median/max, unit.
@@ -53,25 +54,25 @@ set title "Latency of one request against its payload (held connection; median, 
 set xlabel "payload bytes each way"
 set ylabel "microseconds per request"
 set logscale y
-plot "$WORK/payload.dat" using 0:4:3:5:xtic(2) title "library" lw 2, \
-     "" using 0:7:6:8 title "raw socket" lw 2 dt 2
+plot "$WORK/payload.dat" using 0:4:3:5:xtic(2) title "library" lw 2 pt 7, \
+     "" using 0:7:6:8 title "raw socket" lw 2 pt 6
 unset logscale y
 
 set output "$DOCS/perf-threads.svg"
 set title "Requests per second against threads (each its own session, one server)"
 set xlabel "threads"
 set ylabel "requests per second"
-plot "$WORK/threads.dat" using 0:4:3:5:xtic(2) title "library" lw 2, \
-     "" using 0:7:6:8 title "raw socket" lw 2 dt 2
+plot "$WORK/threads.dat" using 0:4:3:5:xtic(2) title "library" lw 2 pt 7, \
+     "" using 0:7:6:8 title "raw socket" lw 2 pt 6
 
 set output "$DOCS/perf-streams.svg"
 set title "Stream throughput against file size (median, min-max bars)"
 set xlabel "file size, MB"
 set ylabel "MB/s"
-plot "$WORK/export-size.dat" using 0:4:3:5:xtic(2) title "export, library" lw 2, \
-     "" using 0:7:6:8 title "export, raw 64 KiB" lw 2 dt 2, \
-     "$WORK/import-size.dat" using 0:4:3:5 title "import, library" lw 2, \
-     "" using 0:7:6:8 title "import, raw 64 KiB" lw 2 dt 2
+plot "$WORK/export-size.dat" using 0:4:3:5:xtic(2) title "export, library" lw 2 pt 7, \
+     "" using 0:7:6:8 title "export, raw 64 KiB" lw 2 pt 6, \
+     "$WORK/import-size.dat" using 0:4:3:5 title "import, library" lw 2 pt 7, \
+     "" using 0:7:6:8 title "import, raw 64 KiB" lw 2 pt 6
 
 set output "$DOCS/perf-rss.svg"
 set title "Resident memory of the whole process while 1 GB streams through the library"
@@ -105,22 +106,24 @@ into the caller's buffer; for streams, the block sizes named in each row. The se
 
 EOF
   awk -F'\t' '
+    function num(x) { return x >= 100 ? sprintf("%.0f", x) : (x >= 10 ? sprintf("%.1f", x) : sprintf("%.2f", x)) }
+    function cell(a, b, c) { return num(b) " (" num(a) "–" num(c) ")" }
     function row(goalText, holds) {
-      printf "| %s | %.4g (%.4g–%.4g) | %.4g (%.4g–%.4g) | %.3f | %s |\n", $2, $4, $3, $5, $7, $6, $8, $4 / $7, goalText (goalText == "" ? "" : (holds ? " ✔" : " ✘"))
+      printf "| %s | %s | %s | %.3f | %s |\n", $2, cell($3, $4, $5), cell($6, $7, $8), $4 / $7, goalText (goalText == "" ? "" : (holds ? " holds" : " **missed**"))
     }
     function head(title, unit, note) {
-      printf "\n## %s\n\n%s\n\n| case | library, %s | raw, %s | library / raw | goal |\n|---|---|---|---|---|\n", title, note, unit, unit
+      printf "\n## %s\n\n%s\n\n| case | library, %s: median (min–max) | raw, %s: median (min–max) | library / raw (medians) | goal |\n|---|---|---|---|---|\n", title, note, unit, unit
     }
     $1 == "rss" { next }
     $1 != last {
       last = $1
       if ($1 == "persistent") head("One request, held connection", "µs", "The version request (165 bytes each way), 20,000 per round. Lower is better.")
-      if ($1 == "payload") head("Latency against payload size", "µs", "An echo request carrying the payload in one slot each way, held connection. Above 1 MiB the Session no longer keeps the frame buffer. Chart: [perf-payload.svg](perf-payload.svg).\n\n![latency against payload](perf-payload.svg)")
+      if ($1 == "payload") head("Latency against payload size", "µs", "An echo request carrying the payload in one slot each way, held connection. Up to 1 MiB of data the Session keeps its frame buffer; the library copies the reply into the slot once, the raw client receives it in place. Chart: [perf-payload.svg](perf-payload.svg).\n\n![latency against payload](perf-payload.svg)")
       if ($1 == "default") head("One request, default mode (a connection per request)", "µs", "Connect, send, receive, close; 3,000 per round. Lower is better.")
       if ($1 == "threads") head("Threads", "req/s", "Each thread its own session and held connection, 0.5 s per run, all against one server. A ratio near 1 at every count means the library adds no contention of its own.\n\n![requests per second against threads](perf-threads.svg)")
       if ($1 == "records") head("Record stream", "records/s", "A script run returning 1,000,000 records of 40 bytes, written to a local file.")
-      if ($1 == "export") head("Export (file download), 100 MB", "MB/s", "The library against raw clients receiving 16 KiB and 64 KiB at a time.")
-      if ($1 == "import") head("Import (file upload), 100 MB", "MB/s", "The library against raw clients sending 16 KiB and 64 KiB blocks read from the file, and with sendfile.")
+      if ($1 == "export") head("Export (file download), 100 MB", "MB/s", "The library (256 KiB receives) against raw clients receiving 16, 64 and 256 KiB at a time.")
+      if ($1 == "import") head("Import (file upload), 100 MB", "MB/s", "The library (256 KiB blocks read and sent) against raw clients sending 16, 64 and 256 KiB blocks read from the file, and with sendfile; the goal is against the fastest of them.")
       if ($1 == "export-size") head("Export against file size", "MB/s", "Against the raw client receiving 64 KiB at a time.\n\n![stream throughput against file size](perf-streams.svg)")
       if ($1 == "import-size") head("Import against file size", "MB/s", "Against the raw client sending 64 KiB blocks.")
     }

@@ -135,18 +135,10 @@ class File {
   void Close();
 
  private:
-  friend long SendFromFile(Socket s, File& file, size_t n);
   static constexpr std::intptr_t kClosed = -1;
   std::intptr_t handle_ = kClosed;
   int error_ = 0;
 };
-
-// Sends up to n bytes of the file from its current position straight to the socket, without
-// passing them through the caller (the kernel's zero-copy path where there is one): bytes
-// sent, 0 at the end of the file, -1 on an error (LastSocketError), kCopyYourself when this
-// system, file or socket cannot.
-inline constexpr long kCopyYourself = -2;
-long SendFromFile(Socket s, File& file, size_t n);
 
 // The directory for temporary files, with a trailing separator.
 std::string TempDirectory();

@@ -88,9 +88,8 @@ class Session {
  private:
   // Stream steps run by Exchange between the frame and the reply; false ends it with 2001.
   bool SendFileStream();
-  // SendFileStream's way where the kernel cannot send from the file: blocks read and sent,
-  // from `sent` bytes on.
-  bool SendFileBlocks(platform::File& file, int32_t length, int64_t sent);
+  // The file's bytes after its header, read and sent through one fixed buffer.
+  bool SendFileBlocks(platform::File& file, int32_t length);
   bool ReceiveFileStream();
   bool ReceiveRecordStream();
 

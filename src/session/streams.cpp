@@ -40,22 +40,12 @@ size_t ReadBlock(platform::File& file, uint8_t* p, size_t n) {
   return have;
 }
 
-// Received files and record streams pass through one buffer of this size, allocated for the
-// stream: memory stays the same whatever the size of the file, while each receive and write
-// call moves enough to keep the per-call cost well below the cost of the copy. Measured on
-// loopback, 16 KiB blocks leave a tenth of the throughput on the table, 64 KiB a few percent.
+// Files and record streams pass through one buffer of this size, allocated for the stream:
+// memory stays the same whatever the size of the file, while each read, send, receive and
+// write call moves enough to keep the per-call cost well below the cost of the copy. Measured
+// on loopback, 16 KiB blocks leave a tenth of the throughput on the table, 64 KiB a few
+// percent; sendfile was slower than these copies (about 1,270 against 1,560 MB/s).
 constexpr size_t kStreamBuffer = 256 * 1024;
-
-// Sends n zero bytes.
-bool SendZeros(platform::Socket s, size_t n) {
-  static const uint8_t zeros[4096] = {};
-  while (n > 0) {
-    const size_t k = std::min(n, sizeof zeros);
-    if (!platform::SendAll(s, zeros, k)) return false;
-    n -= k;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -78,47 +68,34 @@ bool Session::SendFileStream() {
     lastSocketError = platform::LastSocketError();
     return false;
   }
-  // The kernel moves the file to the socket where it can; the block loop below is the way
-  // everywhere else.
-  int64_t sent = 0;
-  while (sent < length) {
-    const long r = platform::SendFromFile(socket, file, static_cast<size_t>(length - sent));
-    if (r == platform::kCopyYourself) return SendFileBlocks(file, length, sent);
-    if (r < 0) {
-      lastSocketError = platform::LastSocketError();
-      return false;
-    }
-    if (r == 0) {
-      // The file shrank: its last block is filled up with zeros, as the block loop does.
-      const auto block = static_cast<int64_t>(wire::kFileBlockSize);
-      const int64_t gap = std::min(length - sent, (block - sent % block) % block);
-      if (!SendZeros(socket, static_cast<size_t>(gap))) {
-        lastSocketError = platform::LastSocketError();
-        return false;
-      }
-      break;
-    }
-    sent += r;
-  }
-  return true;
+  return SendFileBlocks(file, length);
 }
 
-bool Session::SendFileBlocks(platform::File& file, int32_t length, int64_t sent) {
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[wire::kFileBlockSize]);
-  if (!block) return false;
+bool Session::SendFileBlocks(platform::File& file, int32_t length) {
+  int64_t sent = 0;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBuffer]);
+  if (!buffer) return false;
   while (sent < length) {
-    const auto n = static_cast<size_t>(std::min<int64_t>(wire::kFileBlockSize, length - sent));
-    const size_t have = ReadBlock(file, block.get(), n);
-    if (have == 0) break;
-    // A file that shrank while being sent still fills its last block, so that the server,
-    // which counts the announced length, stays in step; the missing bytes are zeros.
-    if (have < n) std::memset(block.get() + have, 0, n - have);
-    if (!platform::SendAll(socket, block.get(), n)) {
+    const auto n = static_cast<size_t>(std::min<int64_t>(kStreamBuffer, length - sent));
+    size_t have = ReadBlock(file, buffer.get(), n);
+    const bool shrank = have < n;
+    if (shrank) {
+      // A file that shrank while being sent still fills the 16 KiB block in which it ended,
+      // so that the server, which counts the announced length, stays in step; the missing
+      // bytes are zeros.
+      const auto block = static_cast<int64_t>(wire::kFileBlockSize);
+      const auto end = sent + static_cast<int64_t>(have);
+      const auto gap = static_cast<size_t>((block - end % block) % block);
+      const size_t fill = std::min(gap, n - have);
+      std::memset(buffer.get() + have, 0, fill);
+      have += fill;
+    }
+    if (have > 0 && !platform::SendAll(socket, buffer.get(), have)) {
       lastSocketError = platform::LastSocketError();
       return false;
     }
-    sent += static_cast<int64_t>(n);
-    if (have < n) break;
+    sent += static_cast<int64_t>(have);
+    if (shrank) break;
   }
   return true;
 }

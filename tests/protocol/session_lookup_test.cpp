@@ -1,8 +1,10 @@
 // The calling thread's Session is remembered between calls; every way a Session can leave the
 // registry must still be seen by the next call of its thread.
 #include <gtest/gtest.h>
+#if !defined(_WIN32)
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <memory>
@@ -31,6 +33,7 @@ uint32_t Version() {
   return ZDB_GetVersion(&v) == 1000 ? v : 0;
 }
 
+#if !defined(_WIN32)  // the thread id is remembered on POSIX only
 TEST_F(SessionLookup, ThreadIdIsTheKernelsAndStaysPerThread) {
   const uint32_t mine = platform::CurrentThreadId();
   EXPECT_EQ(mine, static_cast<uint32_t>(::gettid()));
@@ -44,6 +47,7 @@ TEST_F(SessionLookup, ThreadIdIsTheKernelsAndStaysPerThread) {
   EXPECT_EQ(other, otherKernel);
   EXPECT_NE(other, mine);
 }
+#endif
 
 TEST_F(SessionLookup, ARemovedOrReplacedSessionIsNeverFoundAgain) {
   ScriptedPeer first, second;
@@ -120,6 +124,7 @@ TEST_F(SessionLookup, SessionRemovedByAnotherThreadOrByUnloadIsGoneForItsThread)
   EXPECT_EQ(RegisteredSessionCount(), 0u);  // the other thread's end removed its own
 }
 
+#if !defined(_WIN32)
 TEST_F(SessionLookup, ChildOfAForkFindsNoSessionOfItsParentsThread) {
   ScriptedPeer peer;
   ASSERT_EQ(ZDB_SelHost(peer.host().c_str()), 1000);
@@ -137,6 +142,7 @@ TEST_F(SessionLookup, ChildOfAForkFindsNoSessionOfItsParentsThread) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   EXPECT_NE(FindSessionForThread(), nullptr);
 }
+#endif
 
 TEST_F(SessionLookup, ManyThreadsSelectingAndEndingEachFindOnlyTheirOwn) {
   constexpr int kThreads = 16, kRounds = 20;

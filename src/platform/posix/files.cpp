@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -71,17 +70,6 @@ void File::Close() {
     ::close(static_cast<int>(handle_));
     handle_ = kClosed;
   }
-}
-
-long SendFromFile(Socket s, File& file, size_t n) {
-  ssize_t r;
-  do {
-    r = ::sendfile(static_cast<int>(s), static_cast<int>(file.handle_), nullptr, n);
-  } while (r < 0 && errno == EINTR);
-  if (r >= 0) return static_cast<long>(r);
-  // Files and sockets that sendfile does not take leave the position untouched: copy instead.
-  if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) return kCopyYourself;
-  return -1;
 }
 
 std::string TempDirectory() {
