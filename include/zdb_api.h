@@ -470,7 +470,7 @@ int32_t ZDB_CALL ZDB_SelDB(const char* database);
 int32_t ZDB_CALL ZDB_GetDB(char* database);
 /**
  * Opens a table of the selected database; its first record becomes current.
- * @param table table name
+ * @param table table name, or an alias (see ZDB_Alias()), under which the table is then open
  * @param second sent as it is; zdbd does not read it (pass "")
  * @param third sent as it is; zdbd does not read it (pass "")
  * @return #ZDB_OK, 2001; server: 4021 unknown table, 4010 no database
@@ -658,7 +658,7 @@ int32_t ZDB_CALL ZDB_BackupTable(const char* table, const char* file);
  */
 int32_t ZDB_CALL ZDB_RestoreTable(const char* table, const char* file);
 /**
- * Creates an index on fields of an open table.
+ * Creates an index on fields of a table of the selected database.
  * @param index the index's name
  * @param table the table; "" for the selected one
  * @param fields field names separated by ",", e.g. "NAME,CITY"
