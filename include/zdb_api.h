@@ -5,7 +5,7 @@
  * Every function returns a 32-bit ResultCode, #ZDB_OK (1000) on success, unless its comment
  * says otherwise. The codes the library produces itself are the ZDB_ERR_ and ZDB_PROBE_
  * constants below; any other value is the server's status for the request, whose text
- * ZDB_GetError() asks the server for (docs/server.md lists zdbd's codes, 4001 to 4099).
+ * ZDB_GetError() asks the server for (docs/server.md lists zdbd's codes, 4001 to 4111).
  *
  * Rules that hold for every request function unless its comment says otherwise:
  * - **One session per thread.** ZDB_SelHost() creates the calling thread's session; every
@@ -336,7 +336,8 @@ int32_t ZDB_CALL ZDB_SelHost(const char* host);
  * @param user user name ("" while the server has no users)
  * @param password password ("" likewise)
  * @return #ZDB_OK; 2001, 2004, 2016 could not connect, 2700 version refused (the session stays
- *         logged in), or the server's status (zdbd: 4004 refused)
+ *         logged in), or the server's status (zdbd: 4004 refused, 4110 its session limit is
+ *         reached: retry once sessions end)
  */
 int32_t ZDB_CALL ZDB_Init(const char* user, const char* password);
 /**
@@ -469,7 +470,7 @@ int32_t ZDB_CALL ZDB_SelDB(const char* database);
 int32_t ZDB_CALL ZDB_GetDB(char* database);
 /**
  * Opens a table of the selected database; its first record becomes current.
- * @param table table name
+ * @param table table name, or an alias (see ZDB_Alias()), under which the table is then open
  * @param second sent as it is; zdbd does not read it (pass "")
  * @param third sent as it is; zdbd does not read it (pass "")
  * @return #ZDB_OK, 2001; server: 4021 unknown table, 4010 no database
@@ -497,13 +498,20 @@ int32_t ZDB_CALL ZDB_SelTable(const char* table, const char* second);
  */
 int32_t ZDB_CALL ZDB_GetTable(char* table);
 /**
- * Sends an alias request (opcode 39). zdbd does not support it: 4001.
- * @param table the table the alias names
- * @param alias the alias
- * @param option a third text, sent as it is
- * @return #ZDB_OK, 2001 or the server's status
+ * Defines or deletes an alias: a second name of a table of the selected database, stored in the
+ * database. ZDB_OpenTable() with the alias opens the table under that name with a current
+ * record of its own; selecting, reading, writing, locks and the field requests then work on the
+ * table, with the table's privileges, and "ALIAS.FIELD" names its fields. Z_TableAlias() lists
+ * the aliases.
+ * @param alias the alias's name (a table name: 1 to 32 characters); an alias of that name is
+ *              replaced
+ * @param table the table it names; "" deletes the alias (entries already open under it stay
+ *              open)
+ * @param description the alias's description
+ * @return #ZDB_OK, 2001; server: 4021 unknown table, 4022 a table has the alias's name, 4023
+ *         bad name, 4045 no alias to delete, 4005
  */
-int32_t ZDB_CALL ZDB_Alias(const char* table, const char* alias, const char* option);
+int32_t ZDB_CALL ZDB_Alias(const char* alias, const char* table, const char* description);
 /**
  * Copies field definitions of the selected table: from the cache while the table is selected
  * and cached (nothing is sent), else from the server.
@@ -559,8 +567,10 @@ int32_t ZDB_CALL ZDB_Seek(const char* field, const char* value);
  */
 int32_t ZDB_CALL ZDB_Read(const char* mode, const char* option);
 /**
- * Appends a record with every field null; it becomes current.
- * @return #ZDB_OK, 2001 or the server's status (4051/4052 locked, 4005)
+ * Appends a record with every field null but those with a default value (Z_PutDefaultValue()),
+ * which receive it; it becomes current.
+ * @return #ZDB_OK, 2001 or the server's status (4051/4052 locked, 4005, 4034 a default breaks
+ *         a constraint: no record is appended)
  */
 int32_t ZDB_CALL ZDB_AppendBlank(void);
 /**
@@ -569,9 +579,12 @@ int32_t ZDB_CALL ZDB_AppendBlank(void);
  */
 int32_t ZDB_CALL ZDB_Write(void);
 /**
- * Deletes a record; the next one becomes current.
+ * Deletes a record; the next one becomes current. Records of other tables that point at it
+ * through a cross reference follow the reference's rule: RESTRICT refuses, CASCADE deletes them
+ * too, NULLIFY empties their field.
  * @param record "" for the current record, else a record number
- * @return #ZDB_OK, 2001; server: 4041 no such record, 4050 locked
+ * @return #ZDB_OK, 2001; server: 4041 no such record, 4050 locked, 4038 a RESTRICT reference
+ *         still points at it
  */
 int32_t ZDB_CALL ZDB_Delete(const char* record);
 /**
@@ -624,40 +637,46 @@ int32_t ZDB_CALL ZDB_RollBack(void);
 /* ==== Table maintenance ====================================================================== */
 
 /**
- * Sends a table backup request (opcode 20). zdbd does not support it (4001): export whole
- * databases with Z_ExportDB().
- * @param table the table
- * @param target where the server is to put the backup
- * @return #ZDB_OK, 2001 or the server's status
+ * Backs a table up into a file on the server (zdbd: DIR/backups/FILE, an SQLite file holding
+ * the table's fields, records with their numbers, constraints, defaults and indexes). An
+ * existing file of that name is replaced whole.
+ * @param table the table; "" for the selected one
+ * @param file the backup file's name on the server: 1 to 64 letters, digits, "_", "-", ".",
+ *             not starting with "."
+ * @return #ZDB_OK, 2001; server: 4021 unknown table, 4091 bad file name, 4005
  */
-int32_t ZDB_CALL ZDB_BackupTable(const char* table, const char* target);
+int32_t ZDB_CALL ZDB_BackupTable(const char* table, const char* file);
 /**
- * Sends a table restore request (opcode 21). zdbd does not support it (4001): use Z_ImportDB().
- * @param table the table
- * @param source where the server is to read the backup
- * @return #ZDB_OK, 2001 or the server's status
+ * Restores a table of the selected database from a backup file on the server (see
+ * ZDB_BackupTable()): the table of that name is replaced, or created, with the fields, records,
+ * constraints, defaults and indexes backed up, all or nothing. Cross references touching it stay
+ * where their fields still exist. This session's entries of the table lose their current record.
+ * @param table the table; "" takes the backup's name
+ * @param file the backup file's name on the server, as for ZDB_BackupTable()
+ * @return #ZDB_OK, 2001; server: 4092 no such file, 4091 bad file name, 4090 not a table
+ *         backup, 4051/4052 locked by another session, 4005
  */
-int32_t ZDB_CALL ZDB_RestoreTable(const char* table, const char* source);
+int32_t ZDB_CALL ZDB_RestoreTable(const char* table, const char* file);
 /**
- * Creates an index on fields of an open table.
+ * Creates an index on fields of a table of the selected database.
  * @param index the index's name
  * @param table the table; "" for the selected one
  * @param fields field names separated by ",", e.g. "NAME,CITY"
- * @return #ZDB_OK, 2001; server: 4030 unknown field, 4022 exists
+ * @return #ZDB_OK, 2001; server: 4030 unknown field, 4025 exists, 4023 bad name
  */
 int32_t ZDB_CALL ZDB_CreateIndex(const char* index, const char* table, const char* fields);
 /**
- * Drops an index of the selected table.
- * @param index the index's name
- * @return #ZDB_OK, 2001; server: 4021 unknown
+ * Drops an index.
+ * @param index "TABLE.INDEX", or an index of the selected table
+ * @return #ZDB_OK, 2001; server: 4026 unknown
  */
 int32_t ZDB_CALL ZDB_EraseIndex(const char* index);
 /**
- * Rebuilds the selected table's indexes.
- * @param index sent as it is; zdbd rebuilds every index of the table
- * @return #ZDB_OK, 2001 or the server's status
+ * Rebuilds every index of a table.
+ * @param table the table; "" for the selected one
+ * @return #ZDB_OK, 2001; server: 4021 unknown table, 4020, 4005
  */
-int32_t ZDB_CALL ZDB_RebuildIndex(const char* index);
+int32_t ZDB_CALL ZDB_RebuildIndex(const char* table);
 /**
  * Compacts the table's storage (zdbd: the database file).
  * @param table the table; "" for the selected one
@@ -665,26 +684,33 @@ int32_t ZDB_CALL ZDB_RebuildIndex(const char* index);
  */
 int32_t ZDB_CALL ZDB_CompactTable(const char* table);
 /**
- * Deletes every record of a table.
+ * Deletes every record of a table, all or nothing; cross references pointing at the table apply
+ * their rules record by record (see ZDB_Delete()).
  * @param table the table; "" for the selected one
  * @param value only the low 16 bits are sent; zdbd does not read them
- * @return #ZDB_OK, 2001; server: 4051/4052/4050 locked by another session
+ * @return #ZDB_OK, 2001; server: 4051/4052/4050 locked by another session, 4038 a RESTRICT
+ *         reference still points at a record
  */
 int32_t ZDB_CALL ZDB_ClearTable(const char* table, int32_t value); /* low 16 bits are sent */
 /**
- * Sends a file copy request (opcode 122). zdbd does not support it: 4001.
- * @param source the source named to the server
- * @param target the target named to the server
- * @return #ZDB_OK, 2001 or the server's status
+ * Appends every record of one table to another, all or nothing: fields are matched by name,
+ * values converted through text and checked against the target's rules (its defaults fill the
+ * other fields). A missing target is created with the source's fields first.
+ * @param source the source table; "" for the selected one
+ * @param target the target table of the selected database
+ * @return #ZDB_OK, 2001; server: 4021 unknown source, 4023 bad target name, 4033, 4034, 4037
+ *         a value refused, 4050-4052 locked, 4005
  */
 int32_t ZDB_CALL ZDB_FFCopy(const char* source, const char* target);
 /**
- * Sends a cross-reference test request (opcode 136). zdbd does not support it: 4001.
- * @param table the table named to the server
- * @param field the field named to the server
- * @return #ZDB_OK, 2001 or the server's status
+ * Checks that every record of a table satisfies the cross references leaving it; the answer is
+ * the code.
+ * @param table the table (the references' from-table); "" for the selected one
+ * @param reference the name of the reference to check; "" for all of them
+ * @return #ZDB_OK all satisfied, 2001; server: 4037 a record has no match, 4039 no reference
+ *         of that name, 4021
  */
-int32_t ZDB_CALL ZDB_XRefTest(const char* table, const char* field);
+int32_t ZDB_CALL ZDB_XRefTest(const char* table, const char* reference);
 
 /* ==== Field values =========================================================================== */
 
@@ -696,17 +722,20 @@ int32_t ZDB_CALL ZDB_XRefTest(const char* table, const char* field);
  * it is 2; any other size gives the value as text, left-aligned and padded with spaces to the
  * field's width (no terminator when the size equals the width).
  *
- * Size -1 (#ZDB_SIZE_FROM_DEFINITION): the library takes the size from the field's definition
- * (cached while the table is selected, else asked for): 8 for numbers, 2 for integers, 10 for
- * dates, 256 for memo and binary fields, the width for texts. The buffer must hold the field's
- * width as the server defines it, plus the terminating zero where one comes back. Size -2
- * (#ZDB_SIZE_LIBRARY_BUFFER): the value is received into a buffer of the library's own and
- * @p value is not written (a probe of the field).
+ * With size -1 (#ZDB_SIZE_FROM_DEFINITION) or -2 (#ZDB_SIZE_LIBRARY_BUFFER) the library takes
+ * the size from the field's definition as the server gives it (cached while the table is
+ * selected, else asked for): 8 for numbers, 2 for integers, 10 for dates, 256 for memo and
+ * binary fields, otherwise the field's width. With -1 it writes exactly that many bytes into
+ * @p value, without a terminating zero; @p value must hold that many bytes, since the library
+ * cannot check it. With -2 the value is received into a buffer of the library's own and
+ * @p value is not written (a probe of the field). A width that no record can hold (above
+ * 4,294,954,233) is refused with 2001 before the read is sent, and @p value is left untouched.
  * @param name field name (or "TABLE.FIELD" of another open table); writable: the reply returns
  *             its copy of the name into it
  * @param value receives @p size bytes
  * @param size bytes of @p value, or -1 / -2 as above; other sizes of 2^31 or more: 2003
- * @return #ZDB_OK, 2003, 2001, 2013; server: 4030 unknown field, 4040 no current record
+ * @return #ZDB_OK, 2003, 2001 (also a width no record can hold), 2013; server: 4030 unknown
+ *         field, 4040 no current record
  */
 int32_t ZDB_CALL ZDB_GetField(char* name, void* value, uint32_t size);
 /**
@@ -716,7 +745,9 @@ int32_t ZDB_CALL ZDB_GetField(char* name, void* value, uint32_t size);
  * @param name field name
  * @param value the value: @p size bytes
  * @param size bytes of @p value, or -1 (#ZDB_SIZE_FROM_DEFINITION)
- * @return #ZDB_OK, 2003, 2001, 2013; server: 4033 does not fit, 4030, 4040, 4050-4052 locked
+ * @return #ZDB_OK, 2003, 2001, 2013; server: 4033 does not fit, 4034 a constraint refuses it,
+ *         4037 a cross reference finds no matching record, 4038 records still point at the
+ *         value it replaces, 4030, 4040, 4050-4052 locked
  */
 int32_t ZDB_CALL ZDB_PutField(const char* name, const void* value, uint32_t size);
 /**
@@ -724,7 +755,8 @@ int32_t ZDB_CALL ZDB_PutField(const char* name, const void* value, uint32_t size
  * @param name field name
  * @param value the value: @p size bytes
  * @param size bytes of @p value, or -1 (#ZDB_SIZE_FROM_DEFINITION)
- * @return #ZDB_OK when it would be stored; 4033 when it does not fit; 2003, 2001
+ * @return #ZDB_OK when it would be stored; 4033 when it does not fit, 4034, 4037, 4038 as for
+ *         ZDB_PutField(); 2003, 2001
  */
 int32_t ZDB_CALL ZDB_TestField(const char* name, const void* value, uint32_t size);
 /**
@@ -746,14 +778,16 @@ int32_t ZDB_CALL ZDB_IsNull(char* name, void* indicator); /* 2-byte indicator */
 int32_t ZDB_CALL ZDB_CpyField(const char* fromTable, const char* fromField, const char* toTable,
                               const char* toField);
 /**
- * Sends the two-field copy request (opcode 41). zdbd does not support it: 4001.
- * @param fromTable the source table
+ * Copies two values of one open table's current record into two fields of another's, through
+ * their texts, in one change: both land or neither.
+ * @param fromTable the source table; "" for the selected one
  * @param fromField1 the first source field
  * @param fromField2 the second source field
- * @param toTable the target table
- * @param toField1 the first target field
- * @param toField2 the second target field
- * @return #ZDB_OK, 2003 a null text, 2001 or the server's status
+ * @param toTable the target table; "" for the selected one
+ * @param toField1 the field that receives the first value
+ * @param toField2 the field that receives the second value
+ * @return #ZDB_OK, 2003 a null text, 2001; server: 4033, 4034, 4037 as for ZDB_PutField(),
+ *         4024 table not open, 4030, 4040, 4050-4052 locked
  */
 int32_t ZDB_CALL ZDB_2CpyField(const char* fromTable, const char* fromField1,
                                const char* fromField2, const char* toTable, const char* toField1,
@@ -781,15 +815,17 @@ int32_t ZDB_CALL ZDB_MatGetFields(const char* fieldList, char** values);
  * Appends a new record holding the listed values; it becomes current.
  * @param fieldList "*" or field names separated by ","
  * @param values one text per listed field; a null element is written as ""; a text longer than
- *               its field's width is cut to it
- * @return #ZDB_OK, 2003, 2001, 2004, 2013, 2021; server: 4033, 4050-4052
+ *               its field's width is cut to it. Fields not listed receive their defaults.
+ * @return #ZDB_OK, 2003, 2001, 2004, 2013, 2021; server: 4033, 4034, 4037 (nothing is
+ *         appended), 4050-4052
  */
 int32_t ZDB_CALL ZDB_PutWrite(const char* fieldList, char** values);
 /**
  * Writes the listed values into the current record in one change.
  * @param fieldList "*" or field names separated by ","; all of the selected table
  * @param values as for ZDB_PutWrite()
- * @return #ZDB_OK, 2003, 2001, 2004, 2013, 2021; server: 4033, 4040, 4050-4052
+ * @return #ZDB_OK, 2003, 2001, 2004, 2013, 2021; server: 4033, 4034, 4037, 4038 (one refused
+ *         value stores none), 4040, 4050-4052
  */
 int32_t ZDB_CALL ZDB_MatPutFields(const char* fieldList, char** values);
 /**
@@ -797,8 +833,9 @@ int32_t ZDB_CALL ZDB_MatPutFields(const char* fieldList, char** values);
  * @param table the table; "" for the selected one; writable: the reply returns its copy
  * @param name field name; writable likewise
  * @param value receives @p size bytes
- * @param size as for ZDB_GetField() (-1 and -2 included); the buffer must hold the field's
- *             width as the server defines it, plus the terminating zero where one comes back
+ * @param size as for ZDB_GetField(): with -1 or -2 the size is chosen as there, so with -1
+ *             @p value must hold the field's width as the server defines it (or 8, 2, 10, 256
+ *             by its type), and no terminating zero is added
  * @return as ZDB_GetField(); server: 4024 table not open
  */
 int32_t ZDB_CALL ZDB_FRead(char* table, char* name, void* value, uint32_t size);

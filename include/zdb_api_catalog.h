@@ -10,7 +10,8 @@
  * Counts passed by value (`count`) are sent but never changed. Every request logs in
  * implicitly (see zdb_api.h) and returns 2001 without a session or on a transport failure.
  * Where a text is "sent as it is", the library does not read it and zdbd does not either;
- * another server may. "zdbd: 4001" marks requests the stand-in server does not support.
+ * another server may. zdbd gives every request declared here a meaning; the statuses it answers
+ * are listed in docs/server.md.
  */
 #ifndef ZDB_API_H
 #error "include zdb_api.h, not zdb_api_catalog.h"
@@ -93,11 +94,12 @@ int32_t ZDB_CALL Z_DelTable(const char* table, int32_t flags);
  */
 int32_t ZDB_CALL Z_GetPhysName(char* path); /* 256 bytes */
 /**
- * Reads the table's file-system flags. zdbd: 4001.
- * @param fsf sent and overwritten: 2 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * Reads the version of the field-spec text ("NAME TYPE [SUBTYPE] WIDTH" items separated by
+ * "; ") that Z_CreTable(), Z_Structure() and Z_FsfToZdb() speak.
+ * @param version sent and overwritten: 2 bytes, a 16-bit number (zdbd: 1)
+ * @return #ZDB_OK, 2001
  */
-int32_t ZDB_CALL Z_GetFsf(void* fsf); /* 2 bytes */
+int32_t ZDB_CALL Z_GetFsf(void* version); /* 2 bytes */
 /**
  * Reads the selected table's record (docs/records.md; ZDB_TREC_ offsets).
  * @param tableRecord sent and overwritten: #ZDB_TABLE_RECORD_SIZE (113) bytes
@@ -113,11 +115,11 @@ int32_t ZDB_CALL Z_GetTable(void* tableRecord); /* 113 bytes */
 int32_t ZDB_CALL Z_NumTables(int32_t* tables, int32_t* open);
 /**
  * Rebuilds the selected table (zdbd: its indexes).
- * @param option sent; zdbd does not read it
- * @param reserved sent; zdbd does not read it
+ * @param first sent; zdbd does not read it
+ * @param second sent; zdbd does not read it
  * @return #ZDB_OK, 2001; server: 4020, 4005
  */
-int32_t ZDB_CALL Z_RebTable(int32_t option, int32_t reserved);
+int32_t ZDB_CALL Z_RebTable(int32_t first, int32_t second);
 /**
  * Changes a table's definition from its record (zdbd: the description of the table the record
  * names; an empty name for the selected one).
@@ -126,21 +128,25 @@ int32_t ZDB_CALL Z_RebTable(int32_t option, int32_t reserved);
  */
 int32_t ZDB_CALL Z_UpdTable(void* tableRecord);
 /**
- * Reads a table's identifier. zdbd: 4001.
- * @param database sent and overwritten: the database
+ * Reads a table's number in its database's catalog.
+ * @param database sent and overwritten: a database in use by this session; "" for the selected
+ *                 one
  * @param table sent and overwritten: the table
- * @param id sent and overwritten: 7 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param id sent and overwritten: 7 bytes, receives 6 decimal digits and a zero ("000001" for
+ *           the database's first table created)
+ * @return #ZDB_OK, 2001; server: 4015 database not in use, 4021 unknown table, 4010
  */
 int32_t ZDB_CALL Z_GetIDTable(char* database, char* table, void* id); /* 7 bytes */
 /**
- * Reads a table's structure. zdbd: 4001.
- * @param name sent and overwritten: a 64-byte buffer holding the name (all 64 bytes are sent)
- * @param structure sent and overwritten: 1500 bytes
- * @param count sent and overwritten: the number of entries
- * @return #ZDB_OK, 2001 or the server's status
+ * Reads a table's fields as a field spec, "NAME C 20; AGE I 6; BORN C D 10", the form
+ * Z_CreTable() reads back; as many whole items as fit in 1499 bytes and a zero.
+ * @param table sent and overwritten: a 64-byte buffer holding the table's name, "" for the
+ *              selected one (all 64 bytes are sent)
+ * @param structure sent and overwritten: 1500 bytes, receives the spec
+ * @param count sent and overwritten: the number of fields written
+ * @return #ZDB_OK, 2001; server: 4021 unknown table, 4020
  */
-int32_t ZDB_CALL Z_Structure(char* name, void* structure, int32_t* count); /* 64, 1500 bytes */
+int32_t ZDB_CALL Z_Structure(char* table, void* structure, int32_t* count); /* 64, 1500 bytes */
 /**
  * Renames a table (and this session's open and selected entries of it).
  * @param from the table; "" for the selected one
@@ -149,10 +155,11 @@ int32_t ZDB_CALL Z_Structure(char* name, void* structure, int32_t* count); /* 64
  */
 int32_t ZDB_CALL Z_Rename(const char* from, const char* to);
 /**
- * Lists table aliases. zdbd: 4001.
- * @param aliases sent and overwritten: 3300 bytes
- * @param count sent and overwritten: the number of aliases
- * @return #ZDB_OK, 2001 or the server's status
+ * Lists the selected database's aliases (see ZDB_Alias()) in alias order.
+ * @param aliases sent and overwritten: 3300 bytes, up to 50 entries of 66 bytes: the alias (33
+ *                bytes, zero-terminated), then the table it names (33 bytes)
+ * @param count sent and overwritten: the number of aliases written
+ * @return #ZDB_OK, 2001; server: 4010
  */
 int32_t ZDB_CALL Z_TableAlias(void* aliases, int32_t* count); /* 3300 bytes */
 
@@ -220,223 +227,256 @@ int32_t ZDB_CALL Z_PFields(void* definitions, int32_t length);
  */
 int32_t ZDB_CALL Z_CanBeDelete(const char* field);
 
-/* ==== Indexes (zdbd: 4001; use ZDB_CreateIndex()) ============================================= */
+/* ==== Indexes ================================================================================ */
+/* An index text is "TABLE.INDEX" (any table of the selected database) or names an index of the
+ * selected table. The 36-byte index record: bytes 0-32 the name, 33 1 for a unique index else
+ * 0, 34-35 the number of fields (16-bit). A unique index refuses a duplicate value (4034). */
 
 /**
- * Adds fields to an index.
+ * Adds fields to the end of an index's list (fields it has already are skipped); a missing
+ * index is created.
  * @param index the index
- * @param fields the fields
- * @param flags sent as it is
- * @return #ZDB_OK, 2001 or the server's status
+ * @param fields field names separated by ",", e.g. "NAME,CITY"
+ * @param flags 1 makes the index unique, else 0
+ * @return #ZDB_OK, 2001; server: 4030 unknown field, 4023 bad index name, 4005
  */
 int32_t ZDB_CALL Z_AddIFields(const char* index, const char* fields, int32_t flags);
 /**
- * Removes fields from an index.
+ * Removes fields from an index's list; removing the last one drops the index.
  * @param index the index
- * @param fields the fields
- * @return #ZDB_OK, 2001 or the server's status
+ * @param fields field names separated by ","
+ * @return #ZDB_OK, 2001; server: 4026 unknown index, 4030 none of them was in it, 4005
  */
 int32_t ZDB_CALL Z_DelIFields(const char* index, const char* fields);
 /**
- * Changes fields of an index.
+ * Sets an index's list of fields and its uniqueness; a missing index is created.
  * @param index the index
- * @param fields the fields
- * @param flags sent as it is
- * @return #ZDB_OK, 2001 or the server's status
+ * @param fields field names separated by ",", in index order
+ * @param flags 1 makes the index unique, else 0
+ * @return #ZDB_OK, 2001; server: 4030 unknown field, 4023 bad index name, 4005
  */
 int32_t ZDB_CALL Z_UpdIFields(const char* index, const char* fields, int32_t flags);
 /**
- * Lists an index's fields.
+ * Lists an index's fields in index order.
  * @param index sent and overwritten: the index
  * @param count sent and overwritten: the number of fields
- * @param fields sent and overwritten: 3900 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param fields sent and overwritten: 3900 bytes, up to 118 names of 33 bytes
+ * @return #ZDB_OK, 2001; server: 4026 unknown index
  */
 int32_t ZDB_CALL Z_IndexFields(char* index, int32_t* count, void* fields); /* 3900 bytes */
 /**
- * Lists the table's indexes.
+ * Lists the selected table's indexes in creation order.
  * @param count sent and overwritten: the number of indexes
- * @param indexes sent and overwritten: 3600 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param indexes sent and overwritten: 3600 bytes, up to 100 index records of 36 bytes
+ * @return #ZDB_OK, 2001; server: 4020
  */
 int32_t ZDB_CALL Z_TableIndex(int32_t* count, void* indexes); /* 3600 bytes */
 /**
  * Reads an index's record.
  * @param index sent and overwritten: the index
  * @param indexRecord sent and overwritten: 36 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4026 unknown index
  */
 int32_t ZDB_CALL Z_GetIndex(char* index, void* indexRecord); /* 36 bytes */
 
-/* ==== Constraints (zdbd: 4001) and default values =========================================== */
+/* ==== Constraints and default values ========================================================= */
+/* A field text is "TABLE.FIELD" (any table of the selected database) or names a field of the
+ * selected table. A constraint has a number (1 to 65535, unique in its table) and a kind: "M" a
+ * value is required, "R" a range from value 1 to value 2 (either may be empty), "L" one of the
+ * comma-separated values of value 1, "P" matches the glob pattern of value 1, "U" no two
+ * records hold the same value. Every write checks the constraints of its fields and answers 4034
+ * when one refuses the value; the record layout is in docs/records.md. */
 
 /**
  * Adds a constraint to a field.
- * @param field the field
- * @param constraint #ZDB_CONSTRAINT_RECORD_SIZE (364) bytes, sent only
- * @return #ZDB_OK, 2001 or the server's status
+ * @param field the field; "" for the one the record names
+ * @param constraint #ZDB_CONSTRAINT_RECORD_SIZE (364) bytes, sent only; number 0 takes the
+ *                   table's next free number
+ * @return #ZDB_OK, 2001; server: 4032 unknown kind, an empty value where one is needed, bounds
+ *         that do not read as the field's type or a number in use; 4030, 4005
  */
 int32_t ZDB_CALL Z_AddConstrain(const char* field, void* constraint); /* 364 bytes */
 /**
  * Drops a constraint of a field.
  * @param field the field
- * @param number the constraint's number
- * @return #ZDB_OK, 2001 or the server's status
+ * @param number the constraint's number; 0 drops all of the field's constraints
+ * @return #ZDB_OK, 2001; server: 4035 no such constraint, 4030, 4005
  */
 int32_t ZDB_CALL Z_DelConstrain(const char* field, int32_t number);
 /**
- * Changes a constraint of a field.
- * @param field the field
+ * Replaces the constraint the record's number names (it may move to the named field).
+ * @param field the field; "" for the one the record names
  * @param constraint #ZDB_CONSTRAINT_RECORD_SIZE (364) bytes, sent only
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4035 no such constraint, 4032 as for Z_AddConstrain(), 4030,
+ *         4005
  */
 int32_t ZDB_CALL Z_UpdConstrain(const char* field, void* constraint);
 /**
  * Reads a constraint of a field.
  * @param field sent and overwritten: the field
  * @param number the constraint's number; only its low 16 bits are sent
- * @param constraint sent and overwritten: #ZDB_CONSTRAINT_RECORD_SIZE (364) bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param constraint sent and overwritten: #ZDB_CONSTRAINT_RECORD_SIZE (364) bytes, receives the
+ *                   record (zeros when there is none)
+ * @return #ZDB_OK, 2001; server: 4035 the field has no such constraint, 4030
  */
 int32_t ZDB_CALL Z_GetConstrain(char* field, int32_t number, void* constraint);
 /**
- * Lists a field's constraints.
+ * Lists the numbers of a field's constraints.
  * @param field sent and overwritten: the field
- * @param count sent and overwritten: the number of constraints
- * @param constraints sent and overwritten: 250 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param count sent and overwritten: the number of constraints the field has
+ * @param constraints sent and overwritten: 250 bytes, up to 125 16-bit numbers in order
+ * @return #ZDB_OK, 2001; server: 4030
  */
 int32_t ZDB_CALL Z_FieldConstrain(char* field, int32_t* count, void* constraints); /* 250 */
 /**
- * Sets a field's default value. zdbd: 4001.
+ * Sets a field's default value, which ZDB_AppendBlank(), ZDB_PutWrite() (for the fields it does
+ * not list) and records inserted by scripts receive.
  * @param field the field
- * @param value the default value as text
- * @return #ZDB_OK, 2001 or the server's status
+ * @param value the default value as text; it must read as the field's type
+ * @return #ZDB_OK, 2001; server: 4033 the value does not fit the field, 4030, 4005
  */
 int32_t ZDB_CALL Z_PutDefaultValue(const char* field, const char* value);
 /**
- * Reads a field's default value. zdbd: 4001.
+ * Reads a field's default value.
  * @param field sent and overwritten: the field
- * @param value sent and overwritten: #ZDB_DEFAULT_VALUE_SIZE (513) bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param value sent and overwritten: #ZDB_DEFAULT_VALUE_SIZE (513) bytes, receives the default
+ *              as text (empty when there is none)
+ * @return #ZDB_OK, 2001; server: 4036 the field has no default, 4030
  */
 int32_t ZDB_CALL Z_GetDefaultValue(char* field, char* value); /* 513 bytes */
 /**
- * Drops a field's default value. zdbd: 4001.
+ * Drops a field's default value.
  * @param field the field
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4036 the field has no default, 4030, 4005
  */
 int32_t ZDB_CALL Z_DelDefaultValue(const char* field);
 
-/* ==== Cross references (zdbd: 4001) ========================================================== */
+/* ==== Cross references ======================================================================= */
+/* A cross reference links a field of one table (from) to another table (to). A field reference
+ * says that every non-empty value of the from-field equals the to-field's value of some record
+ * of the to-table; a table reference, that the from-field holds a record number of the
+ * to-table. Writing a from-value without a match answers 4037; changing a to-value that records
+ * still point at answers 4038; deleting a record that records point at follows the rule:
+ * "RESTRICT" refuses (4038), "CASCADE" deletes them too, "NULLIFY" empties their from-field.
+ * The 297-byte record is laid out in docs/records.md. */
 
 /**
- * Adds a field cross reference: a field that refers to a field of another table.
- * @param table the referring table
- * @param field the referring field
- * @param refDatabase the database referred to
- * @param refTable the table referred to
- * @param refField the field referred to
- * @param rule the reference's rule, as the server reads it
+ * Adds a field reference: every non-empty value of the from-field must equal the to-field's
+ * value of some record of the to-table.
+ * @param name the reference's name (1 to 32 characters, as a table name)
+ * @param fromTable the table whose field refers; "" for the selected one
+ * @param fromField the field that refers
+ * @param toTable the table referred to, of the same database
+ * @param toField the field referred to
+ * @param rule what deleting a record referred to does: "RESTRICT" (also ""), "CASCADE" or
+ *             "NULLIFY", in any letter case
  * @param description the reference's description
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4023 bad name, 4021 unknown table, 4030 unknown field, 4002
+ *         unknown rule, 4043 a reference of that name or with the same ends exists, 4037 present
+ *         records already break it, 4005
  */
-int32_t ZDB_CALL Z_AddFXREF(const char* table, const char* field, const char* refDatabase,
-                            const char* refTable, const char* refField, const char* rule,
+int32_t ZDB_CALL Z_AddFXREF(const char* name, const char* fromTable, const char* fromField,
+                            const char* toTable, const char* toField, const char* rule,
                             const char* description);
 /**
- * Adds a table cross reference.
- * @param table the referring table
- * @param field the referring field
- * @param refDatabase the database referred to
- * @param refTable the table referred to
- * @param refField the field referred to
- * @param rule the reference's rule, as the server reads it
+ * Adds a table reference: the from-field holds record numbers of the to-table.
+ * @param name the reference's name (1 to 32 characters, as a table name)
+ * @param fromTable the table whose field refers; "" for the selected one
+ * @param fromField the field that holds record numbers
+ * @param toTable the table referred to, of the same database
+ * @param toField sent; zdbd does not read it (pass "")
+ * @param rule as for Z_AddFXREF()
  * @param description the reference's description
- * @return #ZDB_OK, 2001 or the server's status
+ * @return as Z_AddFXREF()
  */
-int32_t ZDB_CALL Z_AddTXREF(const char* table, const char* field, const char* refDatabase,
-                            const char* refTable, const char* refField, const char* rule,
+int32_t ZDB_CALL Z_AddTXREF(const char* name, const char* fromTable, const char* fromField,
+                            const char* toTable, const char* toField, const char* rule,
                             const char* description);
 /**
- * Drops a field cross reference.
- * @param table the referring table
- * @param field the referring field
- * @param refTable the table referred to
- * @param refField the field referred to
- * @return #ZDB_OK, 2001 or the server's status
+ * Drops the field reference with the given ends.
+ * @param fromTable the table whose field refers; "" for the selected one
+ * @param fromField the field that refers
+ * @param toTable the table referred to
+ * @param toField the field referred to
+ * @return #ZDB_OK, 2001; server: 4039 no such reference, 4005
  */
-int32_t ZDB_CALL Z_DelFXREF(const char* table, const char* field, const char* refTable,
-                            const char* refField);
+int32_t ZDB_CALL Z_DelFXREF(const char* fromTable, const char* fromField, const char* toTable,
+                            const char* toField);
 /**
- * Drops a table cross reference.
- * @param table the referring table
- * @param field the referring field
- * @param refTable the table referred to
- * @param refField the field referred to
- * @return #ZDB_OK, 2001 or the server's status
+ * Drops the table reference with the given ends.
+ * @param fromTable the table whose field refers; "" for the selected one
+ * @param fromField the field that holds record numbers
+ * @param toTable the table referred to
+ * @param toField sent; zdbd does not read it (pass "")
+ * @return #ZDB_OK, 2001; server: 4039 no such reference, 4005
  */
-int32_t ZDB_CALL Z_DelTXREF(const char* table, const char* field, const char* refTable,
-                            const char* refField);
+int32_t ZDB_CALL Z_DelTXREF(const char* fromTable, const char* fromField, const char* toTable,
+                            const char* toField);
 /**
- * Lists the cross references from a field.
- * @param field sent and overwritten: the field
- * @param xrefs sent and overwritten: 29700 bytes (100 records of #ZDB_XREF_RECORD_SIZE)
- * @param count sent and overwritten: the number of references
- * @return #ZDB_OK, 2001 or the server's status
+ * Lists the cross references leaving a field.
+ * @param field sent and overwritten: "TABLE.FIELD", or a field of the selected table
+ * @param xrefs sent and overwritten: 29700 bytes, up to 100 records of #ZDB_XREF_RECORD_SIZE
+ * @param count sent and overwritten: the number of references written
+ * @return #ZDB_OK, 2001; server: 4030, 4021
  */
 int32_t ZDB_CALL Z_XRefFromField(char* field, void* xrefs, int32_t* count); /* 29700 bytes */
 /**
- * Lists the cross references to a field.
- * @param field sent and overwritten: the field
- * @param xrefs sent and overwritten: 29700 bytes
- * @param count sent and overwritten: the number of references
- * @return #ZDB_OK, 2001 or the server's status
+ * Lists the cross references arriving at a field.
+ * @param field sent and overwritten: "TABLE.FIELD", or a field of the selected table; "TABLE."
+ *              (no field) lists the table references to TABLE
+ * @param xrefs sent and overwritten: 29700 bytes, up to 100 records of #ZDB_XREF_RECORD_SIZE
+ * @param count sent and overwritten: the number of references written
+ * @return #ZDB_OK, 2001; server: 4030, 4021
  */
 int32_t ZDB_CALL Z_XRefToField(char* field, void* xrefs, int32_t* count); /* 29700 bytes */
 /**
- * Reads a table cross reference's record.
- * @param table sent and overwritten: the referring table
- * @param field sent and overwritten: the referring field
- * @param refTable sent and overwritten: the table referred to
- * @param refField sent and overwritten: the field referred to
+ * Reads the record of the table reference with the given ends.
+ * @param fromTable sent and overwritten: the table whose field refers; "" for the selected one
+ * @param fromField sent and overwritten: the field that holds record numbers
+ * @param toTable sent and overwritten: the table referred to
+ * @param toField sent and overwritten; zdbd does not read it
  * @param xref sent and overwritten: #ZDB_XREF_RECORD_SIZE (297) bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4039 no such reference
  */
-int32_t ZDB_CALL Z_GetTXREF(char* table, char* field, char* refTable, char* refField, void* xref);
+int32_t ZDB_CALL Z_GetTXREF(char* fromTable, char* fromField, char* toTable, char* toField,
+                            void* xref);
 /**
- * Reads a field cross reference's record.
- * @param table sent and overwritten: the referring table
- * @param field sent and overwritten: the referring field
- * @param refTable sent and overwritten: the table referred to
- * @param refField sent and overwritten: the field referred to
+ * Reads the record of the field reference with the given ends.
+ * @param fromTable sent and overwritten: the table whose field refers; "" for the selected one
+ * @param fromField sent and overwritten: the field that refers
+ * @param toTable sent and overwritten: the table referred to
+ * @param toField sent and overwritten: the field referred to
  * @param xref sent and overwritten: #ZDB_XREF_RECORD_SIZE (297) bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4039 no such reference
  */
-int32_t ZDB_CALL Z_GetFXREF(char* table, char* field, char* refTable, char* refField, void* xref);
+int32_t ZDB_CALL Z_GetFXREF(char* fromTable, char* fromField, char* toTable, char* toField,
+                            void* xref);
 /**
  * Drops a cross reference by name.
  * @param name the reference
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4039 no such reference, 4005
  */
 int32_t ZDB_CALL Z_DelXREF(const char* name);
 /**
- * Lists the references from the current table.
- * @param refs sent and overwritten: 3304 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * Lists the tables the selected table refers to.
+ * @param refs sent and overwritten: 3304 bytes: bytes 0-3 the number of tables, then their
+ *             names, 33 bytes each (up to 100)
+ * @return #ZDB_OK, 2001; server: 4020
  */
 int32_t ZDB_CALL Z_TBRefFrom(void* refs); /* 3304 bytes */
 /**
- * Lists the references to the current table.
- * @param refs sent and overwritten: 3304 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * Lists the tables that refer to the selected table.
+ * @param refs sent and overwritten: 3304 bytes, laid out as for Z_TBRefFrom()
+ * @return #ZDB_OK, 2001; server: 4020
  */
 int32_t ZDB_CALL Z_TBRefTo(void* refs); /* 3304 bytes */
 /**
- * Reads a cross reference by name.
+ * Reads a cross reference by name, with how well the data keeps it.
  * @param name sent and overwritten: the reference
- * @param xref sent and overwritten: 671 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * @param xref sent and overwritten: 671 bytes: the #ZDB_XREF_RECORD_SIZE-byte record, then at
+ *             297-300 the number of from-records holding a value and at 301-304 how many of
+ *             them have no match (32-bit little-endian); the rest zero
+ * @return #ZDB_OK, 2001; server: 4039 no such reference
  */
 int32_t ZDB_CALL Z_GetXRef(char* name, void* xref); /* 671 bytes */
 
@@ -505,17 +545,21 @@ int32_t ZDB_CALL Z_NumUsers(char* reserved, int32_t* users, int32_t* admins);
  */
 int32_t ZDB_CALL Z_GetUsers(char* reserved, int32_t count, char* users); /* count x 65 bytes */
 /**
- * Creates a user file. zdbd: 4001.
- * @param name the file
- * @return #ZDB_OK, 2001 or the server's status
+ * Copies the user catalog (users with their salted password hashes, roles and privileges) into
+ * a file on the server (zdbd: DIR/backups/FILE); an existing file is replaced.
+ * @param file the file's name on the server: 1 to 64 letters, digits, "_", "-", ".", not
+ *             starting with "."
+ * @return #ZDB_OK, 2001; server: 4091 bad file name, 4005
  */
-int32_t ZDB_CALL Z_CFUsers(const char* name);
+int32_t ZDB_CALL Z_CFUsers(const char* file);
 /**
- * Deletes a user file. zdbd: 4001.
- * @param name the file
- * @return #ZDB_OK, 2001 or the server's status
+ * Defines the user catalog from a file written by Z_CFUsers(), replacing every user and
+ * privilege.
+ * @param file the file's name on the server, as for Z_CFUsers()
+ * @return #ZDB_OK, 2001; server: 4092 no such file, 4091 bad file name, 4090 not a user
+ *         catalog, 4005 (also: the file holds users but no administrator)
  */
-int32_t ZDB_CALL Z_DFUsers(const char* name);
+int32_t ZDB_CALL Z_DFUsers(const char* file);
 /**
  * Grants privilege bits.
  * @param user user name
@@ -675,15 +719,17 @@ int32_t ZDB_CALL Z_Run(const char* user, const char* password, void* data, int32
  */
 int32_t ZDB_CALL Z_NoRun(void* data, int32_t length);
 /**
- * A pass-through request (opcode 34). zdbd: 4001.
- * @param request the request's number
+ * A server function outside the catalog. zdbd knows two: 1 copies @p in into @p out (as far
+ * as @p out reaches, zeros after), a loopback check of the path; 2 writes statistics lines
+ * "sessions=", "requests=", "databases=", "locks=" into @p out.
+ * @param function the function's number
  * @param in sent and overwritten: @p inLength bytes
  * @param inLength bytes of @p in
- * @param out sent and overwritten: @p outLength bytes
+ * @param out sent and overwritten: @p outLength bytes, receives the result
  * @param outLength bytes of @p out
- * @return #ZDB_OK, 2001 or the server's status
+ * @return #ZDB_OK, 2001; server: 4002 unknown function
  */
-int32_t ZDB_CALL Z_Internal(int32_t request, void* in, int32_t inLength, void* out,
+int32_t ZDB_CALL Z_Internal(int32_t function, void* in, int32_t inLength, void* out,
                             int32_t outLength);
 /**
  * Reads the current record's number as text.
@@ -693,22 +739,25 @@ int32_t ZDB_CALL Z_Internal(int32_t request, void* in, int32_t inLength, void* o
  */
 int32_t ZDB_CALL Z_CurrentKey(void* key, int32_t length);
 /**
- * Converts a file-system structure. zdbd: 4001.
- * @param structure sent and overwritten: 1500 bytes
- * @param option1 sent as it is
- * @param option2 sent as it is
- * @param name sent and overwritten: a text
- * @return #ZDB_OK, 2001 or the server's status
+ * Checks a field spec (the text Z_CreTable() reads) and writes it back normalised: letters in
+ * upper case, widths filled in; with mode 1 it also creates the table.
+ * @param spec sent and overwritten: 1500 bytes holding the zero-terminated spec
+ * @param mode 1 also creates the table named by @p table (needs the define privilege), else 0
+ * @param reserved sent; zdbd does not read it
+ * @param table sent and overwritten: the table to create with mode 1
+ * @return #ZDB_OK, 2001; server: 4032 a bad spec; with mode 1 also 4022, 4023, 4010, 4005
  */
-int32_t ZDB_CALL Z_FsfToZdb(void* structure, int32_t option1, int32_t option2, char* name);
+int32_t ZDB_CALL Z_FsfToZdb(void* spec, int32_t mode, int32_t reserved, char* table);
 /**
- * A create request (opcode 91). zdbd: 4001.
- * @param name the name
- * @param option1 sent as it is
- * @param option2 sent as it is
- * @return #ZDB_OK, 2001 or the server's status
+ * Creates a database or an empty table by kind.
+ * @param name the database's or table's name
+ * @param kind 1 a database (administrators only), 2 a table without fields in the selected
+ *             database (needs the define privilege); add fields with Z_AddField()
+ * @param flags 1: one that exists already is success, else 0
+ * @return #ZDB_OK, 2001; server: 4002 other kinds, 4012/4022 exists, 4013/4023 bad name, 4010,
+ *         4005
  */
-int32_t ZDB_CALL Z_Create(const char* name, int32_t option1, int32_t option2);
+int32_t ZDB_CALL Z_Create(const char* name, int32_t kind, int32_t flags);
 /**
  * Asks what a name names: a database, or a table of the selected database.
  * @param name sent and overwritten: the name
@@ -718,19 +767,24 @@ int32_t ZDB_CALL Z_Create(const char* name, int32_t option1, int32_t option2);
  */
 int32_t ZDB_CALL Z_Exist(char* name, char* kindText, int32_t* kind);
 /**
- * Checks an expression. zdbd: 4001.
- * @param expression the expression
- * @param table the table it is checked against
- * @return #ZDB_OK, 2001 or the server's status
+ * Evaluates an expression on the current record of an open table; the answer is the code.
+ * @param expression one read-only expression in SQLite syntax over the table's field names,
+ *                   e.g. "PRICE > 10 AND CITY = 'Rome'"
+ * @param table the open table; "" for the selected one
+ * @return #ZDB_OK true, 4044 false (0, empty or null), 2001; server: 4070 anything but one
+ *         read-only expression, or an error (ZDB_GetError() gives its message), 4024, 4040
  */
 int32_t ZDB_CALL Z_ExpCheck(const char* expression, const char* table);
 /**
- * A selector request (opcode 121). zdbd: 4001.
- * @param selector sent and overwritten: 508 bytes
- * @param value sent and overwritten: 2 bytes
- * @return #ZDB_OK, 2001 or the server's status
+ * Reads where the session stands.
+ * @param selector sent and overwritten: 508 bytes: 0-8 the selected database, 9-41 the selected
+ *                 table, 42-45 its current record, 46-49 its number of records, 50-53 the
+ *                 number of open tables of the database, from 54 their names (33 bytes each, up
+ *                 to 13); texts zero-terminated, numbers 32-bit little-endian
+ * @param databases sent and overwritten: 2 bytes, the number of databases in use (16-bit)
+ * @return #ZDB_OK, 2001
  */
-int32_t ZDB_CALL Z_GetSelector(void* selector, void* value); /* 508 and 2 bytes */
+int32_t ZDB_CALL Z_GetSelector(void* selector, void* databases); /* 508 and 2 bytes */
 /**
  * Reads when the selected database last changed (UTC).
  * @param name sent and overwritten; zdbd does not read it
@@ -761,8 +815,11 @@ int32_t ZDB_CALL Z_LastUpdate(char* name, char* date, char* time, void* flag); /
  * @param runValue sent as it is; zdbd does not read it
  * @return #ZDB_OK; 3003 null script or output file; 2003 a reference without a value or a path
  *         too long (nothing sent); 2120 a temporary file failed; 2001; server: 4070 an SQL
- *         error (ZDB_GetError() gives its message; the rows before it are in the file), 4010,
- *         4005
+ *         error (ZDB_GetError() gives its message; the rows before it are in the file), 4071
+ *         a statement zdbd refuses in a script (changes to the catalog or SQLite's schema,
+ *         creating or dropping tables and indexes, ATTACH, setting pragmas, transaction
+ *         statements inside ZDB_BeginTransaction(), a value the field's rules refuse;
+ *         ZDB_GetError() gives the reason), 4111 a script over 16 MiB, 4010, 4005
  */
 int32_t ZDB_CALL ZDB_SqlRun(const char* script, const char* outputFile, const char* parameters,
                             int32_t runValue);
@@ -771,7 +828,8 @@ int32_t ZDB_CALL ZDB_SqlRun(const char* script, const char* outputFile, const ch
  * @param database the database; "" for the selected one
  * @param options sent as it is
  * @param localPath the local file that receives the export (created or replaced)
- * @return #ZDB_OK, 2003 empty or too long path (nothing sent), 2001; server: 4011, 4005
+ * @return #ZDB_OK, 2003 empty or too long path (nothing sent), 2001; server: 4011, 4111 the
+ *         file is over the server's file-stream limit (nothing is sent), 4005
  */
 int32_t ZDB_CALL Z_ExportDB(const char* database, const char* options, const char* localPath);
 /**
@@ -782,7 +840,8 @@ int32_t ZDB_CALL Z_ExportDB(const char* database, const char* options, const cha
  * @param sendPath the local export file to send
  * @param receivePath the local file that receives the report (tables, records, outcome)
  * @return #ZDB_OK, 2003 path too long, 2001 also for a file that cannot be read; server: 4090
- *         not an export, 4012 exists, 4014 in use, 4005
+ *         not an export, 4012 exists, 4014 in use, 4111 over the server's file-stream limit,
+ *         4005
  */
 int32_t ZDB_CALL Z_ImportDB(const char* database, const char* mode, const char* sendPath,
                             const char* receivePath);
