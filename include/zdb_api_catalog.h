@@ -142,7 +142,7 @@ int32_t ZDB_CALL Z_GetIDTable(char* database, char* table, void* id); /* 7 bytes
  * Z_CreTable() reads back; as many whole items as fit in 1499 bytes and a zero.
  * @param table sent and overwritten: a 64-byte buffer holding the table's name, "" for the
  *              selected one (all 64 bytes are sent)
- * @param structure sent and overwritten: 1500 bytes, receives the spec
+ * @param structure sent and overwritten: 1500 bytes, receives the field spec
  * @param count sent and overwritten: the number of fields written
  * @return #ZDB_OK, 2001; server: 4021 unknown table, 4020
  */
