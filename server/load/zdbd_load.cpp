@@ -100,7 +100,8 @@ int32_t Operation(const std::string& w, long i, char** values) {
     return rc;
   }
   if (w == "getread") return GetReadNext(values);
-  std::snprintf(name, sizeof name, "N%06ld", i % 1000000);
+  // Record numbers count up from zero, so the name is always N and six digits.
+  std::snprintf(name, sizeof name, "N%06lu", static_cast<unsigned long>(i) % 1000000);
   std::snprintf(text, sizeof text, "record %ld of the load", i);
   double qty = static_cast<double>(i) / 4;
   int16_t code = static_cast<int16_t>(i % 30000);
