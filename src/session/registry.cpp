@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <list>
+#include <new>
 #include <vector>
 
 #include "platform/entry.h"
@@ -13,15 +14,22 @@ namespace {
 // The lock covers list operations only: a Session is destroyed (which may send a logout)
 // after it has been unlinked and the lock released, so a slow server never blocks other
 // threads' lookups.
+// Never destroyed, since the library's unload handler may run after static destructors; and
+// built in the library's own static storage rather than on the heap, so that unloading the
+// library leaves nothing behind once its last Session is gone.
+template <typename T>
+T& Immortal() {
+  alignas(T) static unsigned char storage[sizeof(T)];
+  static T* object = new (storage) T();
+  return *object;
+}
+
 platform::Mutex& RegistryMutex() {
-  static auto* m = new platform::Mutex();
-  return *m;
+  return Immortal<platform::Mutex>();
 }
 
 std::list<std::unique_ptr<Session>>& Sessions() {
-  // Never destroyed: the library's unload handler may run after static destructors.
-  static auto* list = new std::list<std::unique_ptr<Session>>();
-  return *list;
+  return Immortal<std::list<std::unique_ptr<Session>>>();
 }
 
 // Every change of the list counts up, under the lock and before any Session leaves it. A
