@@ -115,7 +115,7 @@ TEST(LibraryLifecycle, ThreadEndsAndUnloadLogOutTheirSessions) {
     std::thread waiter([&] {
       // What the unload must leave behind (the list entry of this newer Session) is lost with
       // the unloaded library by design; the leak checker is told so for this thread alone.
-      LeakCheckOff off;
+      [[maybe_unused]] LeakCheckOff off;
       lingering = api.selHost(host.c_str()) == 1000 ? api.init("", "") : -1;
       while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     });
