@@ -66,8 +66,11 @@ for arch in x86_64 i686; do
 done
 
 step "x86_64 rings under wine64, and the smoke against zdbd"
-"$wineserver" -p 60  # one server for every program start of this run
+# A fresh clone has no prefix yet: wineboot makes it (and starts a server), then that server is
+# kept for every program start of this run.
+mkdir -p "$(dirname "$WINEPREFIX")"
 "$wine64" wineboot -i >/dev/null 2>&1 || true
+"$wineserver" -p 60 2>/dev/null || true  # already running: wineboot started it
 start_zdbd
 ctest --test-dir build-win-x86_64 --output-on-failure --timeout 600
 took "wine64 rings"

@@ -79,6 +79,11 @@ TEST_F(SessionLookup, ARemovedOrReplacedSessionIsNeverFoundAgain) {
 }
 
 TEST_F(SessionLookup, OtherThreadsChangingTheListLeaveThisThreadsSession) {
+#ifdef _WIN32
+  // Threads of this ring end without the loader's notice (it links the objects, not the DLL),
+  // so their Sessions stay; dll_tests checks thread ends through DllMain itself.
+  GTEST_SKIP() << "thread ends need DllMain: see dll_tests";
+#endif
   ScriptedPeer mine, theirs;
   ASSERT_EQ(ZDB_SelHost(mine.host().c_str()), 1000);
   Session* s = FindSessionForThread();
@@ -96,6 +101,11 @@ TEST_F(SessionLookup, OtherThreadsChangingTheListLeaveThisThreadsSession) {
 }
 
 TEST_F(SessionLookup, SessionRemovedByAnotherThreadOrByUnloadIsGoneForItsThread) {
+#ifdef _WIN32
+  // Threads of this ring end without the loader's notice (it links the objects, not the DLL),
+  // so their Sessions stay; dll_tests checks thread ends through DllMain itself.
+  GTEST_SKIP() << "thread ends need DllMain: see dll_tests";
+#endif
   ScriptedPeer peer;
   ASSERT_EQ(ZDB_SelHost(peer.host().c_str()), 1000);
   ASSERT_NE(Version(), 0u);
@@ -145,6 +155,11 @@ TEST_F(SessionLookup, ChildOfAForkFindsNoSessionOfItsParentsThread) {
 #endif
 
 TEST_F(SessionLookup, ManyThreadsSelectingAndEndingEachFindOnlyTheirOwn) {
+#ifdef _WIN32
+  // Threads of this ring end without the loader's notice (it links the objects, not the DLL),
+  // so their Sessions stay; dll_tests checks thread ends through DllMain itself.
+  GTEST_SKIP() << "thread ends need DllMain: see dll_tests";
+#endif
   constexpr int kThreads = 16, kRounds = 20;
   std::vector<std::unique_ptr<ScriptedPeer>> peers;
   for (int i = 0; i < 4; ++i) peers.push_back(std::make_unique<ScriptedPeer>());
