@@ -5,6 +5,7 @@
 // the handlers behind a login as well as the refusals of unknown handles.
 #include <sys/socket.h>
 #include <unistd.h>
+#include <limits>
 
 #include <cstddef>
 #include <cstdint>
@@ -53,7 +54,7 @@ void PatchHandles(std::vector<uint8_t>& in, uint32_t handle) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zdbd::Server& server = TheServer();
-  auto session = server.sessions.Create("", true);
+  auto session = server.sessions.Create("", true, std::numeric_limits<size_t>::max());
   std::vector<uint8_t> in(data, data + size);
   PatchHandles(in, session->handle);
 
