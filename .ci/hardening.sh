@@ -78,9 +78,10 @@ leaks() {
   run "$build/examples/round_trip_timing" 200
   run "$build/tools/zdb" probe "$address"
   run "$build/tools/zdb" error "$address" 4001
-  run "$build/tools/zdb" sql "$address" DEMO "#select * from PEOPLE" "$work/people.txt"
-  run "$build/tools/zdb" export "$address" DEMO "" "$work/demo.db"
-  run "$build/tools/zdb" import "$address" COPY "" "$work/demo.db" "$work/report.txt"
+  run "$build/tools/zdb" sql "$address" DEMO "#select * from PEOPLE" --out "$work/people.txt"
+  run "$build/tools/zdb" export "$address" DEMO "$work/demo.db"
+  run "$build/tools/zdb" import "$address" COPY "$work/demo.db" --report "$work/report.txt"
+  run "$build/tools/zdb" dump "$address" --out "$work/dump.sqlite"
   echo "valgrind: $checked programs, no leak and no memory error"
 }
 
