@@ -50,17 +50,10 @@ leaks() {
   ninja -C "$build" -j "$ZDB_JOBS" zdbd zdb zdb_demo session_walkthrough round_trip_timing
   local work
   work=$(mktemp -d "${TMPDIR:-/tmp}/zdb-leaks.XXXXXX")
-  "$build/server/zdbd" --port 0 --data "$work/data" >"$work/stdout" 2>"$work/server.log" &
-  local pid=$!
   # shellcheck disable=SC2064
-  trap "kill -TERM $pid 2>/dev/null || true; wait $pid 2>/dev/null || true; rm -rf '$work'" RETURN
-  local address=""
-  for _ in $(seq 100); do
-    address=$(sed -n 's/^zdbd listening on //p' "$work/stdout" 2>/dev/null || true)
-    [ -n "$address" ] && break
-    sleep 0.1
-  done
-  [ -n "$address" ] || { cat "$work/server.log"; return 1; }
+  trap "zdb_stop_zdbd; rm -rf '$work'" RETURN
+  zdb_start_zdbd "$build/server/zdbd" "$work" || return 1
+  local address=$ZDBD_ADDRESS
   local vg=(valgrind --quiet --leak-check=full --show-leak-kinds=definite,indirect
     --errors-for-leak-kinds=definite,indirect --error-exitcode=97 --track-fds=no)
   local checked=0

@@ -18,9 +18,8 @@ wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 zdbd=$root/build/server/zdbd
 work=$(mktemp -d)
-zdbd_pid=
 finish() {
-  [[ -n "$zdbd_pid" ]] && kill -TERM "$zdbd_pid" 2>/dev/null && wait "$zdbd_pid" 2>/dev/null
+  zdb_stop_zdbd
   "$wineserver" -k 2>/dev/null || true  # only the server of our own WINEPREFIX
   rm -rf "$work"
 }
@@ -36,15 +35,8 @@ took() { echo "   ($* took $((SECONDS - step_start)) s)"; }
 # zdbd (a Linux program) on a free loopback port with a fresh data directory.
 start_zdbd() {
   [[ -x "$zdbd" ]] || ninja -C "$root/build" -j "$ZDB_JOBS" zdbd
-  "$zdbd" --port 0 --data "$work/data" --name "windows ci" >"$work/zdbd.out" 2>"$work/zdbd.log" &
-  zdbd_pid=$!
-  for _ in $(seq 100); do
-    grep -q "listening on" "$work/zdbd.out" 2>/dev/null && break
-    sleep 0.1
-  done
-  ZDB_TEST_SERVER=$(sed -n 's/^zdbd listening on //p' "$work/zdbd.out")
-  [[ -n "$ZDB_TEST_SERVER" ]] || { cat "$work/zdbd.log" >&2; return 1; }
-  export ZDB_TEST_SERVER
+  zdb_start_zdbd "$zdbd" "$work" --name "windows ci"
+  export ZDB_TEST_SERVER=$ZDBD_ADDRESS
 }
 
 step "cross builds"

@@ -39,3 +39,31 @@ zdb_build_targets() {
   cmake -S "$ZDB_ROOT" -B "$dir" -G Ninja >/dev/null
   ninja -C "$dir" -j "$ZDB_JOBS" "$@"
 }
+
+# zdb_start_zdbd ZDBD WORKDIR [ZDBD OPTIONS...]
+#   starts ZDBD on a free loopback port with a fresh data directory WORKDIR/data (its output in
+#   WORKDIR/zdbd.out, its log in WORKDIR/zdbd.log), waits until it listens and sets ZDBD_PID and
+#   ZDBD_ADDRESS. zdb_stop_zdbd ends it again by that pid.
+zdb_start_zdbd() {
+  local program=$1 work=$2
+  shift 2
+  "$program" --port 0 --data "$work/data" "$@" >"$work/zdbd.out" 2>"$work/zdbd.log" &
+  ZDBD_PID=$!
+  ZDBD_ADDRESS=
+  for _ in $(seq 100); do
+    ZDBD_ADDRESS=$(sed -n 's/^zdbd listening on //p' "$work/zdbd.out" 2>/dev/null || true)
+    [[ -n $ZDBD_ADDRESS ]] && return 0
+    kill -0 "$ZDBD_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "zdbd did not report its port" >&2
+  cat "$work/zdbd.log" >&2
+  return 1
+}
+
+zdb_stop_zdbd() {
+  [[ -n ${ZDBD_PID:-} ]] || return 0
+  kill -TERM "$ZDBD_PID" 2>/dev/null && { wait "$ZDBD_PID" 2>/dev/null || true; }
+  ZDBD_PID=
+  return 0
+}

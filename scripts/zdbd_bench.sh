@@ -8,6 +8,7 @@
 #   ZDBD=path/to/zdbd ZDBD_LOAD=path/to/zdbd_load scripts/zdbd_bench.sh   (compare builds)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/scripts/setup.sh"
 build="${ZDB_BUILD_DIR:-$root/build}"
 zdbd="${ZDBD:-$build/server/zdbd}"
 load="${ZDBD_LOAD:-$build/server/zdbd_load}"
@@ -18,23 +19,9 @@ for program in "$zdbd" "$load"; do
 done
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zdbd-bench.XXXXXX")"
-"$zdbd" --port 0 --data "$work/data" "$@" >"$work/stdout" 2>"$work/server.log" &
-pid=$!
-stop_server() {
-  if kill -0 "$pid" 2>/dev/null; then
-    kill -TERM "$pid"
-    wait "$pid" 2>/dev/null || true
-  fi
-  rm -rf "$work"
-}
-trap stop_server EXIT
-for _ in $(seq 100); do
-  grep -q "listening on" "$work/stdout" 2>/dev/null && break
-  kill -0 "$pid" 2>/dev/null || { cat "$work/server.log" >&2; exit 1; }
-  sleep 0.1
-done
-address="$(sed -n 's/^zdbd listening on //p' "$work/stdout")"
-[[ -n "$address" ]] || { echo "zdbd did not report its port" >&2; exit 1; }
+trap 'zdb_stop_zdbd; rm -rf "$work"' EXIT
+zdb_start_zdbd "$zdbd" "$work" "$@"
+address=$ZDBD_ADDRESS
 echo "== zdbd $zdbd on $address, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 
 "$load" "$address" 1 1 1 60 setup
