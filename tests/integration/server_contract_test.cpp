@@ -1,11 +1,5 @@
 // zdbd against raw frames: the reply shapes every client relies on, and bad input that must be
 // answered or dropped without harm to anyone else.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <thread>
 
 #include "integration/server_raw.h"
@@ -148,51 +142,24 @@ TEST_F(ServerContract, HostileFramesAreDroppedAndOthersCarryOn) {
   EXPECT_NE(server.Log().find("over the limit"), std::string::npos);
 }
 
-int UdpSocket() {
-  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  timeval tv{2, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  return fd;
-}
-
-Bytes Datagram(int fd, uint16_t port, uint16_t code) {
-  uint8_t msg[wire::kControlSize];
-  wire::EncodeControl(code, msg);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::sendto(fd, msg, sizeof msg, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  Bytes reply(1030);
-  ssize_t n = ::recv(fd, reply.data(), reply.size(), 0);
-  reply.resize(n > 0 ? static_cast<size_t>(n) : 0);
-  return reply;
-}
-
 TEST_F(ServerContract, ProbeDiscoveryAndStopOverUdp) {
-  int fd = UdpSocket();
-  Bytes probe = Datagram(fd, port(), wire::kCodeProbe);
+  Bytes probe = ControlExchange(port(), wire::kCodeProbe);
   ASSERT_GE(probe.size(), 2u);
   EXPECT_EQ(wire::GetU16(probe.data()), wire::kCodeProbe);
 
-  Bytes disc = Datagram(fd, port(), wire::kCodeDiscover);
+  Bytes disc = ControlExchange(port(), wire::kCodeDiscover);
   wire::DiscoveryInfo info;
   ASSERT_TRUE(wire::DecodeDiscoveryReply(disc.data(), disc.size(), info));
   EXPECT_EQ(info.text, "zdbd");
   EXPECT_EQ(info.numbers[0], 0x12);
   EXPECT_EQ(info.numbers[1], port());
 
-  Bytes stop = Datagram(fd, port(), wire::kCodeStop);
+  Bytes stop = ControlExchange(port(), wire::kCodeStop);
   ASSERT_GE(stop.size(), 2u);
   EXPECT_EQ(wire::GetU16(stop.data()), wire::kCodeStop);
   int status = -1;
   EXPECT_TRUE(server.WaitExit(5000, &status));
   EXPECT_EQ(status, 0);
-  ::close(fd);
 }
 
 }  // namespace

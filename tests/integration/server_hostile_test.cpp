@@ -1,11 +1,5 @@
 // zdbd against clients that trickle, stall, hoard or never finish: none of them may stall the
 // server for anyone else, keep it from stopping, or cost a request its answer. Raw sockets only.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -21,20 +15,8 @@ using namespace std::chrono_literals;
 
 // True when a probe datagram to the server's port is answered within two seconds.
 bool ProbeAnswered(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-  timeval tv{2, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-  uint8_t msg[wire::kControlSize];
-  wire::EncodeControl(wire::kCodeProbe, msg);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ::sendto(fd, msg, sizeof msg, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
-  uint8_t reply[64];
-  ssize_t n = ::recv(fd, reply, sizeof reply, 0);
-  ::close(fd);
-  return n >= 2 && wire::GetU16(reply) == wire::kCodeProbe;
+  Bytes reply = ControlExchange(port, wire::kCodeProbe);
+  return reply.size() >= 2 && wire::GetU16(reply.data()) == wire::kCodeProbe;
 }
 
 // A script request with its upload header; the script's bytes follow separately.
@@ -157,7 +139,7 @@ TEST(ServerHostile, EndlessStalledAndSlowRequestsBlockNoOneAndNotTheStop) {
 
   // The stop: the endless script is interrupted after the grace and still answered.
   int status = -1;
-  ::kill(server.pid(), SIGTERM);
+  server.Terminate();
   EXPECT_TRUE(server.WaitExit(10000, &status));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(ReadScriptReply(endless, nullptr), 4070);
@@ -185,7 +167,7 @@ TEST(ServerHostile, StopLetsTheRunningRequestFinishAndAnswer) {
     ASSERT_TRUE(c.Send(ScriptHead(s.handle(), script.size())));
     ASSERT_TRUE(c.Send(Bytes(script.begin(), script.begin() + 10)));
     std::this_thread::sleep_for(500ms);
-    ::kill(server.pid(), SIGTERM);
+    server.Terminate();
     std::this_thread::sleep_for(300ms);
     // Already stopping: no new connection is served.
     EXPECT_EQ(LoginRaw(server.port()), 0xFFFFFFFFu);

@@ -1,128 +1,10 @@
 #include "support/zdbd_process.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
-
+// The raw clients of zdbd, through the platform layer so that they serve Linux and Windows.
+#include "wire/control.h"
 #include "wire/le.h"
 
-#ifndef ZDBD_PATH
-#error "ZDBD_PATH must name the zdbd binary"
-#endif
-
 namespace zdb::test {
-
-namespace fs = std::filesystem;
-
-TempDir::TempDir() {
-  std::string tmpl = (fs::temp_directory_path() / "zdbd-test-XXXXXX").string();
-  std::vector<char> buf(tmpl.begin(), tmpl.end());
-  buf.push_back('\0');
-  if (::mkdtemp(buf.data())) path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) fs::remove_all(path_, ec);
-}
-
-ZdbdProcess::ZdbdProcess(const std::string& dataDir, std::vector<std::string> extra) {
-  logPath_ = dataDir + ".log";
-  int out[2];
-  if (::pipe(out) != 0) return;
-  pid_t pid = ::fork();
-  if (pid < 0) return;
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::close(out[0]);
-    ::close(out[1]);
-    std::FILE* log = std::fopen(logPath_.c_str(), "w");
-    if (log) ::dup2(fileno(log), 2);
-    std::vector<std::string> args = {ZDBD_PATH, "--port", "0", "--data", dataDir};
-    args.insert(args.end(), extra.begin(), extra.end());
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(ZDBD_PATH, argv.data());
-    ::_exit(127);
-  }
-  ::close(out[1]);
-  pid_ = pid;
-  // The first line names the port; wait for it a few seconds at most.
-  std::string line;
-  pollfd pfd{out[0], POLLIN, 0};
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  char ch;
-  while (std::chrono::steady_clock::now() < until && line.find('\n') == std::string::npos) {
-    if (::poll(&pfd, 1, 200) <= 0) continue;
-    if (::read(out[0], &ch, 1) != 1) break;
-    line += ch;
-  }
-  ::close(out[0]);
-  size_t colon = line.rfind(':');
-  if (line.rfind("zdbd listening on ", 0) == 0 && colon != std::string::npos)
-    port_ = static_cast<uint16_t>(std::atoi(line.c_str() + colon + 1));
-  if (port_ == 0) Stop();
-}
-
-ZdbdProcess::~ZdbdProcess() {
-  Stop();
-  std::error_code ec;
-  fs::remove(logPath_, ec);
-}
-
-bool ZdbdProcess::WaitExit(int ms, int* status) {
-  if (pid_ <= 0) return true;
-  for (int waited = 0; waited <= ms; waited += 20) {
-    int st = 0;
-    if (::waitpid(pid_, &st, WNOHANG) == pid_) {
-      if (status) *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-      pid_ = -1;
-      return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return false;
-}
-
-int ZdbdProcess::Stop() {
-  if (pid_ <= 0) return 0;
-  ::kill(pid_, SIGTERM);
-  int status = 0;
-  if (WaitExit(15000, &status)) return status;
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
-  pid_ = -1;
-  return -1;
-}
-
-long ZdbdProcess::ResidentKb() const {
-  std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
-  for (std::string line; std::getline(in, line);)
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
-
-std::string ZdbdProcess::Log() const {
-  std::ifstream in(logPath_);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 Bytes TextSlot(const std::string& s) {
   Bytes b(s.begin(), s.end());
@@ -136,25 +18,24 @@ Bytes U32Slot(uint32_t v) {
   return b;
 }
 
+namespace {
+constexpr int kReplyWaitMs = 10000;  // a reply that takes longer counts as none
+constexpr uint32_t kLoopback = 0x7F000001;
+}  // namespace
+
 RawClient::RawClient(uint16_t port) {
-  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(fd_);
-    fd_ = -1;
+  fd_ = platform::OpenTcp();
+  if (fd_ == platform::kNoSocket) return;
+  if (!platform::Connect(fd_, {kLoopback, port})) {
+    platform::CloseSocket(fd_);
+    fd_ = platform::kNoSocket;
     return;
   }
-  int one = 1;
-  ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  timeval tv{10, 0};
-  ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  platform::SetNoDelay(fd_);
 }
 
 RawClient::~RawClient() {
-  if (fd_ >= 0) ::close(fd_);
+  if (fd_ != platform::kNoSocket) platform::CloseSocket(fd_);
 }
 
 Bytes RawClient::Frame(uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
@@ -177,19 +58,14 @@ Bytes RawClient::Frame(uint16_t kindFlags, uint32_t opcode, const std::vector<By
 }
 
 bool RawClient::Send(const Bytes& bytes) {
-  size_t sent = 0;
-  while (sent < bytes.size()) {
-    ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    sent += static_cast<size_t>(n);
-  }
-  return true;
+  return platform::SendAll(fd_, bytes.data(), bytes.size());
 }
 
 bool RawClient::ReadExact(void* data, size_t n) {
   auto* p = static_cast<uint8_t*>(data);
   for (size_t got = 0; got < n;) {
-    ssize_t r = ::recv(fd_, p + got, n - got, 0);
+    if (platform::WaitReadable(fd_, kReplyWaitMs) != 1) return false;
+    long r = platform::ReceiveSome(fd_, p + got, n - got);
     if (r <= 0) return false;
     got += static_cast<size_t>(r);
   }
@@ -197,7 +73,9 @@ bool RawClient::ReadExact(void* data, size_t n) {
 }
 
 bool RawClient::ReadSome(void* data, size_t n, size_t* got) {
-  ssize_t r = ::recv(fd_, data, n, 0);
+  *got = 0;
+  if (platform::WaitReadable(fd_, kReplyWaitMs) != 1) return false;
+  long r = platform::ReceiveSome(fd_, data, n);
   *got = r > 0 ? static_cast<size_t>(r) : 0;
   return r > 0;
 }
@@ -232,10 +110,26 @@ RawReply RawClient::Call(uint16_t kindFlags, uint32_t opcode, const std::vector<
 }
 
 bool RawClient::ClosedByPeer(int ms) {
-  pollfd pfd{fd_, POLLIN, 0};
-  if (::poll(&pfd, 1, ms) <= 0) return false;
+  if (platform::WaitReadable(fd_, ms) != 1) return false;
   uint8_t b;
-  return ::recv(fd_, &b, 1, 0) <= 0;
+  return platform::ReceiveSome(fd_, &b, 1) <= 0;
+}
+
+Bytes ControlExchange(uint16_t port, uint16_t code) {
+  platform::Socket s = platform::OpenUdp();
+  if (s == platform::kNoSocket) return {};
+  Bytes reply;
+  uint8_t msg[wire::kControlSize];
+  wire::EncodeControl(code, msg);
+  if (platform::BindTo(s, {kLoopback, 0}) &&
+      platform::SendTo(s, msg, sizeof msg, {kLoopback, port}) &&
+      platform::WaitReadable(s, 2000) == 1) {
+    reply.resize(1030);
+    long n = platform::ReceiveFrom(s, reply.data(), reply.size(), nullptr);
+    reply.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  }
+  platform::CloseSocket(s);
+  return reply;
 }
 
 RawReply CallOnce(uint16_t port, uint16_t kindFlags, uint32_t opcode,

@@ -1,14 +1,15 @@
-// zdbd as a child process for integration tests: started on a free loopback port with its own
-// temporary data directory, stopped by its pid. Plus a raw-frame client that talks to it without
-// the library, for the tests of the server's own rules.
+// zdbd for integration tests: started on a free loopback port with its own temporary data
+// directory, stopped by its pid. zdbd is a Linux program: on Linux it is a child process of the
+// test (zdbd_process_posix.cpp); a Windows test program under Wine asks a Linux launcher on
+// loopback for one (zdbd_process_win32.cpp, tests/support/launcher). Plus a raw-frame client that
+// talks to it without the library, for the tests of the server's own rules.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "wire/frame.h"
 
 namespace zdb::test {
@@ -36,10 +37,13 @@ class ZdbdProcess {
 
   bool running() const { return pid_ > 0; }
   uint16_t port() const { return port_; }
-  pid_t pid() const { return pid_; }
+  // The server's process id on Linux (also under Wine, where the launcher is its parent).
+  long pid() const { return pid_; }
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
   // Sends SIGTERM and waits; returns the exit status (-1 when it had to be killed).
   int Stop();
+  // Sends SIGTERM and returns at once (WaitExit collects the status).
+  void Terminate();
   // Waits for the process to end by itself for up to `ms`; true when it did.
   bool WaitExit(int ms, int* status = nullptr);
   // Resident memory in kilobytes, from /proc.
@@ -48,9 +52,10 @@ class ZdbdProcess {
   std::string Log() const;
 
  private:
-  pid_t pid_ = -1;
+  long pid_ = -1;
   uint16_t port_ = 0;
-  std::string logPath_;
+  // Linux: the file the server's stderr goes to; Windows: the launcher's name for the server.
+  std::string ref_;
 };
 
 using Bytes = std::vector<uint8_t>;
@@ -72,7 +77,7 @@ class RawClient {
   ~RawClient();
   RawClient(const RawClient&) = delete;
   RawClient& operator=(const RawClient&) = delete;
-  bool connected() const { return fd_ >= 0; }
+  bool connected() const { return fd_ != platform::kNoSocket; }
   // The connection options Call puts in its frames: the default mode's 3 has the server close
   // the connection after one reply; kPersistent keeps it for many requests.
   static constexpr uint16_t kPersistent = 0x13;
@@ -92,8 +97,12 @@ class RawClient {
   bool ClosedByPeer(int ms);
 
  private:
-  int fd_ = -1;
+  platform::Socket fd_ = platform::kNoSocket;
 };
+
+// One control datagram (probe, discover, stop) to the server's UDP port on 127.0.0.1 and its
+// answer; empty when none came within two seconds.
+Bytes ControlExchange(uint16_t port, uint16_t code);
 
 // Login, a request, logout: each on a connection of its own, as the default mode does it.
 RawReply CallOnce(uint16_t port, uint16_t kindFlags, uint32_t opcode,
