@@ -1,6 +1,8 @@
 // zdb dump takes a server's data out into SQLite or CSV; zdb load puts an SQLite dump back
 // into a server.
+#if ZDB_TOOL_SQLITE
 #include <sqlite3.h>
+#endif
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -24,7 +26,7 @@ struct DumpOptions {
   std::vector<std::string> args, loadArgs;
   std::string out, in;
   std::vector<std::string> databases, loadDatabases;
-  std::string format = "sqlite";
+  std::string format = ZDB_TOOL_SQLITE ? "sqlite" : "csv";
 };
 
 struct TablePlan {
@@ -138,6 +140,7 @@ struct LoadTable {
   int64_t records = 0;
 };
 
+#if ZDB_TOOL_SQLITE
 std::string ColumnText(sqlite3_stmt* s, int col) {
   switch (sqlite3_column_type(s, col)) {
     case SQLITE_NULL:
@@ -311,6 +314,13 @@ int Load(DumpOptions& o) {
        static_cast<long long>(done.value.load()), o.in.c_str());
   return kExitOk;
 }
+
+#else
+int Load(DumpOptions&) {
+  Error("load: not in this build of zdb (it reads SQLite dumps, and this build has no SQLite)");
+  return kExitFailure;
+}
+#endif
 
 }  // namespace
 

@@ -1,6 +1,8 @@
 // zdb shell: an interactive prompt over one session, with line editing and history from
 // libedit on a terminal; from a pipe it reads commands line by line, so scripts can drive it.
+#if ZDB_TOOL_LINE_EDITING
 #include <editline/readline.h>
+#endif
 #include <unistd.h>
 
 #include <cerrno>
@@ -184,6 +186,7 @@ int RunShell(std::vector<std::string>& args) {
   bool allOk = true;
   if (interactive) {
     std::printf("zdb shell on %s; 'help' lists the commands\n", host.c_str());
+#if ZDB_TOOL_LINE_EDITING
     using_history();
     while (!shell.quit()) {
       std::unique_ptr<char, decltype(&std::free)> line(readline("zdb> "), std::free);
@@ -192,6 +195,15 @@ int RunShell(std::vector<std::string>& args) {
       shell.Run(line.get());
       std::fflush(stdout);
     }
+#else
+    // No line editing in this build: plain lines, each after a prompt.
+    std::string line;
+    while (!shell.quit() &&
+           (std::printf("zdb> "), std::fflush(stdout), std::getline(std::cin, line))) {
+      shell.Run(line);
+      std::fflush(stdout);
+    }
+#endif
     return kExitOk;
   }
   // From a pipe every line is a command; the exit code tells a script whether any failed.

@@ -1,19 +1,24 @@
 // zdb trace: a relay that prints every request, stream and reply passing to a server.
+#include <atomic>
 #include <csignal>
 #include <memory>
 
 #include "zdb/commands.h"
 #include "zdb/common.h"
+#if ZDB_TOOL_TRACE
 #include "zdb/trace.h"
+#endif
 
 namespace zdb::cli {
 namespace {
 
+#if ZDB_TOOL_TRACE
 std::atomic<bool> g_stop{false};
 
 void OnSignal(int) {
   g_stop = true;
 }
+#endif
 
 struct TraceArgs {
   std::vector<std::string> args;
@@ -24,6 +29,11 @@ struct TraceArgs {
 };
 
 int RunTrace(TraceArgs& a) {
+#if !ZDB_TOOL_TRACE
+  (void)a;
+  Error("trace: not in this build of zdb (the relay is written for POSIX sockets)");
+  return kExitFailure;
+#else
   std::string target;
   if (!TakeHost("trace", a.args, 0, &target)) return kExitUsage;
   trace::TraceOptions o;
@@ -43,6 +53,7 @@ int RunTrace(TraceArgs& a) {
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);
   return trace::RunTracer(o, stdout, g_stop);
+#endif
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 #include "zdb/common.h"
 
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <termios.h>
+#endif
 
 #include <cerrno>
 #include <cstdarg>
@@ -133,6 +137,14 @@ std::string AskPassword(const std::string& prompt) {
   }
   std::fprintf(stderr, "%s", prompt.c_str());
   std::fflush(stderr);
+#ifdef _WIN32
+  HANDLE console = ::GetStdHandle(STD_INPUT_HANDLE);
+  DWORD old = 0;
+  const bool haveTerm = ::GetConsoleMode(console, &old) != 0;
+  if (haveTerm) ::SetConsoleMode(console, old & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  std::getline(std::cin, line);
+  if (haveTerm) ::SetConsoleMode(console, old);
+#else
   termios old{};
   const bool haveTerm = ::tcgetattr(STDIN_FILENO, &old) == 0;
   if (haveTerm) {
@@ -142,6 +154,7 @@ std::string AskPassword(const std::string& prompt) {
   }
   std::getline(std::cin, line);
   if (haveTerm) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+#endif
   std::fputc('\n', stderr);
   return line;
 }
@@ -230,8 +243,14 @@ bool CheckInputFile(const std::string& path, const char* role) {
 }
 
 TempFile::TempFile(const std::string& prefix) {
+#ifdef _WIN32
+  char tmp[MAX_PATH + 1];
+  const DWORD n = ::GetTempPathA(sizeof tmp, tmp);  // ends in a backslash
+  std::string pattern = std::string(n ? tmp : ".\\") + "zdb-" + prefix + "-XXXXXX";
+#else
   const char* dir = std::getenv("TMPDIR");
   std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/zdb-" + prefix + "-XXXXXX";
+#endif
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
     Error("cannot make a temporary file %s: %s", pattern.c_str(), std::strerror(errno));

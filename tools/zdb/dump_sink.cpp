@@ -1,6 +1,8 @@
 #include "zdb/dump_sink.h"
 
+#if ZDB_TOOL_SQLITE
 #include <sqlite3.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 namespace zdb::cli {
 namespace {
 
+#if ZDB_TOOL_SQLITE
 std::string Quote(const std::string& name) {
   std::string out = "\"";
   for (char c : name) {
@@ -170,6 +173,8 @@ class SqliteSink : public DumpSink {
   bool committed_ = false;
 };
 
+#endif  // ZDB_TOOL_SQLITE
+
 class CsvSink : public DumpSink {
  public:
   explicit CsvSink(std::string dir) : final_(std::move(dir)) {}
@@ -264,9 +269,14 @@ const char* DumpColumnType(const FieldDef& f) {
 }
 
 std::unique_ptr<DumpSink> MakeSqliteSink(const std::string& path) {
+#if ZDB_TOOL_SQLITE
   auto sink = std::make_unique<SqliteSink>(path);
   if (!sink->Open()) return nullptr;
   return sink;
+#else
+  Error("dump file %s: SQLite dumps are not in this build of zdb; use --format csv", path.c_str());
+  return nullptr;
+#endif
 }
 
 std::unique_ptr<DumpSink> MakeCsvSink(const std::string& dir) {

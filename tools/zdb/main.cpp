@@ -56,7 +56,12 @@ int main(int argc, char** argv) {
   app.footer(
       "Every command takes the server as its first argument HOST[:PORT], which may be left out\n"
       "when --host or ZDB_HOST names it. Run 'zdb COMMAND --help' for a command's options.\n"
-      "Exit codes: 0 success, 1 failure, 2 usage error.\n");
+      "Exit codes: 0 success, 1 failure, 2 usage error.\n"
+#if !ZDB_TOOL_SQLITE || !ZDB_TOOL_TRACE || !ZDB_TOOL_LINE_EDITING
+      "This build (Windows) lacks: trace; SQLite dumps (dump writes CSV folders only, load is\n"
+      "refused); line editing and history in the shell; byte counts in import's progress.\n"
+#endif
+  );
 
   Commands commands;
   RegisterServerCommands(app, commands);

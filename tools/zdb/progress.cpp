@@ -1,7 +1,9 @@
 #include "zdb/progress.h"
 
-#include <dirent.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <dirent.h>
+#endif
 
 #include <algorithm>
 #include <climits>
@@ -88,6 +90,10 @@ void Progress::Draw(bool last) {
 }
 
 int64_t BytesReadFrom(const std::string& path) {
+#ifdef _WIN32
+  (void)path;
+  return 0;  // no /proc to read another stream's position from: the bar shows no bytes
+#else
   char want[PATH_MAX];
   if (!::realpath(path.c_str(), want)) return 0;
   DIR* d = ::opendir("/proc/self/fd");
@@ -109,6 +115,7 @@ int64_t BytesReadFrom(const std::string& path) {
   }
   ::closedir(d);
   return pos;
+#endif
 }
 
 }  // namespace zdb::cli
