@@ -12,7 +12,8 @@ add_library(zdb_cli STATIC zdb/sql_format.cpp zdb/progress.cpp zdb/common.cpp zd
   zdb/dump_sink.cpp)
 target_include_directories(zdb_cli PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
   ${CMAKE_CURRENT_BINARY_DIR}/cli11 ${CMAKE_SOURCE_DIR}/include)
-target_compile_definitions(zdb_cli PUBLIC ZDB_TOOL_SQLITE=0)
+# mingw's own printf family: the system's lacks %zu.
+target_compile_definitions(zdb_cli PUBLIC ZDB_TOOL_SQLITE=0 __USE_MINGW_ANSI_STDIO=1)
 zdb_strict(zdb_cli)
 
 add_executable(zdb zdb/main.cpp zdb/cmd_server.cpp zdb/cmd_sql.cpp zdb/cmd_transfer.cpp
@@ -25,8 +26,8 @@ endif()
 target_compile_definitions(zdb PRIVATE ZDB_TOOL_LINE_EDITING=0 ZDB_TOOL_TRACE=0
   ZDB_TOOL_VERSION="${ZDB_TOOL_VERSION}")
 target_link_libraries(zdb PRIVATE zdb_cli zdb_api_import)
-# The C++ runtime linked in: zdb.exe needs only zdb_api.dll beside it.
-target_link_options(zdb PRIVATE -static)
+# The C++ runtime linked in: zdb.exe needs only zdb_api.dll beside it. Stripped for the SDK.
+target_link_options(zdb PRIVATE -static -s)
 zdb_strict(zdb)
 # Built into the SDK's bin folder, beside the DLL, and so into the SDK archive.
 if(TARGET zdb_sdk)

@@ -22,8 +22,14 @@ struct Globals {
 Globals& G();
 
 // Messages go to stderr so that standard output carries only data. Info is silenced by --quiet.
-void Info(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
-void Error(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// On Windows the tool uses mingw's own printf (__USE_MINGW_ANSI_STDIO), which knows %zu and %lld.
+#ifdef _WIN32
+#define ZDB_CLI_PRINTF __attribute__((format(gnu_printf, 1, 2)))
+#else
+#define ZDB_CLI_PRINTF __attribute__((format(printf, 1, 2)))
+#endif
+void Info(const char* fmt, ...) ZDB_CLI_PRINTF;
+void Error(const char* fmt, ...) ZDB_CLI_PRINTF;
 // Prints "zdb CMD: message" and the hint to --help; returns kExitUsage.
 int Usage(const std::string& command, const std::string& message);
 

@@ -5,6 +5,10 @@
 #endif
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <direct.h>
+#include <io.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -17,6 +21,24 @@
 
 namespace zdb::cli {
 namespace {
+
+#ifdef _WIN32
+// mkdtemp and a mode-taking mkdir, which the Windows C runtime lacks.
+char* mkdtemp(char* pattern) {
+  const std::string original = pattern;
+  for (int attempt = 0; attempt < 26; ++attempt) {
+    std::memcpy(pattern, original.c_str(), original.size() + 1);
+    // The X's become a letter and the pid; a letter whose name exists is passed over.
+    if (!::_mktemp(pattern)) return nullptr;
+    if (::_mkdir(pattern) == 0) return pattern;
+    if (errno != EEXIST) return nullptr;
+  }
+  return nullptr;
+}
+int mkdir(const char* path, int) {
+  return ::_mkdir(path);
+}
+#endif
 
 #if ZDB_TOOL_SQLITE
 std::string Quote(const std::string& name) {
@@ -187,7 +209,7 @@ class CsvSink : public DumpSink {
 
   bool Open() {
     temp_ = final_ + ".part-XXXXXX";
-    if (!::mkdtemp(temp_.data())) {
+    if (!mkdtemp(temp_.data())) {
       Error("dump folder %s: cannot create %s: %s", final_.c_str(), temp_.c_str(),
             std::strerror(errno));
       temp_.clear();
@@ -202,7 +224,7 @@ class CsvSink : public DumpSink {
   bool BeginTable(const std::string& db, const std::string& table,
                   const std::vector<FieldDef>& fields) override {
     const std::string dir = temp_ + "/" + db;
-    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return Fail(db.c_str());
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return Fail(db.c_str());
     name_ = db + "/" + table + ".csv";
     file_ = std::fopen((temp_ + "/" + name_).c_str(), "wb");
     if (!file_) return Fail(name_.c_str());
