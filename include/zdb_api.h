@@ -674,7 +674,8 @@ int32_t ZDB_CALL ZDB_EraseIndex(const char* index);
 /**
  * Rebuilds every index of a table.
  * @param table the table; "" for the selected one
- * @return #ZDB_OK, 2001; server: 4021 unknown table, 4020, 4005
+ * @return #ZDB_OK, 2001; server: 4021 unknown table, 4020 none given and none selected, 4010 no
+ *         database selected, 4005
  */
 int32_t ZDB_CALL ZDB_RebuildIndex(const char* table);
 /**
@@ -698,8 +699,9 @@ int32_t ZDB_CALL ZDB_ClearTable(const char* table, int32_t value); /* low 16 bit
  * other fields). A missing target is created with the source's fields first.
  * @param source the source table; "" for the selected one
  * @param target the target table of the selected database
- * @return #ZDB_OK, 2001; server: 4021 unknown source, 4023 bad target name, 4033, 4034, 4037
- *         a value refused, 4050-4052 locked, 4005
+ * @return #ZDB_OK, 2001; server: 4021 unknown source, 4023 bad or empty target name, 4002 the
+ *         target is the source, 4020 no source given and none selected, 4010 no database
+ *         selected, 4033, 4034, 4037 a value refused, 4050-4052 locked, 4005
  */
 int32_t ZDB_CALL ZDB_FFCopy(const char* source, const char* target);
 /**

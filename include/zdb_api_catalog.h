@@ -159,7 +159,7 @@ int32_t ZDB_CALL Z_Rename(const char* from, const char* to);
  * @param aliases sent and overwritten: 3300 bytes, up to 50 entries of 66 bytes: the alias (33
  *                bytes, zero-terminated), then the table it names (33 bytes)
  * @param count sent and overwritten: the number of aliases written
- * @return #ZDB_OK, 2001; server: 4010
+ * @return #ZDB_OK, 2001; server: 4010 no database selected
  */
 int32_t ZDB_CALL Z_TableAlias(void* aliases, int32_t* count); /* 3300 bytes */
 
@@ -461,13 +461,13 @@ int32_t ZDB_CALL Z_DelXREF(const char* name);
  * Lists the tables the selected table refers to.
  * @param refs sent and overwritten: 3304 bytes: bytes 0-3 the number of tables, then their
  *             names, 33 bytes each (up to 100)
- * @return #ZDB_OK, 2001; server: 4020
+ * @return #ZDB_OK, 2001; server: 4020 no table selected, 4010 no database selected
  */
 int32_t ZDB_CALL Z_TBRefFrom(void* refs); /* 3304 bytes */
 /**
  * Lists the tables that refer to the selected table.
  * @param refs sent and overwritten: 3304 bytes, laid out as for Z_TBRefFrom()
- * @return #ZDB_OK, 2001; server: 4020
+ * @return #ZDB_OK, 2001; server: 4020 no table selected, 4010 no database selected
  */
 int32_t ZDB_CALL Z_TBRefTo(void* refs); /* 3304 bytes */
 /**

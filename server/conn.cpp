@@ -2,6 +2,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,6 +45,31 @@ int Conn::WaitReadable(int ms) {
          std::chrono::steady_clock::now() < until) {
   }
   return ready;
+}
+
+int Conn::WaitRequest(int ms) {
+  if (begin_ < end_) return 1;
+  if (ms <= 0) return WaitReadable(ms);  // a zero time-out on the socket means none at all
+  if (ms != receiveTimeoutMs_) {
+    timeval tv{ms / 1000, (ms % 1000) * 1000};
+    if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return WaitReadable(ms);
+    receiveTimeoutMs_ = ms;
+  }
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    ssize_t r = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
+    if (r >= 0) {
+      begin_ = 0;
+      end_ = static_cast<size_t>(r);
+      return 1;
+    }
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      if (std::chrono::steady_clock::now() >= until) return 0;
+    } else if (errno != EINTR) {
+      return -1;
+    }
+    if (std::chrono::steady_clock::now() >= until) return 0;
+  }
 }
 
 int Conn::Take(uint8_t* p, size_t n, size_t* got) {
@@ -168,7 +194,7 @@ ReadResult ReadRequest(Conn& conn, uint32_t maxTotal, int idleMs, Request* out,
                        FrameVerdict* verdict) {
   // The frame time runs from the first byte and covers the whole frame: a client trickling
   // bytes cannot hold its connection longer than that.
-  int ready = conn.WaitReadable(idleMs);
+  int ready = conn.WaitRequest(idleMs);
   if (ready < 0) return ReadResult::kBroken;
   if (ready == 0) return ReadResult::kIdle;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(conn.FrameTimeout());

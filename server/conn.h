@@ -36,6 +36,10 @@ class Conn {
   int FrameTimeout() const { return frameTimeoutMs_; }
   // 1 when bytes are buffered or arrive within ms, 0 when none came, -1 on error.
   int WaitReadable(int ms);
+  // The same for the first bytes of a request, in one blocking receive instead of a poll and a
+  // receive: the wait between requests is the same every time, so its time-out is set on the
+  // socket once. A closed peer counts as readable (the next read sees the close).
+  int WaitRequest(int ms);
 
  private:
   // Moves buffered bytes out, then receives what is waiting (up to a buffer's worth: a whole
@@ -44,6 +48,7 @@ class Conn {
   int Take(uint8_t* p, size_t n, size_t* got);
   int fd_;
   int frameTimeoutMs_ = 30000;
+  int receiveTimeoutMs_ = -1;  // as set on the socket; -1 never set
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
   size_t begin_ = 0, end_ = 0;
 };

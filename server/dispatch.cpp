@@ -224,7 +224,18 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
     else if (!PrivilegeOk(call, row->need))
       status = kDenied;
   }
-  if (status == kOk) status = row->handler(call);
+  if (status == kOk) {
+    if (call.session) {
+      // The requests that stream run on the session's own connections: a long script or a
+      // client slow to take its file holds up no other session.
+      bool streams =
+          row->handler == &HScript || row->handler == &HExport || row->handler == &HImport;
+      RequestDbs dbs(server, *call.session, streams);
+      status = row->handler(call);
+    } else {
+      status = row->handler(call);
+    }
+  }
   if (status != kOk && status != kUnsupported)
     Log("%s (opcode %u) of session %08X: %d %s", row ? row->name : "?", req.header.opcode,
         req.header.sessionHandle, status, StatusText(status).c_str());

@@ -145,7 +145,7 @@ int32_t HCopyTable(Call& c) {
   Target from, to;
   if (int32_t rc = CatalogTable(c, c.req.Text(0), &from); rc != kOk) return rc;
   std::string target = Trimmed(c.req.Text(1));
-  if (target.empty()) return kTableNotFound;
+  if (target.empty()) return kBadTableName;
   Db& db = *from.use->conn;
   if (!TableExists(db, ResolveTable(*from.use, target))) {
     // A new table with the source's fields takes the copy.

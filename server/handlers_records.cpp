@@ -236,7 +236,10 @@ int32_t HBegin(Call& c) {
   Target t;
   if (int32_t rc = SelectedDb(c, &t); rc != kOk) return rc;
   if (!c.session->txDb.empty()) return kTransactionActive;
-  if (!t.use->conn->Exec("BEGIN")) return StorageFailure(*t.use->conn);
+  // The transaction runs on a connection of the session's own, isolated from the others.
+  Db& own = OwnConnection(c.server, t.db, *t.use);
+  t.use->conn = &own;
+  if (!own.Exec("BEGIN")) return StorageFailure(own);
   c.session->txDb = t.db;
   return kOk;
 }
@@ -286,6 +289,7 @@ int32_t HCompactTable(Call& c) {
   Target t;
   if (int32_t rc = OpenTableNamed(c, Trimmed(c.req.Text(0)), &t); rc != kOk) return rc;
   if (!c.session->txDb.empty()) return kTransactionActive;
+  c.server.shared.Flush(t.db);  // VACUUM runs outside any transaction
   return t.use->conn->Exec("VACUUM") ? kOk : StorageFailure(*t.use->conn);
 }
 

@@ -23,7 +23,7 @@ void ForgetDatabase(Call& c, const std::string& db) {
   auto& s = *c.session;
   auto it = s.dbs.find(db);
   if (it == s.dbs.end()) return;
-  if (it->second.conn->InTransaction()) it->second.conn->Exec("ROLLBACK");
+  if (auto& own = it->second.own; own && own->InTransaction()) own->Exec("ROLLBACK");
   if (s.txDb == db) s.txDb.clear();
   s.dbs.erase(it);
   c.server.locks.ReleaseMatching("D:" + db, s.handle);
@@ -40,9 +40,10 @@ int32_t HUseDb(Call& c) {
   auto& s = *c.session;
   if (s.dbs.count(db)) return kOk;
   if (!c.server.data.Exists(db)) return kDatabaseNotFound;
-  auto conn = std::make_unique<Db>();
-  if (!conn->Open(c.server.data.PathOf(db), false) || !EnsureCatalog(*conn)) return kInternal;
-  s.dbs[db].conn = std::move(conn);
+  // The connection itself is given to each request (RequestDbs); this one only opens the file.
+  auto shared = c.server.shared.Get(db, c.server.data.PathOf(db));
+  if (!shared) return kInternal;
+  s.dbs[db].shared = std::move(shared);
   c.server.data.NoteUse(db, s.handle, true);
   return kOk;
 }
@@ -121,6 +122,7 @@ int32_t HDelDb(Call& c) {
   if (db.empty()) return kNoDatabaseSelected;
   if (c.server.data.Users(db) > 1) return kDatabaseInUse;
   ForgetDatabase(c, db);
+  c.server.shared.Close(db);  // committed and closed; reopened should the removal be refused
   return c.server.data.Remove(db, c.session->handle);
 }
 

@@ -179,6 +179,7 @@ int32_t HExport(Call& c) {
   TempFile snapshot;
   if (rc == kOk) {
     // A consistent copy, whatever other sessions are writing meanwhile.
+    c.server.shared.Flush(db);  // the changes already answered go along
     Db conn;
     snapshot.path = TempPath(c, "export");
     if (!conn.Open(c.server.data.PathOf(db), false) ||
@@ -217,7 +218,10 @@ int32_t HImport(Call& c) {
   if (rc == kOk && !IsValidDatabaseName(db)) rc = kBadDatabaseName;
   if (rc == kOk && c.server.data.Exists(db) && mode != "REPLACE") rc = kDatabaseExists;
   if (rc == kOk) rc = CheckImport(upload.path, &report);
-  if (rc == kOk) rc = c.server.data.Install(db, upload.path, c.session->handle);
+  if (rc == kOk) {
+    c.server.shared.Close(db);
+    rc = c.server.data.Install(db, upload.path, c.session->handle);
+  }
   if (rc == kOk) upload.path.clear();
   report += rc == kOk ? "imported\n" : "refused: " + StatusText(rc) + "\n";
   if (!SendFileBytes(c, report)) c.closeAfter = true;

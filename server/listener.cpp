@@ -85,62 +85,6 @@ bool BindBoth(const Options& o, Sockets* s) {
   return false;
 }
 
-// The open connections and whether each is carrying out a request, so that a stop can close the
-// waiting ones at once and give the working ones time to finish and answer.
-class Connections {
- public:
-  bool Add(int fd, int max) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (static_cast<int>(busy_.size()) >= max) return false;
-    busy_[fd] = false;
-    return true;
-  }
-  void Remove(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    busy_.erase(fd);
-    if (busy_.empty()) changed_.notify_all();
-  }
-  // A request has arrived whole; false when the server is stopping, and then it is not carried
-  // out at all, so the client's retry cannot do it twice.
-  bool Begin(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return false;
-    busy_[fd] = true;
-    return true;
-  }
-  // Its reply is sent; false when the connection is to close because the server is stopping.
-  bool End(int fd) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    busy_[fd] = false;
-    return !stopping_;
-  }
-  // Closes the connections waiting for a request, gives the ones carrying out a request `grace`
-  // to finish and answer, then interrupts SQL and cuts their sockets. The connection threads use
-  // the server's state, which must outlive them: false when some did not end even then.
-  bool ShutdownAll(std::chrono::seconds grace) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    stopping_ = true;
-    for (const auto& [fd, busy] : busy_)
-      if (!busy) ::shutdown(fd, SHUT_RDWR);
-    if (changed_.wait_for(lock, grace, [&] { return busy_.empty(); })) return true;
-    Log("%zu request(s) still running after %lld s: interrupting them", busy_.size(),
-        static_cast<long long>(grace.count()));
-    // An interrupted statement still answers its client; a request waiting on its client (a
-    // slow upload, a reader that stopped) is then cut.
-    Db::InterruptAll();
-    if (changed_.wait_for(lock, std::chrono::seconds(2), [&] { return busy_.empty(); }))
-      return true;
-    for (const auto& [fd, busy] : busy_) ::shutdown(fd, SHUT_RDWR);
-    return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return busy_.empty(); });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::map<int, bool> busy_;
-  bool stopping_ = false;
-};
-
 std::string PeerOf(int fd) {
   sockaddr_in a{};
   socklen_t len = sizeof a;
@@ -149,6 +93,91 @@ std::string PeerOf(int fd) {
   ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
   return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
 }
+
+// The open connections and whether each is carrying out a request, so that a stop can close the
+// waiting ones at once and give the working ones time to finish and answer.
+class Connections {
+ public:
+  // At the cap, the oldest connection that has not sent a request yet is pushed out to make room
+  // (it is most likely no client at all); false when every connection has carried a request.
+  bool Add(int fd, int max) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (live_ >= max) {
+      auto oldest = conns_.end();
+      for (auto it = conns_.begin(); it != conns_.end(); ++it)
+        if (!it->second.served && !it->second.pushedOut &&
+            (oldest == conns_.end() || it->second.order < oldest->second.order))
+          oldest = it;
+      if (oldest == conns_.end()) return false;
+      // Its thread sees the close, leaves, and removes it.
+      ::shutdown(oldest->first, SHUT_RDWR);
+      oldest->second.pushedOut = true;
+      --live_;
+      Log("connection limit of %d reached: connection %s, which sent no request, pushed out for "
+          "a new one",
+          max, PeerOf(oldest->first).c_str());
+    }
+    conns_[fd] = Slot{false, false, false, next_++};
+    ++live_;
+    return true;
+  }
+  void Remove(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = conns_.find(fd);
+    if (it == conns_.end()) return;
+    if (!it->second.pushedOut) --live_;
+    conns_.erase(it);
+    if (conns_.empty()) changed_.notify_all();
+  }
+  // A request has arrived whole; false when the server is stopping, and then it is not carried
+  // out at all, so the client's retry cannot do it twice.
+  bool Begin(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    auto& slot = conns_[fd];
+    slot.busy = slot.served = true;
+    return true;
+  }
+  // Its reply is sent; false when the connection is to close because the server is stopping.
+  bool End(int fd) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    conns_[fd].busy = false;
+    return !stopping_;
+  }
+  // Closes the connections waiting for a request, gives the ones carrying out a request `grace`
+  // to finish and answer, then interrupts SQL and cuts their sockets. The connection threads use
+  // the server's state, which must outlive them: false when some did not end even then.
+  bool ShutdownAll(std::chrono::seconds grace) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    stopping_ = true;
+    for (const auto& [fd, slot] : conns_)
+      if (!slot.busy) ::shutdown(fd, SHUT_RDWR);
+    if (changed_.wait_for(lock, grace, [&] { return conns_.empty(); })) return true;
+    Log("%zu request(s) still running after %lld s: interrupting them", conns_.size(),
+        static_cast<long long>(grace.count()));
+    // An interrupted statement still answers its client; a request waiting on its client (a
+    // slow upload, a reader that stopped) is then cut.
+    Db::InterruptAll();
+    if (changed_.wait_for(lock, std::chrono::seconds(2), [&] { return conns_.empty(); }))
+      return true;
+    for (const auto& [fd, slot] : conns_) ::shutdown(fd, SHUT_RDWR);
+    return changed_.wait_for(lock, std::chrono::seconds(5), [&] { return conns_.empty(); });
+  }
+
+ private:
+  struct Slot {
+    bool busy = false;       // carrying out a request
+    bool served = false;     // has sent a request
+    bool pushedOut = false;  // closed to make room, its thread not gone yet
+    uint64_t order = 0;      // of acceptance
+  };
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<int, Slot> conns_;
+  int live_ = 0;  // connections not pushed out
+  uint64_t next_ = 0;
+  bool stopping_ = false;
+};
 
 void Serve(Server& server, Connections& conns, int fd) {
   {
@@ -221,6 +250,7 @@ void AnswerDatagram(Server& server, int udp, uint16_t port) {
 int RunServer(Server& server) {
   const Options& o = server.options;
   Db::SetDurability(o.durable);
+  server.shared.Start(o.durable);
   if (!server.data.Open(o.dataDir) || !server.users.Open(o.dataDir + "/_system.sqlite")) {
     Log("cannot use data directory %s", o.dataDir.c_str());
     return 1;
@@ -257,7 +287,7 @@ int RunServer(Server& server) {
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         if (!conns.Add(fd, o.maxConnections)) {
-          Log("connection refused: %d connections open", o.maxConnections);
+          Log("connection refused: %d connections open, each has sent a request", o.maxConnections);
           ::close(fd);
         } else {
           std::thread(Serve, std::ref(server), std::ref(conns), fd).detach();
@@ -278,6 +308,7 @@ int RunServer(Server& server) {
     ::_exit(1);
   }
   for (auto& left : server.sessions.TakeAll()) server.EndSession(left, "server stop");
+  server.shared.CloseAll();  // the answered changes still held are committed
   g_wakeWrite = -1;
   ::close(wake[0]);
   ::close(wake[1]);

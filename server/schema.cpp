@@ -27,7 +27,25 @@ bool EnsureCatalog(Db& db) {
              " uniq INTEGER, PRIMARY KEY(tbl, name));"
              "CREATE TABLE IF NOT EXISTS zdb_aliases(alias TEXT PRIMARY KEY, tbl TEXT,"
              " description TEXT);") &&
-         EnsureRuleCatalog(db);
+         EnsureRuleCatalog(db) && AdoptOldIndexes(db);
+}
+
+bool AdoptOldIndexes(Db& db) {
+  // The first zdbd named the SQLite index of ZDB index I on table T "ix_T_I" and kept no row
+  // for it; files made then list such indexes like any other from their first use on.
+  return db.Exec(
+      "INSERT INTO zdb_indexes(tbl, name, sqlname, uniq)"
+      " SELECT m.tbl_name, substr(m.name, length(m.tbl_name) + 5), m.name,"
+      "  coalesce((SELECT l.\"unique\" FROM pragma_index_list(m.tbl_name) l"
+      "   WHERE l.name = m.name), 0)"
+      " FROM sqlite_master m"
+      " WHERE m.type = 'index' AND length(m.name) > length(m.tbl_name) + 4"
+      "  AND substr(m.name, 1, length(m.tbl_name) + 4) = 'ix_' || m.tbl_name || '_'"
+      "  AND m.tbl_name IN (SELECT name FROM zdb_tables)"
+      "  AND m.name NOT IN (SELECT sqlname FROM zdb_indexes)"
+      "  AND NOT EXISTS (SELECT 1 FROM zdb_indexes i WHERE i.tbl = m.tbl_name"
+      "   AND i.name = substr(m.name, length(m.tbl_name) + 5))"
+      " ORDER BY m.rowid");
 }
 
 int32_t StorageFailure(Db& db) {

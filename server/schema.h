@@ -16,6 +16,8 @@ namespace zdbd {
 bool IsValidName(const std::string& name, size_t max);
 
 bool EnsureCatalog(Db& db);
+// Lists the indexes that files of the first zdbd hold under their old naming (ix_TABLE_INDEX).
+bool AdoptOldIndexes(Db& db);
 bool TableExists(Db& db, const std::string& table);
 std::vector<std::string> ListTables(Db& db);
 std::vector<FieldInfo> TableFields(Db& db, const std::string& table);

@@ -53,6 +53,7 @@ sqlite3_stmt* Db::TakePrepared(const std::string& sql) {
     }
   }
   sqlite3_stmt* stmt = nullptr;
+  if (!db_) return nullptr;  // a file that could not be opened: every statement fails
   if (sqlite3_prepare_v3(db_, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &stmt, nullptr) !=
       SQLITE_OK) {
     sqlite3_finalize(stmt);
@@ -86,7 +87,7 @@ bool Db::Open(const std::string& path, bool create) {
 
 bool Db::Exec(const std::string& sql) {
   // Exec carries the commits and the DDL: counted after they are done, whatever they did.
-  bool ok = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  bool ok = db_ && sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
   CatalogChanged();
   return ok;
 }
@@ -98,10 +99,10 @@ int Db::ErrorCode() const {
   return db_ ? (sqlite3_errcode(db_) & 0xFF) : SQLITE_ERROR;
 }
 int64_t Db::LastRowId() const {
-  return sqlite3_last_insert_rowid(db_);
+  return db_ ? sqlite3_last_insert_rowid(db_) : 0;
 }
 int Db::Changes() const {
-  return sqlite3_changes(db_);
+  return db_ ? sqlite3_changes(db_) : 0;
 }
 bool Db::InTransaction() const {
   return db_ && !sqlite3_get_autocommit(db_);
@@ -109,6 +110,7 @@ bool Db::InTransaction() const {
 
 bool Db::RunStatements(const std::string& script,
                        const std::function<bool(const std::vector<std::string>&)>& row) {
+  if (!db_) return false;
   const char* tail = script.c_str();
   while (*tail) {
     sqlite3_stmt* raw = nullptr;

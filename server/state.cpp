@@ -204,7 +204,7 @@ void Server::EndSession(const std::shared_ptr<ServerSession>& s, const char* why
   if (s->ended) return;
   s->ended = true;
   for (auto& [name, use] : s->dbs) {
-    if (use.conn && use.conn->InTransaction()) use.conn->Exec("ROLLBACK");
+    if (use.own && use.own->InTransaction()) use.own->Exec("ROLLBACK");
     data.NoteUse(name, s->handle, false);
   }
   s->dbs.clear();

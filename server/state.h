@@ -13,6 +13,7 @@
 
 #include "locks.h"
 #include "options.h"
+#include "shared_db.h"
 #include "sqlite_db.h"
 #include "users.h"
 #include "values.h"
@@ -56,7 +57,11 @@ struct CachedFields {
 };
 
 struct DbUse {
-  std::unique_ptr<Db> conn;
+  // The connection of the running request (see RequestDbs): the database's shared one or `own`.
+  Db* conn = nullptr;
+  // The session's own connection: its transaction (14) and its scripts run there.
+  std::unique_ptr<Db> own;
+  std::shared_ptr<SharedDb> shared;  // the database's shared connection, as last looked up
   std::map<std::string, OpenTable> tables;
   std::string selectedTable;
   // The record path looks up fields on every request; reading them from the metadata table
@@ -102,6 +107,7 @@ uint32_t RandomHandle();
 struct Server {
   Options options;
   DataDir data;
+  SharedDbs shared;
   LockTable locks;
   Users users;
   SessionTable sessions;

@@ -30,7 +30,8 @@ bool IsAdminRole(const std::string& role) {
 
 bool Users::Open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
-  return db_.Open(path, true) &&
+  // Every request asks whether users exist: held exclusively, the file costs no lock calls.
+  return db_.Open(path, true) && db_.Exec("PRAGMA locking_mode=EXCLUSIVE") &&
          db_.Exec(
              "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, salt TEXT, hash TEXT,"
              " admin INTEGER);"

@@ -208,10 +208,11 @@ TEST(ServerHostile, SilentConnectionsLoseTheirSlotsSoon) {
   ASSERT_EQ(login.status, 1000);
   std::vector<std::unique_ptr<RawClient>> silent;
   for (int i = 0; i < 7; ++i) silent.push_back(std::make_unique<RawClient>(port));
-  // Every slot is taken: one more connection is closed at once, unanswered.
+  // Every slot is taken: one more connection takes the slot of the oldest silent one, and is
+  // itself held to the first-request limit.
   {
     RawClient extra(port);
-    EXPECT_TRUE(extra.ClosedByPeer(2000));
+    EXPECT_TRUE(extra.ClosedByPeer(3000));
   }
   // The silent ones are closed after the first-request limit, not after the idle limit.
   for (auto& c : silent) EXPECT_TRUE(c->ClosedByPeer(5000));
@@ -220,6 +221,42 @@ TEST(ServerHostile, SilentConnectionsLoseTheirSlotsSoon) {
   ASSERT_TRUE(v.ok);
   EXPECT_EQ(wire::GetU32(v.slots[0].data()), 0x1210u);
   EXPECT_NE(LoginRaw(port), 0xFFFFFFFFu);
+}
+
+TEST(ServerHostile, AtTheConnectionCapTheOldestSilentConnectionMakesRoom) {
+  TempDir dir;
+  ZdbdProcess server(dir.path() + "/data", {"--max-connections", "3"});
+  ASSERT_TRUE(server.running());
+  uint16_t port = server.port();
+  auto version = [](RawClient& c, uint32_t handle) {
+    RawReply v = c.Call(0x0001, 2, {U32Slot(0)}, handle);
+    return v.ok ? wire::GetU32(v.slots[0].data()) : 0u;
+  };
+  RawClient worker(port);
+  worker.options = RawClient::kPersistent;
+  RawReply login = worker.Call(0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
+  ASSERT_EQ(login.status, 1000);
+  RawClient first(port), second(port);
+  // A newcomer at the cap pushes out the older of the two silent connections and is served.
+  RawClient third(port);
+  third.options = RawClient::kPersistent;
+  EXPECT_EQ(version(third, login.handle), 0x1210u);
+  EXPECT_TRUE(first.ClosedByPeer(2000));
+  EXPECT_FALSE(second.ClosedByPeer(300));
+  EXPECT_TRUE(LogShows(server, "connection limit of 3 reached", 2000));
+  // The next one pushes out the other.
+  RawClient fourth(port);
+  fourth.options = RawClient::kPersistent;
+  EXPECT_EQ(version(fourth, login.handle), 0x1210u);
+  EXPECT_TRUE(second.ClosedByPeer(2000));
+  // Every connection has carried a request now: a newcomer is closed at once, nobody is pushed
+  // out, and the working connections go on.
+  RawClient fifth(port);
+  EXPECT_TRUE(fifth.ClosedByPeer(2000));
+  EXPECT_TRUE(LogShows(server, "connection refused: 3 connections open", 2000));
+  EXPECT_EQ(version(worker, login.handle), 0x1210u);
+  EXPECT_EQ(version(third, login.handle), 0x1210u);
+  EXPECT_EQ(version(fourth, login.handle), 0x1210u);
 }
 
 TEST(ServerHostile, SessionsAreCappedAndTheCapIsSaid) {

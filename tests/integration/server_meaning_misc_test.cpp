@@ -18,7 +18,7 @@ std::vector<Bytes> Texts(const std::vector<std::string>& texts) {
 
 Bytes Padded(const std::string& text, size_t width) {
   Bytes b(width);
-  std::copy(text.begin(), text.end(), b.begin());
+  std::memcpy(b.data(), text.data(), std::min(text.size(), width));
   return b;
 }
 

@@ -12,6 +12,7 @@
 #include "sha256.h"
 #include "state.h"
 #include "status.h"
+#include "support/zdbd_process.h"
 #include "udp.h"
 #include "values.h"
 #include "wire/control.h"
@@ -265,6 +266,42 @@ TEST(ServerCatalog, NamesSpecsHashesAndTexts) {
   EXPECT_EQ(Sha256Hex(std::string(64, 'a')).substr(0, 8), "ffe054fe");
   EXPECT_EQ(StatusText(4030), "Field not found");
   EXPECT_EQ(StatusText(123456), "Unknown status 123456");
+}
+
+TEST(ServerCatalog, IndexesOfTheOldNamingAreListedLikeTheOthers) {
+  zdb::test::TempDir dir;
+  Db db;
+  ASSERT_TRUE(db.Open(dir.path() + "/OLD.zdb", true));
+  ASSERT_TRUE(EnsureCatalog(db));
+  std::vector<FieldInfo> f;
+  ASSERT_TRUE(ParseFieldSpec("NAME C 20; CITY C 20", &f));
+  ASSERT_EQ(CreateTable(db, "PEOPLE", "", f), kOk);
+  ASSERT_EQ(CreateTable(db, "PEOPLE_X", "", f), kOk);
+  ASSERT_EQ(DefineIndex(db, "PEOPLE", "BYCITY", {"CITY"}, false, false), kOk);
+  // As the first zdbd left them: SQLite indexes without a row in the catalog. The last one is
+  // no ZDB table's and stays unlisted.
+  ASSERT_TRUE(
+      db.Exec("CREATE INDEX ix_PEOPLE_BYNAME ON PEOPLE(NAME, CITY);"
+              "CREATE UNIQUE INDEX ix_PEOPLE_X_ONE ON PEOPLE_X(NAME);"
+              "CREATE TABLE plain(a); CREATE INDEX ix_plain_A ON plain(a);"));
+  ASSERT_TRUE(EnsureCatalog(db));
+  ASSERT_TRUE(EnsureCatalog(db));  // adopted once, not twice
+  auto people = TableIndexes(db, "PEOPLE");
+  ASSERT_EQ(people.size(), 2u);
+  EXPECT_EQ(people[0].name, "BYCITY");
+  EXPECT_EQ(people[1].name, "BYNAME");
+  EXPECT_EQ(people[1].sqlName, "ix_PEOPLE_BYNAME");
+  EXPECT_FALSE(people[1].unique);
+  EXPECT_EQ(people[1].fields, (std::vector<std::string>{"NAME", "CITY"}));
+  auto other = TableIndexes(db, "PEOPLE_X");
+  ASSERT_EQ(other.size(), 1u);
+  EXPECT_EQ(other[0].name, "ONE");
+  EXPECT_TRUE(other[0].unique);
+  // Adopted, an old index is dropped like any other.
+  EXPECT_EQ(DropIndex(db, "PEOPLE", "BYNAME"), kOk);
+  Stmt left(db, "SELECT count(*) FROM sqlite_master WHERE name = 'ix_PEOPLE_BYNAME'");
+  ASSERT_TRUE(left.Step());
+  EXPECT_EQ(left.Int(0), 0);
 }
 
 }  // namespace

@@ -1,0 +1,104 @@
+// The SQLite connection of each database, shared by every session that is not inside a
+// transaction of its own, and the commit policy that makes the record path fast.
+//
+// A request on a shared connection runs inside a transaction that stays open across requests
+// and is committed when the database has been quiet for a moment or has held it long enough (or
+// before every reply with --durable). SQLite's file locks and the WAL append then cost once per
+// commit instead of once per statement. Every session using the shared connection sees a write as
+// soon as it is answered; a connection of a session's own transaction, a script or an export is
+// given the shared connection's changes committed before it runs.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sqlite_db.h"
+
+namespace zdbd {
+
+struct Server;
+struct ServerSession;
+struct DbUse;
+
+struct SharedDb {
+  using Clock = std::chrono::steady_clock;
+  // Held while a request works on the connection. Recursive: a request that holds it may flush
+  // or close its own database (compaction, removal).
+  std::recursive_mutex mutex;
+  std::unique_ptr<Db> conn;      // null once closed: the file is being removed or replaced
+  std::atomic<bool> open{true};  // false once closed, readable without the mutex
+  bool held = false;             // a transaction is open across requests
+  Clock::time_point heldSince, lastUse;
+  // Moves after every request carried out on another connection of the database (a session's
+  // own transaction, a script): the shared connection's snapshot is renewed before its next one.
+  std::atomic<uint64_t> outside{0};
+  uint64_t seenOutside = 0;
+};
+
+class SharedDbs {
+ public:
+  // How long answered changes may wait for their commit.
+  static constexpr std::chrono::milliseconds kQuiet{2};
+  static constexpr std::chrono::milliseconds kMaxHold{20};
+
+  SharedDbs() = default;
+  ~SharedDbs();
+  SharedDbs(const SharedDbs&) = delete;
+  SharedDbs& operator=(const SharedDbs&) = delete;
+
+  // Starts the thread that commits held transactions; with `durable` nothing is ever held.
+  void Start(bool durable);
+  // The database's shared connection, opened (and its catalog made) on first use; null when the
+  // file cannot be opened.
+  std::shared_ptr<SharedDb> Get(const std::string& name, const std::string& path);
+  // Called with the mutex of `d` held: before and after a request on its connection.
+  void Enter(SharedDb& d);
+  void Leave(SharedDb& d);
+  // Commits what the database's shared connection holds, so that another connection sees it.
+  void Flush(const std::string& name);
+  // Commits and closes the connection: its file is about to be removed or replaced.
+  void Close(const std::string& name);
+  // Commits and closes every connection; the flusher stops.
+  void CloseAll();
+  bool Durable() const { return durable_; }
+
+ private:
+  static void Commit(SharedDb& d);
+  void Loop();
+  std::mutex mutex_;  // the map and the flusher's state
+  std::condition_variable wake_;
+  std::map<std::string, std::shared_ptr<SharedDb>> dbs_;
+  std::thread flusher_;
+  bool stop_ = false;
+  std::atomic<bool> armed_{false};  // the flusher is watching held transactions
+  bool durable_ = false;
+};
+
+// The connections of one request: each database the session uses gets its shared connection,
+// locked for the request, or the session's own connection when its transaction is there or the
+// request runs a script (`own`), which may take as long as it likes without holding anyone up.
+class RequestDbs {
+ public:
+  RequestDbs(Server& server, ServerSession& s, bool own);
+  ~RequestDbs();
+  RequestDbs(const RequestDbs&) = delete;
+  RequestDbs& operator=(const RequestDbs&) = delete;
+
+ private:
+  Server& server_;
+  std::vector<std::pair<std::shared_ptr<SharedDb>, std::unique_lock<std::recursive_mutex>>> locked_;
+  std::vector<std::shared_ptr<SharedDb>> outside_;
+};
+
+// The session's own connection to a database, opened when first needed, after the shared
+// connection's answered changes are committed so that it sees them.
+Db& OwnConnection(Server& server, const std::string& name, DbUse& use);
+
+}  // namespace zdbd
