@@ -5,7 +5,17 @@
 //   measure  case  library-min  library-median  library-max  raw-min  raw-median  raw-max  unit
 //
 //   request_bench [rounds] [measure]   (default 7 rounds, every measure; about a minute)
+//
+// The figures that do not depend on the machine's load come from two more modes:
+//
+//   request_bench syscalls             system calls per request of the client thread alone
+//   request_bench once CLIENT MODE N   N requests of one client (library|raw) in one mode
+//                                      (persistent|default), for an instruction counter such
+//                                      as callgrind --toggle-collect='*CountedRequests*'
+#include <linux/perf_event.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -247,9 +257,112 @@ double Threads(uint16_t port, int threads, double seconds, bool library) {
   return failed ? -1 : static_cast<double>(total.load()) / elapsed;
 }
 
+// ---- counted, not timed ----------------------------------------------------------------------
+
+// N requests of one client in one mode, and nothing else: the function an instruction counter
+// is told to collect in. Kept out of line so that its name survives optimisation.
+[[gnu::noinline]] bool CountedRequests(bool library, bool persistent, uint16_t port, int fd,
+                                       int n) {
+  if (library) return (persistent ? LibraryPersistent(n) : LibraryDefault(n)) >= 0;
+  return (persistent ? RawPersistent(fd, n, kOpVersion, 4) : RawDefault(port, n)) >= 0;
+}
+
+// System calls entered by the calling thread alone (not the server's threads), counted by the
+// kernel's raw_syscalls:sys_enter tracepoint. Unavailable without tracefs or the permission.
+class SyscallCounter {
+ public:
+  SyscallCounter() {
+    long id = -1;
+    for (const char* path : {"/sys/kernel/tracing/events/raw_syscalls/sys_enter/id",
+                             "/sys/kernel/debug/tracing/events/raw_syscalls/sys_enter/id"}) {
+      if (FILE* f = std::fopen(path, "r")) {
+        if (std::fscanf(f, "%ld", &id) != 1) id = -1;
+        std::fclose(f);
+      }
+      if (id >= 0) break;
+    }
+    if (id < 0) return;
+    perf_event_attr a{};
+    a.type = PERF_TYPE_TRACEPOINT;
+    a.size = sizeof a;
+    a.config = static_cast<uint64_t>(id);
+    a.disabled = 1;
+    fd_ = static_cast<int>(::syscall(SYS_perf_event_open, &a, 0, -1, -1, 0));
+  }
+  ~SyscallCounter() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return fd_ >= 0; }
+  // System calls made by f(), the counter's own two ioctl calls left out.
+  template <class F>
+  long Count(F&& f) {
+    ::ioctl(fd_, PERF_EVENT_IOC_RESET, 0);
+    ::ioctl(fd_, PERF_EVENT_IOC_ENABLE, 0);
+    const bool done = f();
+    ::ioctl(fd_, PERF_EVENT_IOC_DISABLE, 0);
+    uint64_t n = 0;
+    if (!done || ::read(fd_, &n, sizeof n) != sizeof n) return -1;
+    return static_cast<long>(n) - 1;  // the disabling ioctl enters while counting
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+// Prints "syscalls  MODE  library  library  library  raw  raw  raw  per request" per mode.
+int CountSyscalls(uint16_t port) {
+  SyscallCounter counter;
+  if (!counter.ok()) {
+    std::fprintf(stderr, "request_bench: no system call counter here\n");
+    return 1;
+  }
+  constexpr int kN = 1000;
+  for (bool persistent : {true, false}) {
+    if (!LibrarySession(port, persistent)) return 1;
+    const int fd = persistent ? bench::ConnectLoopback(port) : -1;
+    CountedRequests(true, persistent, port, fd, 100);  // warm both up
+    CountedRequests(false, persistent, port, fd, 100);
+    const long lib = counter.Count([&] { return CountedRequests(true, persistent, port, fd, kN); });
+    const long raw =
+        counter.Count([&] { return CountedRequests(false, persistent, port, fd, kN); });
+    if (fd >= 0) ::close(fd);
+    EndLibrarySession();
+    if (lib < 0 || raw < 0) return 1;
+    const double l = static_cast<double>(lib) / kN, r = static_cast<double>(raw) / kN;
+    std::printf("syscalls\t%s\t%.4g\t%.4g\t%.4g\t%.4g\t%.4g\t%.4g\tper request\n",
+                persistent ? "persistent" : "default", l, l, l, r, r, r);
+  }
+  return 0;
+}
+
+// Runs one client's N requests once, warmed up outside CountedRequests.
+int RunOnce(uint16_t port, const std::string& client, const std::string& mode, int n) {
+  const bool library = client == "library", persistent = mode == "persistent";
+  if (library && !LibrarySession(port, persistent)) return 1;
+  const int fd = persistent && !library ? bench::ConnectLoopback(port) : -1;
+  if (library) {
+    persistent ? LibraryPersistent(100) : LibraryDefault(100);
+  } else {
+    persistent ? RawPersistent(fd, 100, kOpVersion, 4) : RawDefault(port, 100);
+  }
+  const bool ok = CountedRequests(library, persistent, port, fd, n);
+  if (fd >= 0) ::close(fd);
+  if (library) EndLibrarySession();
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::string(argv[1]) == "syscalls" || std::string(argv[1]) == "once")) {
+    bench::Workload none;
+    none.records = 0;
+    none.fileBytes = 0;
+    bench::BenchServer server(none);
+    if (std::string(argv[1]) == "syscalls") return CountSyscalls(server.port());
+    if (argc < 5) return 2;
+    return RunOnce(server.port(), argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const std::string only = argc > 2 ? argv[2] : "";
   auto wanted = [&](const char* measure) { return only.empty() || only == measure; };
