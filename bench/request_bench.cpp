@@ -12,10 +12,7 @@
 //   request_bench once CLIENT MODE N   N requests of one client (library|raw) in one mode
 //                                      (persistent|default), for an instruction counter such
 //                                      as callgrind --toggle-collect='*CountedRequests*'
-#include <linux/perf_event.h>
-#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -267,51 +264,9 @@ double Threads(uint16_t port, int threads, double seconds, bool library) {
   return (persistent ? RawPersistent(fd, n, kOpVersion, 4) : RawDefault(port, n)) >= 0;
 }
 
-// System calls entered by the calling thread alone (not the server's threads), counted by the
-// kernel's raw_syscalls:sys_enter tracepoint. Unavailable without tracefs or the permission.
-class SyscallCounter {
- public:
-  SyscallCounter() {
-    long id = -1;
-    for (const char* path : {"/sys/kernel/tracing/events/raw_syscalls/sys_enter/id",
-                             "/sys/kernel/debug/tracing/events/raw_syscalls/sys_enter/id"}) {
-      if (FILE* f = std::fopen(path, "r")) {
-        if (std::fscanf(f, "%ld", &id) != 1) id = -1;
-        std::fclose(f);
-      }
-      if (id >= 0) break;
-    }
-    if (id < 0) return;
-    perf_event_attr a{};
-    a.type = PERF_TYPE_TRACEPOINT;
-    a.size = sizeof a;
-    a.config = static_cast<uint64_t>(id);
-    a.disabled = 1;
-    fd_ = static_cast<int>(::syscall(SYS_perf_event_open, &a, 0, -1, -1, 0));
-  }
-  ~SyscallCounter() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  bool ok() const { return fd_ >= 0; }
-  // System calls made by f(), the counter's own two ioctl calls left out.
-  template <class F>
-  long Count(F&& f) {
-    ::ioctl(fd_, PERF_EVENT_IOC_RESET, 0);
-    ::ioctl(fd_, PERF_EVENT_IOC_ENABLE, 0);
-    const bool done = f();
-    ::ioctl(fd_, PERF_EVENT_IOC_DISABLE, 0);
-    uint64_t n = 0;
-    if (!done || ::read(fd_, &n, sizeof n) != sizeof n) return -1;
-    return static_cast<long>(n) - 1;  // the disabling ioctl enters while counting
-  }
-
- private:
-  int fd_ = -1;
-};
-
 // Prints "syscalls  MODE  library  library  library  raw  raw  raw  per request" per mode.
 int CountSyscalls(uint16_t port) {
-  SyscallCounter counter;
+  bench::SyscallCounter counter;
   if (!counter.ok()) {
     std::fprintf(stderr, "request_bench: no system call counter here\n");
     return 1;
