@@ -132,7 +132,8 @@ Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') — do not e
 
 Machine: $(nproc) CPUs ($CPU), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM,
 $(uname -sr); load average before the run: $LOAD_BEFORE. Release build, loopback only.
-$ROUNDS rounds per measure (fewer for the slowest cases); the library and the raw client take
+$ROUNDS rounds per measure (three times as many for the goals of held connections, records,
+export and import; fewer for the slowest cases); the library and the raw client take
 turns within every round, so both see the same machine. Each figure is min / median / max over
 the rounds; ratios compare medians, and the goals table also compares the best round of each
 (the one least disturbed by other work on the machine). The whole run took ${ELAPSED} s.
@@ -192,7 +193,7 @@ EOF
     $1 == "rss" || $1 == "syscalls" || $1 == "instructions" { next }
     $1 != last {
       last = $1
-      if ($1 == "persistent") head("One request, held connection", "µs", "The version request (165 bytes each way), 20,000 per round. Lower is better.")
+      if ($1 == "persistent") head("One request, held connection", "µs", "The version request (165 bytes each way), 10,000 per round, three times as many rounds as the other measures. Lower is better.")
       if ($1 == "payload") head("Latency against payload size", "µs", "An echo request carrying the payload in one slot each way, held connection. Up to 1 MiB of data the Session keeps its frame buffer; the library copies the reply into the slot once, the raw client receives it in place. Chart: [perf-payload.svg](perf-payload.svg).\n\n![latency against payload](perf-payload.svg)")
       if ($1 == "default") head("One request, default mode (a connection per request)", "µs", "Connect, send, receive, close; 1,000 per round (each leaves a port in TIME_WAIT, so a second run within a minute is slower). Lower is better.")
       if ($1 == "threads") head("Threads", "req/s", "Each thread its own session and held connection, 0.5 s per run, all against one server. A ratio near 1 at every count means the library adds no contention of its own.\n\n![requests per second against threads](perf-threads.svg)")
