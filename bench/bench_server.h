@@ -50,4 +50,28 @@ int ConnectLoopback(uint16_t port);
 bool SendAllBytes(int fd, const void* data, size_t n);
 bool ReceiveAllBytes(int fd, void* data, size_t n);
 
+// System calls entered by the calling thread alone (not the server's threads), counted by the
+// kernel's raw_syscalls:sys_enter tracepoint: a figure that the machine's load cannot change.
+// Unavailable without tracefs or the permission to open the counter.
+class SyscallCounter {
+ public:
+  SyscallCounter();
+  ~SyscallCounter();
+  SyscallCounter(const SyscallCounter&) = delete;
+  SyscallCounter& operator=(const SyscallCounter&) = delete;
+  bool ok() const { return fd_ >= 0; }
+  // System calls made while f() ran (the counter's own left out); -1 when f() failed.
+  template <class F>
+  long Count(F&& f) {
+    Start();
+    const bool done = f();
+    return Stop(done);
+  }
+
+ private:
+  void Start();
+  long Stop(bool done);
+  int fd_ = -1;
+};
+
 }  // namespace bench

@@ -5,6 +5,13 @@
 //   measure  case  library-min  library-median  library-max  raw-min  raw-median  raw-max  unit
 //
 //   request_bench [rounds] [measure]   (default 7 rounds, every measure; about a minute)
+//
+// The figures that do not depend on the machine's load come from two more modes:
+//
+//   request_bench syscalls             system calls per request of the client thread alone
+//   request_bench once CLIENT MODE N   N requests of one client (library|raw) in one mode
+//                                      (persistent|default), for an instruction counter such
+//                                      as callgrind --toggle-collect='*CountedRequests*'
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -247,9 +254,70 @@ double Threads(uint16_t port, int threads, double seconds, bool library) {
   return failed ? -1 : static_cast<double>(total.load()) / elapsed;
 }
 
+// ---- counted, not timed ----------------------------------------------------------------------
+
+// N requests of one client in one mode, and nothing else: the function an instruction counter
+// is told to collect in. Kept out of line so that its name survives optimisation.
+[[gnu::noinline]] bool CountedRequests(bool library, bool persistent, uint16_t port, int fd,
+                                       int n) {
+  if (library) return (persistent ? LibraryPersistent(n) : LibraryDefault(n)) >= 0;
+  return (persistent ? RawPersistent(fd, n, kOpVersion, 4) : RawDefault(port, n)) >= 0;
+}
+
+// Prints "syscalls  MODE  library  library  library  raw  raw  raw  per request" per mode.
+int CountSyscalls(uint16_t port) {
+  bench::SyscallCounter counter;
+  if (!counter.ok()) {
+    std::fprintf(stderr, "request_bench: no system call counter here\n");
+    return 1;
+  }
+  constexpr int kN = 1000;
+  for (bool persistent : {true, false}) {
+    if (!LibrarySession(port, persistent)) return 1;
+    const int fd = persistent ? bench::ConnectLoopback(port) : -1;
+    CountedRequests(true, persistent, port, fd, 100);  // warm both up
+    CountedRequests(false, persistent, port, fd, 100);
+    const long lib = counter.Count([&] { return CountedRequests(true, persistent, port, fd, kN); });
+    const long raw =
+        counter.Count([&] { return CountedRequests(false, persistent, port, fd, kN); });
+    if (fd >= 0) ::close(fd);
+    EndLibrarySession();
+    if (lib < 0 || raw < 0) return 1;
+    const double l = static_cast<double>(lib) / kN, r = static_cast<double>(raw) / kN;
+    std::printf("syscalls\t%s\t%.4g\t%.4g\t%.4g\t%.4g\t%.4g\t%.4g\tper request\n",
+                persistent ? "persistent" : "default", l, l, l, r, r, r);
+  }
+  return 0;
+}
+
+// Runs one client's N requests once, warmed up outside CountedRequests.
+int RunOnce(uint16_t port, const std::string& client, const std::string& mode, int n) {
+  const bool library = client == "library", persistent = mode == "persistent";
+  if (library && !LibrarySession(port, persistent)) return 1;
+  const int fd = persistent && !library ? bench::ConnectLoopback(port) : -1;
+  if (library) {
+    persistent ? LibraryPersistent(100) : LibraryDefault(100);
+  } else {
+    persistent ? RawPersistent(fd, 100, kOpVersion, 4) : RawDefault(port, 100);
+  }
+  const bool ok = CountedRequests(library, persistent, port, fd, n);
+  if (fd >= 0) ::close(fd);
+  if (library) EndLibrarySession();
+  return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && (std::string(argv[1]) == "syscalls" || std::string(argv[1]) == "once")) {
+    bench::Workload none;
+    none.records = 0;
+    none.fileBytes = 0;
+    bench::BenchServer server(none);
+    if (std::string(argv[1]) == "syscalls") return CountSyscalls(server.port());
+    if (argc < 5) return 2;
+    return RunOnce(server.port(), argv[2], argv[3], std::max(1, std::atoi(argv[4])));
+  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const std::string only = argc > 2 ? argv[2] : "";
   auto wanted = [&](const char* measure) { return only.empty() || only == measure; };
@@ -259,7 +327,8 @@ int main(int argc, char** argv) {
   bench::BenchServer server(work);
   const uint16_t port = server.port();
 
-  // One request, held connection: the version request (165 bytes each way).
+  // One request, held connection: the version request (165 bytes each way). Many short rounds,
+  // so that both clients meet the same moments of a machine shared with other work.
   if (wanted("persistent") || wanted("payload")) {
     if (!LibrarySession(port, true)) return 1;
     const int fd = bench::ConnectLoopback(port);
@@ -267,8 +336,8 @@ int main(int argc, char** argv) {
     RawPersistent(fd, 2000, kOpVersion, 4);
     Print("persistent", "version request",
           Interleaved(
-              rounds, [&] { return LibraryPersistent(20000); },
-              [&] { return RawPersistent(fd, 20000, kOpVersion, 4); }),
+              3 * rounds, [&] { return LibraryPersistent(10000); },
+              [&] { return RawPersistent(fd, 10000, kOpVersion, 4); }),
           "us");
 
     // Latency against the size of the request's payload (the reply carries as many bytes).

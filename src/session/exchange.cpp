@@ -27,6 +27,7 @@ int32_t Session::Fail(int32_t result) {
 }
 
 size_t Session::TakePendingReply(uint8_t* p, size_t n) {
+  if (pendingReply_.empty()) return 0;
   const size_t k = std::min(n, pendingReply_.size());
   if (k > 0) std::memcpy(p, pendingReply_.data(), k);
   pendingReply_.clear();
@@ -48,6 +49,34 @@ uint8_t* Session::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) 
     frameCapacity_ = grown;
   }
   return frame_.get();
+}
+
+const uint8_t* Session::RequestHeader(int count) {
+  HeaderInputs& in = sentInputs_;
+  if (in.count == count && in.kindFlags == kindFlags && in.opcode == opcode &&
+      in.paramCount == paramCount && in.sessionHandle == sessionHandle &&
+      in.connectionOptions == connectionOptions && in.chars[0] == headerChars[0] &&
+      in.chars[1] == headerChars[1] && in.chars[2] == headerChars[2]) {
+    // A loop of its own: a library comparison costs a call for what is one or two words.
+    int i = 0;
+    while (i < count && in.lengths[i] == slotLength[i]) ++i;
+    if (i == count) return sentHeader_.data();
+  }
+
+  wire::FrameHeader h;
+  h.kind = static_cast<uint8_t>(kindFlags & 0xFF);
+  h.flags = static_cast<uint8_t>(kindFlags >> 8);
+  h.connectionOptions = connectionOptions;
+  h.chars = headerChars;
+  h.opcode = opcode;
+  wire::LayoutSlots(h, slotLength.data(), count);
+  h.paramCount = paramCount;
+  h.sessionHandle = sessionHandle;
+  h.status = wire::kStatusPreset;
+  wire::EncodeHeader(h, sentHeader_.data());
+  in = {kindFlags, connectionOptions, headerChars, paramCount, count, opcode, sessionHandle, {}};
+  std::copy(slotLength.begin(), slotLength.begin() + count, in.lengths.begin());
+  return sentHeader_.data();
 }
 
 int32_t Session::Exchange() {
@@ -79,21 +108,10 @@ int32_t Session::Exchange() {
   uint8_t* const frame = FrameBuffer(total, &oneOff);
   if (!frame) return Fail(kErrNoMemory);
 
-  wire::FrameHeader h;
-  h.kind = static_cast<uint8_t>(kindFlags & 0xFF);
-  h.flags = static_cast<uint8_t>(kindFlags >> 8);
-  h.connectionOptions = connectionOptions;
-  h.chars = headerChars;
-  h.opcode = opcode;
-  wire::LayoutSlots(h, slotLength.data(), count);
-  h.paramCount = paramCount;
-  h.sessionHandle = sessionHandle;
-  h.status = wire::kStatusPreset;
-  wire::EncodeHeader(h, frame);
   // The slot data goes out straight from the caller's buffers; only a slot without a buffer
   // takes zeros from its place in the frame buffer, which otherwise waits for the reply.
   platform::ConstBuffer parts[1 + wire::kMaxSlots];
-  parts[0] = {frame, wire::kHeaderSize};
+  parts[0] = {RequestHeader(count), wire::kHeaderSize};
   uint8_t* data = frame + wire::kHeaderSize;
   for (int i = 0; i < count; ++i) {
     if (!slotBuffer[i]) std::memset(data, 0, slotLength[i]);

@@ -24,6 +24,19 @@ class RecordStreamParser {
   Status Feed(const uint8_t* p, size_t n, size_t* used, Sink&& sink) {
     size_t i = 0;
     while (i < n) {
+      if (state_ == State::kLength && lengthHave_ == 0) {
+        // Whole records that lie in the buffer go to the sink straight from it: one length
+        // read and one hand-over each, the usual case for short records. A record of length 2
+        // (perhaps the end mark), a negative length or a record cut by the buffer's end are
+        // left to the steps below.
+        while (n - i >= 4) {
+          const int32_t length = wire::GetI32(p + i);
+          if (length < 0 || length == 2 || static_cast<size_t>(length) > n - i - 4) break;
+          if (length > 0) sink(p + i + 4, static_cast<size_t>(length));
+          i += 4 + static_cast<size_t>(length);
+        }
+        if (i == n) break;
+      }
       if (state_ == State::kLength) {
         if (lengthHave_ == 0 && n - i >= 4) {
           std::memcpy(lengthBytes_, p + i, 4);

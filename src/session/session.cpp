@@ -34,8 +34,10 @@ bool Session::ClosesAfterExchange() const {
 
 int32_t Session::PrepareRequest(uint16_t kind, uint32_t op, int8_t count) {
   if (kind == 0 && op == 0 && count == 0) return kOk;
-  int32_t r = Login("", "");
-  if (r != kOk) return r;
+  if (!LoggedIn()) {
+    int32_t r = Login("", "");
+    if (r != kOk) return r;
+  }
   kindFlags = kind;
   opcode = op;
   paramCount = count;

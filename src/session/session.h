@@ -102,6 +102,25 @@ class Session {
   std::unique_ptr<uint8_t[]> frame_;
   size_t frameCapacity_ = 0;
 
+  // The header of the request sent last and what it was encoded from. The next request with
+  // the same inputs (every repeat of a request on a held connection) sends these bytes again
+  // instead of encoding a header anew.
+  struct HeaderInputs {
+    uint16_t kindFlags = 0;
+    uint16_t connectionOptions = 0;
+    std::array<uint8_t, 3> chars{};
+    int8_t paramCount = 0;
+    int count = -1;  // slots laid out; -1 until a header has been encoded
+    uint32_t opcode = 0;
+    uint32_t sessionHandle = 0;
+    std::array<uint32_t, wire::kMaxSlots> lengths{};  // of the first `count` slots
+  };
+  // The header for the request now in the Session's fields, encoded only when they differ
+  // from the last request's.
+  const uint8_t* RequestHeader(int count);
+  HeaderInputs sentInputs_;
+  std::array<uint8_t, wire::kHeaderSize> sentHeader_{};
+
   // Bytes of the reply that a record stream read together with its end mark (at most one
   // receive buffer); the reply takes them before it reads from the socket.
   std::vector<uint8_t> pendingReply_;

@@ -2,12 +2,14 @@
 // buffer of their own when larger): every size sends the same bytes and fills the same slots.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/frame.h"
 #include "wire/le.h"
 
 namespace zdb {
@@ -92,6 +94,70 @@ TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
     EXPECT_EQ(s->lastResult, 2001);
     EXPECT_EQ(a, before);
   }
+}
+
+// A request like the one before sends the header kept from it; any input that differs must
+// give the header of its own request, never the kept one.
+TEST(ExchangeBuffers, EveryRequestSendsTheHeaderOfItsOwnInputs) {
+  ScriptedPeer peer;
+  for (uint32_t op : {77u, 78u})
+    peer.OnOpcode(op, [](const Request& r, PeerConnection& c) {
+      return c.Write(PeerConnection::FullReply(r, 1000, 0));
+    });
+  auto s = std::make_unique<Session>();
+  s->serverAddress = {0x7F000001u, peer.port()};
+  s->connectionOptions = 0x10;
+  ASSERT_EQ(s->Login("", ""), kOk);
+
+  struct Step {
+    const char* what;
+    uint32_t opcode;
+    std::vector<uint32_t> lengths;
+    std::array<uint8_t, 3> chars;
+    uint16_t options;
+    uint32_t handle;
+  };
+  const std::array<uint8_t, 3> plain{0x00, 0x20, 0x00}, other{0x01, 0x2C, 0x02};
+  const uint32_t h = s->sessionHandle;
+  const Step steps[] = {
+      {"first", 77, {4}, plain, 0x10, h},
+      {"same again", 77, {4}, plain, 0x10, h},
+      {"other opcode", 78, {4}, plain, 0x10, h},
+      {"longer slot", 78, {9}, plain, 0x10, h},
+      {"one slot more", 78, {9, 2}, plain, 0x10, h},
+      {"one slot less", 78, {9}, plain, 0x10, h},
+      {"no slot", 78, {}, plain, 0x10, h},
+      {"other characters", 78, {}, other, 0x10, h},
+      {"other options", 78, {}, other, 0x20, h},
+      {"other handle", 78, {}, other, 0x20, h + 1},
+      {"back to the first", 77, {4}, plain, 0x10, h},
+  };
+  uint8_t buffer[16] = {};
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    s->headerChars = step.chars;
+    s->connectionOptions = step.options;
+    s->sessionHandle = step.handle;
+    const auto count = static_cast<int8_t>(step.lengths.size());
+    ASSERT_EQ(s->PrepareRequest(0x0001, step.opcode, count), kOk);
+    for (int8_t i = 0; i < count; ++i) s->SetSlot(i, step.lengths[i], buffer);
+    ASSERT_EQ(s->Exchange(), kOk);
+
+    wire::FrameHeader want;
+    want.kind = 1;
+    want.connectionOptions = step.options;
+    want.chars = step.chars;
+    want.opcode = step.opcode;
+    wire::LayoutSlots(want, step.lengths.data(), count);
+    want.sessionHandle = step.handle;
+    want.status = wire::kStatusPreset;
+    Bytes header(wire::kHeaderSize);
+    wire::EncodeHeader(want, header.data());
+    const Bytes raw = peer.requests().back().raw;
+    ASSERT_GE(raw.size(), wire::kHeaderSize);
+    EXPECT_EQ(Bytes(raw.begin(), raw.begin() + wire::kHeaderSize), header);
+  }
+  s->sessionHandle = h;
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include <cstddef>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -79,6 +80,35 @@ bool SendAll(Socket s, const void* data, size_t n) {
 
 bool SendAllParts(Socket s, ConstBuffer* parts, size_t count) {
   constexpr size_t kMaxParts = 64;  // well below IOV_MAX
+  // The parts have iovec's layout, so a request's few parts go to the kernel as they are; a
+  // send that takes them all (the usual case on a blocking socket) needs nothing more.
+  static_assert(sizeof(ConstBuffer) == sizeof(iovec) &&
+                offsetof(ConstBuffer, data) == offsetof(iovec, iov_base) &&
+                offsetof(ConstBuffer, size) == offsetof(iovec, iov_len));
+  if (count <= kMaxParts) {
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += parts[i].size;
+    msghdr m{};
+    m.msg_iov = reinterpret_cast<iovec*>(parts);
+    m.msg_iovlen = count;
+    ssize_t r;
+    do {
+      r = ::sendmsg(Fd(s), &m, MSG_NOSIGNAL);
+    } while (r < 0 && errno == EINTR);
+    if (r < 0 || (r == 0 && total > 0)) return false;
+    if (static_cast<size_t>(r) == total) return true;
+    // Part of it went: step over what did and go on below.
+    auto left = static_cast<size_t>(r);
+    while (count > 0 && left >= parts->size) {
+      left -= parts->size;
+      ++parts;
+      --count;
+    }
+    if (left > 0) {
+      parts->data = static_cast<const char*>(parts->data) + left;
+      parts->size -= left;
+    }
+  }
   while (count > 0) {
     if (parts->size == 0) {
       ++parts;
