@@ -94,6 +94,17 @@ copy=DEMOWIN  # a fresh server: the import refuses a database that exists
 same export_round 0 sql "$host" "$copy" "#SELECT * FROM PEOPLE ORDER BY NAME" --format csv
 cmp -s "$out/export_round.win.txt" "$out/sql_csv.win.txt" || fail "export: the rows differ after import"
 
+# Data on standard output goes byte for byte, without Windows's CR: rows and an export to '-'.
+checks=$((checks + 1))
+cmp -s "$out/sql_csv.linux.out" "$out/sql_csv.win.out" || fail "sql: the rows on stdout are not the Linux bytes"
+(cd "$bin" && timeout 120 "$wine64" zdb.exe -q export "$host" DEMO -) >"$out/demo.stdout" ||
+  fail "export to stdout: exit $?"
+cmp -s "$out/demo.stdout" "$out/demo.export" || fail "export to stdout: not the bytes of the file"
+(cd "$bin" && timeout 120 "$wine64" zdb.exe -q import "$host" DEMOSTD - >/dev/null) \
+  <"$out/demo.export" || fail "import from stdin: exit $?"
+same stdin_round 0 sql "$host" DEMOSTD "#SELECT * FROM PEOPLE ORDER BY NAME" --format csv
+cmp -s "$out/stdin_round.win.txt" "$out/sql_csv.win.txt" || fail "import from stdin: the rows differ"
+
 # dump writes CSV folders on Windows: the same files as the Linux tool's.
 checks=$((checks + 1))
 (cd "$bin" && timeout 120 "$wine64" zdb.exe -q dump "$host" -d DEMO -o dumpwin) || fail "dump: zdb.exe exits $?"
@@ -117,4 +128,5 @@ if ((failures)); then
   exit 1
 fi
 echo "zdb.exe smoke: $checks checks passed (version, probe, error texts, sql in three formats," \
-  "the shell's catalog and record commands, export/import, CSV dump, and what it leaves out)"
+  "the shell's catalog and record commands, export/import through files and stdio, CSV dump," \
+  "and what it leaves out)"

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 #else
 #include <termios.h>
@@ -273,6 +275,10 @@ bool CopyToStdout(const std::string& path) {
   char buf[65536];
   size_t n;
   bool ok = true;
+#ifdef _WIN32
+  std::fflush(stdout);
+  ::_setmode(::_fileno(stdout), _O_BINARY);  // the file's bytes as they are, no CR added
+#endif
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
     if (std::fwrite(buf, 1, n, stdout) != n) ok = false;
   std::fclose(f);
@@ -290,6 +296,9 @@ bool CopyFromStdin(const std::string& path) {
   char buf[65536];
   size_t n;
   bool ok = true;
+#ifdef _WIN32
+  ::_setmode(::_fileno(stdin), _O_BINARY);  // no CR LF folding, no end at Ctrl-Z
+#endif
   while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0)
     if (std::fwrite(buf, 1, n, f) != n) ok = false;
   if (std::fclose(f) != 0) ok = false;
