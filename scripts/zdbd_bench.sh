@@ -42,3 +42,15 @@ run 1 1 nav4
 echo "-- default mode (a connection per request), one client"
 run 0 1 version
 echo "== load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# Writes above are committed in groups (docs/server.md, Durability); with --durable each one is
+# committed and synced to the disk before its reply, and the disk sets the pace.
+zdb_stop_zdbd
+mkdir "$work/durable"
+zdb_start_zdbd "$zdbd" "$work/durable" --durable "$@"
+echo "-- --durable, one persistent client (a disk flush per write)"
+"$load" "$ZDBD_ADDRESS" 1 1 1 60 setup >/dev/null
+durable_ops=$((ops < 2000 ? ops : 2000))
+for _ in $(seq "$repeat"); do
+  "$load" "$ZDBD_ADDRESS" 1 1 "$durable_ops" 60 putwrite || true
+done

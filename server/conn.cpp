@@ -49,7 +49,9 @@ int Conn::WaitReadable(int ms) {
 
 int Conn::WaitRequest(int ms) {
   if (begin_ < end_) return 1;
-  if (ms <= 0) return WaitReadable(ms);  // a zero time-out on the socket means none at all
+  // The first request of a connection is usually on its way already (in the default mode it is
+  // the only one): a poll costs no socket option. A zero time-out on the socket means none.
+  if (requestWaits_++ == 0 || ms <= 0) return WaitReadable(ms);
   if (ms != receiveTimeoutMs_) {
     timeval tv{ms / 1000, (ms % 1000) * 1000};
     if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return WaitReadable(ms);

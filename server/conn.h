@@ -37,8 +37,9 @@ class Conn {
   // 1 when bytes are buffered or arrive within ms, 0 when none came, -1 on error.
   int WaitReadable(int ms);
   // The same for the first bytes of a request, in one blocking receive instead of a poll and a
-  // receive: the wait between requests is the same every time, so its time-out is set on the
-  // socket once. A closed peer counts as readable (the next read sees the close).
+  // receive from the second request on: the wait between requests is the same every time, so
+  // its time-out is set on the socket once. A closed peer counts as readable (the next read sees
+  // the close).
   int WaitRequest(int ms);
 
  private:
@@ -49,6 +50,7 @@ class Conn {
   int fd_;
   int frameTimeoutMs_ = 30000;
   int receiveTimeoutMs_ = -1;  // as set on the socket; -1 never set
+  uint64_t requestWaits_ = 0;
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
   size_t begin_ = 0, end_ = 0;
 };

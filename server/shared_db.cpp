@@ -35,6 +35,13 @@ void SharedDbs::Commit(SharedDb& d) {
   }
 }
 
+void SharedDbs::Shut(SharedDb& d) {
+  std::lock_guard<std::recursive_mutex> lock(d.mutex);
+  Commit(d);
+  d.open = false;
+  d.conn.reset();
+}
+
 void SharedDbs::Enter(SharedDb& d) {
   uint64_t outside = d.outside.load(std::memory_order_acquire);
   if (outside != d.seenOutside) {
@@ -94,10 +101,7 @@ void SharedDbs::Close(const std::string& name) {
     d = it->second;
     dbs_.erase(it);  // the next user opens the file anew
   }
-  std::lock_guard<std::recursive_mutex> lock(d->mutex);
-  Commit(*d);
-  d->open = false;
-  d->conn.reset();
+  Shut(*d);
 }
 
 void SharedDbs::CloseAll() {
@@ -112,12 +116,7 @@ void SharedDbs::CloseAll() {
     std::lock_guard<std::mutex> lock(mutex_);
     all.swap(dbs_);
   }
-  for (auto& [name, d] : all) {
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    Commit(*d);
-    d->open = false;
-    d->conn.reset();
-  }
+  for (auto& [name, d] : all) Shut(*d);
 }
 
 void SharedDbs::Loop() {

@@ -70,7 +70,8 @@ class SharedDbs {
   bool Durable() const { return durable_; }
 
  private:
-  static void Commit(SharedDb& d);
+  static void Commit(SharedDb& d);  // with the mutex of `d` held
+  static void Shut(SharedDb& d);    // commits and closes
   void Loop();
   std::mutex mutex_;  // the map and the flusher's state
   std::condition_variable wake_;

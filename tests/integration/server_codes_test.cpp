@@ -7,12 +7,6 @@ namespace {
 
 using ServerCodes = ServerMeaning;
 
-std::vector<Bytes> Texts(const std::vector<std::string>& texts) {
-  std::vector<Bytes> out;
-  for (const auto& t : texts) out.push_back(TextSlot(t));
-  return out;
-}
-
 bool AllZero(const Bytes& b) {
   for (uint8_t v : b)
     if (v) return false;

@@ -3,19 +3,11 @@
 #include <cstring>
 
 #include "integration/server_raw.h"
-#include "wire/field_def.h"
-#include "wire/file_block.h"
 
 namespace zdb::test {
 namespace {
 
-class ServerData : public ::testing::Test {
- protected:
-  TempDir dir;
-  std::string data = dir.path() + "/data";
-  std::unique_ptr<ZdbdProcess> server = std::make_unique<ZdbdProcess>(data);
-  uint16_t port() const { return server->port(); }
-};
+using ServerData = ServerFixture;
 
 double DoubleOf(const std::string& bytes) {
   uint64_t bits = wire::GetU64(reinterpret_cast<const uint8_t*>(bytes.data()));
@@ -90,18 +82,6 @@ TEST_F(ServerData, NavigationAndSingleFieldValues) {
   EXPECT_EQ(s.Status(26, {TextSlot("1")}), 4041);
 }
 
-Bytes DefsFor(const std::vector<std::pair<std::string, uint32_t>>& fields) {
-  Bytes defs(wire::kFieldDefListSize);
-  for (size_t i = 0; i < fields.size(); ++i) {
-    wire::FieldDef d;
-    d.name = fields[i].first;
-    d.type = 'C';
-    d.width = fields[i].second;
-    wire::EncodeFieldDef(d, defs.data() + i * wire::kFieldDefSize);
-  }
-  return defs;
-}
-
 TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
@@ -122,7 +102,7 @@ TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   EXPECT_EQ(wire::GetU32(d.slots[2].data() + 105), 8u);
 
   // Read the listed fields of record 2, then write two of them back changed.
-  Bytes defs = DefsFor({{"NAME", 20}, {"AGE", 6}});
+  Bytes defs = Defs({{"NAME", 20}, {"AGE", 6}});
   RawReply r = s.Full(118, {TextSlot("2"), TextSlot(""), defs, Bytes(28)});
   ASSERT_EQ(r.status, 1000);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.slots[3].data()), "Person2");
@@ -215,77 +195,25 @@ TEST_F(ServerData, TwoSessionsSeeEachOthersLocksAndOnlyCommittedWork) {
   EXPECT_EQ(b.Get("NAME", 7), "Pending");
 }
 
-struct ScriptResult {
-  int32_t status = -1;
-  std::vector<std::string> records;
-};
-
-ScriptResult RunScript(uint16_t port, uint32_t handle, const std::string& script) {
-  RawClient c(port);
-  ScriptResult out;
-  Bytes frame =
-      RawClient::Frame(0xD002, 0, {TextSlot("/tmp/con1"), TextSlot("out"), U32Slot(7)}, handle);
-  uint8_t head[wire::kFileBlockHeaderSize];
-  wire::EncodeFileBlockHeader(static_cast<int32_t>(script.size()), head);
-  frame.insert(frame.end(), head, head + sizeof head);
-  frame.insert(frame.end(), script.begin(), script.end());
-  if (!c.Send(frame)) return out;
-  for (;;) {
-    uint8_t len[4];
-    if (!c.ReadExact(len, 4)) return out;
-    std::string rec(wire::GetU32(len), '\0');
-    if (!rec.empty() && !c.ReadExact(rec.data(), rec.size())) return out;
-    if (rec == "\x03\x04") break;
-    out.records.push_back(rec);
-  }
-  uint8_t st[4];
-  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
-  return out;
-}
-
 TEST_F(ServerData, SqlScriptsStreamRowsAndReportErrors) {
   RawSession s(port());
   MakePeople(s, "SHOP", 3);
   // As the client sends it: '#', parameter values followed by a zero byte, a final zero.
   std::string script("#SELECT NAME, AGE FROM PEOPLE WHERE AGE > 21\0 ORDER BY AGE;\0", 59);
-  ScriptResult r = RunScript(port(), s.handle(), script);
+  ScriptRun r = Script(port(), s.handle(), script);
   EXPECT_EQ(r.status, 1000);
   EXPECT_EQ(r.records, (std::vector<std::string>{"Person2\t22\n", "Person3\t23\n"}));
 
-  r = RunScript(port(), s.handle(), "UPDATE PEOPLE SET AGE = 50; SELECT count(*) FROM PEOPLE");
+  r = Script(port(), s.handle(), "UPDATE PEOPLE SET AGE = 50; SELECT count(*) FROM PEOPLE");
   EXPECT_EQ(r.status, 1000);
   EXPECT_EQ(r.records, (std::vector<std::string>{"3\n"}));
 
-  r = RunScript(port(), s.handle(), "SELECT nonsense FROM nowhere");
+  r = Script(port(), s.handle(), "SELECT nonsense FROM nowhere");
   EXPECT_EQ(r.status, 4070);
   EXPECT_TRUE(r.records.empty());
   RawReply e = s.Full(120, {U32Slot(4070), Bytes(129)});
   EXPECT_NE(std::string(reinterpret_cast<const char*>(e.slots[1].data())).find("no such table"),
             std::string::npos);
-}
-
-struct FileResult {
-  int32_t status = -1;
-  std::string file;
-};
-
-FileResult Transfer(uint16_t port, uint16_t kindFlags, uint32_t opcode,
-                    const std::vector<Bytes>& slots, uint32_t handle, const std::string* upload) {
-  RawClient c(port);
-  FileResult out;
-  Bytes frame = RawClient::Frame(kindFlags, opcode, slots, handle);
-  if (upload) {
-    uint8_t head[wire::kFileBlockHeaderSize];
-    wire::EncodeFileBlockHeader(static_cast<int32_t>(upload->size()), head);
-    frame.insert(frame.end(), head, head + sizeof head);
-    frame.insert(frame.end(), upload->begin(), upload->end());
-  }
-  uint8_t head[wire::kFileBlockHeaderSize], st[4];
-  if (!c.Send(frame) || !c.ReadExact(head, sizeof head)) return out;
-  out.file.resize(static_cast<size_t>(wire::DecodeFileBlockLength(head)));
-  if (!out.file.empty() && !c.ReadExact(out.file.data(), out.file.size())) return out;
-  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
-  return out;
 }
 
 TEST_F(ServerData, ExportImportAndDataSurvivingARestart) {
@@ -294,29 +222,21 @@ TEST_F(ServerData, ExportImportAndDataSurvivingARestart) {
     MakePeople(s, "SHOP", 4);
   }
   uint32_t h = LoginRaw(port());
-  FileResult exp =
-      Transfer(port(), 0xA001, 88, {TextSlot("SHOP"), TextSlot(""), TextSlot("x")}, h, nullptr);
+  FileReply exp = Export(port(), h, "SHOP");
   ASSERT_EQ(exp.status, 1000);
   EXPECT_EQ(exp.file.rfind("SQLite format 3", 0), 0u);
-  FileResult missing =
-      Transfer(port(), 0xA001, 88, {TextSlot("NONE"), TextSlot(""), TextSlot("x")}, h, nullptr);
+  FileReply missing = Export(port(), h, "NONE");
   EXPECT_EQ(missing.status, 4011);
   EXPECT_TRUE(missing.file.empty());
 
-  std::vector<Bytes> imp = {TextSlot("COPY"), TextSlot(""), TextSlot("in"), TextSlot("out")};
-  FileResult rep = Transfer(port(), 0xE001, 89, imp, h, &exp.file);
+  FileReply rep = Import(port(), h, "COPY", exp.file, "");
   ASSERT_EQ(rep.status, 1000);
   EXPECT_NE(rep.file.find("table PEOPLE: 4 records, 4 fields"), std::string::npos);
-  FileResult again = Transfer(port(), 0xE001, 89, imp, h, &exp.file);
-  EXPECT_EQ(again.status, 4012);
-  std::string junk = "not a database at all";
-  imp[0] = TextSlot("JUNK");
-  EXPECT_EQ(Transfer(port(), 0xE001, 89, imp, h, &junk).status, 4090);
+  EXPECT_EQ(Import(port(), h, "COPY", exp.file, "").status, 4012);
+  EXPECT_EQ(Import(port(), h, "JUNK", "not a database at all", "").status, 4090);
 
   // Stop and start on the same data directory: the import is still there.
-  server->Stop();
-  server = std::make_unique<ZdbdProcess>(data);
-  ASSERT_TRUE(server->running());
+  Restart();
   RawSession s(port());
   s.Enter("COPY", "PEOPLE");
   ASSERT_EQ(s.Read("LAST"), 1000);

@@ -6,44 +6,9 @@
 #include <sstream>
 
 #include "integration/server_raw.h"
-#include "wire/file_block.h"
 
 namespace zdb::test {
 namespace {
-
-struct FileReply {
-  int32_t status = -1;
-  std::string file;
-};
-
-// An export or import on a connection of its own; `upload` is the file an import sends.
-FileReply Move(uint16_t port, uint16_t kindFlags, uint32_t opcode, const std::vector<Bytes>& slots,
-               uint32_t handle, const std::string* upload) {
-  RawClient c(port);
-  FileReply out;
-  Bytes frame = RawClient::Frame(kindFlags, opcode, slots, handle);
-  if (upload) {
-    uint8_t head[wire::kFileBlockHeaderSize];
-    wire::EncodeFileBlockHeader(static_cast<int32_t>(upload->size()), head);
-    frame.insert(frame.end(), head, head + sizeof head);
-    frame.insert(frame.end(), upload->begin(), upload->end());
-  }
-  uint8_t head[wire::kFileBlockHeaderSize], st[4];
-  if (!c.Send(frame) || !c.ReadExact(head, sizeof head)) return out;
-  out.file.resize(static_cast<size_t>(wire::DecodeFileBlockLength(head)));
-  if (!out.file.empty() && !c.ReadExact(out.file.data(), out.file.size())) return out;
-  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
-  return out;
-}
-
-FileReply Export(uint16_t port, uint32_t h, const std::string& db) {
-  return Move(port, 0xA001, 88, {TextSlot(db), TextSlot(""), TextSlot("x")}, h, nullptr);
-}
-
-FileReply Import(uint16_t port, uint32_t h, const std::string& db, const std::string& file) {
-  return Move(port, 0xE001, 89, {TextSlot(db), TextSlot("REPLACE"), TextSlot(""), TextSlot("")}, h,
-              &file);
-}
 
 TEST(ServerLimits, WhateverIsExportedImportsBackAndLargerIsRefusedInStep) {
   // The real limit is the file stream's 2 GiB; a 256 KiB limit shows the rule at a small size
@@ -57,22 +22,11 @@ TEST(ServerLimits, WhateverIsExportedImportsBackAndLargerIsRefusedInStep) {
   MakePeople(s, "SMALL", 3);
   MakePeople(s, "BIG", 3);
   // BIG grows past the limit: 20000 more records of 20 characters.
-  {
-    RawClient c(port);
-    std::string sql =
-        "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < "
-        "20000) INSERT INTO PEOPLE(NAME) SELECT printf('%020d', x) FROM c;";
-    Bytes frame =
-        RawClient::Frame(0xD002, 0, {TextSlot("s"), TextSlot("o"), U32Slot(0)}, s.handle());
-    uint8_t head[wire::kFileBlockHeaderSize];
-    wire::EncodeFileBlockHeader(static_cast<int32_t>(sql.size()), head);
-    frame.insert(frame.end(), head, head + sizeof head);
-    frame.insert(frame.end(), sql.begin(), sql.end());
-    ASSERT_TRUE(c.Send(frame));
-    uint8_t reply[10];  // the end mark's record and the status
-    ASSERT_TRUE(c.ReadExact(reply, sizeof reply));
-    ASSERT_EQ(wire::GetI32(reply + 6), 1000);
-  }
+  ScriptRun grow = Script(port, s.handle(),
+                          "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE "
+                          "x < 20000) INSERT INTO PEOPLE(NAME) SELECT printf('%020d', x) FROM c;");
+  ASSERT_EQ(grow.status, 1000);
+  EXPECT_TRUE(grow.records.empty());
   FileReply small = Export(port, s.handle(), "SMALL");
   ASSERT_EQ(small.status, 1000);
   ASSERT_GT(small.file.size(), 4096u);
@@ -155,19 +109,10 @@ TEST(ServerLimits, DurabilityIsAsAsked) {
     ASSERT_TRUE(server.running());
     RawSession s(server.port());
     MakePeople(s, "SHOP", 1);
-    RawClient c(server.port());
-    std::string sql = "PRAGMA synchronous;";
-    Bytes frame =
-        RawClient::Frame(0xD002, 0, {TextSlot("s"), TextSlot("o"), U32Slot(0)}, s.handle());
-    uint8_t head[wire::kFileBlockHeaderSize];
-    wire::EncodeFileBlockHeader(static_cast<int32_t>(sql.size()), head);
-    frame.insert(frame.end(), head, head + sizeof head);
-    frame.insert(frame.end(), sql.begin(), sql.end());
-    ASSERT_TRUE(c.Send(frame));
-    uint8_t len[4];
-    ASSERT_TRUE(c.ReadExact(len, 4));
-    std::string row(wire::GetU32(len), '\0');
-    ASSERT_TRUE(c.ReadExact(row.data(), row.size()));
+    ScriptRun mode = Script(server.port(), s.handle(), "PRAGMA synchronous;");
+    ASSERT_EQ(mode.status, 1000);
+    ASSERT_EQ(mode.records.size(), 1u);
+    const std::string& row = mode.records[0];
     EXPECT_EQ(row, durable ? "2\n" : "1\n");  // SQLite's FULL and NORMAL
     EXPECT_NE(server.Log().find(durable ? "(full durability)" : "(normal durability)"),
               std::string::npos);

@@ -10,12 +10,6 @@ namespace {
 
 using Around = ServerMeaning;
 
-std::vector<Bytes> Texts(const std::vector<std::string>& texts) {
-  std::vector<Bytes> out;
-  for (const auto& t : texts) out.push_back(TextSlot(t));
-  return out;
-}
-
 Bytes Padded(const std::string& text, size_t width) {
   Bytes b(width);
   std::memcpy(b.data(), text.data(), std::min(text.size(), width));

@@ -7,12 +7,6 @@ namespace {
 
 using Links = ServerMeaning;
 
-std::vector<Bytes> Texts(const std::vector<std::string>& texts) {
-  std::vector<Bytes> out;
-  for (const auto& t : texts) out.push_back(TextSlot(t));
-  return out;
-}
-
 std::vector<Bytes> With(std::vector<Bytes> slots, Bytes extra) {
   slots.push_back(std::move(extra));
   return slots;

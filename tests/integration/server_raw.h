@@ -1,15 +1,136 @@
-// A server session driven with raw frames, one connection per request as in the default mode.
+// The raw-frame side of the zdbd tests: a zdbd that can be restarted on its data, a server session
+// driven with raw frames (one connection per request as in the default mode), scripts and file
+// streams on connections of their own.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "support/zdbd_process.h"
+#include "wire/field_def.h"
+#include "wire/file_block.h"
 #include "wire/le.h"
 
 namespace zdb::test {
+
+class ServerFixture : public ::testing::Test {
+ protected:
+  TempDir dir;
+  std::string data = dir.path() + "/data";
+  std::unique_ptr<ZdbdProcess> server = std::make_unique<ZdbdProcess>(data);
+  uint16_t port() const { return server->port(); }
+  void Restart() {
+    server->Stop();
+    server = std::make_unique<ZdbdProcess>(data);
+    ASSERT_TRUE(server->running());
+  }
+};
+
+inline std::vector<Bytes> Texts(const std::vector<std::string>& texts) {
+  std::vector<Bytes> out;
+  for (const auto& t : texts) out.push_back(TextSlot(t));
+  return out;
+}
+
+// A request frame followed by an upload of `bytes`.
+inline Bytes WithUpload(Bytes frame, const std::string& bytes) {
+  uint8_t head[wire::kFileBlockHeaderSize];
+  wire::EncodeFileBlockHeader(static_cast<int32_t>(bytes.size()), head);
+  frame.insert(frame.end(), head, head + sizeof head);
+  frame.insert(frame.end(), bytes.begin(), bytes.end());
+  return frame;
+}
+
+inline Bytes ScriptFrame(uint32_t handle, const std::string& script) {
+  return WithUpload(
+      RawClient::Frame(0xD002, 0, {TextSlot("/tmp/con1"), TextSlot("out"), U32Slot(0)}, handle),
+      script);
+}
+
+// A definitions buffer naming text fields of the given widths, and its value area.
+inline Bytes Defs(const std::vector<std::pair<std::string, uint32_t>>& fields) {
+  Bytes defs(wire::kFieldDefListSize);
+  for (size_t i = 0; i < fields.size(); ++i) {
+    wire::FieldDef d;
+    d.name = fields[i].first;
+    d.type = 'C';
+    d.width = fields[i].second;
+    wire::EncodeFieldDef(d, defs.data() + i * wire::kFieldDefSize);
+  }
+  return defs;
+}
+
+inline Bytes Values(const std::vector<std::pair<std::string, uint32_t>>& fields,
+                    const std::vector<std::string>& texts) {
+  size_t total = 0;
+  for (const auto& f : fields) total += f.second + 1;
+  Bytes area(total);
+  size_t off = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    std::memcpy(area.data() + off, texts[i].data(), texts[i].size());
+    off += fields[i].second + 1;
+  }
+  return area;
+}
+
+struct ScriptRun {
+  int32_t status = -1;
+  std::vector<std::string> records;
+};
+
+// A script on a connection of its own: its records up to the end mark, then its status.
+inline ScriptRun Script(uint16_t port, uint32_t handle, const std::string& script) {
+  RawClient c(port);
+  ScriptRun out;
+  if (!c.Send(ScriptFrame(handle, script))) return out;
+  for (;;) {
+    uint8_t len[4];
+    if (!c.ReadExact(len, 4)) return out;
+    std::string rec(wire::GetU32(len), '\0');
+    if (!rec.empty() && !c.ReadExact(rec.data(), rec.size())) return out;
+    if (rec == "\x03\x04") break;
+    out.records.push_back(rec);
+  }
+  uint8_t st[4];
+  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
+  return out;
+}
+
+struct FileReply {
+  int32_t status = -1;
+  std::string file;
+};
+
+// A request answered with a file stream, on a connection of its own; `upload` is the file a
+// request such as an import sends first.
+inline FileReply Transfer(uint16_t port, uint16_t kindFlags, uint32_t opcode,
+                          const std::vector<Bytes>& slots, uint32_t handle,
+                          const std::string* upload) {
+  RawClient c(port);
+  FileReply out;
+  Bytes frame = RawClient::Frame(kindFlags, opcode, slots, handle);
+  if (upload) frame = WithUpload(std::move(frame), *upload);
+  uint8_t head[wire::kFileBlockHeaderSize], st[4];
+  if (!c.Send(frame) || !c.ReadExact(head, sizeof head)) return out;
+  out.file.resize(static_cast<size_t>(wire::DecodeFileBlockLength(head)));
+  if (!out.file.empty() && !c.ReadExact(out.file.data(), out.file.size())) return out;
+  if (c.ReadExact(st, 4)) out.status = wire::GetI32(st);
+  return out;
+}
+
+inline FileReply Export(uint16_t port, uint32_t h, const std::string& db) {
+  return Transfer(port, 0xA001, 88, {TextSlot(db), TextSlot(""), TextSlot("x")}, h, nullptr);
+}
+
+inline FileReply Import(uint16_t port, uint32_t h, const std::string& db, const std::string& file,
+                        const std::string& mode = "REPLACE") {
+  return Transfer(port, 0xE001, 89, {TextSlot(db), TextSlot(mode), TextSlot(""), TextSlot("")}, h,
+                  &file);
+}
 
 class RawSession {
  public:
