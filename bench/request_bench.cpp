@@ -389,10 +389,11 @@ int main(int argc, char** argv) {
     // ephemeral ports, connect does not slow down hunting for a free one.
     LibraryDefault(200);
     RawDefault(port, 200);
-    Print("default", "version request",
-          Interleaved(
-              rounds, [&] { return LibraryDefault(1000); }, [&] { return RawDefault(port, 1000); }),
-          "us");
+    Print(
+        "default", "version request",
+        Interleaved(
+            2 * rounds, [&] { return LibraryDefault(500); }, [&] { return RawDefault(port, 500); }),
+        "us");
     EndLibrarySession();
   }
 
