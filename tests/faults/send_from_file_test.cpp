@@ -5,11 +5,14 @@
 #include <pthread.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "session/registry.h"
@@ -41,6 +44,12 @@ platform::Socket ConnectTo(uint16_t port) {
   return s;
 }
 
+// Waits (up to 5 s) until the peer has served its connection: the peer's listening socket is
+// shut when it goes, and a peer that had not accepted yet would serve nothing.
+void WaitFor(const std::atomic<bool>& done) {
+  for (int i = 0; i < 5000 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
 bool SignalPending(int sig) {
   sigset_t pending;
   sigemptyset(&pending);
@@ -60,12 +69,14 @@ TEST(SendFromFile, SendsFromThePositionAndStopsWhereTheFileEnds) {
   const Bytes content = Pattern(700 * 1024 + 13);  // more than the socket buffers take at once
   test::WriteLocalFile(path, content);
   Bytes received;
+  std::atomic<bool> served{false};
   {
     RawPeer peer([&](int fd) {
       uint8_t b[65536];
       for (ssize_t r; (r = ::recv(fd, b, sizeof b, 0)) > 0;)
         received.insert(received.end(), b, b + r);
       ::close(fd);
+      served = true;
     });
     platform::Socket s = ConnectTo(peer.port());
     ASSERT_NE(s, platform::kNoSocket);
@@ -78,20 +89,26 @@ TEST(SendFromFile, SendsFromThePositionAndStopsWhereTheFileEnds) {
               static_cast<long>(content.size() - 1000));
     EXPECT_EQ(platform::SendFromFile(s, file, 10), 0);
     platform::CloseSocket(s);
+    WaitFor(served);
   }
+  EXPECT_TRUE(served);
   EXPECT_EQ(received, Bytes(content.begin() + 1000, content.end()));
 
   // A file the kernel cannot send from leaves the copying to the caller, before any byte went.
+  served = false;
   RawPeer peer([&](int fd) {
     uint8_t b[16];
     EXPECT_EQ(::recv(fd, b, sizeof b, 0), 0);
     ::close(fd);
+    served = true;
   });
   platform::Socket s = ConnectTo(peer.port());
   platform::File directory;
   ASSERT_TRUE(directory.OpenRead(dir.Path("").c_str()));
   EXPECT_EQ(platform::SendFromFile(s, directory, 100), platform::kCopyYourself);
   platform::CloseSocket(s);
+  WaitFor(served);
+  EXPECT_TRUE(served);
 }
 
 TEST(SendFromFile, APeerThatIsGoneRaisesNoSignalAndLeavesTheCallersOwnAlone) {

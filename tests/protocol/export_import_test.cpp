@@ -82,6 +82,27 @@ TEST_F(FileMemberTest, ImportDBSendsHeaderAndExactFileBytesThenReceivesTheAnswer
   EXPECT_EQ(session().lastSocketError, 0);
 }
 
+TEST_F(FileMemberTest, ImportDBFilesOfEverySizeArriveWholeWhicheverWayTheyAreSent) {
+  // Up to one stream buffer the file is read and sent; beyond it the kernel sends it.
+  const std::string up = dir.Path("up.bin"), down = dir.Path("down.bin");
+  for (size_t size :
+       {size_t{1}, size_t{256} << 10, (size_t{256} << 10) + 1, (size_t{3} << 20) + 7}) {
+    SCOPED_TRACE(size);
+    const Bytes content = test::Pattern(size, static_cast<uint8_t>(size));
+    test::WriteLocalFile(up, content);
+    auto seen = ServeFileRequest(peer, 89, true, {}, 1000);
+    EXPECT_EQ(Z_ImportDB("sales", "", up.c_str(), down.c_str()), 1000);
+    const Seen s = seen.get();
+    ASSERT_TRUE(s.uploadComplete);
+    Bytes header(64, 0);
+    header[16] = 0x10;
+    wire::PutI32(header.data() + 24, static_cast<int32_t>(size));
+    EXPECT_EQ(s.upload.header, header);
+    EXPECT_TRUE(s.upload.content == content) << "the uploaded bytes differ";
+    EXPECT_TRUE(s.afterReply.empty());
+  }
+}
+
 TEST_F(FileMemberTest, ImportDBEmptyFileSendsOnlyTheHeader) {
   const std::string up = dir.Path("empty"), down = dir.Path("down");
   test::WriteLocalFile(up, {});
