@@ -275,10 +275,6 @@ bool CopyToStdout(const std::string& path) {
   char buf[65536];
   size_t n;
   bool ok = true;
-#ifdef _WIN32
-  std::fflush(stdout);
-  ::_setmode(::_fileno(stdout), _O_BINARY);  // the file's bytes as they are, no CR added
-#endif
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
     if (std::fwrite(buf, 1, n, stdout) != n) ok = false;
   std::fclose(f);

@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include "zdb/commands.h"
 #include "zdb/common.h"
 
@@ -39,6 +44,11 @@ std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace zdb::cli;
+#ifdef _WIN32
+  // Standard output carries data: the same bytes as on Linux and as in an --out file, with no
+  // CR added before each newline. Messages on stderr keep the console's text mode.
+  ::_setmode(::_fileno(stdout), _O_BINARY);
+#endif
   CLI::App app{"zdb: probe, query, export, dump and trace ZDB servers", "zdb"};
   app.set_version_flag("--version", std::string("zdb ") + ZDB_TOOL_VERSION);
   app.require_subcommand(1);
