@@ -80,28 +80,24 @@ void SharedDbs::Leave(SharedDb& d) {
   }
 }
 
+std::shared_ptr<SharedDb> SharedDbs::Find(const std::string& name, bool take) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = dbs_.find(name);
+  if (it == dbs_.end()) return nullptr;
+  auto d = it->second;
+  if (take) dbs_.erase(it);  // the next user opens the file anew
+  return d;
+}
+
 void SharedDbs::Flush(const std::string& name) {
-  std::shared_ptr<SharedDb> d;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = dbs_.find(name);
-    if (it == dbs_.end()) return;
-    d = it->second;
+  if (auto d = Find(name, false)) {
+    std::lock_guard<std::recursive_mutex> lock(d->mutex);
+    Commit(*d);
   }
-  std::lock_guard<std::recursive_mutex> lock(d->mutex);
-  Commit(*d);
 }
 
 void SharedDbs::Close(const std::string& name) {
-  std::shared_ptr<SharedDb> d;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = dbs_.find(name);
-    if (it == dbs_.end()) return;
-    d = it->second;
-    dbs_.erase(it);  // the next user opens the file anew
-  }
-  Shut(*d);
+  if (auto d = Find(name, true)) Shut(*d);
 }
 
 void SharedDbs::CloseAll() {

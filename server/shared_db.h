@@ -70,6 +70,8 @@ class SharedDbs {
   bool Durable() const { return durable_; }
 
  private:
+  // The database's entry, taken out of the map with `take`; null when it has none.
+  std::shared_ptr<SharedDb> Find(const std::string& name, bool take);
   static void Commit(SharedDb& d);  // with the mutex of `d` held
   static void Shut(SharedDb& d);    // commits and closes
   void Loop();
