@@ -51,18 +51,8 @@ uint8_t* Session::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) 
   return frame_.get();
 }
 
-const uint8_t* Session::RequestHeader(int count) {
+const uint8_t* Session::EncodeRequestHeader(int count) {
   HeaderInputs& in = sentInputs_;
-  if (in.count == count && in.kindFlags == kindFlags && in.opcode == opcode &&
-      in.paramCount == paramCount && in.sessionHandle == sessionHandle &&
-      in.connectionOptions == connectionOptions && in.chars[0] == headerChars[0] &&
-      in.chars[1] == headerChars[1] && in.chars[2] == headerChars[2]) {
-    // A loop of its own: a library comparison costs a call for what is one or two words.
-    int i = 0;
-    while (i < count && in.lengths[i] == slotLength[i]) ++i;
-    if (i == count) return sentHeader_.data();
-  }
-
   wire::FrameHeader h;
   h.kind = static_cast<uint8_t>(kindFlags & 0xFF);
   h.flags = static_cast<uint8_t>(kindFlags >> 8);
@@ -105,7 +95,7 @@ int32_t Session::Exchange() {
   if (dataBytes > UINT32_MAX - wire::kHeaderSize) return Fail(kErrNoMemory);
   const size_t total = wire::kHeaderSize + static_cast<size_t>(dataBytes);
   std::unique_ptr<uint8_t[]> oneOff;
-  uint8_t* const frame = FrameBuffer(total, &oneOff);
+  uint8_t* const frame = total <= frameCapacity_ ? frame_.get() : FrameBuffer(total, &oneOff);
   if (!frame) return Fail(kErrNoMemory);
 
   // The slot data goes out straight from the caller's buffers; only a slot without a buffer
@@ -154,7 +144,7 @@ int32_t Session::Exchange() {
   }
 
   // A full reply after a record stream starts with what the stream read past its end mark.
-  size_t got = TakePendingReply(frame, total);
+  size_t got = pendingReply_.empty() ? 0 : TakePendingReply(frame, total);
   while (got < total) {
     long r = platform::ReceiveSome(socket, frame + got, total - got);
     if (r <= 0) {

@@ -23,27 +23,6 @@ Session::~Session() {
   }
 }
 
-bool Session::NeedsNewConnection() const {
-  return (connectionOptions & kPersistentBits) == 0 || socket == platform::kNoSocket ||
-         sessionHandle == wire::kNoSession;
-}
-
-bool Session::ClosesAfterExchange() const {
-  return (connectionOptions & kPersistentBits) == 0 || opcode == 1;
-}
-
-int32_t Session::PrepareRequest(uint16_t kind, uint32_t op, int8_t count) {
-  if (kind == 0 && op == 0 && count == 0) return kOk;
-  if (!LoggedIn()) {
-    int32_t r = Login("", "");
-    if (r != kOk) return r;
-  }
-  kindFlags = kind;
-  opcode = op;
-  paramCount = count;
-  return kOk;
-}
-
 int32_t Session::LoginWithSlots(const char* user, const char* password, int8_t count) {
   if (LoggedIn()) return kOk;
   kindFlags = wire::kPlain;

@@ -47,7 +47,18 @@ class Session {
   Session& operator=(const Session&) = delete;
 
   // ---- request building (every request method follows PrepareRequest, slots, Exchange) ----
-  int32_t PrepareRequest(uint16_t kindFlags, uint32_t opcode, int8_t paramCount);
+  // Inline: it runs before every request, and only the first of a connection logs in.
+  int32_t PrepareRequest(uint16_t kind, uint32_t op, int8_t count) {
+    if (kind == 0 && op == 0 && count == 0) return kOk;
+    if (!LoggedIn()) {
+      const int32_t r = Login("", "");
+      if (r != kOk) return r;
+    }
+    kindFlags = kind;
+    opcode = op;
+    paramCount = count;
+    return kOk;
+  }
   void SetSlot(int i, uint32_t length, void* buffer) {
     slotLength[i] = length;
     slotBuffer[i] = buffer;
@@ -61,8 +72,13 @@ class Session {
   // beforehand, as the run login does.
   int32_t LoginWithSlots(const char* user, const char* password, int8_t paramCount);
 
-  bool NeedsNewConnection() const;
-  bool ClosesAfterExchange() const;
+  bool NeedsNewConnection() const {
+    return (connectionOptions & kPersistentBits) == 0 || socket == platform::kNoSocket ||
+           sessionHandle == wire::kNoSession;
+  }
+  bool ClosesAfterExchange() const {
+    return (connectionOptions & kPersistentBits) == 0 || opcode == 1;
+  }
   bool LoggedIn() const { return sessionHandle != wire::kNoSession; }
 
   // ---- fields, in the order of the Session's data model ----
@@ -117,7 +133,19 @@ class Session {
   };
   // The header for the request now in the Session's fields, encoded only when they differ
   // from the last request's.
-  const uint8_t* RequestHeader(int count);
+  const uint8_t* RequestHeader(int count) {
+    const HeaderInputs& in = sentInputs_;
+    if (in.count == count && in.kindFlags == kindFlags && in.opcode == opcode &&
+        in.paramCount == paramCount && in.sessionHandle == sessionHandle &&
+        in.connectionOptions == connectionOptions && in.chars[0] == headerChars[0] &&
+        in.chars[1] == headerChars[1] && in.chars[2] == headerChars[2]) {
+      int i = 0;
+      while (i < count && in.lengths[i] == slotLength[i]) ++i;
+      if (i == count) return sentHeader_.data();
+    }
+    return EncodeRequestHeader(count);
+  }
+  const uint8_t* EncodeRequestHeader(int count);
   HeaderInputs sentInputs_;
   std::array<uint8_t, wire::kHeaderSize> sentHeader_{};
 
