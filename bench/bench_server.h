@@ -6,7 +6,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -32,6 +35,7 @@ class BenchServer {
 
  private:
   void AcceptLoop();
+  void Work();  // a pool thread: serves one connection after another
   void Serve(int fd);
 
   Workload work_;
@@ -43,6 +47,12 @@ class BenchServer {
   std::atomic<bool> stopping_{false};
   std::thread acceptThread_;
   std::atomic<int> active_{0};
+  std::mutex poolMutex_;
+  std::condition_variable poolWake_;
+  std::deque<int> pending_;  // accepted connections no worker has taken yet
+  int idle_ = 0;             // workers waiting for a connection, less those handed one
+  bool poolStopping_ = false;
+  std::vector<std::thread> workers_;
 };
 
 // Loopback socket helpers shared by the server and the raw clients.
