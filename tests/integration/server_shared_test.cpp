@@ -2,7 +2,6 @@
 // every other sees at once, on the shared connection, in a transaction of its own and in a script;
 // what a script changes, the shared connection sees next; answered changes outlive a stop, and
 // with --durable a kill.
-#include <signal.h>
 
 #include "integration/server_meaning.h"
 
@@ -83,7 +82,7 @@ TEST_F(ServerShared, AnsweredChangesOutliveAStopAndWithDurableAKill) {
     RawSession a(port());
     a.Enter("KEEP", "PEOPLE");
     ASSERT_EQ(Append(a, "Killed"), 1000);
-    ASSERT_EQ(::kill(server->pid(), SIGKILL), 0);
+    server->Kill();
     ASSERT_TRUE(server->WaitExit(5000));
   }
   server = std::make_unique<ZdbdProcess>(data);

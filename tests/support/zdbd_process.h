@@ -44,6 +44,8 @@ class ZdbdProcess {
   int Stop();
   // Sends SIGTERM and returns at once (WaitExit collects the status).
   void Terminate();
+  // Ends it at once with SIGKILL, as a crash would (WaitExit collects it, status -1).
+  void Kill();
   // Waits for the process to end by itself for up to `ms`; true when it did.
   bool WaitExit(int ms, int* status = nullptr);
   // Resident memory in kilobytes, from /proc.

@@ -96,6 +96,10 @@ void ZdbdProcess::Terminate() {
   if (pid_ > 0) ::kill(static_cast<pid_t>(pid_), SIGTERM);
 }
 
+void ZdbdProcess::Kill() {
+  if (pid_ > 0) ::kill(static_cast<pid_t>(pid_), SIGKILL);
+}
+
 int ZdbdProcess::Stop() {
   if (pid_ <= 0) return 0;
   Terminate();

@@ -116,6 +116,10 @@ void ZdbdProcess::Terminate() {
   if (pid_ > 0) AskLauncher("terminate\t" + ref_);
 }
 
+void ZdbdProcess::Kill() {
+  if (pid_ > 0) AskLauncher("kill\t" + ref_);
+}
+
 bool ZdbdProcess::WaitExit(int ms, int* status) {
   if (pid_ <= 0) return true;
   std::vector<std::string> f = OkFields(AskLauncher("wait\t" + ref_ + "\t" + std::to_string(ms)));

@@ -71,6 +71,13 @@ a=$(ask $'start\t'"$work/data3")
 pid3=${BASH_REMATCH[1]}
 expect "unknown verb" "$(ask $'frobnicate\t'"$pid3")" $'error\tunknown request'
 expect stop "$(ask $'stop\t'"$pid3")" $'ok\t0'
+# kill: SIGKILL, seen by wait as an end by a signal.
+a=$(ask $'start\t'"$work/data5")
+[[ $a =~ ^ok$'\t'([0-9]+) ]] || fail "start before kill: '$a'"
+pid5=${BASH_REMATCH[1]}
+expect kill "$(ask $'kill\t'"$pid5")" ok
+expect "wait after kill" "$(ask $'wait\t'"$pid5"$'\t10000')" $'ok\t-1'
+kill -0 "$pid5" 2>/dev/null && fail "kill: process $pid5 still there"
 a=$(ask $'start\t'"$work/data4")
 [[ $a =~ ^ok$'\t'([0-9]+) ]] || fail "third start: '$a'"
 pid4=${BASH_REMATCH[1]}

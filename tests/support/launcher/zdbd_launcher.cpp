@@ -6,6 +6,7 @@
 //
 //   start <data dir> <zdbd option>...  ->  ok <pid> <port>
 //   terminate <pid>                     ->  ok                 (SIGTERM, no wait)
+//   kill <pid>                          ->  ok                 (SIGKILL, no wait)
 //   wait <pid> <ms>                     ->  ok <exit status> | running
 //   stop <pid>                          ->  ok <exit status>   (SIGTERM and wait, as Stop())
 //   log <pid>                           ->  ok <n>, a newline, then n bytes of its stderr
@@ -70,6 +71,10 @@ class Launcher {
     ZdbdProcess& server = *it->second;
     if (verb == "terminate") {
       server.Terminate();
+      return "ok\n";
+    }
+    if (verb == "kill") {
+      server.Kill();
       return "ok\n";
     }
     if (verb == "wait" && f.size() == 3) {
