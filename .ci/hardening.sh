@@ -77,8 +77,7 @@ leaks() {
   run "$build/tools/zdb" dump "$address" --out "$work/dump.sqlite"
   echo "valgrind: $checked programs, no leak and no memory error"
   # Stopped here as well: a RETURN trap also fires for the nested run(), and not reliably for this.
-  kill -TERM "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
+  zdb_stop_zdbd
 }
 
 for part in "${parts[@]}"; do
