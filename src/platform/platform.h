@@ -78,6 +78,19 @@ struct ConstBuffer {
 // Sends the parts in order as one byte stream: a single gathering send call, further calls
 // only for what the system did not accept. The array is used up. False on 0 or -1 from a call.
 bool SendAllParts(Socket s, ConstBuffer* parts, size_t count);
+// After a send that took `sent` bytes of the parts: steps over the parts it took whole and
+// trims the one it took in part, so the next send starts where this one stopped.
+inline void SkipSent(ConstBuffer*& parts, size_t& count, size_t sent) {
+  while (count > 0 && sent >= parts->size) {
+    sent -= parts->size;
+    ++parts;
+    --count;
+  }
+  if (sent > 0) {
+    parts->data = static_cast<const char*>(parts->data) + sent;
+    parts->size -= sent;
+  }
+}
 // One receive call: bytes received, 0 when the peer closed, -1 on error.
 long ReceiveSome(Socket s, void* data, size_t n);
 void CloseSocket(Socket s);

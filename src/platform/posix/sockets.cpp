@@ -98,16 +98,7 @@ bool SendAllParts(Socket s, ConstBuffer* parts, size_t count) {
     if (r < 0 || (r == 0 && total > 0)) return false;
     if (static_cast<size_t>(r) == total) return true;
     // Part of it went: step over what did and go on below.
-    auto left = static_cast<size_t>(r);
-    while (count > 0 && left >= parts->size) {
-      left -= parts->size;
-      ++parts;
-      --count;
-    }
-    if (left > 0) {
-      parts->data = static_cast<const char*>(parts->data) + left;
-      parts->size -= left;
-    }
+    SkipSent(parts, count, static_cast<size_t>(r));
   }
   while (count > 0) {
     if (parts->size == 0) {
@@ -126,16 +117,7 @@ bool SendAllParts(Socket s, ConstBuffer* parts, size_t count) {
       r = ::sendmsg(Fd(s), &m, MSG_NOSIGNAL);
     } while (r < 0 && errno == EINTR);
     if (r <= 0) return false;
-    auto left = static_cast<size_t>(r);
-    while (count > 0 && left >= parts->size) {
-      left -= parts->size;
-      ++parts;
-      --count;
-    }
-    if (left > 0) {
-      parts->data = static_cast<const char*>(parts->data) + left;
-      parts->size -= left;
-    }
+    SkipSent(parts, count, static_cast<size_t>(r));
   }
   return true;
 }

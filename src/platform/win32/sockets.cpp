@@ -80,16 +80,7 @@ bool SendAllParts(Socket s, ConstBuffer* parts, size_t count) {
     if (::WSASend(Handle(s), b, static_cast<DWORD>(n), &sent, 0, nullptr, nullptr) != 0 ||
         (sent == 0 && b[0].len > 0))
       return false;
-    size_t left = sent;
-    while (count > 0 && left >= parts->size) {
-      left -= parts->size;
-      ++parts;
-      --count;
-    }
-    if (left > 0) {
-      parts->data = static_cast<const char*>(parts->data) + left;
-      parts->size -= left;
-    }
+    SkipSent(parts, count, sent);
   }
   return true;
 }
