@@ -360,7 +360,7 @@ int main(int argc, char** argv) {
     const std::pair<const char*, std::pair<Client, Client>> pairs[] = {
         {"records", {recordClients[0], recordClients[1]}},
         {"export vs raw 256 KiB", {libExport, rawExport(262144)}},
-        {"import vs raw sendfile", {libImport, rawImport(0)}},
+        {"import vs raw 2 MiB", {libImport, rawImport(2 << 20)}},
     };
     for (const auto& [label, clients] : pairs) {
       long n[2];
@@ -401,12 +401,16 @@ int main(int argc, char** argv) {
 
   if (wanted("import")) {
     makeUpload(100 * kMB);
-    const auto t = Interleaved(goalRounds, {libImport, rawImport(16384), rawImport(65536),
-                                            rawImport(262144), rawImport(0)});
-    Print("import", "vs raw 16 KiB", t[0], t[1], 100, "MB/s");
-    Print("import", "vs raw 64 KiB", t[0], t[2], 100, "MB/s");
-    Print("import", "vs raw 256 KiB", t[0], t[3], 100, "MB/s");
-    Print("import", "vs raw sendfile", t[0], t[4], 100, "MB/s");
+    // The library's own block size (2 MiB) among them, and one larger.
+    const auto t =
+        Interleaved(goalRounds, {libImport, rawImport(65536), rawImport(262144), rawImport(1 << 20),
+                                 rawImport(2 << 20), rawImport(4 << 20), rawImport(0)});
+    Print("import", "vs raw 64 KiB", t[0], t[1], 100, "MB/s");
+    Print("import", "vs raw 256 KiB", t[0], t[2], 100, "MB/s");
+    Print("import", "vs raw 1 MiB", t[0], t[3], 100, "MB/s");
+    Print("import", "vs raw 2 MiB", t[0], t[4], 100, "MB/s");
+    Print("import", "vs raw 4 MiB", t[0], t[5], 100, "MB/s");
+    Print("import", "vs raw sendfile", t[0], t[6], 100, "MB/s");
     size_t best = 1;  // the fastest raw client by its median time
     for (size_t k = 2; k < t.size(); ++k)
       if (Median(t[k]) < Median(t[best])) best = k;
@@ -420,7 +424,7 @@ int main(int argc, char** argv) {
       auto t = Interleaved(n, {libExport, rawExport(65536)});
       Print("export-size", std::to_string(mb), t[0], t[1], static_cast<double>(mb), "MB/s");
       makeUpload(mb * kMB);
-      t = Interleaved(n, {libImport, rawImport(65536)});
+      t = Interleaved(n, {libImport, rawImport(2 << 20)});
       Print("import-size", std::to_string(mb), t[0], t[1], static_cast<double>(mb), "MB/s");
     }
   }

@@ -148,19 +148,10 @@ class File {
   void Close();
 
  private:
-  friend long SendFromFile(Socket s, File& file, size_t n);
   static constexpr std::intptr_t kClosed = -1;
   std::intptr_t handle_ = kClosed;
   int error_ = 0;
 };
-
-// Sends n bytes of the file from its current position straight to the socket, without passing
-// them through the caller (the kernel's zero-copy path where there is one). Returns the bytes
-// sent, fewer than n only when the file ended first; -1 on an error (LastSocketError) after
-// which the position is unknown; kCopyYourself, with the position untouched, when this system,
-// file or socket cannot. Like every send here it never raises SIGPIPE.
-inline constexpr long kCopyYourself = -2;
-long SendFromFile(Socket s, File& file, size_t n);
 
 // The directory for temporary files, with a trailing separator.
 std::string TempDirectory();

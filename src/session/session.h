@@ -104,8 +104,6 @@ class Session {
  private:
   // Stream steps run by Exchange between the frame and the reply; false ends it with 2001.
   bool SendFileStream();
-  // The file's bytes after its header, read and sent through one fixed buffer.
-  bool SendFileBlocks(platform::File& file, int32_t length);
   bool ReceiveFileStream();
   bool ReceiveRecordStream();
 

@@ -82,11 +82,12 @@ TEST_F(FileMemberTest, ImportDBSendsHeaderAndExactFileBytesThenReceivesTheAnswer
   EXPECT_EQ(session().lastSocketError, 0);
 }
 
-TEST_F(FileMemberTest, ImportDBFilesOfEverySizeArriveWholeWhicheverWayTheyAreSent) {
-  // Up to one stream buffer the file is read and sent; beyond it the kernel sends it.
+TEST_F(FileMemberTest, ImportDBFilesOfEverySizeArriveWholeAcrossTheUploadBlocks) {
+  // A file smaller than one upload block (2 MiB) takes a buffer of its own size; larger ones
+  // go block after block, the last one short.
   const std::string up = dir.Path("up.bin"), down = dir.Path("down.bin");
-  for (size_t size :
-       {size_t{1}, size_t{256} << 10, (size_t{256} << 10) + 1, (size_t{3} << 20) + 7}) {
+  for (size_t size : {size_t{1}, size_t{16} << 10, (size_t{2} << 20) - 1, size_t{2} << 20,
+                      (size_t{2} << 20) + 1, (size_t{5} << 20) + 7}) {
     SCOPED_TRACE(size);
     const Bytes content = test::Pattern(size, static_cast<uint8_t>(size));
     test::WriteLocalFile(up, content);

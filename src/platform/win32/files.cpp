@@ -77,10 +77,6 @@ void File::Close() {
   }
 }
 
-long SendFromFile(Socket, File&, size_t) {
-  return kCopyYourself;  // the caller's read-and-send loop serves
-}
-
 std::string TempDirectory() {
   char path[MAX_PATH + 1] = {};
   DWORD n = ::GetTempPathA(sizeof path, path);
