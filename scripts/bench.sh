@@ -133,7 +133,7 @@ Written by \`scripts/bench.sh\` on $(date -u '+%Y-%m-%d %H:%M UTC') — do not e
 Machine: $(nproc) CPUs ($CPU), $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 1048576}' /proc/meminfo) RAM,
 $(uname -sr); load average before the run: $LOAD_BEFORE. Release build, loopback only.
 $ROUNDS rounds per measure (three times as many for the goals of held connections, records,
-export and import, twice for the default mode; fewer for the slowest cases); the library and
+export and import, four times as many short ones for the default mode; fewer for the slowest cases); the library and
 the raw client take
 turns within every round, so both see the same machine. Each figure is min / median / max over
 the rounds; ratios compare medians, and the goals table also compares the best round of each
@@ -198,10 +198,10 @@ EOF
     $1 != last {
       last = $1
       if ($1 == "persistent") head("One request, held connection", "µs", "The version request (165 bytes each way), 10,000 per round, three times as many rounds as the other measures, each round on new connections of both clients (a held connection keeps the places the scheduler gave its client and server threads, which alone can make one connection a few percent faster than another). Lower is better.")
-      if ($1 == "persistent-control") head("Control: the raw client against itself", "µs", "The held-connection measure run with the raw client in both places, each round on new connections as above. Its "library" column is a second raw client. A ratio away from 1 here is the spread of the measure itself on this machine, not anything the library does.")
-      if ($1 == "payload") head("Latency against payload size", "µs", "An echo request carrying the payload in one slot each way, held connection. Up to 1 MiB of data the Session keeps its frame buffer; the library copies the reply into the slot once, the raw client receives it in place. Chart: [perf-payload.svg](perf-payload.svg).\n\n![latency against payload](perf-payload.svg)")
-      if ($1 == "default") head("One request, default mode (a connection per request)", "µs", "Connect, send, receive, close; 500 per round, twice as many rounds as the other measures (each connection leaves a port in TIME_WAIT, so a second run within a minute is slower). Lower is better.")
-      if ($1 == "threads") head("Threads", "req/s", "Each thread its own session and held connection, 0.5 s per run, all against one server. A ratio near 1 at every count means the library adds no contention of its own.\n\n![requests per second against threads](perf-threads.svg)")
+      if ($1 == "persistent-control") head("Control: the raw client against itself", "µs", "The held-connection measure run with the raw client in both places, each round on new connections as above. Its \"library\" column is a second raw client. A ratio away from 1 here is the spread of the measure itself on this machine, not anything the library does.")
+      if ($1 == "payload") head("Latency against payload size", "µs", "An echo request carrying the payload in one slot each way, held connection, each round on new connections of both clients. Up to 1 MiB of data the Session keeps its frame buffer; the library copies the reply into the slot once, the raw client receives it in place. Chart: [perf-payload.svg](perf-payload.svg).\n\n![latency against payload](perf-payload.svg)")
+      if ($1 == "default") head("One request, default mode (a connection per request)", "µs", "Connect, send, receive, close; 250 per round, four times as many rounds as the other measures (each connection leaves a port in TIME_WAIT, so a second run within a minute is slower). Lower is better.")
+      if ($1 == "threads") head("Threads", "req/s", "Each thread its own session and held connection, 0.3 s per run, all against one server. A ratio near 1 at every count means the library adds no contention of its own.\n\n![requests per second against threads](perf-threads.svg)")
       if ($1 == "records") head("Record stream", "records/s", "A script run returning 1,000,000 records of 40 bytes, written to a local file.")
       if ($1 == "export") head("Export (file download), 100 MB", "MB/s", "The library (256 KiB receives) against raw clients receiving 16, 64 and 256 KiB at a time.")
       if ($1 == "import") head("Import (file upload), 100 MB", "MB/s", "The library (2 MiB blocks read from the file and sent) against raw clients sending blocks of 64 KiB to 4 MiB read from the file, and with sendfile; the goal is against the fastest of them by median.")
