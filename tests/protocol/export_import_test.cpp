@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <future>
 #include <mutex>
 #include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "support/scripted_peer.h"
 #include "support/stream_helpers.h"
@@ -102,6 +109,51 @@ TEST_F(FileMemberTest, ImportDBFilesOfEverySizeArriveWholeAcrossTheUploadBlocks)
     EXPECT_TRUE(s.upload.content == content) << "the uploaded bytes differ";
     EXPECT_TRUE(s.afterReply.empty());
   }
+}
+
+TEST_F(FileMemberTest, ImportDBFileThatShrinksWhileSentEndsItsBlockWithZerosAndStops) {
+#ifdef _WIN32
+  GTEST_SKIP() << "the upload's file is open without write sharing: nobody can shrink it";
+#else
+  // The peer holds off reading until the client is stuck on full socket buffers (a few MiB
+  // into the 64 MiB file), then cuts the file 5 bytes past 40 MiB. The client announced 64 MiB
+  // but sends the file up to the cut, zeros to the end of that 16 KiB block, and nothing more.
+  constexpr size_t kSize = size_t{64} << 20, kCut = (size_t{40} << 20) + 5,
+                   kSent = (size_t{40} << 20) + (size_t{16} << 10);
+  const std::string up = dir.Path("up.bin"), down = dir.Path("down.bin");
+  const Bytes content = test::Pattern(kSize, 9);
+  test::WriteLocalFile(up, content);
+  auto promise = std::make_shared<std::promise<Seen>>();
+  auto future = promise->get_future();
+  peer.OnOpcode(89, [&, promise](const test::Request& req, test::PeerConnection& c) {
+    Seen seen;
+    seen.request = req;
+    // The header goes out after the client took the file's size, so the cut comes later.
+    seen.uploadComplete = c.ReadExact(wire::kFileBlockHeaderSize, &seen.upload.header);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // A client that sent less than this hangs here, until the test's time-out fails it.
+    seen.uploadComplete = seen.uploadComplete &&
+                          ::truncate(up.c_str(), static_cast<off_t>(kCut)) == 0 &&
+                          c.ReadExact(kSent, &seen.upload.content);
+    if (seen.uploadComplete) {
+      c.SendFile({});
+      c.ReplyStatus(1000);
+    }
+    seen.afterReply = c.ReadUntilClosed();
+    promise->set_value(seen);
+    return false;
+  });
+  EXPECT_EQ(Z_ImportDB("sales", "", up.c_str(), down.c_str()), 1000);
+  const Seen s = future.get();
+  ASSERT_TRUE(s.uploadComplete);
+  EXPECT_EQ(wire::GetI32(s.upload.header.data() + 24), static_cast<int32_t>(kSize));
+  EXPECT_TRUE(std::equal(content.begin(), content.begin() + kCut, s.upload.content.begin()))
+      << "the bytes before the cut differ";
+  EXPECT_TRUE(std::all_of(s.upload.content.begin() + kCut, s.upload.content.end(), [](uint8_t b) {
+    return b == 0;
+  })) << "the end of the block is not zeros";
+  EXPECT_TRUE(s.afterReply.empty()) << s.afterReply.size() << " bytes sent after the block";
+#endif
 }
 
 TEST_F(FileMemberTest, ImportDBEmptyFileSendsOnlyTheHeader) {
