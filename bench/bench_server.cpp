@@ -23,6 +23,24 @@ namespace bench {
 
 using zdb::wire::PutI32;
 
+std::array<double, 3> Spread(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return {v.front(), v[v.size() / 2], v.back()};
+}
+
+double MedianOfRatios(const std::vector<double>& top, const std::vector<double>& bottom) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < top.size() && i < bottom.size(); ++i) ratios.push_back(top[i] / bottom[i]);
+  return Spread(std::move(ratios))[1];
+}
+
+void PrintRow(const char* measure, const std::string& label, const std::array<double, 3>& library,
+              const std::array<double, 3>& raw, const char* unit, double ratio) {
+  std::printf("%s\t%s\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%s\t%.4f\n", measure, label.c_str(),
+              library[0], library[1], library[2], raw[0], raw[1], raw[2], unit, ratio);
+  std::fflush(stdout);
+}
+
 int ConnectLoopback(uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   int one = 1;

@@ -5,11 +5,13 @@
 // the same whichever client it serves.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -54,6 +56,17 @@ class BenchServer {
   bool poolStopping_ = false;
   std::vector<std::thread> workers_;
 };
+
+// Min, median and max of a series of figures.
+std::array<double, 3> Spread(std::vector<double> v);
+// The median over the rounds of top[i] / bottom[i]. Each round ran both clients back to back,
+// so the ratio within a round is not moved by the machine being faster or slower from one
+// round to the next, as the ratio of two medians is.
+double MedianOfRatios(const std::vector<double>& top, const std::vector<double>& bottom);
+// One line for scripts/bench.sh: measure, case, library min/median/max, raw min/median/max,
+// unit, and the median of the rounds' library / raw ratios.
+void PrintRow(const char* measure, const std::string& label, const std::array<double, 3>& library,
+              const std::array<double, 3>& raw, const char* unit, double ratio);
 
 // Loopback socket helpers shared by the server and the raw clients.
 int ConnectLoopback(uint16_t port);

@@ -130,26 +130,9 @@ struct Series {
   std::vector<double> library, raw;
 };
 
-void Print(const char* measure, const std::string& label, Series s, const char* unit) {
-  auto stats = [](std::vector<double>& v, double out[3]) {
-    std::sort(v.begin(), v.end());
-    out[0] = v.front();
-    out[1] = v[v.size() / 2];
-    out[2] = v.back();
-  };
-  // Each round ran both clients back to back, so the ratio within a round is not moved by
-  // the machine being faster or slower from one round to the next, as the ratio of the two
-  // medians is.
-  std::vector<double> ratios;
-  for (size_t i = 0; i < s.library.size() && i < s.raw.size(); ++i)
-    ratios.push_back(s.library[i] / s.raw[i]);
-  double l[3], r[3], q[3];
-  stats(s.library, l);
-  stats(s.raw, r);
-  stats(ratios, q);
-  std::printf("%s\t%s\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%s\t%.4f\n", measure, label.c_str(),
-              l[0], l[1], l[2], r[0], r[1], r[2], unit, q[1]);
-  std::fflush(stdout);
+void Print(const char* measure, const std::string& label, const Series& s, const char* unit) {
+  bench::PrintRow(measure, label, bench::Spread(s.library), bench::Spread(s.raw), unit,
+                  bench::MedianOfRatios(s.library, s.raw));
 }
 
 // Runs both `rounds` times, taking turns and swapping who goes first each round. Each run

@@ -214,34 +214,20 @@ std::vector<std::vector<double>> Interleaved(int rounds, const std::vector<Clien
 }
 
 // Throughput (units per second) min, median, max of a series of run times.
-std::vector<double> Rates(std::vector<double> seconds, double units) {
+std::array<double, 3> Rates(std::vector<double> seconds, double units) {
   for (double& s : seconds) s = units / s;
-  std::sort(seconds.begin(), seconds.end());
-  return {seconds.front(), seconds[seconds.size() / 2], seconds.back()};
+  return bench::Spread(std::move(seconds));
 }
 
-// One line for scripts/bench.sh: measure, case, library min/median/max, raw min/median/max.
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-// The median over the rounds of library rate / raw rate. Each round ran both clients back to
-// back, so the ratio within a round is not moved by the machine being faster or slower from
-// one round to the next, as the ratio of the two medians is.
+// Library rate / raw rate, round by round: the raw client's time over the library's.
 double PairedRatio(const std::vector<double>& library, const std::vector<double>& raw) {
-  std::vector<double> ratios;
-  for (size_t i = 0; i < library.size() && i < raw.size(); ++i)
-    ratios.push_back(raw[i] / library[i]);  // times: the rates' ratio upside down
-  return Median(ratios);
+  return bench::MedianOfRatios(raw, library);
 }
 
 void Print(const char* measure, const std::string& label, const std::vector<double>& library,
            const std::vector<double>& raw, double units, const char* unit) {
-  const auto l = Rates(library, units), r = Rates(raw, units);
-  std::printf("%s\t%s\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%.6g\t%s\t%.4f\n", measure, label.c_str(),
-              l[0], l[1], l[2], r[0], r[1], r[2], unit, PairedRatio(library, raw));
-  std::fflush(stdout);
+  bench::PrintRow(measure, label, Rates(library, units), Rates(raw, units), unit,
+                  PairedRatio(library, raw));
 }
 
 long ResidentKiB() {
