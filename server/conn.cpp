@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "metrics.h"
 #include "wire/le.h"
 
 namespace zdbd {
@@ -87,6 +88,7 @@ int Conn::Take(uint8_t* p, size_t n, size_t* got) {
   }
   size_t k = std::min(n, end_ - begin_);
   std::memcpy(p, buffer_.data() + begin_, k);
+  TheMetrics().Add(TheMetrics().bytesReceived, k);
   begin_ += k;
   *got += k;
   return 1;
@@ -134,6 +136,7 @@ bool Conn::WriteAll(const void* data, size_t n) {
       continue;
     }
     if (r <= 0) return false;
+    TheMetrics().Add(TheMetrics().bytesSent, static_cast<uint64_t>(r));
     p += r;
     n -= static_cast<size_t>(r);
   }

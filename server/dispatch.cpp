@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "handlers.h"
+#include "metrics.h"
 #include "status.h"
 #include "wire/le.h"
 
@@ -207,6 +208,7 @@ bool SlotsMatch(const char* rule, const Request& r) {
 }
 
 bool Dispatch(Server& server, Conn& conn, Request& req) {
+  auto began = std::chrono::steady_clock::now();
   server.requests.fetch_add(1, std::memory_order_relaxed);
   Call call{server, conn, req, nullptr, req.header.sessionHandle};
   const OpRow* row = FindOp(req.header.kind, req.header.opcode);
@@ -237,13 +239,18 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
     }
   }
   if (status != kOk && status != kUnsupported)
-    Log("%s (opcode %u) of session %08X: %d %s", row ? row->name : "?", req.header.opcode,
-        req.header.sessionHandle, status, StatusText(status).c_str());
-  if (!call.streamsDone && !FinishStreams(call)) return false;
-  bool sent = req.StatusOnly() ? SendStatus(conn, status) : [&] {
-    auto reply = BuildFullReply(req, call.replyHandle, status);
-    return conn.WriteAll(reply.data(), reply.size());
-  }();
+    LogEvent(Event::kRequestFailed, LogLevel::kInfo, "%s (opcode %u) of session %08X: %d %s",
+             row ? row->name : "?", req.header.opcode, req.header.sessionHandle, status,
+             StatusText(status).c_str());
+  bool sent = (call.streamsDone || FinishStreams(call)) &&
+              (req.StatusOnly() ? SendStatus(conn, status) : [&] {
+                auto reply = BuildFullReply(req, call.replyHandle, status);
+                return conn.WriteAll(reply.data(), reply.size());
+              }());
+  Metrics& m = TheMetrics();
+  m.Request(FamilyOf(row), status, std::chrono::steady_clock::now() - began);
+  if (row && row->handler == &HScript) m.Add(m.scriptRuns[static_cast<size_t>(ClassOf(status))]);
+  if (!sent) m.Error(ErrorKind::kReplyNotSent);
   return sent && !call.closeAfter;
 }
 

@@ -1,36 +1,77 @@
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "handlers.h"
+#include "metrics.h"
 #include "status.h"
 #include "wire/frame.h"
 
 namespace zdbd {
 
 namespace {
+
 constexpr uint32_t kVersionWord = 0x1210;
+
+sockaddr_in PeerAddress(int fd) {
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) a.sin_family = AF_UNSPEC;
+  return a;
 }
+
+bool FromLoopback(int fd) {
+  sockaddr_in a = PeerAddress(fd);
+  return a.sin_family == AF_INET && (ntohl(a.sin_addr.s_addr) >> 24) == 127;
+}
+
+std::string PeerText(int fd) {
+  sockaddr_in a = PeerAddress(fd);
+  char text[INET_ADDRSTRLEN] = "?";
+  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  return text;
+}
+
+}  // namespace
 
 int32_t HLogin(Call& c) {
   std::string user = c.req.Text(0), password = c.req.Text(1);
+  const char* who = user.empty() ? "anonymous" : user.c_str();
   bool admin = false;
   c.replyHandle = zdb::wire::kNoSession;
+  Metrics& m = TheMetrics();
   if (c.server.users.Any()) {
     if (int32_t rc = c.server.users.CheckLogin(user, password, &admin); rc != kOk) {
-      Log("login refused for user '%s'", user.c_str());
+      m.LoginRefused(LoginRefusal::kCredentials);
+      LogEvent(Event::kLoginRefused, LogLevel::kWarning, "login refused for user '%s' from %s",
+               user.c_str(), PeerText(c.conn.Fd()).c_str());
       return rc;
     }
+  } else if (!FromLoopback(c.conn.Fd())) {
+    // Until the first user exists, only this machine's own logins are administrators: the
+    // first administrator is added from here (zdb user add, or zdbd --init-admin).
+    m.LoginRefused(LoginRefusal::kRemoteWithoutUsers);
+    LogEvent(Event::kLoginRefused, LogLevel::kWarning,
+             "login of %s from %s refused: no users defined yet, and until the first is added "
+             "only logins from this machine are accepted",
+             who, PeerText(c.conn.Fd()).c_str());
+    return kLoginRefused;
   } else {
-    admin = true;  // before the first user exists the server is open to everyone
+    admin = true;
   }
   auto s = c.server.sessions.Create(user, admin, static_cast<size_t>(c.server.options.maxSessions));
   if (!s) {
-    Log("login refused for %s: %d sessions live (--max-sessions); existing sessions go on",
-        user.empty() ? "anonymous" : user.c_str(), c.server.options.maxSessions);
+    m.LoginRefused(LoginRefusal::kSessionLimit);
+    LogEvent(Event::kSessionLimit, LogLevel::kWarning,
+             "login refused for %s: %d sessions live (--max-sessions); existing sessions go on",
+             who, c.server.options.maxSessions);
     return kTooManySessions;
   }
+  m.Add(m.sessionsOpened);
   s->runSession = c.req.Count() == 4;
   if (s->runSession) c.req.PutU32(3, static_cast<uint32_t>(c.server.sessions.Count()));
   c.replyHandle = s->handle;
-  Log("session %08X opened for %s%s", s->handle, user.empty() ? "anonymous" : user.c_str(),
-      s->runSession ? " (run)" : "");
+  Log("session %08X opened for %s%s", s->handle, who, s->runSession ? " (run)" : "");
   return kOk;
 }
 

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,11 +15,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <thread>
 
 #include "conn.h"
 #include "dispatch.h"
+#include "metrics.h"
 #include "status.h"
 #include "udp.h"
 
@@ -27,9 +30,11 @@ namespace zdbd {
 namespace {
 
 int g_wakeWrite = -1;
+constexpr char kWakeStop = 1;
+constexpr char kWakeReopenLog = 2;
 
-void OnSignal(int) {
-  char b = 1;
+void OnSignal(int signal) {
+  char b = signal == SIGHUP ? kWakeReopenLog : kWakeStop;
   if (g_wakeWrite >= 0) [[maybe_unused]]
     auto r = ::write(g_wakeWrite, &b, 1);
 }
@@ -113,9 +118,10 @@ class Connections {
       ::shutdown(oldest->first, SHUT_RDWR);
       oldest->second.pushedOut = true;
       --live_;
-      Log("connection limit of %d reached: connection %s, which sent no request, pushed out for "
-          "a new one",
-          max, PeerOf(oldest->first).c_str());
+      LogEvent(Event::kConnectionLimit, LogLevel::kWarning,
+               "connection limit of %d reached: connection %s, which sent no request, pushed out "
+               "for a new one",
+               max, PeerOf(oldest->first).c_str());
     }
     conns_[fd] = Slot{false, false, false, next_++};
     ++live_;
@@ -193,16 +199,21 @@ void Serve(Server& server, Connections& conns, int fd) {
       ReadResult r = ReadRequest(conn, o.maxFrame, idleSeconds * 1000, &req, &verdict);
       if (r == ReadResult::kClosed) break;
       if (r == ReadResult::kIdle) {
-        Log("connection %s closed: no request for %d s", PeerOf(fd).c_str(), idleSeconds);
+        LogEvent(Event::kConnectionIdle, LogLevel::kInfo,
+                 "connection %s closed: no request for %d s", PeerOf(fd).c_str(), idleSeconds);
         break;
       }
       if (r == ReadResult::kRejected) {
-        Log("connection %s dropped: %s", PeerOf(fd).c_str(), VerdictText(verdict));
+        TheMetrics().Error(ErrorKind::kConnectionDropped);
+        LogEvent(Event::kConnectionDropped, LogLevel::kWarning, "connection %s dropped: %s",
+                 PeerOf(fd).c_str(), VerdictText(verdict));
         break;
       }
       if (r == ReadResult::kBroken) {
-        Log("connection %s dropped: closed, or the request not whole within %d s",
-            PeerOf(fd).c_str(), o.frameTimeoutSeconds);
+        TheMetrics().Error(ErrorKind::kConnectionDropped);
+        LogEvent(Event::kConnectionDropped, LogLevel::kWarning,
+                 "connection %s dropped: closed, or the request not whole within %d s",
+                 PeerOf(fd).c_str(), o.frameTimeoutSeconds);
         break;
       }
       if (!conns.Begin(fd)) break;
@@ -219,6 +230,7 @@ void Serve(Server& server, Connections& conns, int fd) {
       idleSeconds = o.connectionIdleSeconds;
     }
     conns.Remove(fd);
+    TheMetrics().connectionsOpen.fetch_sub(1, std::memory_order_relaxed);
   }
 }
 
@@ -234,7 +246,8 @@ void AnswerDatagram(Server& server, int udp, uint16_t port) {
   if (r.action == ControlAction::kRefuseStop) {
     char text[INET_ADDRSTRLEN] = "?";
     ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    Log("stop request from %s refused: not from this machine", text);
+    LogEvent(Event::kStopRefused, LogLevel::kWarning,
+             "stop request from %s refused: not from this machine", text);
     return;
   }
   if (r.action == ControlAction::kIgnore) return;
@@ -247,29 +260,165 @@ void AnswerDatagram(Server& server, int udp, uint16_t port) {
 
 }  // namespace
 
+bool CheckDataDir(const std::string& dir, bool* exists, std::string* reason) {
+  struct stat st {};
+  *exists = false;
+  if (::stat(dir.c_str(), &st) == 0) {
+    *exists = true;
+    if (!S_ISDIR(st.st_mode)) {
+      *reason = "not a directory";
+      return false;
+    }
+    if (::access(dir.c_str(), R_OK | W_OK | X_OK) != 0) {
+      *reason = std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+  if (errno != ENOENT) {
+    *reason = std::strerror(errno);
+    return false;
+  }
+  // It will be made: its parent must be a directory this user can write in.
+  std::string parent = std::filesystem::path(dir).parent_path().string();
+  if (parent.empty()) parent = ".";
+  if (::stat(parent.c_str(), &st) != 0) {
+    *reason = std::string("its parent ") + parent + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    *reason = "its parent " + parent + " is not a directory";
+    return false;
+  }
+  if (::access(parent.c_str(), W_OK | X_OK) != 0) {
+    *reason = std::string("cannot be made in ") + parent + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+namespace {
+
+// The data directory opened for a run or for --init-admin; a directory this start made is
+// removed again when the start fails, so that a failed start leaves nothing behind.
+class OpenedDataDir {
+ public:
+  bool Open(Server& server, const std::string& dir) {
+    std::string reason;
+    bool exists = false;
+    if (!CheckDataDir(dir, &exists, &reason)) {
+      LogAt(LogLevel::kError, "cannot use data directory %s: %s", dir.c_str(), reason.c_str());
+      return false;
+    }
+    if (!exists) {
+      if (::mkdir(dir.c_str(), 0750) != 0) {
+        int e = errno;
+        LogAt(LogLevel::kError, "cannot make data directory %s: %s", dir.c_str(), std::strerror(e));
+        return false;
+      }
+      made_ = dir;
+    }
+    if (!server.data.Open(dir)) {
+      LogAt(LogLevel::kError, "cannot use data directory %s", dir.c_str());
+      return false;
+    }
+    if (!server.users.Open(dir + "/_system.sqlite")) {
+      LogAt(LogLevel::kError,
+            "cannot open the user catalog %s/_system.sqlite: not readable and writable, not a "
+            "database, or held by a zdbd running over the same directory",
+            dir.c_str());
+      return false;
+    }
+    return true;
+  }
+  void Keep() { made_.clear(); }
+  ~OpenedDataDir() {
+    std::error_code ec;
+    if (!made_.empty()) std::filesystem::remove_all(made_, ec);
+  }
+
+ private:
+  std::string made_;
+};
+
+}  // namespace
+
+int InitAdmin(const Options& o, const std::string& password) {
+  if (password.empty()) {
+    LogAt(LogLevel::kError, "--init-admin: no password on standard input");
+    return 1;
+  }
+  Server server;
+  OpenedDataDir dir;
+  if (!dir.Open(server, o.dataDir)) return 1;
+  int32_t rc = server.users.Add(o.initAdmin, password, true);
+  if (rc != kOk) {
+    LogAt(LogLevel::kError, "--init-admin: user '%s' not added: %s", o.initAdmin.c_str(),
+          rc == kUserExists ? "a user of that name exists"
+          : rc == kBadValue ? "a name is a letter, then letters, digits or '_', 32 at most"
+                            : StatusText(rc).c_str());
+    return 1;
+  }
+  dir.Keep();
+  std::printf("administrator '%s' added to %s\n", o.initAdmin.c_str(), o.dataDir.c_str());
+  return 0;
+}
+
 int RunServer(Server& server) {
   const Options& o = server.options;
-  Db::SetDurability(o.durable);
-  server.shared.Start(o.durable);
-  if (!server.data.Open(o.dataDir) || !server.users.Open(o.dataDir + "/_system.sqlite")) {
-    Log("cannot use data directory %s", o.dataDir.c_str());
+  std::string error;
+  if (!LogTo(o.log, &error)) {
+    std::fprintf(stderr, "zdbd: %s\n", error.c_str());
+    return 1;
+  }
+  // Everything that can fail is tried before the data directory is made.
+  bool dirExists = false;
+  if (!CheckDataDir(o.dataDir, &dirExists, &error)) {
+    LogAt(LogLevel::kError, "cannot use data directory %s: %s", o.dataDir.c_str(), error.c_str());
     return 1;
   }
   Sockets s;
   if (!BindBoth(o, &s)) {
-    Log("cannot listen on %s:%u: %s", o.bind.c_str(), o.port, std::strerror(errno));
+    int e = errno;
+    LogAt(LogLevel::kError, "cannot listen on %s:%u: %s", o.bind.c_str(), o.port, std::strerror(e));
     return 1;
+  }
+  MetricsServer metrics;
+  if (!o.metricsAddress.empty() && !metrics.Bind(o.metricsAddress, o.metricsPort, &error)) {
+    LogAt(LogLevel::kError, "cannot serve metrics on %s:%u: %s", o.metricsAddress.c_str(),
+          o.metricsPort, error.c_str());
+    return 1;
+  }
+  OpenedDataDir dir;
+  if (!dir.Open(server, o.dataDir)) return 1;
+  Db::SetDurability(o.durable);
+  server.shared.Start(o.durable);
+  if (!o.metricsAddress.empty()) {
+    if (!metrics.Start([&server] { return RenderMetrics(TheMetrics(), server.sessions.Count()); },
+                       &error)) {
+      LogAt(LogLevel::kError, "cannot serve metrics: %s", error.c_str());
+      return 1;
+    }
   }
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+  dir.Keep();
+  TheMetrics().started = std::chrono::steady_clock::now();
   g_wakeWrite = wake[1];
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGINT, OnSignal);
   ::signal(SIGTERM, OnSignal);
+  ::signal(SIGHUP, OnSignal);
   std::printf("zdbd listening on %s:%u\n", o.bind.c_str(), s.port);
   std::fflush(stdout);
-  Log("serving data directory %s (%s durability)", o.dataDir.c_str(),
-      o.durable ? "full" : "normal");
+  Log("%s serving data directory %s on %s:%u (%s durability)", VersionText().c_str(),
+      o.dataDir.c_str(), o.bind.c_str(), s.port, o.durable ? "full" : "normal");
+  if (!o.metricsAddress.empty())
+    Log("metrics at http://%s:%u/metrics", o.metricsAddress.c_str(), metrics.Port());
+  if (!server.users.Any())
+    LogAt(LogLevel::kWarning,
+          "no users defined: logins from this machine are administrators until the first user "
+          "is added (zdb user add, or zdbd --init-admin); logins from elsewhere are refused");
 
   Connections conns;
   while (!server.stopping) {
@@ -277,9 +426,17 @@ int RunServer(Server& server) {
     int ready = ::poll(fds, 3, 1000);
     if (ready < 0 && errno != EINTR) break;
     if (fds[2].revents) {
-      Log("signal received, stopping");
-      break;
+      bool stop = false;
+      char got[16];
+      for (ssize_t n; (n = ::read(wake[0], got, sizeof got)) > 0;)
+        stop = stop || std::find(got, got + n, kWakeStop) != got + n;
+      if (stop) {
+        Log("signal received, stopping");
+        break;
+      }
+      if (ReopenLog()) Log("log reopened");
     }
+    FlushLogSummaries();
     if (fds[1].revents & POLLIN) AnswerDatagram(server, s.udp, s.port);
     if (fds[0].revents & POLLIN) {
       int fd = ::accept4(s.tcp, nullptr, nullptr, SOCK_CLOEXEC);
@@ -287,9 +444,14 @@ int RunServer(Server& server) {
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         if (!conns.Add(fd, o.maxConnections)) {
-          Log("connection refused: %d connections open, each has sent a request", o.maxConnections);
+          TheMetrics().Add(TheMetrics().connectionsRefused);
+          LogEvent(Event::kConnectionLimit, LogLevel::kWarning,
+                   "connection refused: %d connections open, each has sent a request",
+                   o.maxConnections);
           ::close(fd);
         } else {
+          TheMetrics().Add(TheMetrics().connectionsAccepted);
+          TheMetrics().connectionsOpen.fetch_add(1, std::memory_order_relaxed);
           std::thread(Serve, std::ref(server), std::ref(conns), fd).detach();
         }
       }
@@ -298,13 +460,14 @@ int RunServer(Server& server) {
       server.EndSession(idle, "idle expiry");
   }
   server.stopping = true;
+  metrics.Stop();
   ::close(s.tcp);
   s.tcp = -1;
   if (!conns.ShutdownAll(std::chrono::seconds(o.stopGraceSeconds))) {
     // A thread stuck beyond every interruption still uses the server's state: leave without
     // tearing it down. SQLite's journal keeps the files whole.
-    Log("stopped with requests still running");
-    std::fflush(stderr);
+    FlushLogSummaries(true);
+    LogAt(LogLevel::kError, "stopped with requests still running");
     ::_exit(1);
   }
   for (auto& left : server.sessions.TakeAll()) server.EndSession(left, "server stop");
@@ -312,6 +475,7 @@ int RunServer(Server& server) {
   g_wakeWrite = -1;
   ::close(wake[0]);
   ::close(wake[1]);
+  FlushLogSummaries(true);
   Log("stopped after %llu requests", static_cast<unsigned long long>(server.requests.load()));
   return 0;
 }

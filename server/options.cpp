@@ -3,6 +3,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "metrics.h"
+
+#ifndef ZDBD_VERSION
+#error "ZDBD_VERSION comes from the top CMakeLists.txt"
+#endif
+
 namespace zdbd {
 namespace {
 
@@ -14,83 +20,167 @@ bool ToInt(const char* text, long min, long max, long* out) {
   return true;
 }
 
+// One row per option. Numbers are checked against [min, max]; the others set themselves.
+struct OptionRow {
+  const char* name;
+  const char* value;  // null: a flag
+  const char* help;
+  long min, max;
+  // Sets a number; null for the options that are not numbers.
+  void (*setNumber)(Options&, long);
+  // Sets a text or a flag; false for a bad value.
+  bool (*setText)(Options&, const char*);
+  std::string (*shown)(const Options&);  // the default, as --help shows it; null: none
+};
+
+std::string Num(long n) {
+  return std::to_string(n);
+}
+
+constexpr long kDay = 86400;
+
+const OptionRow kOptions[] = {
+    {"--port", "N", "TCP and UDP port; 0 picks one free for both", 0, 65535,
+     [](Options& o, long n) { o.port = static_cast<uint16_t>(n); }, nullptr,
+     [](const Options& o) { return Num(o.port); }},
+    {"--bind", "ADDR", "IPv4 address to listen on", 0, 0, nullptr,
+     [](Options& o, const char* v) {
+       o.bind = v;
+       std::string a;
+       uint16_t p;
+       return ParseMetricsAddress(o.bind + ":0", &a, &p);
+     },
+     [](const Options& o) { return o.bind; }},
+    {"--data", "DIR", "data directory: the databases and the user catalog", 0, 0, nullptr,
+     [](Options& o, const char* v) {
+       o.dataDir = v;
+       return *v != '\0';
+     },
+     [](const Options& o) { return o.dataDir; }},
+    {"--name", "TEXT", "server name the discovery answer gives", 0, 0, nullptr,
+     [](Options& o, const char* v) {
+       o.name = v;
+       return true;
+     },
+     [](const Options& o) { return o.name; }},
+    {"--allow-remote-stop", nullptr, "accept stop datagrams from other machines", 0, 0, nullptr,
+     [](Options& o, const char*) { return o.allowRemoteStop = true; }, nullptr},
+    {"--idle-timeout", "SECONDS", "a session unused this long ends", 1, 7 * kDay,
+     [](Options& o, long n) { o.sessionIdleSeconds = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.sessionIdleSeconds); }},
+    {"--connection-timeout", "SECONDS", "a connection silent between requests this long closes", 1,
+     kDay,
+     [](Options& o, long n) {
+       o.connectionIdleSeconds = static_cast<int>(n);
+       if (o.frameTimeoutSeconds > n) o.frameTimeoutSeconds = static_cast<int>(n);
+     },
+     nullptr, [](const Options& o) { return Num(o.connectionIdleSeconds); }},
+    {"--frame-timeout", "SECONDS", "a request must arrive whole within this time", 1, 3600,
+     [](Options& o, long n) { o.frameTimeoutSeconds = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.frameTimeoutSeconds); }},
+    {"--first-frame-timeout", "SECONDS", "a new connection must start its first request this soon",
+     1, kDay, [](Options& o, long n) { o.firstFrameSeconds = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.firstFrameSeconds); }},
+    {"--max-frame", "BYTES", "largest request frame accepted", 4096, 1L << 30,
+     [](Options& o, long n) { o.maxFrame = static_cast<uint32_t>(n); }, nullptr,
+     [](const Options& o) { return Num(o.maxFrame); }},
+    {"--max-file", "BYTES", "largest database file export and import move", 4096, 0x7FFFFFFFL,
+     [](Options& o, long n) { o.maxFile = static_cast<uint32_t>(n); }, nullptr,
+     [](const Options& o) { return Num(o.maxFile); }},
+    {"--max-connections", "N", "connections open at once", 1, 4096,
+     [](Options& o, long n) { o.maxConnections = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.maxConnections); }},
+    {"--max-sessions", "N", "live sessions; logins beyond are refused", 1, 1000000,
+     [](Options& o, long n) { o.maxSessions = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.maxSessions); }},
+    {"--stop-grace", "SECONDS", "on a stop, how long running requests may take to finish", 0, 3600,
+     [](Options& o, long n) { o.stopGraceSeconds = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.stopGraceSeconds); }},
+    {"--durable", nullptr, "SQLite synchronous=FULL: a commit survives a power cut", 0, 0, nullptr,
+     [](Options& o, const char*) { return o.durable = true; }, nullptr},
+    {"--log", "FILE|syslog", "where the log goes; a file is reopened on SIGHUP", 0, 0, nullptr,
+     [](Options& o, const char* v) {
+       o.log = v;
+       return *v != '\0';
+     },
+     [](const Options&) { return std::string("stderr"); }},
+    {"--metrics", "[ADDR:]PORT", "serve Prometheus metrics over HTTP at /metrics (ADDR: 127.0.0.1)",
+     0, 0, nullptr,
+     [](Options& o, const char* v) {
+       return ParseMetricsAddress(v, &o.metricsAddress, &o.metricsPort);
+     },
+     [](const Options&) { return std::string("off"); }},
+    {"--init-admin", "NAME", "add the administrator NAME, password read from stdin, and exit", 0, 0,
+     nullptr,
+     [](Options& o, const char* v) {
+       o.initAdmin = v;
+       return *v != '\0';
+     },
+     nullptr},
+    {"--help", nullptr, "print this help and exit", 0, 0, nullptr,
+     [](Options& o, const char*) { return o.help = true; }, nullptr},
+    {"--version", nullptr, "print the version and exit", 0, 0, nullptr,
+     [](Options& o, const char*) { return o.version = true; }, nullptr},
+};
+
+const OptionRow* Find(const std::string& name) {
+  for (const auto& row : kOptions)
+    if (name == row.name) return &row;
+  return nullptr;
+}
+
 }  // namespace
 
+std::string VersionText() {
+  return std::string("zdbd ") + ZDBD_VERSION;
+}
+
 std::string Usage() {
-  return "usage: zdbd [--port N] [--bind ADDR] [--data DIR] [--name TEXT] [--allow-remote-stop]\n"
-         "            [--idle-timeout SECONDS] [--connection-timeout SECONDS]\n"
-         "            [--frame-timeout SECONDS] [--first-frame-timeout SECONDS]\n"
-         "            [--max-frame BYTES] [--max-file BYTES] [--max-connections N]\n"
-         "            [--max-sessions N] [--stop-grace SECONDS] [--durable]\n";
+  Options defaults;
+  std::string out = "usage: zdbd [OPTION]...\nA ZDB server over SQLite.\n\n";
+  for (const auto& row : kOptions) {
+    std::string left =
+        std::string("  ") + row.name + (row.value ? std::string(" ") + row.value : "");
+    if (left.size() < 30)
+      left.resize(30, ' ');
+    else
+      left += "\n" + std::string(30, ' ');
+    out += left + row.help;
+    if (row.shown) out += " (default " + row.shown(defaults) + ")";
+    out += "\n";
+  }
+  return out;
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--allow-remote-stop") {
-      o->allowRemoteStop = true;
-      continue;
-    }
-    if (a == "--durable") {
-      o->durable = true;
-      continue;
-    }
-    if (a == "--help" || a == "-h") {
-      *error = Usage();
+    if (a == "-h") a = "--help";
+    const OptionRow* row = Find(a);
+    if (!row) {
+      *error = "unknown option " + a + " (zdbd --help lists the options)";
       return false;
     }
+    if (!row->value) {
+      row->setText(*o, nullptr);
+      continue;
+    }
     if (i + 1 >= argc) {
-      *error = "missing value after " + a;
+      *error = a + " needs a value: " + row->value;
       return false;
     }
     const char* v = argv[++i];
     long n = 0;
-    bool ok = true;
-    if (a == "--port") {
-      ok = ToInt(v, 0, 65535, &n);
-      o->port = static_cast<uint16_t>(n);
-    } else if (a == "--bind") {
-      o->bind = v;
-    } else if (a == "--data") {
-      o->dataDir = v;
-    } else if (a == "--name") {
-      o->name = v;
-    } else if (a == "--idle-timeout") {
-      ok = ToInt(v, 1, 86400 * 7, &n);
-      o->sessionIdleSeconds = static_cast<int>(n);
-    } else if (a == "--connection-timeout") {
-      ok = ToInt(v, 1, 86400, &n);
-      o->connectionIdleSeconds = static_cast<int>(n);
-      if (o->frameTimeoutSeconds > n) o->frameTimeoutSeconds = static_cast<int>(n);
-    } else if (a == "--frame-timeout") {
-      ok = ToInt(v, 1, 3600, &n);
-      o->frameTimeoutSeconds = static_cast<int>(n);
-    } else if (a == "--first-frame-timeout") {
-      ok = ToInt(v, 1, 86400, &n);
-      o->firstFrameSeconds = static_cast<int>(n);
-    } else if (a == "--max-file") {
-      ok = ToInt(v, 4096, 0x7FFFFFFFL, &n);
-      o->maxFile = static_cast<uint32_t>(n);
-    } else if (a == "--max-sessions") {
-      ok = ToInt(v, 1, 1000000, &n);
-      o->maxSessions = static_cast<int>(n);
-    } else if (a == "--stop-grace") {
-      ok = ToInt(v, 0, 3600, &n);
-      o->stopGraceSeconds = static_cast<int>(n);
-    } else if (a == "--max-frame") {
-      ok = ToInt(v, 4096, 1L << 30, &n);
-      o->maxFrame = static_cast<uint32_t>(n);
-    } else if (a == "--max-connections") {
-      ok = ToInt(v, 1, 4096, &n);
-      o->maxConnections = static_cast<int>(n);
-    } else {
-      *error = "unknown option " + a + "\n" + Usage();
-      return false;
-    }
+    bool ok = row->setNumber ? ToInt(v, row->min, row->max, &n) : row->setText(*o, v);
     if (!ok) {
-      *error = std::string("bad value for ") + a + ": " + v;
+      *error = std::string("bad value for ") + a + ": '" + v + "'";
+      if (row->setNumber)
+        *error += " (a number from " + Num(row->min) + " to " + Num(row->max) + ")";
+      else
+        *error += std::string(" (expected ") + row->value + ")";
       return false;
     }
+    if (row->setNumber) row->setNumber(*o, n);
   }
   return true;
 }

@@ -21,13 +21,23 @@ struct Options {
   // no more, and export refuses what import would refuse, so every export imports back.
   uint32_t maxFile = 0x7FFFFFFFu;
   int maxConnections = 256;
-  int maxSessions = 1024;     // logins beyond this many live sessions are refused
-  int stopGraceSeconds = 10;  // on a stop, how long running requests may take to finish
-  bool durable = false;       // SQLite synchronous=FULL instead of NORMAL
+  int maxSessions = 1024;      // logins beyond this many live sessions are refused
+  int stopGraceSeconds = 10;   // on a stop, how long running requests may take to finish
+  bool durable = false;        // SQLite synchronous=FULL instead of NORMAL
+  std::string log;             // empty: stderr; "syslog"; or a file
+  std::string metricsAddress;  // empty: no metrics endpoint
+  uint16_t metricsPort = 0;
+  std::string initAdmin;  // create this administrator (password on stdin) and leave
+  bool help = false;
+  bool version = false;
 };
 
-// Parses argv; false with a message in `error` for an unknown option or a bad value.
+// Parses argv; false with a message in `error` that names the option, for an unknown option,
+// a missing value or a bad one.
 bool ParseOptions(int argc, char** argv, Options* out, std::string* error);
+// Every option with its value and default, one per line.
 std::string Usage();
+// "zdbd VERSION".
+std::string VersionText();
 
 }  // namespace zdbd

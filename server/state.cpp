@@ -3,12 +3,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdarg>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <random>
 
+#include "metrics.h"
 #include "schema.h"
 #include "status.h"
 
@@ -209,23 +208,9 @@ void Server::EndSession(const std::shared_ptr<ServerSession>& s, const char* why
   }
   s->dbs.clear();
   locks.ReleaseAll(s->handle);
+  TheMetrics().Add(TheMetrics().sessionsEnded);
   Log("session %08X (%s) ended: %s", s->handle, s->user.empty() ? "anonymous" : s->user.c_str(),
       why);
-}
-
-void Log(const char* fmt, ...) {
-  char line[1024];
-  va_list ap;
-  va_start(ap, fmt);
-  std::vsnprintf(line, sizeof line, fmt, ap);
-  va_end(ap);
-  std::time_t t = std::time(nullptr);
-  // Connection threads log at once: gmtime's shared buffer would be a data race.
-  std::tm utc{};
-  ::gmtime_r(&t, &utc);
-  char stamp[32];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  std::fprintf(stderr, "%s zdbd: %s\n", stamp, line);
 }
 
 }  // namespace zdbd

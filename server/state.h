@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "locks.h"
+#include "log.h"
 #include "options.h"
 #include "shared_db.h"
 #include "sqlite_db.h"
@@ -118,7 +119,5 @@ struct Server {
   // locks and databases.
   void EndSession(const std::shared_ptr<ServerSession>& s, const char* why);
 };
-
-void Log(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace zdbd
