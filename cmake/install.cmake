@@ -6,16 +6,14 @@
 # Components: runtime (the library), dev (header, packages, unversioned link, docs),
 # server (zdbd with its service files), tools (zdb, zdbd_load); cmake/packaging.cmake turns
 # them into Debian packages.
-# Debian's multiarch library directory also under /usr/local and other prefixes: its loader,
-# pkg-config and CMake all search it, and the packages need it.
-if(NOT DEFINED CMAKE_INSTALL_LIBDIR AND CMAKE_LIBRARY_ARCHITECTURE AND EXISTS /etc/debian_version)
-  set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "object code libraries")
-endif()
-include(GNUInstallDirs)
+# The library directory (multiarch on Debian) and the programs' run path are chosen in the top
+# CMakeLists.txt, before any subdirectory reads GNUInstallDirs.
 include(CMakePackageConfigHelpers)
 
-set(ZDB_VERSION 1.0.0)
-set(ZDB_SOVERSION 1)
+# The one version number is the project's (top CMakeLists.txt): the library, the packages, the
+# CMake package, zdb_api.pc, zdb --version and zdbd --version all report it.
+set(ZDB_VERSION ${PROJECT_VERSION})
+set(ZDB_SOVERSION ${PROJECT_VERSION_MAJOR})
 set(ZDB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/zdb_api)
 
 add_library(zdb::zdb_api ALIAS zdb_api)
@@ -53,14 +51,18 @@ install(FILES ${CMAKE_BINARY_DIR}/zdb_api.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT dev)
 
 # ---- programs ------------------------------------------------------------------------------
-foreach(program zdbd)
+# An installed program finds the library through a run path relative to its own place
+# ($ORIGIN/../lib/<arch>), so a prefix outside the loader's search works without LD_LIBRARY_PATH.
+file(RELATIVE_PATH ZDB_BIN_TO_LIB /${CMAKE_INSTALL_BINDIR} /${CMAKE_INSTALL_LIBDIR})
+foreach(entry zdbd:server zdb:tools zdbd_load:tools)
+  string(REPLACE ":" ";" parts ${entry})
+  list(GET parts 0 program)
+  list(GET parts 1 component)
   if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT server)
-  endif()
-endforeach()
-foreach(program zdb zdbd_load)
-  if(TARGET ${program})
-    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+    if(NOT ZDB_WIN32 AND NOT program STREQUAL "zdbd")  # zdbd does not use the library
+      set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${ZDB_BIN_TO_LIB}")
+    endif()
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT ${component})
   endif()
 endforeach()
 

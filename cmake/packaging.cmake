@@ -35,6 +35,8 @@ if(TARGET zdbd)
     EXCLUDE_FROM_ALL)
   install(FILES ${ZDB_PKG_DIR}/zdbd.default DESTINATION /etc/default RENAME zdbd
     COMPONENT server EXCLUDE_FROM_ALL)
+  install(FILES ${ZDB_PKG_DIR}/zdbd.logrotate DESTINATION /etc/logrotate.d RENAME zdbd
+    COMPONENT server EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME zdb-api)
@@ -78,7 +80,8 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_DEPENDS "adduser, init-system-helpers (>= 1.54~)
 set(CPACK_DEBIAN_SERVER_DESCRIPTION "stand-in ZDB database server over SQLite
 zdbd speaks the request protocol of the ZDB server and keeps its databases as
 SQLite files. The package runs it as the systemd service zdbd, as its own
-user over /var/lib/zdbd, with the options of /etc/default/zdbd.")
+user over /var/lib/zdbd, with the options of /etc/default/zdbd, logging to
+/var/log/zdbd (rotated by logrotate); it can serve Prometheus metrics.")
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
   ${ZDB_PKG_DIR}/postinst ${ZDB_PKG_DIR}/prerm ${ZDB_PKG_DIR}/postrm ${ZDB_PKG_DIR}/conffiles)
 set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_STRICT_PERMISSION ON)

@@ -1,7 +1,9 @@
 #include "metrics.h"
 
 #include <arpa/inet.h>
+#if ZDBD_METRICS_HTTP
 #include <microhttpd.h>
+#endif
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -207,6 +209,7 @@ std::string RenderMetrics(const Metrics& m, size_t sessionsOpen) {
 
 // ---- HTTP ------------------------------------------------------------------------------------
 
+#if ZDBD_METRICS_HTTP
 struct MetricsAccess {
   static MHD_Result Answer(void* cls, MHD_Connection* connection, const char* url,
                            const char* method, const char*, const char*, size_t*, void**) {
@@ -235,6 +238,8 @@ struct MetricsAccess {
     return r;
   }
 };
+
+#endif
 
 bool ParseMetricsAddress(const std::string& text, std::string* address, uint16_t* port) {
   size_t colon = text.rfind(':');
@@ -282,6 +287,10 @@ bool MetricsServer::Bind(const std::string& address, uint16_t port, std::string*
 
 bool MetricsServer::Start(std::function<std::string()> render, std::string* error) {
   render_ = std::move(render);
+#if !ZDBD_METRICS_HTTP
+  *error = "this zdbd was built without libmicrohttpd";
+  return false;
+#else
   // A scraper is one or two clients: a small connection cap and a short time-out keep a stuck
   // or hostile one from holding the thread.
   daemon_ =
@@ -294,10 +303,13 @@ bool MetricsServer::Start(std::function<std::string()> render, std::string* erro
   }
   fd_ = -1;  // the daemon owns it now
   return true;
+#endif
 }
 
 void MetricsServer::Stop() {
+#if ZDBD_METRICS_HTTP
   if (daemon_) MHD_stop_daemon(daemon_);
+#endif
   daemon_ = nullptr;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
