@@ -5,6 +5,7 @@
 #include "handlers.h"
 #include "metrics.h"
 #include "status.h"
+#include "udp.h"
 #include "wire/frame.h"
 
 namespace zdbd {
@@ -22,7 +23,7 @@ sockaddr_in PeerAddress(int fd) {
 
 bool FromLoopback(int fd) {
   sockaddr_in a = PeerAddress(fd);
-  return a.sin_family == AF_INET && (ntohl(a.sin_addr.s_addr) >> 24) == 127;
+  return a.sin_family == AF_INET && IsLoopback(ntohl(a.sin_addr.s_addr));
 }
 
 std::string PeerText(int fd) {

@@ -6,8 +6,12 @@ namespace zdbd {
 
 namespace wire = zdb::wire;
 
+bool IsLoopback(uint32_t address) {
+  return (address >> 24) == 127;
+}
+
 bool StopAllowed(uint32_t sourceAddress, bool allowRemoteStop) {
-  return allowRemoteStop || (sourceAddress >> 24) == 127;
+  return allowRemoteStop || IsLoopback(sourceAddress);
 }
 
 ControlReply AnswerControl(const uint8_t* data, size_t n, uint32_t source, bool allowRemoteStop,

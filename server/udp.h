@@ -8,6 +8,9 @@
 
 namespace zdbd {
 
+// An address of this machine's loopback range, 127.0.0.0/8 (host byte order).
+bool IsLoopback(uint32_t address);
+
 // A stop is obeyed only from the machine itself, unless remote stops were allowed at start.
 bool StopAllowed(uint32_t sourceAddress, bool allowRemoteStop);
 
