@@ -409,8 +409,6 @@ int RunServer(Server& server) {
   ::signal(SIGINT, OnSignal);
   ::signal(SIGTERM, OnSignal);
   ::signal(SIGHUP, OnSignal);
-  std::printf("zdbd listening on %s:%u\n", o.bind.c_str(), s.port);
-  std::fflush(stdout);
   Log("%s serving data directory %s on %s:%u (%s durability)", VersionText().c_str(),
       o.dataDir.c_str(), o.bind.c_str(), s.port, o.durable ? "full" : "normal");
   if (!o.metricsAddress.empty())
@@ -419,6 +417,9 @@ int RunServer(Server& server) {
     LogAt(LogLevel::kWarning,
           "no users defined: logins from this machine are administrators until the first user "
           "is added (zdb user add, or zdbd --init-admin); logins from elsewhere are refused");
+  // Printed last: whoever waits for this line finds the log lines above already written.
+  std::printf("zdbd listening on %s:%u\n", o.bind.c_str(), s.port);
+  std::fflush(stdout);
 
   Connections conns;
   while (!server.stopping) {
