@@ -143,9 +143,15 @@ TEST(ServerOperations, MetricsTextCountsByFamilyResultAndLatency) {
            "# TYPE zdbd_request_duration_seconds histogram\n",
        })
     EXPECT_NE(text.find(line), std::string::npos) << line;
-  // Every sample line is NAME{LABELS} VALUE or NAME VALUE, every name prefixed.
+  // Every sample line is NAME{LABELS} VALUE or NAME VALUE, every name prefixed; every metric
+  // is listed in the server's notes.
+  std::string notes = ReadAll(std::string(ZDB_SOURCE_DIR) + "/docs/server.md");
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) {
+    if (line.rfind("# TYPE ", 0) == 0) {
+      std::string name = line.substr(7, line.find(' ', 7) - 7);
+      EXPECT_NE(notes.find("| `" + name + "` |"), std::string::npos) << name;
+    }
     if (line[0] == '#') continue;
     EXPECT_EQ(line.rfind("zdbd_", 0), 0u) << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 1) << line;
