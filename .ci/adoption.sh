@@ -1,13 +1,18 @@
 #!/usr/bin/env bash
 # CI step: the library as a newcomer adopts it, from the tree that scripts/test.sh built in
 # build/ (or $ZDB_BUILD_DIR); nothing of the tree is compiled again.
-#   1. cmake --install into a temporary prefix; a downstream C program (docs/examples/downstream)
-#      built out of tree with find_package (installed prefix and build tree) and with a Makefile
-#      using pkg-config, each run against the installed zdbd on a free loopback port;
+#   1. cmake --install into a temporary prefix, at the paths the README gives (lib/<arch>); the
+#      installed zdb and zdbd run without LD_LIBRARY_PATH and report the one version of the top
+#      CMakeLists.txt, as do zdb_api.pc and the CMake package; a downstream C program
+#      (docs/examples/downstream) built out of tree with find_package (installed prefix and build
+#      tree) and with a Makefile using pkg-config, each run against the installed zdbd on a free
+#      loopback port;
 #   2. the HTML API reference from the header with Doxygen, warnings as errors;
 #   3. the Debian packages with CPack, checked with lintian, installed with dpkg -i, the demo
 #      built against the installed -dev package and run against the installed zdbd (started by
-#      hand as the zdbd user: CI has no init), then removed and purged.
+#      hand as the zdbd user: CI has no init), its metrics scraped with curl, the administration
+#      script tests/tools/admin_e2e.sh run with the installed programs (when the tree has it), the
+#      logrotate file checked; then removed and purged (the zdbd system user stays).
 # Every zdbd it starts listens on 127.0.0.1 and is stopped by its pid.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,7 +39,8 @@ trap cleanup EXIT
 start_zdbd() {
   local dir=$1
   shift
-  "$@" "$ZDBD" --port 0 --data "$dir/data" >"$dir/stdout" 2>"$dir/log" &
+  # shellcheck disable=SC2086 # ZDBD_ARGS is a list of options
+  "$@" "$ZDBD" --port 0 --data "$dir/data" ${ZDBD_ARGS:-} >"$dir/stdout" 2>"$dir/log" &
   zdbd_pid=$!
   pids+=("$zdbd_pid")
   address=""
@@ -59,10 +65,19 @@ expect_hello() {  # the program's one line names the server and its protocol ver
     { echo "adoption: unexpected output from $*" >&2; exit 1; }
 }
 
+fail() {
+  echo "adoption: $*" >&2
+  exit 1
+}
+# The one version: the project's, in the top CMakeLists.txt.
+version=$(sed -n 's/^project(zdb_api VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+[[ -n "$version" ]] || fail "no version in the top CMakeLists.txt"
+arch=$(gcc -print-multiarch)
+
 echo "== install into a temporary prefix"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-libdir=$(dirname "$(find "$prefix" -name 'libzdb_api.so' | head -1)")
+libdir=$prefix/lib/$arch  # where the README says it goes
 for f in "$libdir/libzdb_api.so" "$libdir/libzdb_api.so.1" "$libdir/libzdb_api.so.1.0.0" \
   "$prefix/include/zdb_api.h" "$libdir/pkgconfig/zdb_api.pc" \
   "$libdir/cmake/zdb_api/zdb_apiConfig.cmake" "$prefix/bin/zdbd" "$prefix/bin/zdb" \
@@ -72,6 +87,18 @@ done
 soname=$(readelf -d "$libdir/libzdb_api.so.1.0.0" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
 [[ "$soname" == libzdb_api.so.1 ]] || { echo "adoption: SONAME is '$soname'" >&2; exit 1; }
 echo "   $(find "$prefix" -type f | wc -l) files under $prefix; SONAME $soname"
+# The programs find the library through their run path, without LD_LIBRARY_PATH.
+[[ "$(env -u LD_LIBRARY_PATH "$prefix/bin/zdb" --version)" == "zdb $version" ]] ||
+  fail "$prefix/bin/zdb --version is not 'zdb $version'"
+[[ "$("$prefix/bin/zdbd" --version)" == "zdbd $version" ]] ||
+  fail "$prefix/bin/zdbd --version is not 'zdbd $version'"
+env -u LD_LIBRARY_PATH "$prefix/bin/zdbd_load" 2>&1 | grep -q usage ||
+  fail "$prefix/bin/zdbd_load does not start without LD_LIBRARY_PATH"
+pc_version=$(PKG_CONFIG_PATH="$prefix/lib/$arch/pkgconfig" pkg-config --modversion zdb_api)
+[[ "$pc_version" == "$version" ]] || fail "zdb_api.pc says $pc_version, not $version"
+grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/zdb_api/zdb_apiConfigVersion.cmake" ||
+  fail "the CMake package is not version $version"
+echo "   zdb, zdbd, zdb_api.pc and the CMake package: version $version; zdb runs without LD_LIBRARY_PATH"
 
 echo "== downstream program, out of tree, against the installed prefix and the build tree"
 mkdir -p "$work/server1"
@@ -85,11 +112,11 @@ cmake -S "$work/src" -B "$work/with-build-tree" -G Ninja -Dzdb_api_DIR="$build" 
 ninja -C "$work/with-build-tree" >/dev/null
 echo "-- find_package(zdb_api 1.0) from the build tree:"
 expect_hello "$work/with-build-tree/hello_zdb" "$address"
-PKG_CONFIG_PATH="$libdir/pkgconfig" make -s -C "$work/src" >/dev/null
+PKG_CONFIG_PATH="$prefix/lib/$arch/pkgconfig" make -s -C "$work/src" >/dev/null
 echo "-- Makefile with pkg-config --cflags --libs zdb_api:"
 expect_hello env LD_LIBRARY_PATH="$libdir" "$work/src/hello_zdb" "$address"
-echo "-- the installed zdb tool:"
-LD_LIBRARY_PATH="$libdir" "$prefix/bin/zdb" probe "$address" | sed 's/^/   /'
+echo "-- the installed zdb tool, without LD_LIBRARY_PATH:"
+env -u LD_LIBRARY_PATH "$prefix/bin/zdb" probe "$address" | sed 's/^/   /'
 stop_zdbd
 
 echo "== API reference (Doxygen, warnings as errors)"
@@ -107,6 +134,13 @@ cpack --config "$build/CPackConfig.cmake" -B "$work/deb" >"$work/cpack.log" 2>&1
 debs=("$work"/deb/*.deb)
 printf '   %s\n' "${debs[@]##*/}"
 ((${#debs[@]} == 4)) || { echo "adoption: expected 4 packages" >&2; exit 1; }
+for deb in "${debs[@]}"; do
+  [[ "$(dpkg-deb -f "$deb" Version)" == "$version-1" ]] || fail "${deb##*/} is not version $version-1"
+done
+dpkg-deb -c "$work"/deb/libzdb-api1_*.deb | grep -q "./usr/lib/$arch/libzdb_api.so.1" ||
+  fail "libzdb-api1 does not put the library in /usr/lib/$arch"
+dpkg-deb -f "$work"/deb/zdbd_*.deb Depends | grep -q libmicrohttpd ||
+  fail "the zdbd package does not depend on libmicrohttpd"
 # Errors fail the step; the warnings left are listed (the man pages come with the tools).
 lint=0
 lintian --fail-on error --tag-display-limit 0 "${debs[@]}" >"$work/lintian.log" 2>&1 || lint=$?
@@ -133,8 +167,11 @@ run_dpkg() {
   return 1
 }
 run_dpkg -i "${debs[@]}"
+# A fresh install tells the operator how the first administrator comes to be.
+grep -q 'zdb user add NAME --admin' "$work/dpkg.log" ||
+  { cat "$work/dpkg.log" >&2; fail "the zdbd post-install does not give the next step"; }
 for f in /usr/bin/zdbd /usr/bin/zdb /usr/include/zdb_api.h /lib/systemd/system/zdbd.service \
-  /etc/default/zdbd; do
+  /etc/default/zdbd /etc/logrotate.d/zdbd "/usr/lib/$arch/libzdb_api.so.1"; do
   [[ -e "$f" ]] || { echo "adoption: the packages did not install $f" >&2; exit 1; }
 done
 [[ "$(stat -c %U /var/lib/zdbd)" == zdbd ]] ||
@@ -145,7 +182,8 @@ fi
 # As the service would run it: the zdbd user over a directory of its own.
 mkdir -p "$work/server2"
 chown zdbd:zdbd "$work/server2"
-ZDBD=/usr/bin/zdbd start_zdbd "$work/server2" setpriv --reuid=zdbd --regid=zdbd --init-groups
+ZDBD=/usr/bin/zdbd ZDBD_ARGS="--metrics 0" start_zdbd "$work/server2" setpriv --reuid=zdbd \
+  --regid=zdbd --init-groups
 [[ "$(stat -c %U "$work/server2/data")" == zdbd ]] ||
   { echo "adoption: the installed zdbd did not run as zdbd" >&2; exit 1; }
 cc -Wall -Wextra -Werror -o "$work/demo" examples/demo.c $(pkg-config --cflags --libs zdb_api)
@@ -158,7 +196,26 @@ echo "-- find_package(zdb_api 1.0) from /usr:"
 expect_hello "$work/with-system/hello_zdb" "$address"
 echo "-- /usr/bin/zdb:"
 /usr/bin/zdb probe "$address" | sed 's/^/   /'
+metrics=$(sed -n 's|.*metrics at \(http://127\.0\.0\.1:[0-9]*/metrics\).*|\1|p' "$work/server2/log")
+[[ -n "$metrics" ]] || fail "the installed zdbd does not name its metrics address"
+curl -sf "$metrics" >"$work/metrics.txt" || fail "curl could not scrape $metrics"
+grep -q '^zdbd_sessions_opened_total [1-9]' "$work/metrics.txt" ||
+  fail "the installed zdbd's metrics do not count the demo's sessions"
+echo "-- $metrics: $(grep -c '^zdbd_' "$work/metrics.txt") samples"
 stop_zdbd
+if command -v logrotate >/dev/null; then
+  logrotate -d /etc/logrotate.d/zdbd >"$work/logrotate.log" 2>&1 ||
+    { cat "$work/logrotate.log" >&2; fail "logrotate rejects /etc/logrotate.d/zdbd"; }
+fi
+# The administration commands end to end, with the programs the packages installed.
+if [[ -f tests/tools/admin_e2e.sh ]]; then
+  echo "-- tests/tools/admin_e2e.sh with /usr/bin/zdb and /usr/bin/zdbd:"
+  admin_started=$SECONDS
+  ZDB=/usr/bin/zdb ZDBD=/usr/bin/zdbd bash tests/tools/admin_e2e.sh >"$work/admin_e2e.log" 2>&1 ||
+    { cat "$work/admin_e2e.log" >&2; fail "tests/tools/admin_e2e.sh failed"; }
+  tail -3 "$work/admin_e2e.log" | sed 's/^/   /'
+  echo "   ($((SECONDS - admin_started)) s)"
+fi
 
 run_dpkg -r "${names[@]}"
 [[ ! -e /usr/bin/zdbd && ! -e /usr/include/zdb_api.h && -e /etc/default/zdbd ]] ||
@@ -169,5 +226,8 @@ if dpkg -l "${names[@]}" 2>/dev/null | grep -q '^[ir]i'; then
   echo "adoption: packages still installed after purge" >&2
   exit 1
 fi
+# Purge keeps the system user, as the postrm says, and removes the logs.
+getent passwd zdbd >/dev/null || fail "purge removed the zdbd user, which the postrm says it keeps"
+[[ ! -e /var/log/zdbd ]] || fail "purge left /var/log/zdbd"
 echo "   installed, demo run, removed and purged"
 echo "== adoption checks passed in $((SECONDS - started)) s"

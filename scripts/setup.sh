@@ -12,6 +12,7 @@ ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev l
 ZDB_BASE_PACKAGES+=(libmicrohttpd-dev curl)
 # .ci/adoption.sh: the reference, the Debian packages and their checks
 ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
+ZDB_ADOPTION_PACKAGES+=(logrotate)  # checks the zdbd package's logrotate file
 ZDB_JOBS=${ZDB_JOBS:-2}
 
 zdb_require_packages() {
