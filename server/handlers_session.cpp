@@ -29,7 +29,7 @@ bool FromLoopback(int fd) {
 std::string PeerText(int fd) {
   sockaddr_in a = PeerAddress(fd);
   char text[INET_ADDRSTRLEN] = "?";
-  ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+  if (a.sin_family == AF_INET) ::inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
   return text;
 }
 

@@ -1,6 +1,9 @@
 // zdbd's operating pieces on their own: the command line and its help, the log's form and its
 // summaries of repeated events, and the metrics' text.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +14,7 @@
 #include "log.h"
 #include "metrics.h"
 #include "options.h"
+#include "state.h"
 #include "status.h"
 #include "support/zdbd_process.h"
 
@@ -156,6 +160,60 @@ TEST(ServerOperations, MetricsTextCountsByFamilyResultAndLatency) {
     EXPECT_EQ(line.rfind("zdbd_", 0), 0u) << line;
     EXPECT_EQ(std::count(line.begin(), line.end(), ' '), 1) << line;
   }
+}
+
+// A login request as it arrives on the connection `fd`, carried out.
+void LoginOver(Server& server, int fd, const std::string& user) {
+  Conn conn(fd);
+  Request req;
+  req.header.kind = 1;
+  req.header.opcode = 0;
+  req.header.sessionHandle = 0xFFFFFFFFu;
+  req.slots = {std::vector<uint8_t>(user.begin(), user.end()), std::vector<uint8_t>{'p', 0}};
+  req.slots[0].push_back(0);
+  Dispatch(server, conn, req);
+}
+
+TEST(ServerOperations, WithoutUsersOnlyThisMachineLogsInAsAdministrator) {
+  zdb::test::TempDir dir;
+  Server server;
+  ASSERT_TRUE(server.data.Open(dir.path()));
+  ASSERT_TRUE(server.users.Open(dir.path() + "/_system.sqlite"));
+  Metrics& m = TheMetrics();
+  auto refused = [&] {
+    return m.loginsRefused[static_cast<size_t>(LoginRefusal::kRemoteWithoutUsers)].load();
+  };
+  uint64_t before = refused();
+
+  // A peer that is not on this machine's loopback (a local socket has no IPv4 address at all).
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  ::close(pair[1]);
+  LoginOver(server, pair[0], "mallory");
+  EXPECT_EQ(server.sessions.Count(), 0u);
+  EXPECT_EQ(refused(), before + 1);
+
+  // From 127.0.0.1: an administrator session.
+  int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(0x7F000001);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
+  int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  int accepted = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(accepted, 0);
+  LoginOver(server, accepted, "alice");
+  ::close(client);
+  ::close(listener);
+  ASSERT_EQ(server.sessions.Count(), 1u);
+  EXPECT_EQ(refused(), before + 1);
+  auto sessions = server.sessions.TakeAll();
+  EXPECT_TRUE(sessions[0]->admin);
+  EXPECT_EQ(sessions[0]->user, "alice");
 }
 
 }  // namespace
