@@ -92,8 +92,8 @@ echo "   $(find "$prefix" -type f | wc -l) files under $prefix; SONAME $soname"
   fail "$prefix/bin/zdb --version is not 'zdb $version'"
 [[ "$("$prefix/bin/zdbd" --version)" == "zdbd $version" ]] ||
   fail "$prefix/bin/zdbd --version is not 'zdbd $version'"
-env -u LD_LIBRARY_PATH "$prefix/bin/zdbd_load" 2>&1 | grep -q usage ||
-  fail "$prefix/bin/zdbd_load does not start without LD_LIBRARY_PATH"
+load_usage=$(env -u LD_LIBRARY_PATH "$prefix/bin/zdbd_load" 2>&1 || true)  # exits 2: no arguments
+[[ "$load_usage" == usage:* ]] || fail "$prefix/bin/zdbd_load does not start without LD_LIBRARY_PATH"
 pc_version=$(PKG_CONFIG_PATH="$prefix/lib/$arch/pkgconfig" pkg-config --modversion zdb_api)
 [[ "$pc_version" == "$version" ]] || fail "zdb_api.pc says $pc_version, not $version"
 grep -q "PACKAGE_VERSION \"$version\"" "$libdir/cmake/zdb_api/zdb_apiConfigVersion.cmake" ||
@@ -137,9 +137,10 @@ printf '   %s\n' "${debs[@]##*/}"
 for deb in "${debs[@]}"; do
   [[ "$(dpkg-deb -f "$deb" Version)" == "$version-1" ]] || fail "${deb##*/} is not version $version-1"
 done
-dpkg-deb -c "$work"/deb/libzdb-api1_*.deb | grep -q "./usr/lib/$arch/libzdb_api.so.1" ||
+runtime_files=$(dpkg-deb -c "$work"/deb/libzdb-api1_*.deb)
+[[ "$runtime_files" == *" ./usr/lib/$arch/libzdb_api.so.1 -> "* ]] ||
   fail "libzdb-api1 does not put the library in /usr/lib/$arch"
-dpkg-deb -f "$work"/deb/zdbd_*.deb Depends | grep -q libmicrohttpd ||
+[[ "$(dpkg-deb -f "$work"/deb/zdbd_*.deb Depends)" == *libmicrohttpd* ]] ||
   fail "the zdbd package does not depend on libmicrohttpd"
 # Errors fail the step; the warnings left are listed (the man pages come with the tools).
 lint=0

@@ -393,6 +393,7 @@ int RunServer(Server& server) {
   if (!dir.Open(server, o.dataDir)) return 1;
   Db::SetDurability(o.durable);
   server.shared.Start(o.durable);
+  TheMetrics().started = std::chrono::steady_clock::now();  // before the first scrape reads it
   if (!o.metricsAddress.empty()) {
     if (!metrics.Start([&server] { return RenderMetrics(TheMetrics(), server.sessions.Count()); },
                        &error)) {
@@ -403,7 +404,6 @@ int RunServer(Server& server) {
   int wake[2];
   if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   dir.Keep();
-  TheMetrics().started = std::chrono::steady_clock::now();
   g_wakeWrite = wake[1];
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGINT, OnSignal);
