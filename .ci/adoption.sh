@@ -169,7 +169,7 @@ run_dpkg() {
 }
 run_dpkg -i "${debs[@]}"
 # A fresh install tells the operator how the first administrator comes to be.
-grep -q 'zdb user add NAME --admin' "$work/dpkg.log" ||
+grep -q 'zdb user add 127.0.0.1 NAME --admin' "$work/dpkg.log" ||
   { cat "$work/dpkg.log" >&2; fail "the zdbd post-install does not give the next step"; }
 for f in /usr/bin/zdbd /usr/bin/zdb /usr/include/zdb_api.h /lib/systemd/system/zdbd.service \
   /etc/default/zdbd /etc/logrotate.d/zdbd "/usr/lib/$arch/libzdb_api.so.1"; do
@@ -212,7 +212,7 @@ fi
 if [[ -f tests/tools/admin_e2e.sh ]]; then
   echo "-- tests/tools/admin_e2e.sh with /usr/bin/zdb and /usr/bin/zdbd:"
   admin_started=$SECONDS
-  ZDB=/usr/bin/zdb ZDBD=/usr/bin/zdbd bash tests/tools/admin_e2e.sh >"$work/admin_e2e.log" 2>&1 ||
+  bash tests/tools/admin_e2e.sh /usr/bin/zdb /usr/bin/zdbd >"$work/admin_e2e.log" 2>&1 ||
     { cat "$work/admin_e2e.log" >&2; fail "tests/tools/admin_e2e.sh failed"; }
   tail -3 "$work/admin_e2e.log" | sed 's/^/   /'
   echo "   ($((SECONDS - admin_started)) s)"
