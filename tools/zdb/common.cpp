@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "zdb/admin.h"
 #include "zdb_api.h"
 
 namespace zdb::cli {
@@ -80,6 +81,11 @@ bool TakeHost(const std::string& command, std::vector<std::string>& args, size_t
   }
   if (host->empty()) {
     Usage(command, "the host is empty");
+    return false;
+  }
+  // Checked here, where a person typed it: the library would wrap a port to 16 bits.
+  if (std::string why; !CheckHostPort(*host, &why)) {
+    Usage(command, why);
     return false;
   }
   return true;

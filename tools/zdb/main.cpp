@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
   // CR added before each newline. Messages on stderr keep the console's text mode.
   ::_setmode(::_fileno(stdout), _O_BINARY);
 #endif
-  CLI::App app{"zdb: probe, query, export, dump and trace ZDB servers", "zdb"};
+  CLI::App app{"zdb: administer, probe, query, export, dump and trace ZDB servers", "zdb"};
   app.set_version_flag("--version", std::string("zdb ") + ZDB_TOOL_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
@@ -80,6 +80,8 @@ int main(int argc, char** argv) {
   RegisterDumpCommands(app, commands);
   RegisterShellCommand(app, commands);
   RegisterTraceCommand(app, commands);
+  RegisterAdminCommands(app, commands);
+  RegisterStatusCommand(app, commands);
 
   try {
     app.parse(argc, argv);
