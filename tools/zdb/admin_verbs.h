@@ -40,7 +40,6 @@ struct VerbCall {
 enum VerbTraits : unsigned {
   kListing = 1,      // --format table|json
   kDestructive = 2,  // asks on a terminal, --yes in scripts
-  kNoSession = 4,    // logs in by itself, or not at all
 };
 
 struct Verb {
@@ -58,6 +57,8 @@ const std::vector<Verb>& SchemaVerbs();  // db, table, field, index
 const std::vector<Verb>& RuleVerbs();    // constraint, default, xref
 
 // Helpers of the verbs. Each prints what went wrong.
+// Logs in once the verb has checked its operands (nothing is sent before); Enter does it too.
+bool Connect();
 // Puts DB in use and selects it, then opens and selects TABLE when one is given.
 bool Enter(const std::string& db, const std::string& table = "");
 // The exit code of a request: 0, or 1 after "zdb: WHAT: CODE TEXT".

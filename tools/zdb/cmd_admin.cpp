@@ -46,6 +46,16 @@ size_t OperandCount(const Verb& v) {
   return n;
 }
 
+// The verb runs its checks before anything is sent and then calls Connect(): from the
+// command line that logs in to the host taken from the command line, in the shell the
+// session is there already.
+struct Pending {
+  bool inShell = false;
+  std::string host;
+  Session* session = nullptr;
+};
+Pending g_pending;
+
 struct ParsedVerb {
   std::vector<std::string> args;
   std::map<std::string, std::string> texts;
@@ -77,10 +87,11 @@ int RunVerb(const Verb& v, CLI::App* sub, ParsedVerb& p, bool inShell) {
   }
   call.json = p.format == "json";
   call.yes = p.yes;
-  if (inShell || (v.traits & kNoSession)) return v.run(call);
   Session session;
-  if (!session.Open(host)) return kExitFailure;
-  return v.run(call);
+  g_pending = Pending{inShell, host, &session};
+  const int code = v.run(call);
+  g_pending = Pending{};
+  return code;
 }
 
 void AddVerbs(CLI::App& app, Commands& commands, bool inShell) {
@@ -121,7 +132,13 @@ void AddVerbs(CLI::App& app, Commands& commands, bool inShell) {
 
 }  // namespace
 
+bool Connect() {
+  if (g_pending.inShell || !g_pending.session) return true;
+  return g_pending.session->open() || g_pending.session->Open(g_pending.host);
+}
+
 bool Enter(const std::string& db, const std::string& table) {
+  if (!Connect()) return false;
   int32_t r = ZDB_UseDB(db.c_str());
   if (r == ZDB_OK) r = ZDB_SelDB(db.c_str());
   if (r != ZDB_OK) {

@@ -23,6 +23,7 @@ std::string Named(const VerbCall& call, size_t n) {
 // ---- databases ------------------------------------------------------------------------------
 
 int DbList(const VerbCall& call) {
+  if (!Connect()) return kExitFailure;
   std::vector<std::string> names;
   if (int32_t r = ListDatabases(&names); r != ZDB_OK) return Finish("listing databases", r);
   Listing l{{"database", "tables"}, {}, {}};
@@ -40,6 +41,7 @@ int DbList(const VerbCall& call) {
 }
 
 int DbCreate(const VerbCall& call) {
+  if (!Connect()) return kExitFailure;
   return Finish("creating database " + call.at(0), Z_NewDB(call.at(0).c_str(), "", "", 0, ""));
 }
 

@@ -69,6 +69,7 @@ std::string Join(const std::vector<std::string>& items, const char* sep) {
 }
 
 int List(const VerbCall& call) {
+  if (!Connect()) return kExitFailure;
   std::vector<std::string> names;
   if (int32_t r = UserNames(&names); r != ZDB_OK) return Finish("listing users", r);
   std::vector<Row> rows;
@@ -98,6 +99,7 @@ int Add(const VerbCall& call) {
   std::string password;
   if (!NewPassword(call.given("--password-stdin"), &password)) return kExitUsage;
   const char* role = call.given("--admin") ? "ADMIN" : "USER";
+  if (!Connect()) return kExitFailure;
   if (int code = Finish("adding user " + call.at(0),
                         Z_AddUser(call.at(0).c_str(), password.c_str(), role));
       code != kExitOk)
@@ -108,21 +110,22 @@ int Add(const VerbCall& call) {
 
 int Drop(const VerbCall& call) {
   if (int code = Confirm(call, "user " + call.at(0)); code != kExitOk) return code;
+  if (!Connect()) return kExitFailure;
   return Finish("dropping user " + call.at(0), Z_DelUser(call.at(0).c_str(), "", ""));
 }
 
 int Passwd(const VerbCall& call) {
+  std::string role = call.text("--role");
+  for (char& c : role) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (call.given("--role") && role != "ADMIN" && role != "USER")
+    return VerbUsage(call, "--role is admin or user");
+  std::string password;
+  if (!NewPassword(call.given("--password-stdin"), &password)) return kExitUsage;
+  if (!Connect()) return kExitFailure;
   UserInfo u;
   if (int32_t r = ReadUser(call.at(0), &u); r != ZDB_OK)
     return Finish("reading user " + call.at(0), r);
-  std::string role = u.role;
-  if (call.given("--role")) {
-    role = call.text("--role");
-    for (char& c : role) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (role != "ADMIN" && role != "USER") return VerbUsage(call, "--role is admin or user");
-  }
-  std::string password;
-  if (!NewPassword(call.given("--password-stdin"), &password)) return kExitUsage;
+  if (role.empty()) role = u.role;  // kept unless --role names one
   return Finish("changing user " + call.at(0),
                 Z_UpdUser(call.at(0).c_str(), password.c_str(), role.c_str(), ""));
 }
@@ -131,6 +134,7 @@ int GrantOrRevoke(const VerbCall& call, bool grant) {
   int32_t bits = 0;
   std::string why;
   if (!ParsePrivileges(call.at(3), &bits, &why)) return VerbUsage(call, why);
+  if (!Connect()) return kExitFailure;
   const auto& [user, db, table] = std::tie(call.at(0), call.at(1), call.at(2));
   const int32_t r = grant ? Z_Grant(user.c_str(), db.c_str(), table.c_str(), "", bits)
                           : Z_Revoke(user.c_str(), db.c_str(), table.c_str(), "", bits);

@@ -30,12 +30,25 @@ std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
       continue;
     }
     if (a.empty() || a[0] == '-') continue;
+    CLI::App* sub = nullptr;
     try {
-      app.get_subcommand(a);
-      return "";
+      sub = app.get_subcommand(a);
     } catch (const CLI::OptionNotFound&) {
       return a;
     }
+    // A family of commands (zdb user ...) names its own in the next word.
+    if (sub->get_subcommands({}).empty()) return "";
+    for (int k = i + 1; k < argc; ++k) {
+      const std::string v = argv[k];
+      if (v.empty() || v[0] == '-') continue;
+      try {
+        sub->get_subcommand(v);
+      } catch (const CLI::OptionNotFound&) {
+        return a + " " + v;
+      }
+      return "";
+    }
+    return "";
   }
   return "";
 }
