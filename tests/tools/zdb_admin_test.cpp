@@ -332,7 +332,10 @@ TEST(ZdbStatus, FromTheMetricsPage) {
         "# HELP zdbd_sessions Live sessions.\n# TYPE zdbd_sessions gauge\nzdbd_sessions 2\n"
         "process_cpu_seconds_total 0.5\n"
         "# HELP zdbd_requests_total Requests carried out.\n"
-        "zdbd_requests_total{result=\"ok\"} 41\nzdbd_requests_total{result=\"refused\"} 1\n");
+        "zdbd_requests_total{result=\"ok\"} 41\nzdbd_requests_total{result=\"refused\"} 1\n"
+        "zdbd_requests_total{result=\"internal\"} 0\n"
+        "zdbd_request_duration_seconds_bucket{le=\"0.001\"} 40\n"
+        "zdbd_request_duration_seconds_count 42\n");
     const ToolResult r = RunZdb({"status", "--metrics", page.address()});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out,
@@ -340,7 +343,8 @@ TEST(ZdbStatus, FromTheMetricsPage) {
               "---------------------------------+-------+----------------------\n"
               "sessions                         | 2     | Live sessions.\n"
               "requests_total{result=\"ok\"}      | 41    | Requests carried out.\n"
-              "requests_total{result=\"refused\"} | 1     | Requests carried out.\n");
+              "requests_total{result=\"refused\"} | 1     | Requests carried out.\n"
+              "request_duration_seconds_count   | 42    |\n");
     EXPECT_EQ(page.request().rfind("GET /metrics HTTP/1.0\r\n", 0), 0u);
   }
   {

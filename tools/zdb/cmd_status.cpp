@@ -103,9 +103,13 @@ int FromMetrics(const StatusArgs& a) {
     std::fputs(JsonList(objects).c_str(), stdout);
     return kExitOk;
   }
+  // For a person: a histogram by its sum and count, and labelled counters only where they
+  // moved; JSON above keeps every sample.
   std::vector<Row> rows;
   for (const MetricSample& s : samples)
-    rows.push_back({s.name.substr(5) + s.labels, s.value, s.help});
+    if (s.name.size() < 7 || s.name.compare(s.name.size() - 7, 7, "_bucket") != 0)
+      if (s.labels.empty() || s.value != "0")
+        rows.push_back({s.name.substr(5) + s.labels, s.value, s.help});
   std::fputs(AlignedTable({"metric", "value", "meaning"}, rows).c_str(), stdout);
   return kExitOk;
 }
