@@ -4,10 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -230,6 +236,98 @@ TEST_F(ZdbAdmin, NewPasswordsComeFromStdinOrTheEnvironmentNeverTheCommandLine) {
             "bob  | ?    |\n"
             "eve  | ?    |\n"
             "root | ?    |\n");
+}
+
+// zdb with standard input and standard error on a terminal, as a person at it: each answer
+// is typed once its prompt has appeared (a prompt that turns echo off drops what was typed
+// ahead). `code` -1 when a prompt never came.
+struct Typed {
+  const char* prompt;
+  std::string answer;
+};
+ToolResult RunAtTerminal(const std::vector<std::string>& args, const std::vector<Typed>& typed,
+                         const std::string& host) {
+  ToolResult result;
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return result;
+  const std::string slave = ::ptsname(master);
+  char outName[] = "/tmp/zdb-admin-out-XXXXXX";
+  const int outFd = ::mkstemp(outName);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setsid();
+    const int tty = ::open(slave.c_str(), O_RDWR);
+    ::dup2(tty, 0);
+    ::dup2(outFd, 1);
+    ::dup2(tty, 2);
+    ::setenv("ZDB_HOST", host.c_str(), 1);
+    ::setenv("ZDB_PASSWORD", "pw", 1);
+    ::unsetenv("ZDB_NEW_PASSWORD");
+    std::vector<char*> argv{const_cast<char*>(ZDB_TOOL_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(ZDB_TOOL_PATH, argv.data());
+    ::_exit(127);
+  }
+  size_t next = 0, seen = 0;
+  int status = 0;
+  bool exited = false;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  char buf[4096];
+  while (std::chrono::steady_clock::now() < giveUp) {
+    pollfd p{master, POLLIN, 0};
+    if (::poll(&p, 1, 20) > 0) {
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n > 0) result.err.append(buf, static_cast<size_t>(n));
+    }
+    if (next < typed.size()) {
+      const auto at = result.err.find(typed[next].prompt, seen);
+      if (at != std::string::npos) {
+        seen = at + std::strlen(typed[next].prompt);
+        const std::string line = typed[next++].answer + "\n";
+        (void)!::write(master, line.data(), line.size());
+      }
+    }
+    if (exited) break;
+    exited = ::waitpid(pid, &status, WNOHANG) == pid;
+  }
+  if (!exited) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  }
+  ::close(master);
+  result.code = exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  result.out = ReadFile(outName);
+  ::close(outFd);
+  ::unlink(outName);
+  return result;
+}
+
+TEST_F(ZdbAdmin, AtATerminalPasswordsAreAskedWithoutEchoAndDropsAreConfirmed) {
+  MakeRoot();
+  ToolResult r =
+      RunAtTerminal({"-u", "root", "user", "add", "ann"},
+                    {{"New password: ", "ann-secret"}, {"Again: ", "ann-secret"}}, server_.host());
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.err.find("ann-secret"), std::string::npos) << "echoed: " << r.err;
+  r = RunZdb({"-u", "ann", "db", "list"}, "",
+             {{"ZDB_PASSWORD", "ann-secret"}, {"ZDB_HOST", server_.host()}});
+  EXPECT_EQ(r.code, 0) << r.err;
+  r = RunAtTerminal({"-u", "root", "user", "add", "bea"},
+                    {{"New password: ", "one"}, {"Again: ", "two"}}, server_.host());
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("the two passwords differ"), std::string::npos) << r.err;
+
+  ASSERT_EQ(Root({"db", "create", "SHOP"}).code, 0);
+  r = RunAtTerminal({"-u", "root", "db", "drop", "SHOP"}, {{"Drop database SHOP? [y/N] ", "n"}},
+                    server_.host());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("database SHOP kept"), std::string::npos) << r.err;
+  EXPECT_EQ(Root({"db", "list", "-f", "json"}).out, "[\n{\"name\":\"SHOP\",\"tables\":0}\n]\n");
+  r = RunAtTerminal({"-u", "root", "db", "drop", "SHOP"}, {{"Drop database SHOP? [y/N] ", "yes"}},
+                    server_.host());
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Root({"db", "list", "-f", "json"}).out, "[]\n");
 }
 
 TEST_F(ZdbAdmin, DropsNeedYesOffATerminalAndTheShellKeepsItsOwnTableCommand) {

@@ -143,13 +143,14 @@ std::string AskPassword(const std::string& prompt) {
     std::getline(std::cin, line);
     return line;
   }
-  std::fprintf(stderr, "%s", prompt.c_str());
-  std::fflush(stderr);
+  // The prompt comes once echo is off: what is typed after it is neither shown nor flushed.
 #ifdef _WIN32
   HANDLE console = ::GetStdHandle(STD_INPUT_HANDLE);
   DWORD old = 0;
   const bool haveTerm = ::GetConsoleMode(console, &old) != 0;
   if (haveTerm) ::SetConsoleMode(console, old & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  std::fprintf(stderr, "%s", prompt.c_str());
+  std::fflush(stderr);
   std::getline(std::cin, line);
   if (haveTerm) ::SetConsoleMode(console, old);
 #else
@@ -160,6 +161,8 @@ std::string AskPassword(const std::string& prompt) {
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  std::fprintf(stderr, "%s", prompt.c_str());
+  std::fflush(stderr);
   std::getline(std::cin, line);
   if (haveTerm) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
 #endif
