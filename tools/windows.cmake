@@ -9,7 +9,7 @@ find_path(ZDB_CLI11_INCLUDE CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PA
 file(COPY ${ZDB_CLI11_INCLUDE}/CLI DESTINATION ${CMAKE_CURRENT_BINARY_DIR}/cli11)
 
 add_library(zdb_cli STATIC zdb/sql_format.cpp zdb/progress.cpp zdb/common.cpp zdb/catalog.cpp
-  zdb/dump_sink.cpp)
+  zdb/dump_sink.cpp zdb/admin.cpp)
 target_include_directories(zdb_cli PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
   ${CMAKE_CURRENT_BINARY_DIR}/cli11 ${CMAKE_SOURCE_DIR}/include)
 # mingw's own printf family: the system's lacks %zu.
@@ -17,7 +17,8 @@ target_compile_definitions(zdb_cli PUBLIC ZDB_TOOL_SQLITE=0 __USE_MINGW_ANSI_STD
 zdb_strict(zdb_cli)
 
 add_executable(zdb zdb/main.cpp zdb/cmd_server.cpp zdb/cmd_sql.cpp zdb/cmd_transfer.cpp
-  zdb/cmd_trace.cpp zdb/cmd_dump.cpp zdb/cmd_shell.cpp)
+  zdb/cmd_trace.cpp zdb/cmd_dump.cpp zdb/cmd_shell.cpp zdb/cmd_admin.cpp zdb/cmd_admin_users.cpp
+  zdb/cmd_admin_schema.cpp zdb/cmd_admin_rules.cpp zdb/cmd_status.cpp)
 if(PROJECT_VERSION)
   set(ZDB_TOOL_VERSION ${PROJECT_VERSION})
 else()
@@ -25,7 +26,7 @@ else()
 endif()
 target_compile_definitions(zdb PRIVATE ZDB_TOOL_LINE_EDITING=0 ZDB_TOOL_TRACE=0
   ZDB_TOOL_VERSION="${ZDB_TOOL_VERSION}")
-target_link_libraries(zdb PRIVATE zdb_cli zdb_api_import)
+target_link_libraries(zdb PRIVATE zdb_cli zdb_platform zdb_api_import)
 # The C++ runtime linked in: zdb.exe needs only zdb_api.dll beside it. Stripped for the SDK.
 target_link_options(zdb PRIVATE -static -s)
 zdb_strict(zdb)

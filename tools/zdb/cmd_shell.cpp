@@ -34,6 +34,8 @@ constexpr const char* kHelp =
     "read N                     read record number N\n"
     "seek FIELD VALUE           the first record whose FIELD equals VALUE\n"
     "sql STATEMENT              run SQL on the selected database (a trailing ';' is fine)\n"
+    "user, grant, revoke, db, table, field, index, constraint, default, xref\n"
+    "                           administration as in zdb, without the host ('db --help')\n"
     "help                       this list\n"
     "quit | exit                end the session\n";
 
@@ -107,6 +109,13 @@ bool Shell::Run(const std::string& line) {
   if (cmd == "help" || cmd == "?") {
     std::fputs(kHelp, stdout);
     return true;
+  }
+  if (IsAdminLine(line)) {
+    const bool ok = RunAdminLine(line) == kExitOk;
+    // The verbs select databases and tables of their own; the shell's come back.
+    if (!db_.empty()) UseDatabase(db_);
+    if (!table_.empty()) OpenTable(table_);
+    return ok;
   }
   if (cmd == "databases" || cmd == "dbs") {
     std::vector<std::string> names;

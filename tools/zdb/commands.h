@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -17,5 +18,12 @@ void RegisterTransferCommands(CLI::App& app, Commands& commands);  // export imp
 void RegisterTraceCommand(CLI::App& app, Commands& commands);
 void RegisterDumpCommands(CLI::App& app, Commands& commands);  // dump load
 void RegisterShellCommand(CLI::App& app, Commands& commands);
+void RegisterAdminCommands(CLI::App& app, Commands& commands);  // user db table field index ...
+void RegisterStatusCommand(CLI::App& app, Commands& commands);
+
+// The administration verbs inside the shell: whether a line is one, and running such a line
+// in the shell's session (its exit code).
+bool IsAdminLine(const std::string& line);
+int RunAdminLine(const std::string& line);
 
 }  // namespace zdb::cli

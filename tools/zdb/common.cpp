@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "zdb/admin.h"
 #include "zdb_api.h"
 
 namespace zdb::cli {
@@ -82,6 +83,11 @@ bool TakeHost(const std::string& command, std::vector<std::string>& args, size_t
     Usage(command, "the host is empty");
     return false;
   }
+  // Checked here, where a person typed it: the library would wrap a port to 16 bits.
+  if (std::string why; !CheckHostPort(*host, &why)) {
+    Usage(command, why);
+    return false;
+  }
   return true;
 }
 
@@ -137,13 +143,14 @@ std::string AskPassword(const std::string& prompt) {
     std::getline(std::cin, line);
     return line;
   }
-  std::fprintf(stderr, "%s", prompt.c_str());
-  std::fflush(stderr);
+  // The prompt comes once echo is off: what is typed after it is neither shown nor flushed.
 #ifdef _WIN32
   HANDLE console = ::GetStdHandle(STD_INPUT_HANDLE);
   DWORD old = 0;
   const bool haveTerm = ::GetConsoleMode(console, &old) != 0;
   if (haveTerm) ::SetConsoleMode(console, old & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  std::fprintf(stderr, "%s", prompt.c_str());
+  std::fflush(stderr);
   std::getline(std::cin, line);
   if (haveTerm) ::SetConsoleMode(console, old);
 #else
@@ -154,6 +161,8 @@ std::string AskPassword(const std::string& prompt) {
     quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  std::fprintf(stderr, "%s", prompt.c_str());
+  std::fflush(stderr);
   std::getline(std::cin, line);
   if (haveTerm) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
 #endif

@@ -30,12 +30,25 @@ std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
       continue;
     }
     if (a.empty() || a[0] == '-') continue;
+    CLI::App* sub = nullptr;
     try {
-      app.get_subcommand(a);
-      return "";
+      sub = app.get_subcommand(a);
     } catch (const CLI::OptionNotFound&) {
       return a;
     }
+    // A family of commands (zdb user ...) names its own in the next word.
+    if (sub->get_subcommands({}).empty()) return "";
+    for (int k = i + 1; k < argc; ++k) {
+      const std::string v = argv[k];
+      if (v.empty() || v[0] == '-') continue;
+      try {
+        sub->get_subcommand(v);
+      } catch (const CLI::OptionNotFound&) {
+        return a + " " + v;
+      }
+      return "";
+    }
+    return "";
   }
   return "";
 }
@@ -49,7 +62,7 @@ int main(int argc, char** argv) {
   // CR added before each newline. Messages on stderr keep the console's text mode.
   ::_setmode(::_fileno(stdout), _O_BINARY);
 #endif
-  CLI::App app{"zdb: probe, query, export, dump and trace ZDB servers", "zdb"};
+  CLI::App app{"zdb: administer, probe, query, export, dump and trace ZDB servers", "zdb"};
   app.set_version_flag("--version", std::string("zdb ") + ZDB_TOOL_VERSION);
   app.require_subcommand(1);
   app.fallthrough();
@@ -80,6 +93,8 @@ int main(int argc, char** argv) {
   RegisterDumpCommands(app, commands);
   RegisterShellCommand(app, commands);
   RegisterTraceCommand(app, commands);
+  RegisterAdminCommands(app, commands);
+  RegisterStatusCommand(app, commands);
 
   try {
     app.parse(argc, argv);
