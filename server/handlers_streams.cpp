@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,7 @@
 #include "status.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
+#include "wire/script_row.h"
 
 namespace zdbd {
 
@@ -115,6 +117,39 @@ int32_t CheckImport(const std::string& path, std::string* report) {
   return kOk;
 }
 
+// A script row is one line: values separated by tabs. A text escapes the bytes that would
+// break the line apart (backslash, tab, newline, carriage return, zero) with a backslash; null
+// is \N and a blob \x and its bytes in hex, neither of which an escaped text can start with.
+// Numbers are in their shortest exact form. With bit 0 of the run value the rows are
+// described: each statement's column names come first in a line that starts with \#, and
+// every value starts with the letter of its storage class (N, I, R, T, B), so that a reader
+// can tell the number 7 from the text "7".
+constexpr uint32_t kDescribedRows = 1;
+
+void AppendValue(const Value& v, bool described, std::string& out) {
+  static constexpr char kClass[] = {'N', 'I', 'R', 'T', 'B'};
+  if (described) out += kClass[v.kind];
+  char number[32];
+  switch (v.kind) {
+    case Value::kNull:
+      if (!described) out += "\\N";
+      break;
+    case Value::kInt:
+      out.append(number, std::to_chars(number, number + sizeof number, v.i).ptr);
+      break;
+    case Value::kReal:
+      out.append(number, std::to_chars(number, number + sizeof number, v.d).ptr);
+      break;
+    case Value::kText:
+      wire::AppendRowEscaped(v.s, out);
+      break;
+    case Value::kBlob:
+      if (!described) out += "\\x";
+      wire::AppendRowHex(v.s, out);
+      break;
+  }
+}
+
 }  // namespace
 
 int32_t HScript(Call& c) {
@@ -139,12 +174,28 @@ int32_t HScript(Call& c) {
     bool ran = false;
     {
       ScriptGuard guard(db, hadTransaction);
-      ran = guard.Ready() && db.RunScript(script, [&](const std::vector<std::string>& cells) {
-        std::string line;
-        for (size_t i = 0; i < cells.size(); ++i) line += (i ? "\t" : "") + cells[i];
-        sent = SendRecord(c, line + "\n");
-        return sent;
-      });
+      const bool described = (c.req.U32(2) & kDescribedRows) != 0;
+      std::string line;
+      const auto columns = [&](const std::vector<std::string>& names) {
+        if (!described) return true;
+        line = "\\#";
+        for (size_t i = 0; i < names.size(); ++i) {
+          if (i) line += '\t';
+          wire::AppendRowEscaped(names[i], line);
+        }
+        line += '\n';
+        return sent = SendRecord(c, line);
+      };
+      const auto row = [&](const std::vector<Value>& cells) {
+        line.clear();
+        for (size_t i = 0; i < cells.size(); ++i) {
+          if (i) line += '\t';
+          AppendValue(cells[i], described, line);
+        }
+        line += '\n';
+        return sent = SendRecord(c, line);
+      };
+      ran = guard.Ready() && db.RunScript(script, columns, row);
       refusal = guard.Refusal();
       if (!guard.Ready()) refusal = "the script could not be guarded: " + db.Error();
       sqlError = db.Error();  // before the guard's own clean-up overwrites it
