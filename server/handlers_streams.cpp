@@ -125,6 +125,7 @@ int32_t CheckImport(const std::string& path, std::string* report) {
 // every value starts with the letter of its storage class (N, I, R, T, B), so that a reader
 // can tell the number 7 from the text "7".
 constexpr uint32_t kDescribedRows = 1;
+constexpr size_t kRowChunk = 64u << 10;
 
 void AppendValue(const Value& v, bool described, std::string& out) {
   static constexpr char kClass[] = {'N', 'I', 'R', 'T', 'B'};
@@ -175,27 +176,42 @@ int32_t HScript(Call& c) {
     {
       ScriptGuard guard(db, hadTransaction);
       const bool described = (c.req.U32(2) & kDescribedRows) != 0;
-      std::string line;
+      // Records are gathered and sent in pieces of about 64 KiB: two sends for every row of a
+      // large result cost more than running its query.
+      std::string pending;
+      const auto flush = [&] {
+        sent = sent && c.conn.WriteAll(pending.data(), pending.size());
+        pending.clear();
+        return sent;
+      };
+      const auto record = [&](size_t start) {
+        pending += '\n';
+        wire::PutI32(reinterpret_cast<uint8_t*>(pending.data() + start),
+                     static_cast<int32_t>(pending.size() - start - 4));
+        return pending.size() < kRowChunk || flush();
+      };
       const auto columns = [&](const std::vector<std::string>& names) {
         if (!described) return true;
-        line = "\\#";
+        const size_t start = pending.size();
+        pending.append(4, '\0');
+        pending += "\\#";
         for (size_t i = 0; i < names.size(); ++i) {
-          if (i) line += '\t';
-          wire::AppendRowEscaped(names[i], line);
+          if (i) pending += '\t';
+          wire::AppendRowEscaped(names[i], pending);
         }
-        line += '\n';
-        return sent = SendRecord(c, line);
+        return record(start);
       };
       const auto row = [&](const std::vector<Value>& cells) {
-        line.clear();
+        const size_t start = pending.size();
+        pending.append(4, '\0');
         for (size_t i = 0; i < cells.size(); ++i) {
-          if (i) line += '\t';
-          AppendValue(cells[i], described, line);
+          if (i) pending += '\t';
+          AppendValue(cells[i], described, pending);
         }
-        line += '\n';
-        return sent = SendRecord(c, line);
+        return record(start);
       };
       ran = guard.Ready() && db.RunScript(script, columns, row);
+      flush();
       refusal = guard.Refusal();
       if (!guard.Ready()) refusal = "the script could not be guarded: " + db.Error();
       sqlError = db.Error();  // before the guard's own clean-up overwrites it

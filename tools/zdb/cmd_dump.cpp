@@ -453,13 +453,14 @@ bool LoadRows(sqlite3* src, const LoadTable& t, Counter& done) {
   std::string head = "#INSERT INTO " + QuoteName(t.table) + "(rowid";
   for (const FieldDef& f : t.fields) head += "," + QuoteName(f.name);
   head += ") VALUES";
-  // Well under the server's 16 MiB for a script, and few enough rows that one bad row is
-  // found quickly.
+  // Well under the server's 16 MiB for a script. SQLite compiles a statement in time that
+  // grows with the square of its literals, so a script holds many statements of few rows.
   constexpr size_t kScriptBytes = 4u << 20;
-  constexpr int kScriptRows = 2000;
+  constexpr int kScriptRows = 4000, kStatementRows = 50;
   TempFile out("load");
   if (!out.ok()) return false;
   std::string script = head;
+  const std::string next = ";\n" + head.substr(1);
   int rows = 0;
   std::string first;
   const auto run = [&] {
@@ -475,7 +476,7 @@ bool LoadRows(sqlite3* src, const LoadTable& t, Counter& done) {
       ForEachDumpRow(src, t,
                      [&](const CellRow& cells) {
                        if (rows == 0) first = cells[0].bytes;
-                       script += rows ? ",(" : "(";
+                       script += rows == 0 ? "(" : rows % kStatementRows ? ",(" : next + "(";
                        for (size_t i = 0; i < cells.size(); ++i) {
                          if (i) script += ',';
                          AppendLiteral(cells[i], script);

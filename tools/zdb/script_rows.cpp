@@ -84,7 +84,7 @@ void AppendPlain(const Cell& cell, std::string& out) {
       out += "\\N";
       break;
     case Cell::kBlob:
-      out += "\x";
+      out += "\\x";
       wire::AppendRowHex(cell.bytes, out);
       break;
     case Cell::kText:
