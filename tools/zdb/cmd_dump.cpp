@@ -159,13 +159,14 @@ int Dump(DumpOptions& o) {
   std::string host;
   if (!TakeHost("dump", o.args, 0, &host)) return kExitUsage;
   if (o.out == "-") return Usage("dump", "--out needs a file or folder name, not stdout");
-  if (!CheckOutputFile(o.out, "dump")) return kExitFailure;
   struct stat st {};
-  if (!o.force && ::stat(o.out.c_str(), &st) == 0) {
+  const bool exists = ::stat(o.out.c_str(), &st) == 0;
+  if (exists && !o.force) {
     Error("dump %s %s: exists already (--force replaces it)",
           S_ISDIR(st.st_mode) ? "folder" : "file", o.out.c_str());
     return kExitFailure;
   }
+  if (!exists && !CheckOutputFile(o.out, "dump")) return kExitFailure;
   Session session;
   if (!session.Open(host, true)) return kExitFailure;
   std::vector<TablePlan> plan;

@@ -127,7 +127,8 @@ int64_t WriteRows(ScriptRowReader& in, const std::string& format, std::FILE* out
       if (json) continue;
       for (size_t i = 0; i < in.names().size(); ++i)
         line += (i ? "," : "") + CsvField(in.names()[i]);
-      std::fprintf(out, "%s\n", line.c_str());
+      line += '\n';
+      std::fwrite(line.data(), 1, line.size(), out);
       continue;
     }
     const CellRow& cells = in.cells();
@@ -137,11 +138,14 @@ int64_t WriteRows(ScriptRowReader& in, const std::string& format, std::FILE* out
       if (json && named) line += JsonString(in.names()[i]) + ":";
       line += json ? JsonCell(cells[i]) : CsvCell(cells[i]);
     }
-    if (json)
-      std::fprintf(out, "%s\n%c%s%c", rows ? "," : "", named ? '{' : '[', line.c_str(),
-                   named ? '}' : ']');
-    else
-      std::fprintf(out, "%s\n", line.c_str());
+    // Written by length: a text may hold a zero byte.
+    if (json) {
+      line.insert(0, std::string(rows ? ",\n" : "\n") + (named ? '{' : '['));
+      line += named ? '}' : ']';
+    } else {
+      line += '\n';
+    }
+    std::fwrite(line.data(), 1, line.size(), out);
     ++rows;
   }
   if (json) std::fputs("\n]\n", out);
