@@ -115,9 +115,10 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   EXPECT_EQ(r.err, "zdb: dumped 1 database(s), 2 table(s), 4 record(s) to " + file + "\n");
   EXPECT_EQ(Entries(work.path()), std::vector<std::string>{"all.sqlite"});
   // Columns typed from the definitions, definitions kept.
-  EXPECT_EQ(Query(file, "SELECT name, type FROM pragma_table_info('ALLTYPES.T')"),
-            "zdb_record|INTEGER\nNAME|TEXT\nCODE|TEXT\nBORN|TEXT\nNOTE|TEXT\nDATA|BLOB\nPRICE|REAL\n"
-            "QTY|INTEGER\n");
+  EXPECT_EQ(
+      Query(file, "SELECT name, type FROM pragma_table_info('ALLTYPES.T')"),
+      "zdb_record|INTEGER\nNAME|TEXT\nCODE|TEXT\nBORN|TEXT\nNOTE|TEXT\nDATA|BLOB\nPRICE|REAL\n"
+      "QTY|INTEGER\n");
   EXPECT_EQ(Query(file,
                   "SELECT name, type, subtype, width FROM zdb_dump_fields WHERE tbl='T' "
                   "ORDER BY pos"),
@@ -227,8 +228,7 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
   r = RunZdb({"load", server.host(), "--in", bad});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("table X.T: 2 record(s), checksum "), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("but the dump recorded 2 and 0000000000000000"), std::string::npos)
-      << r.err;
+  EXPECT_NE(r.err.find("but the dump recorded 2 and 0000000000000000"), std::string::npos) << r.err;
   r = RunZdb({"sql", server.host(), "X", "#SELECT 1"});
   EXPECT_NE(r.err.find("4011 Database not found"), std::string::npos) << r.err;
   // A dump of an older zdb (no checksums, values possibly cut) is refused.

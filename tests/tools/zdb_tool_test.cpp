@@ -127,11 +127,11 @@ TEST_F(ZdbTool, SqlRowsInEachFormatWithQuotedParameters) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "NAME,PRICE,QTY\nO'Brien ink,20,3\npen,1.5,10\n");
   EXPECT_EQ(r.err, "");
-  r = RunZdb({"sql", host(), "SHOP", "#SELECT 'a,\"b' AS s, 1 AS n, NULL AS z", "--format", "json",
-              "-q"});
+  r = RunZdb(
+      {"sql", host(), "SHOP", "#SELECT 'a,\"b' AS s, 1 AS n, NULL AS z", "--format", "json", "-q"});
   EXPECT_EQ(r.out, "[\n{\"s\":\"a,\\\"b\",\"n\":1,\"z\":null}\n]\n");
-  r = RunZdb({"sql", host(), "SHOP", "#SELECT 'a,\"b' AS s, '' AS e, NULL AS z", "--format", "csv",
-              "-q"});
+  r = RunZdb(
+      {"sql", host(), "SHOP", "#SELECT 'a,\"b' AS s, '' AS e, NULL AS z", "--format", "csv", "-q"});
   EXPECT_EQ(r.out, "s,e,z\n\"a,\"\"b\",\"\",\n");
 
   // A value with quotes, ';' and '&' is one literal: it can neither end the statement nor
