@@ -108,8 +108,32 @@ bool Db::InTransaction() const {
   return db_ && !sqlite3_get_autocommit(db_);
 }
 
-bool Db::RunStatements(const std::string& script,
-                       const std::function<bool(const std::vector<std::string>&)>& row) {
+namespace {
+
+Value ColumnValue(sqlite3_stmt* stmt, int i) {
+  switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER:
+      return Value::Int(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT:
+      return Value::Real(sqlite3_column_double(stmt, i));
+    case SQLITE_TEXT:
+    case SQLITE_BLOB: {
+      const bool text = sqlite3_column_type(stmt, i) == SQLITE_TEXT;
+      const void* p = text ? static_cast<const void*>(sqlite3_column_text(stmt, i))
+                           : sqlite3_column_blob(stmt, i);
+      std::string bytes = p ? std::string(static_cast<const char*>(p),
+                                          static_cast<size_t>(sqlite3_column_bytes(stmt, i)))
+                            : std::string();
+      return text ? Value::Text(std::move(bytes)) : Value::Blob(std::move(bytes));
+    }
+    default:
+      return Value::Null();
+  }
+}
+
+}  // namespace
+
+bool Db::RunStatements(const std::string& script, const ColumnsFn& columns, const RowFn& row) {
   if (!db_) return false;
   const char* tail = script.c_str();
   while (*tail) {
@@ -117,13 +141,17 @@ bool Db::RunStatements(const std::string& script,
     if (sqlite3_prepare_v2(db_, tail, -1, &raw, &tail) != SQLITE_OK) return false;
     if (!raw) continue;  // blank text or a comment
     std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    const int count = sqlite3_column_count(raw);
+    if (count > 0) {
+      std::vector<std::string> names(static_cast<size_t>(count));
+      for (int i = 0; i < count; ++i)
+        if (const char* n = sqlite3_column_name(raw, i)) names[static_cast<size_t>(i)] = n;
+      if (!columns(names)) return true;
+    }
     int rc;
+    std::vector<Value> cells(static_cast<size_t>(count));
     while ((rc = sqlite3_step(raw)) == SQLITE_ROW) {
-      std::vector<std::string> cells(static_cast<size_t>(sqlite3_column_count(raw)));
-      for (size_t i = 0; i < cells.size(); ++i) {
-        const unsigned char* t = sqlite3_column_text(raw, static_cast<int>(i));
-        if (t) cells[i] = reinterpret_cast<const char*>(t);
-      }
+      for (int i = 0; i < count; ++i) cells[static_cast<size_t>(i)] = ColumnValue(raw, i);
       if (!row(cells)) return true;
     }
     if (rc != SQLITE_DONE) return false;
@@ -131,9 +159,8 @@ bool Db::RunStatements(const std::string& script,
   return true;
 }
 
-bool Db::RunScript(const std::string& script,
-                   const std::function<bool(const std::vector<std::string>&)>& row) {
-  bool ok = RunStatements(script, row);
+bool Db::RunScript(const std::string& script, const ColumnsFn& columns, const RowFn& row) {
+  bool ok = RunStatements(script, columns, row);
   CatalogChanged();  // a script may have changed anything
   return ok;
 }
@@ -217,22 +244,7 @@ int64_t Stmt::Int(int i) const {
 }
 
 Value Stmt::Get(int i) const {
-  switch (sqlite3_column_type(stmt_, i)) {
-    case SQLITE_INTEGER:
-      return Value::Int(sqlite3_column_int64(stmt_, i));
-    case SQLITE_FLOAT:
-      return Value::Real(sqlite3_column_double(stmt_, i));
-    case SQLITE_TEXT:
-      return Value::Text(Text(i));
-    case SQLITE_BLOB: {
-      const void* p = sqlite3_column_blob(stmt_, i);
-      int n = sqlite3_column_bytes(stmt_, i);
-      return Value::Blob(p ? std::string(static_cast<const char*>(p), static_cast<size_t>(n))
-                           : std::string());
-    }
-    default:
-      return Value::Null();
-  }
+  return ColumnValue(stmt_, i);
 }
 
 ReadTransaction::ReadTransaction(Db& db) : db_(db) {

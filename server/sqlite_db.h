@@ -47,15 +47,17 @@ class Db {
   int64_t LastRowId() const;
   int Changes() const;
   bool InTransaction() const;
-  // Runs every statement of a script, handing each result row to `row` as texts; false with the
-  // message in Error() when a statement fails.
-  bool RunScript(const std::string& script,
-                 const std::function<bool(const std::vector<std::string>&)>& row);
+  // Runs every statement of a script: a statement that returns columns hands their names to
+  // `columns` once, before its rows, then each result row to `row` as stored; false with the
+  // message in Error() when a statement fails. Either callback stops the script by returning
+  // false.
+  using ColumnsFn = std::function<bool(const std::vector<std::string>&)>;
+  using RowFn = std::function<bool(const std::vector<Value>&)>;
+  bool RunScript(const std::string& script, const ColumnsFn& columns, const RowFn& row);
   sqlite3* Handle() const { return db_; }
 
  private:
-  bool RunStatements(const std::string& script,
-                     const std::function<bool(const std::vector<std::string>&)>& row);
+  bool RunStatements(const std::string& script, const ColumnsFn& columns, const RowFn& row);
   friend class Stmt;
   // Prepared statements by their text, kept for the next request: preparing costs more than
   // running the small statements of the record path. A statement in use is not in the cache;

@@ -115,8 +115,10 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   EXPECT_EQ(r.err, "zdb: dumped 1 database(s), 2 table(s), 4 record(s) to " + file + "\n");
   EXPECT_EQ(Entries(work.path()), std::vector<std::string>{"all.sqlite"});
   // Columns typed from the definitions, definitions kept.
-  EXPECT_EQ(Query(file, "SELECT name, type FROM pragma_table_info('ALLTYPES.T')"),
-            "NAME|TEXT\nCODE|TEXT\nBORN|TEXT\nNOTE|TEXT\nDATA|BLOB\nPRICE|REAL\nQTY|INTEGER\n");
+  EXPECT_EQ(
+      Query(file, "SELECT name, type FROM pragma_table_info('ALLTYPES.T')"),
+      "zdb_record|INTEGER\nNAME|TEXT\nCODE|TEXT\nBORN|TEXT\nNOTE|TEXT\nDATA|BLOB\nPRICE|REAL\n"
+      "QTY|INTEGER\n");
   EXPECT_EQ(Query(file,
                   "SELECT name, type, subtype, width FROM zdb_dump_fields WHERE tbl='T' "
                   "ORDER BY pos"),
@@ -149,9 +151,24 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "");
   const std::string csv = ReadFile(work.path() + "/csv/ALLTYPES/T.csv");
-  EXPECT_EQ(csv.substr(0, csv.find('\n')), "NAME,CODE,BORN,NOTE,DATA,PRICE,QTY");
-  EXPECT_NE(csv.find("\"O'Brien \"\"x\"\"\",3.5,,,,0.1,32767\n"), std::string::npos) << csv;
-  EXPECT_EQ(ReadFile(work.path() + "/csv/ALLTYPES/EMPTY.csv"), "A\n");
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "zdb_record,NAME,CODE,BORN,NOTE,DATA,PRICE,QTY");
+  EXPECT_NE(csv.find("\n2,\"O'Brien \"\"x\"\"\",3.5,\"\",\"\",\\x,0.1,32767\n"), std::string::npos)
+      << csv;
+  EXPECT_NE(csv.find("\n1,pen,42,2001-02-03,\"a memo, with commas\",\\x62696e,1.25,-7\n"),
+            std::string::npos)
+      << csv;
+  EXPECT_EQ(ReadFile(work.path() + "/csv/ALLTYPES/EMPTY.csv"), "zdb_record,A\n");
+  // An existing folder or file is replaced only with --force.
+  r = RunZdb({"dump", server.host(), "--out", work.path() + "/csv", "--format", "csv"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("dump folder " + work.path() + "/csv: exists already (--force"),
+            std::string::npos)
+      << r.err;
+  r = RunZdb({"dump", server.host(), "--out", work.path() + "/csv", "--format", "csv", "--force",
+              "-q", "--database", "SECOND"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_FALSE(Exists(work.path() + "/csv/ALLTYPES"));
+  EXPECT_TRUE(Exists(work.path() + "/csv/SECOND/T.csv"));
 }
 
 TEST(ZdbDump, AFailedDumpLeavesNoFile) {
@@ -176,34 +193,59 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
   EXPECT_NE(r.err.find("dump file " + work.path() + "/missing.sqlite: No such file"),
             std::string::npos)
       << r.err;
-  // A value wider than its field fails the load (the library would cut it silently), and the
-  // half-made database goes again.
+  // The whole dump is checked before the server is changed: a value wider than its field, or
+  // of the wrong kind, is named with its database, table, record and field.
   const std::string bad = work.path() + "/bad.sqlite";
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(bad.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "CREATE TABLE zdb_dump_tables(db, tbl, name, records);"
-                         "CREATE TABLE zdb_dump_fields(db, tbl, pos, name, type, subtype, width);"
-                         "CREATE TABLE \"X.T\"(A TEXT);"
-                         "INSERT INTO zdb_dump_tables VALUES('X', 'T', 'X.T', 2);"
-                         "INSERT INTO zdb_dump_fields VALUES('X', 'T', 0, 'A', 'C', '', 3);"
-                         "INSERT INTO \"X.T\" VALUES('abc'), ('too long');",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  const auto makeDump = [&](const std::string& rows, const std::string& checksum) {
+    std::remove(bad.c_str());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(bad.c_str(), &db), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE zdb_dump_tables(db, tbl, name, records, description, checksum);"
+        "CREATE TABLE zdb_dump_fields(db, tbl, pos, name, type, subtype, width);"
+        "CREATE TABLE \"X.T\"(zdb_record INTEGER PRIMARY KEY, A TEXT);"
+        "INSERT INTO zdb_dump_tables VALUES('X', 'T', 'X.T', 2, '', '" +
+        checksum +
+        "');"
+        "INSERT INTO zdb_dump_fields VALUES('X', 'T', 0, 'A', 'C', '', 3);"
+        "INSERT INTO \"X.T\" VALUES" +
+        rows;
+    ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+  };
+  makeDump("(1, 'abc'), (7, 'too long')", "");
   r = RunZdb({"load", server.host(), "--in", bad});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("X.T record 2: the value of A is 8 characters, wider than 3"),
+  EXPECT_NE(r.err.find("database X, table T, record 7, field A: 8 bytes, wider than 3"),
             std::string::npos)
       << r.err;
-  EXPECT_NE(r.err.find("database X removed again"), std::string::npos) << r.err;
+  makeDump("(1, 'abc'), (2, X'00')", "");
+  r = RunZdb({"load", server.host(), "--in", bad});
+  EXPECT_NE(r.err.find("database X, table T, record 2, field A: not a text"), std::string::npos)
+      << r.err;
+  // A dump changed after it was written no longer matches its checksum.
+  makeDump("(1, 'abc'), (2, 'abd')", "0000000000000000");
+  r = RunZdb({"load", server.host(), "--in", bad});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("table X.T: 2 record(s), checksum "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("but the dump recorded 2 and 0000000000000000"), std::string::npos) << r.err;
   r = RunZdb({"sql", server.host(), "X", "#SELECT 1"});
   EXPECT_NE(r.err.find("4011 Database not found"), std::string::npos) << r.err;
+  // A dump of an older zdb (no checksums, values possibly cut) is refused.
+  std::remove(bad.c_str());
+  sqlite3* old = nullptr;
+  ASSERT_EQ(sqlite3_open(bad.c_str(), &old), SQLITE_OK);
+  sqlite3_exec(old, "CREATE TABLE zdb_dump_tables(db, tbl, name, records)", nullptr, nullptr,
+               nullptr);
+  sqlite3_close(old);
+  r = RunZdb({"load", server.host(), "--in", bad});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("an older zdb's dump may hold cut values"), std::string::npos) << r.err;
 
   WriteFile(work.path() + "/junk.sqlite", "not a database");
   r = RunZdb({"load", server.host(), "--in", work.path() + "/junk.sqlite"});
   EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("not a zdb dump"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not a dump of this zdb"), std::string::npos) << r.err;
 }
 
 }  // namespace

@@ -31,20 +31,65 @@ TEST(ZdbPieces, ParametersBecomeLiteralsTheLibraryCannotSplit) {
   EXPECT_TRUE(BuildParameterText({"1=" + std::string(253, 'a')}, &text, &why));
 }
 
+std::string Written(const std::string& rows, const std::string& format, int64_t* count,
+                    std::string* why) {
+  std::FILE* in = std::tmpfile();
+  std::FILE* out = std::tmpfile();
+  std::fwrite(rows.data(), 1, rows.size(), in);
+  std::rewind(in);
+  ScriptRowReader reader(in, true);
+  *count = WriteRows(reader, format, out, why);
+  std::rewind(out);
+  std::string text;
+  char buf[512];
+  for (size_t n; (n = std::fread(buf, 1, sizeof buf, out)) > 0;) text.append(buf, n);
+  std::fclose(in);
+  std::fclose(out);
+  return text;
+}
+
 TEST(ZdbPieces, RowsInTheirForms) {
-  const std::string tsv = "a\tb,c\n\"q\"\t\n";
-  std::FILE* f = std::tmpfile();
-  ASSERT_EQ(WriteRows(tsv, "csv", f), 2u);
-  EXPECT_EQ(WriteRows(tsv, "json", f), 2u);
-  EXPECT_EQ(WriteRows(tsv, "tsv", f), 2u);
-  std::rewind(f);
-  char buf[256] = {};
-  const size_t n = std::fread(buf, 1, sizeof buf, f);
-  std::fclose(f);
-  EXPECT_EQ(std::string(buf, n),
-            "a,\"b,c\"\n\"\"\"q\"\"\",\n"
-            "[\n[\"a\",\"b,c\"],\n[\"\\\"q\\\"\",\"\"]\n]\n" +
-                tsv);
+  // Described rows: names first, then values with their class letters; a text holds an
+  // escaped tab, newline, backslash and zero byte, and one is empty; a blob holds a zero.
+  const std::string rows =
+      "\\#a\tb,c\tn\n"
+      "Tx\\ty\\nz\\\\\\0\tT\tI-7\n"
+      "N\tB00ff\tR0.30000000000000004\n"
+      "T\"q\"\tTplain\tRinf\n";
+  int64_t count = 0;
+  std::string why;
+  EXPECT_EQ(Written(rows, "csv", &count, &why),
+            std::string("a,\"b,c\",n\n\"x\ty\nz\\\0\",\"\",-7\n,\\x00ff,0.30000000000000004\n"
+                        "\"\"\"q\"\"\",plain,inf\n",
+                        72));
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(Written(rows, "json", &count, &why),
+            "[\n{\"a\":\"x\\u0009y\\u000az\\\\\\u0000\",\"b,c\":\"\",\"n\":-7},\n"
+            "{\"a\":null,\"b,c\":\"\\\\x00ff\",\"n\":0.30000000000000004},\n"
+            "{\"a\":\"\\\"q\\\"\",\"b,c\":\"plain\",\"n\":1e999}\n]\n");
+  EXPECT_EQ(count, 3);
+  // A server that knows no encoding: the raw texts between tabs, in arrays.
+  EXPECT_EQ(Written("a\\b\tc\n", "json", &count, &why), "[\n[\"a\\\\b\",\"c\"]\n]\n");
+  // Malformed values and a cut last line are refused with the line named.
+  for (const char* bad : {"\\#a\nX1\n", "\\#a\nT\\q\n", "\\#a\nB0\n", "\\#a\nIx\n", "\\#a\nT"}) {
+    Written(bad, "csv", &count, &why);
+    EXPECT_EQ(count, -1) << bad;
+    EXPECT_NE(why.find("line 2"), std::string::npos) << why;
+  }
+  Cell c;
+  ASSERT_TRUE(DecodePlain("\\N", &c));
+  EXPECT_EQ(c.kind, Cell::kNull);
+  ASSERT_TRUE(DecodePlain("\\xA0", &c));
+  EXPECT_EQ(c, (Cell{Cell::kBlob, "\xA0"}));
+  ASSERT_TRUE(DecodePlain("\\\\N", &c));
+  EXPECT_EQ(c, (Cell{Cell::kText, "\\N"}));
+  std::string plain;
+  for (const Cell& v : {Cell{}, Cell{Cell::kText, "\\N\t"}, Cell{Cell::kBlob, std::string(1, '\0')},
+                        Cell{Cell::kReal, "1e-300"}})
+    AppendPlain(v, plain += "|");
+  EXPECT_EQ(plain, "|\\N|\\\\N\\t|\\x00|1e-300");
+  EXPECT_EQ(ShortestDouble(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(ShortestDouble(-1.2345678901234567e-100), "-1.2345678901234567e-100");
   EXPECT_EQ(JsonString(std::string("\x01\\", 2)), "\"\\u0001\\\\\"");
   EXPECT_EQ(AlignedTable({"n", "value"}, {{"long name", "1"}, {"x", ""}}),
             "n         | value\n----------+------\nlong name | 1\nx         |\n");

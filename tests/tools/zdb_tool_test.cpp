@@ -121,16 +121,18 @@ TEST_F(ZdbTool, SqlRowsInEachFormatWithQuotedParameters) {
   const std::string select = "#SELECT NAME, PRICE, QTY FROM ITEMS ORDER BY QTY";
   ToolResult r = RunZdb({"sql", host(), "SHOP", select});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "O'Brien ink\t20.0\t3\npen\t1.5\t10\n");
+  EXPECT_EQ(r.out, "O'Brien ink\t20\t3\npen\t1.5\t10\n");
   EXPECT_EQ(r.err, "zdb: 2 row(s)\n");
   r = RunZdb({"sql", host(), "SHOP", select, "--format", "csv", "--quiet"});
   EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out, "O'Brien ink,20.0,3\npen,1.5,10\n");
+  EXPECT_EQ(r.out, "NAME,PRICE,QTY\nO'Brien ink,20,3\npen,1.5,10\n");
   EXPECT_EQ(r.err, "");
-  r = RunZdb({"sql", host(), "SHOP", "#SELECT 'a,\"b', 1", "--format", "json", "-q"});
-  EXPECT_EQ(r.out, "[\n[\"a,\\\"b\",\"1\"]\n]\n");
-  r = RunZdb({"sql", host(), "SHOP", "#SELECT 'a,\"b'", "--format", "csv", "-q"});
-  EXPECT_EQ(r.out, "\"a,\"\"b\"\n");
+  r = RunZdb(
+      {"sql", host(), "SHOP", "#SELECT 'a,\"b' AS s, 1 AS n, NULL AS z", "--format", "json", "-q"});
+  EXPECT_EQ(r.out, "[\n{\"s\":\"a,\\\"b\",\"n\":1,\"z\":null}\n]\n");
+  r = RunZdb(
+      {"sql", host(), "SHOP", "#SELECT 'a,\"b' AS s, '' AS e, NULL AS z", "--format", "csv", "-q"});
+  EXPECT_EQ(r.out, "s,e,z\n\"a,\"\"b\",\"\",\n");
 
   // A value with quotes, ';' and '&' is one literal: it can neither end the statement nor
   // reach another parameter.
@@ -151,7 +153,7 @@ TEST_F(ZdbTool, SqlRowsInEachFormatWithQuotedParameters) {
              "SELECT NAME FROM ITEMS WHERE QTY = 10");
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_EQ(ReadFile(file), "pen\n");
+  EXPECT_EQ(ReadFile(file), "NAME\npen\n");
   EXPECT_NE(r.err.find("1 row(s) written to " + file), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find('\r'), std::string::npos) << "no progress when stderr is no terminal";
 }

@@ -1,5 +1,6 @@
 #include "zdb/catalog.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -140,6 +141,62 @@ int32_t RecordReader::Current(size_t fieldCount) {
   const int32_t r = ZDB_MatGetFields("*", raw_.data());
   Collect(fieldCount);
   return r;
+}
+
+}  // namespace zdb::cli
+
+namespace zdb::cli {
+
+bool IsMemoLike(const FieldDef& f) {
+  return f.subtype == 'M' || f.subtype == 'B';
+}
+
+int32_t ReadWholeField(const FieldDef& f, Cell* out) {
+  std::vector<char> name(f.name.begin(), f.name.end());
+  name.resize(std::max<size_t>(name.size() + 1, 64), 0);
+  const std::vector<char> asked = name;
+  unsigned char indicator[2] = {};
+  int32_t r = ZDB_IsNull(name.data(), indicator);
+  if (r != ZDB_OK) return r;
+  if (indicator[0] | indicator[1]) {
+    *out = Cell{};
+    return ZDB_OK;
+  }
+  name = asked;
+  if (f.type == 'N' || f.type == 'I') {
+    unsigned char b[8] = {};
+    r = ZDB_GetField(name.data(), b, f.type == 'N' ? 8 : 2);
+    if (r != ZDB_OK) return r;
+    if (f.type == 'I') {
+      *out = Cell{Cell::kInt, std::to_string(static_cast<int16_t>(b[0] | b[1] << 8))};
+    } else {
+      uint64_t bits = 0;
+      for (int i = 7; i >= 0; --i) bits = bits << 8 | b[i];
+      double d;
+      std::memcpy(&d, &bits, sizeof d);
+      *out = Cell{Cell::kReal, ShortestDouble(d)};
+    }
+    return ZDB_OK;
+  }
+  const bool binary = f.subtype == 'B';
+  // A memo or binary value has no width to go by: the buffer grows until the value ends in it.
+  size_t size = IsMemoLike(f) ? 4096 : std::max<uint32_t>(f.width, 1);
+  std::vector<char> buf;
+  while (true) {
+    buf.assign(size, 0);
+    name = asked;
+    r = ZDB_GetField(name.data(), buf.data(), static_cast<uint32_t>(size));
+    if (r != ZDB_OK) return r;
+    if (!IsMemoLike(f) || buf[size - 1] == 0) break;
+    size *= 4;
+  }
+  size_t n = binary ? size : strnlen(buf.data(), size);
+  if (binary)
+    while (n > 0 && buf[n - 1] == 0) --n;
+  else if (!IsMemoLike(f))
+    while (n > 0 && buf[n - 1] == ' ') --n;
+  *out = Cell{binary ? Cell::kBlob : Cell::kText, std::string(buf.data(), n)};
+  return ZDB_OK;
 }
 
 }  // namespace zdb::cli

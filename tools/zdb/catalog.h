@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "zdb/script_rows.h"
+
 namespace zdb::cli {
 
 struct FieldDef {
@@ -48,6 +50,14 @@ class RecordReader {
   std::vector<char*> raw_;
   std::vector<std::string> values_;
 };
+
+// Memo and binary fields: their record-buffer slot holds 255 characters whatever the value.
+bool IsMemoLike(const FieldDef& f);
+
+// The value of one field of the current record through single-field calls, so that nothing is
+// cut: null told apart (IsNull), memos of any length, binary values with their zero bytes,
+// numbers as 8-byte doubles. ResultCode.
+int32_t ReadWholeField(const FieldDef& f, Cell* out);
 
 // True for the statuses that mean "no record there" when reading.
 bool IsNoRecord(int32_t status);

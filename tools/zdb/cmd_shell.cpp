@@ -18,6 +18,7 @@
 #include "zdb/catalog.h"
 #include "zdb/commands.h"
 #include "zdb/common.h"
+#include "zdb/script_rows.h"
 #include "zdb/sql_format.h"
 #include "zdb_api.h"
 
@@ -73,8 +74,18 @@ bool Shell::ShowRecord(int32_t r) {
   }
   if (r != ZDB_OK) return Fail(r);
   std::vector<Row> rows;
-  for (size_t i = 0; i < fields_.size() && i < reader_.values().size(); ++i)
-    rows.push_back({fields_[i].name, reader_.values()[i]});
+  for (size_t i = 0; i < fields_.size() && i < reader_.values().size(); ++i) {
+    std::string value = reader_.values()[i];
+    // A record buffer holds 255 characters of a memo and a binary value up to its first zero
+    // byte; the field itself has all of it.
+    if (IsMemoLike(fields_[i])) {
+      Cell whole;
+      if (const int32_t fr = ReadWholeField(fields_[i], &whole); fr != ZDB_OK) return Fail(fr);
+      value.clear();
+      AppendPlain(whole, value);
+    }
+    rows.push_back({fields_[i].name, value});
+  }
   std::fputs(AlignedTable({"field", "value"}, rows).c_str(), stdout);
   return true;
 }
@@ -87,13 +98,41 @@ bool Shell::Sql(const std::string& statement) {
   TempFile out("shell");
   if (!out.ok()) return false;
   const std::string script = "#" + statement;
-  const int32_t r = ZDB_SqlRun(script.c_str(), out.path().c_str(), nullptr, 0);
-  std::ifstream in(out.path(), std::ios::binary);
-  const std::string tsv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::vector<Row> rows = ParseRows(tsv);
-  if (!rows.empty()) std::fputs(AlignedTable({}, rows).c_str(), stdout);
+  const int32_t r = ZDB_SqlRun(script.c_str(), out.path().c_str(), nullptr, kDescribedRows);
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(out.path().c_str(), "rb"),
+                                                     std::fclose);
+  if (!in) return Fail(r == ZDB_OK ? 2120 : r);
+  // Values in their plain row form: a tab or newline inside one cannot break the table apart,
+  // and null (\N) shows apart from an empty text.
+  ScriptRowReader reader(in.get(), true);
+  std::vector<Row> rows;
+  Row header;
+  size_t count = 0;
+  auto flush = [&] {
+    if (!rows.empty() || !header.empty()) std::fputs(AlignedTable(header, rows).c_str(), stdout);
+    rows.clear();
+  };
+  for (ScriptRowReader::Item item; (item = reader.Next()) != ScriptRowReader::kEnd;) {
+    if (item == ScriptRowReader::kBad) {
+      std::printf("error: the rows the server sent: %s\n", reader.why().c_str());
+      return false;
+    }
+    if (item == ScriptRowReader::kColumns) {
+      flush();
+      header = reader.names();
+      continue;
+    }
+    Row row;
+    for (const Cell& c : reader.cells()) {
+      row.emplace_back();
+      AppendPlain(c, row.back());
+    }
+    rows.push_back(std::move(row));
+    ++count;
+  }
+  flush();
   if (r != ZDB_OK) return Fail(r);
-  std::printf("(%zu row%s)\n", rows.size(), rows.size() == 1 ? "" : "s");
+  std::printf("(%zu row%s)\n", count, count == 1 ? "" : "s");
   return true;
 }
 

@@ -61,8 +61,11 @@ int RunSql(SqlOptions& o) {
   if (!CheckOutputFile(o.out, "output")) return kExitFailure;
 
   // The library writes rows to a file of its own choosing only when they go straight to a tsv
-  // file; stdout and the other forms pass through a temporary file.
-  const bool direct = o.out != "-" && o.format == "tsv";
+  // file; stdout and the other forms pass through a temporary file. tsv keeps zdbd's plain
+  // rows as they come; csv and json ask for described rows, which name the columns and tell
+  // numbers from texts.
+  const bool tsv = o.format == "tsv";
+  const bool direct = o.out != "-" && tsv;
   TempFile temp("rows");
   if (!direct && !temp.ok()) return kExitFailure;
   const std::string target = direct ? o.out : temp.path();
@@ -78,44 +81,49 @@ int RunSql(SqlOptions& o) {
     if (o.out != "-")
       progress = std::make_unique<Progress>(
           "sql", Unit::kBytes, -1, [&target] { return std::max<int64_t>(0, FileSize(target)); });
-    r = ZDB_SqlRun(script.c_str(), target.c_str(), params.empty() ? nullptr : params.c_str(), 0);
+    r = ZDB_SqlRun(script.c_str(), target.c_str(), params.empty() ? nullptr : params.c_str(),
+                   tsv ? 0 : kDescribedRows);
   }
   if (r == ZDB_ERR_ARGUMENT) {
     Error("the script: a parameter reference &N has no value (give --param N=VALUE)");
     return kExitFailure;
   }
-  if (!Check("the script", r)) {
-    // Rows before a failing statement still arrived; they are shown.
-    if (o.out == "-") {
-      std::string tsv;
-      if (ReadWhole(target, &tsv)) WriteRows(tsv, o.format, stdout);
-    }
-    return kExitFailure;
-  }
-  std::string tsv;
-  if (!ReadWhole(target, &tsv)) {
-    Error("cannot read the rows back from %s: %s", target.c_str(), std::strerror(errno));
-    return kExitFailure;
-  }
-  size_t rows = 0;
-  if (direct) {
-    rows = static_cast<size_t>(std::count(tsv.begin(), tsv.end(), '\n'));
-  } else if (o.out == "-") {
-    rows = WriteRows(tsv, o.format, stdout);
-    std::fflush(stdout);
-  } else {
-    std::FILE* f = std::fopen(o.out.c_str(), "wb");
-    if (!f) {
-      Error("output file %s: %s", o.out.c_str(), std::strerror(errno));
+  // Rows before a failing statement still arrived; they are shown.
+  const bool ran = Check("the script", r);
+  if (!ran && o.out != "-") return kExitFailure;
+  int64_t rows = 0;
+  if (tsv) {
+    std::string text;
+    if (!ReadWhole(target, &text)) {
+      Error("cannot read the rows back from %s: %s", target.c_str(), std::strerror(errno));
       return kExitFailure;
     }
-    rows = WriteRows(tsv, o.format, f);
-    if (std::fclose(f) != 0) {
+    rows = std::count(text.begin(), text.end(), '\n');
+    if (!direct) std::fwrite(text.data(), 1, text.size(), stdout);
+  } else {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(target.c_str(), "rb"),
+                                                       std::fclose);
+    std::FILE* f = o.out == "-" ? stdout : std::fopen(o.out.c_str(), "wb");
+    if (!in || !f) {
+      Error("%s: %s", !in ? target.c_str() : o.out.c_str(), std::strerror(errno));
+      return kExitFailure;
+    }
+    ScriptRowReader reader(in.get(), true);
+    std::string why;
+    rows = WriteRows(reader, o.format, f, &why);
+    const bool closed = f == stdout ? std::fflush(f) == 0 : std::fclose(f) == 0;
+    if (rows < 0) {
+      Error("the rows the server sent: %s", why.c_str());
+      return kExitFailure;
+    }
+    if (!closed) {
       Error("output file %s: writing failed", o.out.c_str());
       return kExitFailure;
     }
   }
-  Info("%zu row(s)%s%s", rows, o.out == "-" ? "" : " written to ",
+  std::fflush(stdout);
+  if (!ran) return kExitFailure;
+  Info("%lld row(s)%s%s", static_cast<long long>(rows), o.out == "-" ? "" : " written to ",
        o.out == "-" ? "" : o.out.c_str());
   return kExitOk;
 }

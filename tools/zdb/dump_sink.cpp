@@ -40,6 +40,38 @@ int mkdir(const char* path, int) {
 }
 #endif
 
+#ifndef _WIN32
+// The mode a file or folder gets from an ordinary create under the present umask: mkstemp and
+// mkdtemp make theirs private, and a dump is a file like any other.
+mode_t CreateMode(bool folder) {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return (folder ? 0777 : 0666) & ~mask;
+}
+#endif
+
+// Puts the finished temporary in place; what is there already goes only with `force`.
+bool PutInPlace(const std::string& temp, const std::string& final, bool force, const char* what) {
+  std::error_code ec;
+  if (std::filesystem::exists(final, ec)) {
+    if (!force) {
+      Error("dump %s %s: exists already (--force replaces it)", what, final.c_str());
+      return false;
+    }
+    std::filesystem::remove_all(final, ec);
+    if (ec) {
+      Error("dump %s %s: cannot remove it: %s", what, final.c_str(), ec.message().c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), final.c_str()) != 0) {
+    Error("dump %s %s: cannot rename %s to it: %s", what, final.c_str(), temp.c_str(),
+          std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
 #if ZDB_TOOL_SQLITE
 std::string Quote(const std::string& name) {
   std::string out = "\"";
@@ -54,13 +86,13 @@ std::string Quote(const std::string& name) {
 // definitions, so that zdb load can recreate the tables exactly.
 constexpr const char* kSchema =
     "CREATE TABLE zdb_dump_tables(db TEXT, tbl TEXT, name TEXT, records INTEGER,"
-    " PRIMARY KEY(db, tbl));"
+    " description TEXT, checksum TEXT, PRIMARY KEY(db, tbl));"
     "CREATE TABLE zdb_dump_fields(db TEXT, tbl TEXT, pos INTEGER, name TEXT, type TEXT,"
     " subtype TEXT, width INTEGER, PRIMARY KEY(db, tbl, pos));";
 
 class SqliteSink : public DumpSink {
  public:
-  explicit SqliteSink(std::string path) : final_(std::move(path)) {}
+  SqliteSink(std::string path, bool force) : final_(std::move(path)), force_(force) {}
   ~SqliteSink() override {
     Finalize();
     if (db_) sqlite3_close(db_);
@@ -76,76 +108,81 @@ class SqliteSink : public DumpSink {
       temp_.clear();
       return false;
     }
+    const bool moded = ::fchmod(fd, CreateMode(false)) == 0;
     ::close(fd);
+    if (!moded) return Fail("setting the mode");
     if (sqlite3_open(temp_.c_str(), &db_) != SQLITE_OK || !Exec("PRAGMA journal_mode=OFF") ||
         !Exec("PRAGMA synchronous=OFF") || !Exec(kSchema))
       return false;
     return true;
   }
 
-  bool BeginTable(const std::string& db, const std::string& table,
-                  const std::vector<FieldDef>& fields) override {
-    db_name_ = db;
-    table_ = table;
-    fields_ = fields;
-    std::string create = "CREATE TABLE " + Quote(DumpTableName(db, table)) + "(";
-    std::string insert = "INSERT INTO " + Quote(DumpTableName(db, table)) + " VALUES(";
-    for (size_t i = 0; i < fields.size(); ++i) {
-      create += (i ? ", " : "") + Quote(fields[i].name) + " " + DumpColumnType(fields[i]);
-      insert += i ? ",?" : "?";
+  bool BeginTable(const DumpTable& t) override {
+    table_ = t;
+    const std::string name = Quote(DumpTableName(t.db, t.table));
+    std::string create = "CREATE TABLE " + name + "(" + kRecordColumn + " INTEGER PRIMARY KEY";
+    std::string insert = "INSERT INTO " + name + " VALUES(?";
+    for (const FieldDef& f : t.fields) {
+      create += ", " + Quote(f.name) + " " + DumpColumnType(f);
+      insert += ",?";
     }
-    if (fields.empty()) create += "zdb_no_fields INTEGER";
     if (!Exec("BEGIN") || !Exec(create + ")")) return false;
-    for (size_t i = 0; i < fields.size(); ++i) {
+    for (size_t i = 0; i < t.fields.size(); ++i) {
       sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_fields VALUES(?,?,?,?,?,?,?)");
       if (!s) return false;
-      sqlite3_bind_text(s, 1, db.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(s, 2, table.c_str(), -1, SQLITE_TRANSIENT);
+      const FieldDef& f = t.fields[i];
+      sqlite3_bind_text(s, 1, t.db.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, t.table.c_str(), -1, SQLITE_TRANSIENT);
       sqlite3_bind_int(s, 3, static_cast<int>(i));
-      sqlite3_bind_text(s, 4, fields[i].name.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_text(s, 5, std::string(1, fields[i].type).c_str(), -1, SQLITE_TRANSIENT);
-      const std::string sub = fields[i].subtype == ' ' ? "" : std::string(1, fields[i].subtype);
+      sqlite3_bind_text(s, 4, f.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 5, std::string(1, f.type).c_str(), -1, SQLITE_TRANSIENT);
+      const std::string sub = f.subtype == ' ' ? "" : std::string(1, f.subtype);
       sqlite3_bind_text(s, 6, sub.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_bind_int64(s, 7, fields[i].width);
+      sqlite3_bind_int64(s, 7, f.width);
       if (!StepOnce(s)) return false;
     }
-    if (fields.empty()) return true;
     insert_ = Prepare(insert + ")");
     return insert_ != nullptr;
   }
 
-  bool Row(const std::vector<std::string>& values) override {
-    if (!insert_) return true;
+  bool Row(const CellRow& cells) override {
     sqlite3_reset(insert_);
-    for (size_t i = 0; i < fields_.size(); ++i) {
-      const std::string& v = i < values.size() ? values[i] : std::string();
+    for (size_t i = 0; i < cells.size(); ++i) {
+      const Cell& c = cells[i];
       const int col = static_cast<int>(i) + 1;
-      const std::string type = DumpColumnType(fields_[i]);
-      if (type == "REAL" || type == "INTEGER") {
-        if (v.empty())
+      const int n = static_cast<int>(c.bytes.size());
+      switch (c.kind) {
+        case Cell::kNull:
           sqlite3_bind_null(insert_, col);
-        else if (type == "REAL")
-          sqlite3_bind_double(insert_, col, std::strtod(v.c_str(), nullptr));
-        else
-          sqlite3_bind_int64(insert_, col, std::strtoll(v.c_str(), nullptr, 10));
-      } else if (type == "BLOB") {
-        sqlite3_bind_blob(insert_, col, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-      } else {
-        sqlite3_bind_text(insert_, col, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+          break;
+        case Cell::kInt:
+          sqlite3_bind_int64(insert_, col, std::strtoll(c.bytes.c_str(), nullptr, 10));
+          break;
+        case Cell::kReal:
+          sqlite3_bind_double(insert_, col, std::strtod(c.bytes.c_str(), nullptr));
+          break;
+        case Cell::kText:
+          sqlite3_bind_text(insert_, col, c.bytes.data(), n, SQLITE_TRANSIENT);
+          break;
+        case Cell::kBlob:
+          sqlite3_bind_blob(insert_, col, c.bytes.data(), n, SQLITE_TRANSIENT);
+          break;
       }
     }
     if (sqlite3_step(insert_) != SQLITE_DONE) return Fail("writing a record");
     return true;
   }
 
-  bool EndTable(int64_t records) override {
+  bool EndTable(int64_t records, uint64_t checksum) override {
     Finalize();
-    sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_tables VALUES(?,?,?,?)");
+    sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_tables VALUES(?,?,?,?,?,?)");
     if (!s) return false;
-    sqlite3_bind_text(s, 1, db_name_.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s, 2, table_.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s, 3, DumpTableName(db_name_, table_).c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 1, table_.db.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 2, table_.table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 3, DumpTableName(table_.db, table_.table).c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int64(s, 4, records);
+    sqlite3_bind_text(s, 5, table_.description.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(s, 6, ChecksumText(checksum).c_str(), -1, SQLITE_TRANSIENT);
     return StepOnce(s) && Exec("COMMIT");
   }
 
@@ -153,11 +190,7 @@ class SqliteSink : public DumpSink {
     Finalize();
     if (sqlite3_close(db_) != SQLITE_OK) return Fail("closing");
     db_ = nullptr;
-    if (std::rename(temp_.c_str(), final_.c_str()) != 0) {
-      Error("dump file %s: cannot rename %s to it: %s", final_.c_str(), temp_.c_str(),
-            std::strerror(errno));
-      return false;
-    }
+    if (!PutInPlace(temp_, final_, force_, "file")) return false;
     committed_ = true;
     return true;
   }
@@ -188,8 +221,9 @@ class SqliteSink : public DumpSink {
     insert_ = nullptr;
   }
 
-  std::string final_, temp_, db_name_, table_;
-  std::vector<FieldDef> fields_;
+  std::string final_, temp_;
+  bool force_;
+  DumpTable table_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
   bool committed_ = false;
@@ -197,12 +231,15 @@ class SqliteSink : public DumpSink {
 
 #endif  // ZDB_TOOL_SQLITE
 
+// A folder: zdb_tables.csv and zdb_fields.csv describe the tables, DB/TABLE.csv hold the
+// records, the record number first. In a value null is an empty field and an empty text a
+// quoted one; a binary field's value is \x and its bytes in hex.
 class CsvSink : public DumpSink {
  public:
-  explicit CsvSink(std::string dir) : final_(std::move(dir)) {}
+  CsvSink(std::string dir, bool force) : final_(std::move(dir)), force_(force) {}
   ~CsvSink() override {
-    if (file_) std::fclose(file_);
-    if (fields_) std::fclose(fields_);
+    for (std::FILE* f : {file_, fields_, tables_})
+      if (f) std::fclose(f);
     std::error_code ec;
     if (!committed_ && !temp_.empty()) std::filesystem::remove_all(temp_, ec);
   }
@@ -215,53 +252,60 @@ class CsvSink : public DumpSink {
       temp_.clear();
       return false;
     }
+#ifndef _WIN32
+    if (::chmod(temp_.c_str(), CreateMode(true)) != 0) return Fail("setting the mode");
+#endif
     fields_ = std::fopen((temp_ + "/zdb_fields.csv").c_str(), "wb");
-    if (!fields_) return Fail("zdb_fields.csv");
+    tables_ = std::fopen((temp_ + "/zdb_tables.csv").c_str(), "wb");
+    if (!fields_ || !tables_) return Fail("zdb_fields.csv");
     std::fputs("db,table,pos,name,type,subtype,width\n", fields_);
+    std::fputs("db,table,description,records,checksum\n", tables_);
     return true;
   }
 
-  bool BeginTable(const std::string& db, const std::string& table,
-                  const std::vector<FieldDef>& fields) override {
-    const std::string dir = temp_ + "/" + db;
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return Fail(db.c_str());
-    name_ = db + "/" + table + ".csv";
+  bool BeginTable(const DumpTable& t) override {
+    table_ = t;
+    const std::string dir = temp_ + "/" + t.db;
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return Fail(t.db.c_str());
+    name_ = t.db + "/" + t.table + ".csv";
     file_ = std::fopen((temp_ + "/" + name_).c_str(), "wb");
     if (!file_) return Fail(name_.c_str());
-    std::string header;
-    for (size_t i = 0; i < fields.size(); ++i) {
-      header += (i ? "," : "") + CsvField(fields[i].name);
-      std::fprintf(fields_, "%s,%s,%zu,%s,%c,%s,%u\n", CsvField(db).c_str(),
-                   CsvField(table).c_str(), i, CsvField(fields[i].name).c_str(), fields[i].type,
-                   fields[i].subtype == ' ' ? "" : std::string(1, fields[i].subtype).c_str(),
-                   fields[i].width);
+    std::string header = kRecordColumn;
+    for (size_t i = 0; i < t.fields.size(); ++i) {
+      const FieldDef& f = t.fields[i];
+      header += "," + CsvField(f.name);
+      std::fprintf(fields_, "%s,%s,%zu,%s,%c,%s,%u\n", CsvField(t.db).c_str(),
+                   CsvField(t.table).c_str(), i, CsvField(f.name).c_str(), f.type,
+                   f.subtype == ' ' ? "" : std::string(1, f.subtype).c_str(), f.width);
     }
     std::fprintf(file_, "%s\n", header.c_str());
     return true;
   }
 
-  bool Row(const std::vector<std::string>& values) override {
-    std::string line;
-    for (size_t i = 0; i < values.size(); ++i) line += (i ? "," : "") + CsvField(values[i]);
-    line += '\n';
-    return std::fwrite(line.data(), 1, line.size(), file_) == line.size() || Fail(name_.c_str());
+  bool Row(const CellRow& cells) override {
+    line_.clear();
+    for (size_t i = 0; i < cells.size(); ++i) {
+      if (i) line_ += ',';
+      line_ += CsvCell(cells[i]);
+    }
+    line_ += '\n';
+    return std::fwrite(line_.data(), 1, line_.size(), file_) == line_.size() || Fail(name_.c_str());
   }
 
-  bool EndTable(int64_t) override {
+  bool EndTable(int64_t records, uint64_t checksum) override {
     const bool ok = std::fclose(file_) == 0;
     file_ = nullptr;
+    std::fprintf(tables_, "%s,%s,%s,%lld,%s\n", CsvField(table_.db).c_str(),
+                 CsvField(table_.table).c_str(), CsvCell({Cell::kText, table_.description}).c_str(),
+                 static_cast<long long>(records), ChecksumText(checksum).c_str());
     return ok || Fail(name_.c_str());
   }
 
   bool Commit() override {
-    const bool ok = std::fclose(fields_) == 0;
-    fields_ = nullptr;
+    const bool ok = std::fclose(fields_) == 0 && std::fclose(tables_) == 0;
+    fields_ = tables_ = nullptr;
     if (!ok) return Fail("zdb_fields.csv");
-    if (std::rename(temp_.c_str(), final_.c_str()) != 0) {
-      Error("dump folder %s: cannot rename %s to it: %s", final_.c_str(), temp_.c_str(),
-            std::strerror(errno));
-      return false;
-    }
+    if (!PutInPlace(temp_, final_, force_, "folder")) return false;
     committed_ = true;
     return true;
   }
@@ -271,9 +315,12 @@ class CsvSink : public DumpSink {
     Error("dump folder %s: %s: %s", final_.c_str(), what, std::strerror(errno));
     return false;
   }
-  std::string final_, temp_, name_;
+  std::string final_, temp_, name_, line_;
+  bool force_;
+  DumpTable table_;
   std::FILE* file_ = nullptr;
   std::FILE* fields_ = nullptr;
+  std::FILE* tables_ = nullptr;
   bool committed_ = false;
 };
 
@@ -290,9 +337,15 @@ const char* DumpColumnType(const FieldDef& f) {
   return "TEXT";
 }
 
-std::unique_ptr<DumpSink> MakeSqliteSink(const std::string& path) {
+std::string ChecksumText(uint64_t sum) {
+  char b[17];
+  std::snprintf(b, sizeof b, "%016llx", static_cast<unsigned long long>(sum));
+  return b;
+}
+
+std::unique_ptr<DumpSink> MakeSqliteSink(const std::string& path, bool force) {
 #if ZDB_TOOL_SQLITE
-  auto sink = std::make_unique<SqliteSink>(path);
+  auto sink = std::make_unique<SqliteSink>(path, force);
   if (!sink->Open()) return nullptr;
   return sink;
 #else
@@ -301,8 +354,8 @@ std::unique_ptr<DumpSink> MakeSqliteSink(const std::string& path) {
 #endif
 }
 
-std::unique_ptr<DumpSink> MakeCsvSink(const std::string& dir) {
-  auto sink = std::make_unique<CsvSink>(dir);
+std::unique_ptr<DumpSink> MakeCsvSink(const std::string& dir, bool force) {
+  auto sink = std::make_unique<CsvSink>(dir, force);
   if (!sink->Open()) return nullptr;
   return sink;
 }

@@ -49,29 +49,6 @@ bool BuildParameterText(const std::vector<std::string>& items, std::string* text
   return true;
 }
 
-std::vector<Row> ParseRows(const std::string& tsv) {
-  std::vector<Row> rows;
-  size_t start = 0;
-  while (start < tsv.size()) {
-    size_t end = tsv.find('\n', start);
-    if (end == std::string::npos) end = tsv.size();
-    Row row;
-    size_t f = start;
-    while (true) {
-      const size_t tab = tsv.find('\t', f);
-      if (tab == std::string::npos || tab >= end) {
-        row.push_back(tsv.substr(f, end - f));
-        break;
-      }
-      row.push_back(tsv.substr(f, tab - f));
-      f = tab + 1;
-    }
-    rows.push_back(std::move(row));
-    start = end + 1;
-  }
-  return rows;
-}
-
 std::string CsvField(const std::string& v) {
   if (v.find_first_of(",\"\r\n") == std::string::npos) return v;
   std::string out = "\"";
@@ -99,26 +76,80 @@ std::string JsonString(const std::string& v) {
   return out + "\"";
 }
 
-size_t WriteRows(const std::string& tsv, const std::string& format, std::FILE* out) {
-  if (format == "tsv") {
-    std::fwrite(tsv.data(), 1, tsv.size(), out);
-    return static_cast<size_t>(std::count(tsv.begin(), tsv.end(), '\n'));
-  }
-  const std::vector<Row> rows = ParseRows(tsv);
-  if (format == "json") std::fputs("[", out);
-  for (size_t r = 0; r < rows.size(); ++r) {
-    std::string line;
-    for (size_t i = 0; i < rows[r].size(); ++i) {
-      if (i) line += ',';
-      line += format == "json" ? JsonString(rows[r][i]) : CsvField(rows[r][i]);
+std::string CsvCell(const Cell& cell) {
+  switch (cell.kind) {
+    case Cell::kNull:
+      return "";
+    case Cell::kText:
+      return cell.bytes.empty() ? "\"\"" : CsvField(cell.bytes);
+    case Cell::kBlob: {
+      std::string hex;
+      AppendPlain(cell, hex);
+      return hex;
     }
-    if (format == "json")
-      std::fprintf(out, "%s\n[%s]", r ? "," : "", line.c_str());
-    else
-      std::fprintf(out, "%s\n", line.c_str());
+    default:
+      return cell.bytes;
   }
-  if (format == "json") std::fputs("\n]\n", out);
-  return rows.size();
+}
+
+std::string JsonCell(const Cell& cell) {
+  switch (cell.kind) {
+    case Cell::kNull:
+      return "null";
+    case Cell::kText:
+      return JsonString(cell.bytes);
+    case Cell::kBlob: {
+      std::string hex;
+      AppendPlain(cell, hex);
+      return JsonString(hex);
+    }
+    default:
+      if (cell.bytes == "inf") return "1e999";
+      if (cell.bytes == "-inf") return "-1e999";
+      if (cell.bytes == "nan" || cell.bytes == "-nan") return "null";
+      return cell.bytes;
+  }
+}
+
+int64_t WriteRows(ScriptRowReader& in, const std::string& format, std::FILE* out,
+                  std::string* why) {
+  const bool json = format == "json";
+  int64_t rows = 0;
+  std::string line;
+  if (json) std::fputs("[", out);
+  for (ScriptRowReader::Item item; (item = in.Next()) != ScriptRowReader::kEnd;) {
+    if (item == ScriptRowReader::kBad) {
+      *why = in.why();
+      return -1;
+    }
+    line.clear();
+    if (item == ScriptRowReader::kColumns) {
+      if (json) continue;
+      for (size_t i = 0; i < in.names().size(); ++i)
+        line += (i ? "," : "") + CsvField(in.names()[i]);
+      line += '\n';
+      std::fwrite(line.data(), 1, line.size(), out);
+      continue;
+    }
+    const CellRow& cells = in.cells();
+    const bool named = in.described() && in.names().size() == cells.size();
+    for (size_t i = 0; i < cells.size(); ++i) {
+      if (i) line += ',';
+      if (json && named) line += JsonString(in.names()[i]) + ":";
+      line += json ? JsonCell(cells[i]) : CsvCell(cells[i]);
+    }
+    // Written by length: a text may hold a zero byte.
+    if (json) {
+      line.insert(0, std::string(rows ? ",\n" : "\n") + (named ? '{' : '['));
+      line += named ? '}' : ']';
+    } else {
+      line += '\n';
+    }
+    std::fwrite(line.data(), 1, line.size(), out);
+    ++rows;
+  }
+  if (json) std::fputs("\n]\n", out);
+  return rows;
 }
 
 std::string AlignedTable(const Row& header, const std::vector<Row>& rows) {
