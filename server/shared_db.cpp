@@ -83,6 +83,7 @@ bool SharedDbs::Commit(SharedDb& d) {
   if (d.waiting) {
     if (SharedDb::Clock::now() - d.lastTry < kRetry) return false;
     d.lastTry = SharedDb::Clock::now();
+    d.conn->ApplyPageLimit();
     if (!d.held) Restore(d);
     if (!d.held) return false;
   }
@@ -125,6 +126,7 @@ bool SharedDbs::Enter(SharedDb& d, bool writes) {
     d.seenOutside = outside;
   }
   if (d.conn) {
+    d.conn->ApplyPageLimit();
     d.conn->TakeFull();
     d.mark = d.conn->Journal().size();
   }
@@ -303,6 +305,7 @@ Db& OwnConnection(Server& server, const std::string& name, DbUse& use) {
     use.own = std::make_unique<Db>();
     use.own->Open(server.data.PathOf(name), false);
   }
+  use.own->ApplyPageLimit();
   return *use.own;
 }
 

@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 namespace zdbd {
 
@@ -93,6 +95,7 @@ bool Db::Open(const std::string& path, bool create) {
   sqlite3_extended_result_codes(db_, 0);
   sqlite3_progress_handler(db_, 10000, OnProgress, nullptr);
   sqlite3_wal_hook(db_, CheckpointAfterCommit, nullptr);
+  ApplyPageLimit();
   return Exec(g_fullDurability ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
                                : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
@@ -104,6 +107,16 @@ bool Db::Exec(const std::string& sql) {
   NoteResult(rc);
   if (rc == SQLITE_OK && journaling_ && InTransaction()) journal_.push_back({sql, {}, true});
   return rc == SQLITE_OK;
+}
+
+void Db::ApplyPageLimit() {
+  static const char* const file = std::getenv("ZDBD_PAGE_LIMIT_FILE");
+  if (!file || !db_) return;
+  std::ifstream in(file);
+  long long pages = 0;
+  if (in >> pages && pages > 0)
+    sqlite3_exec(db_, ("PRAGMA max_page_count=" + std::to_string(pages)).c_str(), nullptr, nullptr,
+                 nullptr);
 }
 
 void Db::NoteResult(int rc) {

@@ -76,6 +76,10 @@ class Db {
   // one (ENOSPC), else SQLite's message.
   std::string FullReason() const;
   void NoteResult(int rc);
+  // Holds the connection to the page count in the file that ZDBD_PAGE_LIMIT_FILE names, when
+  // that is set: tests that cannot mount a small file system fill SQLite's own limit instead,
+  // and give the space back by raising the number in the file. Nothing otherwise.
+  void ApplyPageLimit();
 
  private:
   bool RunStatements(const std::string& script,
