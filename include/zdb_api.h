@@ -5,7 +5,7 @@
  * Every function returns a 32-bit ResultCode, #ZDB_OK (1000) on success, unless its comment
  * says otherwise. The codes the library produces itself are the ZDB_ERR_ and ZDB_PROBE_
  * constants below; any other value is the server's status for the request, whose text
- * ZDB_GetError() asks the server for (docs/server.md lists zdbd's codes, 4001 to 4111).
+ * ZDB_GetError() asks the server for (docs/server.md lists zdbd's codes, 4001 to 4112).
  *
  * Rules that hold for every request function unless its comment says otherwise:
  * - **One session per thread.** ZDB_SelHost() creates the calling thread's session; every

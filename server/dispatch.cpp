@@ -232,8 +232,11 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
       // client slow to take its file holds up no other session.
       bool streams =
           row->handler == &HScript || row->handler == &HExport || row->handler == &HImport;
-      RequestDbs dbs(server, *call.session, streams);
-      status = row->handler(call);
+      bool writes = streams || row->need == Need::kWrite || row->need == Need::kDefine;
+      RequestDbs dbs(server, *call.session, streams, writes);
+      status = dbs.Refused() ? kDiskFull : row->handler(call);
+      status = dbs.Finish(status);
+      if (status == kDiskFull) call.session->lastDiskFull = dbs.Reason();
     } else {
       status = row->handler(call);
     }

@@ -289,7 +289,8 @@ int32_t HCompactTable(Call& c) {
   Target t;
   if (int32_t rc = OpenTableNamed(c, Trimmed(c.req.Text(0)), &t); rc != kOk) return rc;
   if (!c.session->txDb.empty()) return kTransactionActive;
-  c.server.shared.Flush(t.db);  // VACUUM runs outside any transaction
+  // VACUUM runs outside any transaction.
+  if (!c.server.shared.Flush(t.db)) return kDiskFull;
   return t.use->conn->Exec("VACUUM") ? kOk : StorageFailure(*t.use->conn);
 }
 

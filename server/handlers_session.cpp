@@ -94,9 +94,10 @@ int32_t HErrorText(Call& c) {
   int32_t code = static_cast<int32_t>(c.req.U32(0));
   std::string text = StatusText(code);
   auto s = c.server.sessions.Find(c.req.header.sessionHandle);
-  if (s && (code == kSqlError || code == kScriptRefused)) {
+  if (s && (code == kSqlError || code == kScriptRefused || code == kDiskFull)) {
     std::lock_guard<std::mutex> lock(s->mutex);
-    if (!s->lastSqlError.empty()) text += ": " + s->lastSqlError;
+    const std::string& why = code == kDiskFull ? s->lastDiskFull : s->lastSqlError;
+    if (!why.empty()) text += ": " + why;
   }
   c.req.PutText(1, text);
   return kOk;

@@ -1,7 +1,10 @@
+#include <sqlite3.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -24,7 +27,8 @@ constexpr uint32_t kMaxScript = 16u << 20;
 // Reads an uploaded file into `sink` (called per block). kOk; kFileTooLarge when the length is
 // over `limit` (the bytes are read and dropped, so the connection stays in step); kMalformed
 // when the stream cannot be kept in step (a negative length, a short or stalled stream), which
-// ends the connection.
+// ends the connection. A sink that fails is given nothing more while the rest is read and
+// dropped; the caller tells why it failed.
 template <typename Sink>
 int32_t ReceiveUpload(Call& c, uint32_t limit, Sink sink) {
   uint8_t head[wire::kFileBlockHeaderSize];
@@ -33,11 +37,12 @@ int32_t ReceiveUpload(Call& c, uint32_t limit, Sink sink) {
   if (length < 0) return kMalformed;
   bool tooLarge = static_cast<uint32_t>(length) > limit;
   if (tooLarge) Log("file stream of %d bytes refused: over %u", length, limit);
+  bool sinking = !tooLarge;
   std::vector<uint8_t> block(wire::kFileBlockSize);
   for (uint32_t left = static_cast<uint32_t>(length); left > 0;) {
     size_t n = std::min<size_t>(left, block.size());
     if (c.conn.ReadExact(block.data(), n, c.conn.FrameTimeout()) != 1) return kMalformed;
-    if (!tooLarge && !sink(block.data(), n)) return kMalformed;
+    if (sinking) sinking = sink(block.data(), n);
     left -= static_cast<uint32_t>(n);
   }
   return tooLarge ? kFileTooLarge : kOk;
@@ -102,9 +107,13 @@ struct TempFile {
   }
 };
 
-int32_t CheckImport(const std::string& path, std::string* report) {
+int32_t CheckImport(const std::string& path, std::string* report, std::string* fullReason) {
   Db db;
-  if (!db.Open(path, false)) return kBadImport;
+  if (!db.Open(path, false)) {
+    // Opening it turns it to WAL: a write, which a full disk refuses.
+    *fullReason = db.FullReason();
+    return db.ErrorCode() == SQLITE_FULL ? kDiskFull : kBadImport;
+  }
   Stmt check(db, "PRAGMA quick_check");
   if (!check.Step() || check.Text(0) != "ok") return kBadImport;
   Stmt has(db, "SELECT count(*) FROM sqlite_master WHERE name IN ('zdb_tables','zdb_fields')");
@@ -246,12 +255,17 @@ int32_t HExport(Call& c) {
   TempFile snapshot;
   if (rc == kOk) {
     // A consistent copy, whatever other sessions are writing meanwhile.
-    c.server.shared.Flush(db);  // the changes already answered go along
     Db conn;
     snapshot.path = TempPath(c, "export");
-    if (!conn.Open(c.server.data.PathOf(db), false) ||
-        !conn.Exec("VACUUM INTO '" + snapshot.path + "'"))
-      rc = kInternal;
+    if (!c.server.shared.Flush(db)) {
+      rc = kDiskFull;  // the answered changes that wait for space would not go along
+      c.session->lastDiskFull = "answered changes of the database wait for space";
+    } else if (!conn.Open(c.server.data.PathOf(db), false) ||
+               !conn.Exec("VACUUM INTO '" + snapshot.path + "'")) {
+      rc = conn.ErrorCode() == SQLITE_FULL ? kDiskFull : kInternal;
+      c.session->lastDiskFull = conn.FullReason();
+      Log("export of %s failed: %s", db.c_str(), conn.Error().c_str());
+    }
   }
   // What could not be imported back is not exported either.
   std::error_code ec;
@@ -272,19 +286,28 @@ int32_t HImport(Call& c) {
   std::string mode = Trimmed(c.req.Text(1));
   TempFile upload{TempPath(c, "import")};
   zdb::platform::File out;
-  bool created = out.Create(upload.path.c_str());
+  bool stored = out.Create(upload.path.c_str());
+  int writeError = stored ? 0 : errno;
   int32_t rc = ReceiveUpload(c, c.server.options.maxFile, [&](const uint8_t* p, size_t n) {
-    return created && out.Write(p, n);
+    stored = out.Write(p, n);
+    if (!stored) writeError = out.LastError();
+    return stored;
   });
   out.Close();
   if (rc == kMalformed) {
     c.closeAfter = true;
     return kMalformed;
   }
+  if (rc == kOk && !stored) {
+    // Nothing of the upload is kept (TempFile removes it); the stream was read to its end.
+    rc = writeError == ENOSPC || writeError == EDQUOT ? kDiskFull : kInternal;
+    c.session->lastDiskFull = std::strerror(writeError);
+    Log("import of %s: the upload could not be stored: %s", db.c_str(), std::strerror(writeError));
+  }
   std::string report = "import of database " + db + "\n";
   if (rc == kOk && !IsValidDatabaseName(db)) rc = kBadDatabaseName;
   if (rc == kOk && c.server.data.Exists(db) && mode != "REPLACE") rc = kDatabaseExists;
-  if (rc == kOk) rc = CheckImport(upload.path, &report);
+  if (rc == kOk) rc = CheckImport(upload.path, &report, &c.session->lastDiskFull);
   if (rc == kOk) {
     c.server.shared.Close(db);
     rc = c.server.data.Install(db, upload.path, c.session->handle);

@@ -50,6 +50,7 @@ bool AdoptOldIndexes(Db& db) {
 
 int32_t StorageFailure(Db& db) {
   if (db.ErrorCode() == SQLITE_CONSTRAINT) return kConstraintViolated;
+  if (db.ErrorCode() == SQLITE_FULL) return kDiskFull;
   return IsBusyCode(db.ErrorCode()) ? kBusy : kInternal;
 }
 

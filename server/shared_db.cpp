@@ -2,8 +2,18 @@
 
 #include "schema.h"
 #include "state.h"
+#include "status.h"
 
 namespace zdbd {
+
+namespace {
+
+long long MsSince(SharedDb::Clock::time_point t) {
+  return static_cast<long long>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(SharedDb::Clock::now() - t).count());
+}
+
+}  // namespace
 
 SharedDbs::~SharedDbs() {
   CloseAll();
@@ -18,60 +28,151 @@ std::shared_ptr<SharedDb> SharedDbs::Get(const std::string& name, const std::str
   std::lock_guard<std::mutex> lock(mutex_);
   if (auto it = dbs_.find(name); it != dbs_.end()) return it->second;
   auto d = std::make_shared<SharedDb>();
+  d->name = name;
   d->conn = std::make_unique<Db>();
   if (!d->conn->Open(path, false) || !EnsureCatalog(*d->conn)) return nullptr;
+  // Grouped changes are answered before their commit: they must survive a commit that fails.
+  d->conn->KeepJournal(!durable_);
   dbs_[name] = d;
   return d;
 }
 
-void SharedDbs::Commit(SharedDb& d) {
-  if (!d.held) return;
+void SharedDbs::Restore(SharedDb& d) {
+  if (!Stmt(*d.conn, "BEGIN").Run()) return;
+  d.held = true;
+  d.heldSince = SharedDb::Clock::now();
+  if (d.conn->Replay(d.conn->Journal())) return;
+  // Too large for memory without writing to the disk: until a commit succeeds, readers see the
+  // database without the waiting changes (they never see a change that is later lost).
+  Log("the %zu waiting changes of database %s cannot be held in memory (%s); reads do not "
+      "show them until they are committed",
+      d.conn->Journal().size(), d.name.c_str(), d.conn->Error().c_str());
+  Stmt(*d.conn, "ROLLBACK").Run();
   d.held = false;
-  if (!d.conn || !d.conn->InTransaction()) return;
-  if (!Stmt(*d.conn, "COMMIT").Run()) {
-    Log("commit of answered changes failed: %s", d.conn->Error().c_str());
-    Stmt(*d.conn, "ROLLBACK").Run();
-    Db::CatalogChanged();
-  }
 }
 
-void SharedDbs::Shut(SharedDb& d) {
+void SharedDbs::Keep(SharedDb& d, const std::string& why) {
+  // SQLite may or may not have rolled the transaction back itself; either way it starts anew.
+  if (d.conn->InTransaction()) Stmt(*d.conn, "ROLLBACK").Run();
+  d.held = false;
+  Db::CatalogChanged();
+  auto& journal = d.conn->Journal();
+  if (durable_ || journal.empty()) {
+    journal.clear();
+    return;
+  }
+  auto now = SharedDb::Clock::now();
+  if (!d.waiting || now - d.lastNote >= kNoteEvery) {
+    Log("%zu answered changes of database %s wait: their commit failed (%s); writes to it are "
+        "refused (%d) until they are committed, tried again every %lld ms",
+        journal.size(), d.name.c_str(), why.c_str(), static_cast<int>(kDiskFull),
+        static_cast<long long>(kRetry.count()));
+    d.lastNote = now;
+  }
+  d.waiting = true;
+  d.reason = why;
+  d.lastTry = now;
+  Restore(d);
+}
+
+bool SharedDbs::Commit(SharedDb& d) {
+  if (!d.conn) {
+    d.held = false;
+    return true;
+  }
+  if (d.waiting) {
+    if (SharedDb::Clock::now() - d.lastTry < kRetry) return false;
+    d.lastTry = SharedDb::Clock::now();
+    d.conn->ApplyPageLimit();
+    if (!d.held) Restore(d);
+    if (!d.held) return false;
+  }
+  if (!d.held) return true;
+  if (!d.conn->InTransaction()) {
+    // The group ended without a commit (a failure SQLite could not contain in its statement).
+    bool lost = !d.conn->Journal().empty();
+    Keep(d, "the open transaction was rolled back");
+    return !lost;
+  }
+  if (Stmt(*d.conn, "COMMIT").Run()) {
+    if (d.waiting)
+      Log("the %zu changes of database %s that waited are committed; writes are taken again",
+          d.conn->Journal().size(), d.name.c_str());
+    d.waiting = false;
+    d.held = false;
+    d.conn->Journal().clear();
+    return true;
+  }
+  std::string why = d.conn->FullReason();
+  if (durable_) Log("commit of database %s failed: %s", d.name.c_str(), why.c_str());
+  Keep(d, why);
+  return false;
+}
+
+void SharedDbs::Shut(SharedDb& d, const char* what) {
   std::lock_guard<std::recursive_mutex> lock(d.mutex);
-  Commit(d);
+  d.lastTry = {};  // a last try now, whenever the one before was
+  if (!Commit(d))
+    Log("%zu answered changes of database %s could not be committed (%s) and are lost: %s",
+        d.conn->Journal().size(), d.name.c_str(), d.reason.c_str(), what);
   d.open = false;
   d.conn.reset();
 }
 
-void SharedDbs::Enter(SharedDb& d) {
+bool SharedDbs::Enter(SharedDb& d, bool writes) {
   uint64_t outside = d.outside.load(std::memory_order_acquire);
   if (outside != d.seenOutside) {
     Commit(d);  // a snapshot older than another connection's commit
     d.seenOutside = outside;
   }
-  if (!d.held && d.conn && Stmt(*d.conn, "BEGIN").Run()) {
-    d.held = true;
-    d.heldSince = SharedDb::Clock::now();
+  if (d.conn) {
+    d.conn->ApplyPageLimit();
+    d.conn->TakeFull();
+    d.mark = d.conn->Journal().size();
   }
+  if (d.waiting && writes) return false;
+  if (!d.held && d.conn) {
+    if (d.waiting) {
+      Restore(d);  // never a transaction without the waiting changes: its commit would drop them
+    } else if (Stmt(*d.conn, "BEGIN").Run()) {
+      d.held = true;
+      d.heldSince = SharedDb::Clock::now();
+    }
+  }
+  if (d.conn) d.conn->TakeFull();  // the replay's own troubles are not the request's
+  return true;
 }
 
-void SharedDbs::Leave(SharedDb& d) {
-  if (!d.held || !d.conn) return;
-  if (!d.conn->InTransaction()) {
-    // Only a failure SQLite cannot contain in its statement ends a transaction from inside.
-    Log("a failed statement rolled back the changes of the last %lld ms",
-        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   SharedDb::Clock::now() - d.heldSince)
-                                   .count()));
-    d.held = false;
-    Db::CatalogChanged();
-    return;
+int32_t SharedDbs::Leave(SharedDb& d, int32_t status, std::string* reason) {
+  if (!d.conn) return status;
+  bool full = d.conn->TakeFull();
+  if (full) *reason = d.conn->FullReason();
+  if (d.held && (full || !d.conn->InTransaction())) {
+    // The request's own changes go; what was answered before it is kept.
+    auto& journal = d.conn->Journal();
+    if (journal.size() > d.mark) journal.resize(d.mark);
+    if (!d.conn->InTransaction())
+      Log("a failed statement ended the open transaction of database %s after %lld ms (%s)",
+          d.name.c_str(), MsSince(d.heldSince), d.conn->Error().c_str());
+    Keep(d, full ? *reason : d.conn->Error());
+    if (!full && status == kOk) status = kInternal;
+  } else if (d.held) {
+    auto now = SharedDb::Clock::now();
+    d.lastUse = now;
+    if (durable_ || now - d.heldSince >= kMaxHold) {
+      if (!Commit(d) && durable_) {
+        full = d.conn->TakeFull() || full;
+        *reason = d.reason.empty() ? d.conn->FullReason() : d.reason;
+        if (!full && status == kOk) status = kInternal;
+      }
+    }
   }
-  auto now = SharedDb::Clock::now();
-  d.lastUse = now;
-  if (durable_ || now - d.heldSince >= kMaxHold) {
-    Commit(d);
-    return;
-  }
+  if (full) status = kDiskFull;
+  if (!durable_ && (d.held || d.waiting)) Arm();
+  return status;
+}
+
+void SharedDbs::Arm() {
   // Set after `held` (seen by a flusher that disarmed itself before its scan), so that a
   // disarmed flusher is woken and an armed one finds this database held.
   if (!armed_.exchange(true)) {
@@ -89,15 +190,17 @@ std::shared_ptr<SharedDb> SharedDbs::Find(const std::string& name, bool take) {
   return d;
 }
 
-void SharedDbs::Flush(const std::string& name) {
-  if (auto d = Find(name, false)) {
-    std::lock_guard<std::recursive_mutex> lock(d->mutex);
-    Commit(*d);
-  }
+bool SharedDbs::Flush(const std::string& name) {
+  auto d = Find(name, false);
+  if (!d) return true;
+  std::lock_guard<std::recursive_mutex> lock(d->mutex);
+  bool done = Commit(*d);
+  if (!done && !durable_) Arm();
+  return done;
 }
 
 void SharedDbs::Close(const std::string& name) {
-  if (auto d = Find(name, true)) Shut(*d);
+  if (auto d = Find(name, true)) Shut(*d, "the database is removed or replaced");
 }
 
 void SharedDbs::CloseAll() {
@@ -112,37 +215,40 @@ void SharedDbs::CloseAll() {
     std::lock_guard<std::mutex> lock(mutex_);
     all.swap(dbs_);
   }
-  for (auto& [name, d] : all) Shut(*d);
+  for (auto& [name, d] : all) Shut(*d, "zdbd stops");
 }
 
 void SharedDbs::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
+  bool retrying = false;  // a database waits for space: tried again every kRetry
   while (!stop_) {
-    if (!armed_) {
+    if (!armed_ && !retrying) {
       wake_.wait(lock);
       continue;
     }
-    wake_.wait_for(lock, kQuiet / 2);
+    wake_.wait_for(lock, armed_ ? std::chrono::milliseconds(kQuiet / 2) : kRetry);
     armed_ = false;
-    bool waiting = false;
+    retrying = false;
+    bool watching = false;
     auto now = SharedDb::Clock::now();
     for (auto& [name, d] : dbs_) {
       // A database at work is left to its requests: the one that passes kMaxHold commits.
       std::unique_lock<std::recursive_mutex> busy(d->mutex, std::try_to_lock);
       if (!busy.owns_lock()) {
-        waiting = true;
-      } else if (d->held) {
-        if (now - d->lastUse >= kQuiet || now - d->heldSince >= kMaxHold)
-          Commit(*d);
-        else
-          waiting = true;
+        watching = true;
+        continue;
       }
+      if (d->waiting || (d->held && (now - d->lastUse >= kQuiet || now - d->heldSince >= kMaxHold)))
+        Commit(*d);
+      else if (d->held)
+        watching = true;
+      if (d->waiting) retrying = true;
     }
-    if (waiting) armed_ = true;
+    if (watching) armed_ = true;
   }
 }
 
-RequestDbs::RequestDbs(Server& server, ServerSession& s, bool own) : server_(server) {
+RequestDbs::RequestDbs(Server& server, ServerSession& s, bool own, bool writes) : server_(server) {
   for (auto& [name, use] : s.dbs) {
     // The session keeps the database's entry; a closed one (the file was replaced) is looked up
     // again.
@@ -152,19 +258,44 @@ RequestDbs::RequestDbs(Server& server, ServerSession& s, bool own) : server_(ser
     if (d && !own && s.txDb != name) {
       std::unique_lock<std::recursive_mutex> lock(d->mutex);
       if (d->conn) {
-        server.shared.Enter(*d);
+        if (!server.shared.Enter(*d, writes)) {
+          refused_ = true;
+          reason_ = d->reason;
+        }
         use.conn = d->conn.get();
         locked_.emplace_back(std::move(d), std::move(lock));
         continue;
       }
     }
+    if (d && writes) {
+      // A request on another connection would not see the waiting changes, nor may it write.
+      std::lock_guard<std::recursive_mutex> lock(d->mutex);
+      if (d->waiting) {
+        refused_ = true;
+        reason_ = d->reason;
+      }
+    }
     use.conn = &OwnConnection(server, name, use);
+    use.conn->TakeFull();
+    own_.push_back(use.conn);
     if (d) outside_.push_back(std::move(d));
   }
 }
 
+int32_t RequestDbs::Finish(int32_t status) {
+  if (finished_) return status;
+  finished_ = true;
+  for (auto& [d, lock] : locked_) status = server_.shared.Leave(*d, status, &reason_);
+  for (Db* db : own_)
+    if (db->TakeFull() && status != kOk) {
+      status = kDiskFull;
+      reason_ = db->FullReason();
+    }
+  return status;
+}
+
 RequestDbs::~RequestDbs() {
-  for (auto& [d, lock] : locked_) server_.shared.Leave(*d);
+  Finish(kOk);
   for (auto& d : outside_) d->outside.fetch_add(1, std::memory_order_acq_rel);
 }
 
@@ -174,6 +305,7 @@ Db& OwnConnection(Server& server, const std::string& name, DbUse& use) {
     use.own = std::make_unique<Db>();
     use.own->Open(server.data.PathOf(name), false);
   }
+  use.own->ApplyPageLimit();
   return *use.own;
 }
 

@@ -7,6 +7,11 @@
 // commit instead of once per statement. Every session using the shared connection sees a write as
 // soon as it is answered; a connection of a session's own transaction, a script or an export is
 // given the shared connection's changes committed before it runs.
+//
+// A group whose commit fails (the disk is full) is not given up: the connection journals every
+// write of the open group, and the answered changes are carried out again in a new transaction,
+// where every reader keeps seeing them, until a commit succeeds. Meanwhile requests that write
+// are refused (kDiskFull).
 #pragma once
 
 #include <atomic>
@@ -40,6 +45,11 @@ struct SharedDb {
   // own transaction, a script): the shared connection's snapshot is renewed before its next one.
   std::atomic<uint64_t> outside{0};
   uint64_t seenOutside = 0;
+  std::string name;
+  size_t mark = 0;       // the journal's length when the running request began
+  bool waiting = false;  // answered changes wait for a commit that failed
+  std::string reason;    // why the last commit failed
+  Clock::time_point lastTry, lastNote;
 };
 
 class SharedDbs {
@@ -47,6 +57,9 @@ class SharedDbs {
   // How long answered changes may wait for their commit.
   static constexpr std::chrono::milliseconds kQuiet{2};
   static constexpr std::chrono::milliseconds kMaxHold{20};
+  // How often a failed commit is tried again, and how often the log recalls what waits.
+  static constexpr std::chrono::milliseconds kRetry{50};
+  static constexpr std::chrono::seconds kNoteEvery{10};
 
   SharedDbs() = default;
   ~SharedDbs();
@@ -58,11 +71,15 @@ class SharedDbs {
   // The database's shared connection, opened (and its catalog made) on first use; null when the
   // file cannot be opened.
   std::shared_ptr<SharedDb> Get(const std::string& name, const std::string& path);
-  // Called with the mutex of `d` held: before and after a request on its connection.
-  void Enter(SharedDb& d);
-  void Leave(SharedDb& d);
-  // Commits what the database's shared connection holds, so that another connection sees it.
-  void Flush(const std::string& name);
+  // Called with the mutex of `d` held: before and after a request on its connection. Enter is
+  // false when the request `writes` and answered changes wait for space: it is refused. Leave
+  // returns the request's status, kDiskFull when its changes could not be kept (with the
+  // system's reason in *reason).
+  bool Enter(SharedDb& d, bool writes);
+  int32_t Leave(SharedDb& d, int32_t status, std::string* reason);
+  // Commits what the database's shared connection holds, so that another connection sees it;
+  // false when answered changes wait for space and stay uncommitted.
+  bool Flush(const std::string& name);
   // Commits and closes the connection: its file is about to be removed or replaced.
   void Close(const std::string& name);
   // Commits and closes every connection; the flusher stops.
@@ -72,8 +89,15 @@ class SharedDbs {
  private:
   // The database's entry, taken out of the map with `take`; null when it has none.
   std::shared_ptr<SharedDb> Find(const std::string& name, bool take);
-  static void Commit(SharedDb& d);  // with the mutex of `d` held
-  static void Shut(SharedDb& d);    // commits and closes
+  // With the mutex of `d` held. True when nothing answered is left uncommitted; on failure the
+  // group is kept (or, with --durable, rolled back).
+  bool Commit(SharedDb& d);
+  // Rolls the open group back and, outside --durable, carries its journal out again in a new
+  // transaction: the answered changes wait there for the next try.
+  void Keep(SharedDb& d, const std::string& why);
+  void Restore(SharedDb& d);                 // the new transaction of Keep
+  void Shut(SharedDb& d, const char* what);  // commits and closes
+  void Arm();                                // wakes the flusher
   void Loop();
   std::mutex mutex_;  // the map and the flusher's state
   std::condition_variable wake_;
@@ -89,8 +113,15 @@ class SharedDbs {
 // request runs a script (`own`), which may take as long as it likes without holding anyone up.
 class RequestDbs {
  public:
-  RequestDbs(Server& server, ServerSession& s, bool own);
+  // With `writes`, a request that may change a database: refused while one of the session's
+  // databases has answered changes waiting for space.
+  RequestDbs(Server& server, ServerSession& s, bool own, bool writes);
   ~RequestDbs();
+  bool Refused() const { return refused_; }
+  // Ends the request on its connections; the status, kDiskFull when a write met a full disk
+  // (Reason() tells the system's words).
+  int32_t Finish(int32_t status);
+  const std::string& Reason() const { return reason_; }
   RequestDbs(const RequestDbs&) = delete;
   RequestDbs& operator=(const RequestDbs&) = delete;
 
@@ -98,6 +129,10 @@ class RequestDbs {
   Server& server_;
   std::vector<std::pair<std::shared_ptr<SharedDb>, std::unique_lock<std::recursive_mutex>>> locked_;
   std::vector<std::shared_ptr<SharedDb>> outside_;
+  std::vector<Db*> own_;
+  bool refused_ = false;
+  bool finished_ = false;
+  std::string reason_;
 };
 
 // The session's own connection to a database, opened when first needed, after the shared

@@ -3,6 +3,9 @@
 #include <sqlite3.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 namespace zdbd {
 
@@ -13,6 +16,16 @@ std::atomic<bool> g_interrupted{false};
 
 int OnProgress(void*) {
   return g_interrupted.load(std::memory_order_relaxed) ? 1 : 0;
+}
+
+// Takes the place of SQLite's automatic checkpoint, which runs after a commit and reports its
+// own failure as the commit's: on a full disk the database file cannot grow, and a commit that
+// is safely in the WAL would look failed and be carried out a second time. The checkpoint is
+// tried the same way; one that fails is tried again after the next commit.
+int CheckpointAfterCommit(void*, sqlite3* db, const char* name, int frames) {
+  if (frames >= 1000)
+    sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+  return SQLITE_OK;
 }
 
 }  // namespace
@@ -81,14 +94,61 @@ bool Db::Open(const std::string& path, bool create) {
   sqlite3_busy_timeout(db_, 200);
   sqlite3_extended_result_codes(db_, 0);
   sqlite3_progress_handler(db_, 10000, OnProgress, nullptr);
+  sqlite3_wal_hook(db_, CheckpointAfterCommit, nullptr);
+  ApplyPageLimit();
   return Exec(g_fullDurability ? "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
                                : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
 
 bool Db::Exec(const std::string& sql) {
   // Exec carries the commits and the DDL: counted after they are done, whatever they did.
-  bool ok = db_ && sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  int rc = db_ ? sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) : SQLITE_ERROR;
   CatalogChanged();
+  NoteResult(rc);
+  if (rc == SQLITE_OK && journaling_ && InTransaction()) journal_.push_back({sql, {}, true});
+  return rc == SQLITE_OK;
+}
+
+void Db::ApplyPageLimit() {
+  static const char* const file = std::getenv("ZDBD_PAGE_LIMIT_FILE");
+  if (!file || !db_) return;
+  std::ifstream in(file);
+  long long pages = 0;
+  if (in >> pages && pages > 0)
+    sqlite3_exec(db_, ("PRAGMA max_page_count=" + std::to_string(pages)).c_str(), nullptr, nullptr,
+                 nullptr);
+}
+
+void Db::NoteResult(int rc) {
+  if ((rc & 0xFF) == SQLITE_FULL) sawFull_ = true;
+}
+
+bool Db::TakeFull() {
+  bool full = sawFull_;
+  sawFull_ = false;
+  return full;
+}
+
+std::string Db::FullReason() const {
+  int e = db_ ? sqlite3_system_errno(db_) : 0;
+  return e ? std::strerror(e) : Error();
+}
+
+bool Db::Replay(const std::vector<JournalEntry>& entries) {
+  bool was = journaling_;
+  journaling_ = false;
+  bool ok = true;
+  for (size_t i = 0; ok && i < entries.size(); ++i) {
+    const JournalEntry& e = entries[i];
+    if (e.exec) {
+      ok = Exec(e.sql);
+      continue;
+    }
+    Stmt s(*this, e.sql);
+    for (size_t b = 0; b < e.binds.size(); ++b) s.Bind(static_cast<int>(b + 1), e.binds[b]);
+    ok = s.Ok() && s.Run();
+  }
+  journaling_ = was;
   return ok;
 }
 
@@ -176,19 +236,28 @@ Stmt::~Stmt() {
   if (touchesCatalog_) Db::CatalogChanged();  // after the statement's commit
 }
 
+void Stmt::Keep(int i, const Value& v) {
+  if (i < 1) return;
+  if (binds_.size() < static_cast<size_t>(i)) binds_.resize(static_cast<size_t>(i));
+  binds_[static_cast<size_t>(i) - 1] = v;
+}
+
 Stmt& Stmt::Bind(int i, const std::string& text) {
+  if (db_->Journaling()) Keep(i, Value::Text(text));
   if (stmt_)
     sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
   return *this;
 }
 
 Stmt& Stmt::Bind(int i, int64_t v) {
+  if (db_->Journaling()) Keep(i, Value::Int(v));
   if (stmt_) sqlite3_bind_int64(stmt_, i, v);
   return *this;
 }
 
 Stmt& Stmt::Bind(int i, const Value& v) {
   if (!stmt_) return *this;
+  if (db_->Journaling() && v.kind != Value::kText) Keep(i, v);
   switch (v.kind) {
     case Value::kNull:
       sqlite3_bind_null(stmt_, i);
@@ -212,9 +281,17 @@ Stmt& Stmt::Bind(int i, const Value& v) {
 bool Stmt::Step() {
   if (!stmt_) return false;
   int rc = sqlite3_step(stmt_);
-  if (rc == SQLITE_ROW) return true;
-  if (rc != SQLITE_DONE) failed_ = true;
-  return false;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+    failed_ = true;
+    db_->NoteResult(rc);
+    return false;
+  }
+  if (db_->journaling_ && !journaled_) {
+    journaled_ = true;
+    if (!sqlite3_stmt_readonly(stmt_) && db_->InTransaction())
+      db_->journal_.push_back({sql_, std::move(binds_), false});
+  }
+  return rc == SQLITE_ROW;
 }
 
 bool Stmt::Run() {

@@ -18,6 +18,14 @@ namespace zdbd {
 
 class Stmt;
 
+// A write statement that completed inside a transaction, with the values bound to it, kept so
+// that the transaction can be carried out again should its commit fail.
+struct JournalEntry {
+  std::string sql;
+  std::vector<Value> binds;
+  bool exec = false;  // run through Exec (DDL), nothing bound
+};
+
 class Db {
  public:
   Db() = default;
@@ -56,6 +64,26 @@ class Db {
   bool RunScript(const std::string& script, const ColumnsFn& columns, const RowFn& row);
   sqlite3* Handle() const { return db_; }
 
+  // With `on`, every write statement completed inside a transaction is appended to Journal();
+  // the owner clears it once the transaction is committed.
+  void KeepJournal(bool on) { journaling_ = on; }
+  bool Journaling() const { return journaling_; }
+  std::vector<JournalEntry>& Journal() { return journal_; }
+  // Runs the entries again, in order, in the transaction open now (nothing is journaled while
+  // they run); false with the message in Error() when one fails.
+  bool Replay(const std::vector<JournalEntry>& entries);
+  // True once a statement or a commit met a full disk (or SQLite's page limit) since the last
+  // call; clears the mark.
+  bool TakeFull();
+  // The system's reason for the last failed write: the operating system's text when it gave
+  // one (ENOSPC), else SQLite's message.
+  std::string FullReason() const;
+  void NoteResult(int rc);
+  // Holds the connection to the page count in the file that ZDBD_PAGE_LIMIT_FILE names, when
+  // that is set: tests that cannot mount a small file system fill SQLite's own limit instead,
+  // and give the space back by raising the number in the file. Nothing otherwise.
+  void ApplyPageLimit();
+
  private:
   bool RunStatements(const std::string& script, const ColumnsFn& columns, const RowFn& row);
   friend class Stmt;
@@ -65,6 +93,9 @@ class Db {
   sqlite3_stmt* TakePrepared(const std::string& sql);
   void GiveBack(const std::string& sql, sqlite3_stmt* stmt);
   sqlite3* db_ = nullptr;
+  bool journaling_ = false;
+  bool sawFull_ = false;
+  std::vector<JournalEntry> journal_;
   std::mutex cacheMutex_;
   std::unordered_map<std::string, sqlite3_stmt*> cache_;
 };
@@ -97,6 +128,9 @@ class Stmt {
   bool touchesCatalog_ = false;
   sqlite3_stmt* stmt_ = nullptr;
   bool failed_ = false;
+  bool journaled_ = false;
+  std::vector<Value> binds_;  // kept only on a journaling connection
+  void Keep(int i, const Value& v);
 };
 
 // One read snapshot for the statements of a request (outside a transaction of the session's

@@ -82,7 +82,8 @@ struct ServerSession {
   std::string selectedDb;
   std::string txDb;  // the database whose transaction is open, empty for none
   std::string lastSqlError;
-  std::mutex mutex;  // held while a request of this session runs
+  std::string lastDiskFull;  // the system's reason behind the last kDiskFull
+  std::mutex mutex;          // held while a request of this session runs
 };
 
 class SessionTable {

@@ -74,6 +74,7 @@ constexpr std::pair<int32_t, const char*> kTexts[] = {
     {kTooManySessions,
      "Login refused: the server's session limit is reached; retry once sessions end"},
     {kFileTooLarge, "File too large: over the server's limit for a file stream"},
+    {kDiskFull, "Disk full: the server could not write its files; the request changed nothing"},
 };
 
 }  // namespace

@@ -61,6 +61,7 @@ enum Status : int32_t {
   kServerFileNotFound = 4092,
   kTooManySessions = 4110,
   kFileTooLarge = 4111,
+  kDiskFull = 4112,
 };
 
 // The fixed text of a status; an unknown code gets a text that names it.

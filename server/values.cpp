@@ -108,9 +108,13 @@ bool IsValidDate(const std::string& t) {
   if (t.size() != 10 || t[4] != '-' || t[7] != '-') return false;
   for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
     if (t[i] < '0' || t[i] > '9') return false;
+  int year = std::atoi(t.substr(0, 4).c_str());
   int month = std::atoi(t.substr(5, 2).c_str());
   int day = std::atoi(t.substr(8, 2).c_str());
-  return month >= 1 && month <= 12 && day >= 1 && day <= 31;
+  if (month < 1 || month > 12 || day < 1) return false;
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
 }
 
 std::string ValueText(const FieldInfo& f, const Value& v) {

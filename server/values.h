@@ -38,7 +38,8 @@ bool NormaliseField(FieldInfo& f);
 // The SQLite column type that stores a field.
 const char* ColumnType(const FieldInfo& f);
 
-bool IsValidDate(const std::string& text);  // YYYY-MM-DD
+// YYYY-MM-DD naming a day of the calendar (leap years included).
+bool IsValidDate(const std::string& text);
 
 // A value as text: numbers in their shortest exact form, text as stored, null as empty.
 std::string ValueText(const FieldInfo& f, const Value& v);

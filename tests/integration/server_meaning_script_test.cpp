@@ -71,6 +71,7 @@ TEST_F(Scripts, ValuesWrittenByScriptsObeyTheFieldRules) {
       "UPDATE PEOPLE SET AGE = 2.5",                               // not whole
       "UPDATE PEOPLE SET NAME = 'a name longer than twenty'",      // wider than the field
       "INSERT INTO PEOPLE(NAME, BORN) VALUES('X', '31.12.1999')",  // not a date
+      "INSERT INTO PEOPLE(NAME, BORN) VALUES('X', '2023-02-29')",  // not a day of the calendar
       "UPDATE PEOPLE SET SALARY = 'much'",                         // not a number
   };
   for (const char* sql : refused) EXPECT_EQ(Script(port(), s.handle(), sql).status, 4071) << sql;

@@ -59,7 +59,12 @@ TEST(ServerValues, SingleFieldFormsFollowTypeAndSize) {
 
   FieldInfo date = Field('C', 'D', 0);
   EXPECT_EQ(date.width, 10u);
-  EXPECT_EQ(ParseText(date, "2024-02-30", &back), kOk);  // the calendar is the caller's
+  // Only days of the calendar: month lengths and the leap-year rule of centuries.
+  for (const char* bad : {"2024-02-30", "2023-02-29", "1900-02-29", "2024-04-31", "2024-00-10",
+                          "2024-01-00", "2024-1-01", "2024/01/01"})
+    EXPECT_EQ(ParseText(date, bad, &back), kBadValue) << bad;
+  for (const char* good : {"2024-02-29", "2000-02-29", "2023-12-31", "0001-01-01", "2024-09-30"})
+    EXPECT_EQ(ParseText(date, good, &back), kOk) << good;
   EXPECT_EQ(ParseText(date, "2024-13-01", &back), kBadValue);
   EXPECT_EQ(ParseText(date, "", &back), kOk);
 
