@@ -59,6 +59,7 @@ if ! ctest --test-dir "$dir" -j "$ZDB_JOBS" --output-on-failure >"$out" 2>&1; th
 fi
 grep -A2 'tests passed' "$out"
 # Every test case is a CTest test of its own; the summary counts them per ring.
-ctest --test-dir "$dir" -N -V | sed -n 's/^[0-9]*: Test command: //p' | grep -o '[a-z_]*_tests' |
-  sort | uniq -c | awk '{ printf "i686: %s: %d test cases passed\n", $2, $1 }'
+ctest --test-dir "$dir" -N -V | sed -n 's/^[0-9]*: Test command: //p' |
+  grep -oE "/($(IFS='|' && echo "${rings[*]}"))[ \"]" | tr -d '/ "' | sort | uniq -c |
+  awk '{ printf "i686: %s: %d test cases passed\n", $2, $1 }'
 echo "   (i686 Linux build and rings $how took $((SECONDS - start)) s)"

@@ -32,7 +32,8 @@ extern "C" uint32_t zdb_test_measure_call(const void* fn, const uint32_t* words,
 #define ZDB_TEST_TYPE "  .type zdb_test_measure_call, @function\n"
 #endif
 asm("  .text\n"
-    "  .globl " ZDB_TEST_SYMBOL "\n" ZDB_TEST_TYPE ZDB_TEST_SYMBOL ":\n"
+    "  .globl " ZDB_TEST_SYMBOL "\n" ZDB_TEST_TYPE ZDB_TEST_SYMBOL
+    ":\n"
     "  pushl %ebp\n"
     "  movl %esp, %ebp\n"
     "  pushl %ebx\n"
@@ -89,8 +90,8 @@ struct Entry {
   int32_t (*typedCall)(void*);
 };
 
-#define ZDB_EXPORT(fn, listedBytes, hasPlain)                                    \
-  Entry{#fn, listedBytes, Declared<decltype(&fn)>::bytes, hasPlain != 0,         \
+#define ZDB_EXPORT(fn, listedBytes, hasPlain)                            \
+  Entry{#fn, listedBytes, Declared<decltype(&fn)>::bytes, hasPlain != 0, \
         &Declared<decltype(&fn)>::CallWithZeros},
 const Entry kExports[] = {
 #include "exports_table.inc"
@@ -143,9 +144,9 @@ TEST(ExportConvention, EveryExportRemovesItsArgumentBytes) {
     ASSERT_NE(symbol, nullptr) << SymbolName(e) << " is not exported";
     const std::vector<uint32_t> zeros(e.listed / 4, 0);
     int32_t result = -1;
-    EXPECT_EQ(zdb_test_measure_call(symbol, zeros.data(), static_cast<uint32_t>(zeros.size()),
-                                    &result),
-              e.listed);
+    EXPECT_EQ(
+        zdb_test_measure_call(symbol, zeros.data(), static_cast<uint32_t>(zeros.size()), &result),
+        e.listed);
     EXPECT_EQ(result, AnswerToZeros(e.name));
     // The same call as compiled code makes it through a pointer of the header's type; a stack
     // left off by the callee would break this function's own locals and return.
