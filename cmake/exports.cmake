@@ -2,6 +2,8 @@
 #   zdb_api.map             Linux version script (plain names; everything else local)
 #   zdb_api.def             Windows module definition (plain and decorated names)
 #   exports_expected.txt    the names the built library must export, one a line, sorted
+#   exports_table.inc       ZDB_EXPORT(Name, argument bytes, has a plain name on Windows) for
+#                           every function the header declares with ZDB_CALL, for the tests
 # and, for Windows, the inputs of the import libraries (see windows-sdk.cmake):
 #   zdb_api.imports.def     for GNU dlltool -k: one line per function as the header names it
 #                           (Name@N on 32-bit, Name on 64-bit), mapped onto the export it imports
@@ -16,6 +18,7 @@ function(zdb_generate_exports list_file out_dir target_system is_win32_x86)
   set(gnu "LIBRARY zdb_api.dll\nEXPORTS\n")
   set(msvc "${gnu}")
   set(msvc_decorated "${gnu}")
+  set(table "")
   foreach(line IN LISTS lines)
     string(STRIP "${line}" line)
     if(line STREQUAL "" OR line MATCHES "^#")
@@ -28,6 +31,13 @@ function(zdb_generate_exports list_file out_dir target_system is_win32_x86)
     set(opt "")
     if(n GREATER 2)
       list(GET parts 2 opt)
+    endif()
+    if(NOT opt STREQUAL "posix-only")
+      set(plain 1)
+      if(opt STREQUAL "decorated-only")
+        set(plain 0)
+      endif()
+      string(APPEND table "ZDB_EXPORT(${name}, ${bytes}, ${plain})\n")
     endif()
     if(target_system STREQUAL "Windows")
       if(opt STREQUAL "posix-only")
@@ -73,6 +83,7 @@ function(zdb_generate_exports list_file out_dir target_system is_win32_x86)
   file(WRITE "${out_dir}/zdb_api.map" "${map}")
   file(WRITE "${out_dir}/zdb_api.def" "${def}")
   file(WRITE "${out_dir}/exports_expected.txt" "${expected_text}\n")
+  file(WRITE "${out_dir}/exports_table.inc" "${table}")
   if(target_system STREQUAL "Windows")
     file(WRITE "${out_dir}/zdb_api.imports.def" "${gnu}")
     file(WRITE "${out_dir}/zdb_api.msvc.def" "${msvc}")

@@ -2,15 +2,10 @@
 # googletest from the sources Debian's googletest package ships, built with the cross compiler,
 # and the test programs run through CMAKE_CROSSCOMPILING_EMULATOR (wine64; see
 # cmake/mingw-x86_64-posix.cmake). The runner (.ci/windows.sh) sets WINEPREFIX and WINEDEBUG.
-set(ZDB_GOOGLETEST_SOURCE /usr/src/googletest CACHE PATH "googletest sources to cross-build")
-if(NOT EXISTS ${ZDB_GOOGLETEST_SOURCE}/CMakeLists.txt)
-  message(FATAL_ERROR "No googletest sources in ${ZDB_GOOGLETEST_SOURCE} (Debian: googletest)")
-endif()
 # mingw's own threads, not pthreads; the whole test program links statically, so it needs no
 # runtime DLLs of the cross compiler beside it.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-add_subdirectory(${ZDB_GOOGLETEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(${CMAKE_SOURCE_DIR}/cmake/googletest-source.cmake)
 add_link_options(-static)
 # Test programs live beside zdb_api.dll, where the Windows loader looks first.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})

@@ -39,10 +39,14 @@
 #include <oleauto.h>
 #endif
 
+/** The calling convention of the exports: callee-cleans (stdcall) on 32-bit x86, as the 32-bit
+ * DLL has it, Windows or not; the default elsewhere. GCC and Clang give it to i386 ELF code too,
+ * where the symbol names stay plain. */
 #if defined(_WIN32) && !defined(_WIN64)
 #define ZDB_CALL __stdcall
+#elif defined(__i386__) && (defined(__GNUC__) || defined(__clang__))
+#define ZDB_CALL __attribute__((stdcall))
 #else
-/** The calling convention of the exports: __stdcall for 32-bit Windows, the default elsewhere. */
 #define ZDB_CALL
 #endif
 

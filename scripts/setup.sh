@@ -4,6 +4,9 @@
 #                                 prints the sudo command and fails)
 #   zdb_build [CMAKE ARGS...]     configures with CMake + Ninja and builds everything
 #   zdb_build_targets TARGET...   configures (as it stands) and builds only those targets
+#   zdb_runs_i386 [EMULATOR]      succeeds when a tiny 32-bit x86 program starts here (the
+#                                 kernel runs i386 code, natively or through binfmt_misc), or
+#                                 under EMULATOR (qemu-i386)
 
 ZDB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
@@ -13,6 +16,9 @@ ZDB_BASE_PACKAGES+=(libmicrohttpd-dev curl)
 # .ci/adoption.sh: the reference, the Debian packages and their checks
 ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
 ZDB_ADOPTION_PACKAGES+=(logrotate)  # checks the zdbd package's logrotate file
+# .ci/i686.sh: the 32-bit x86 Linux build, GoogleTest built from its sources, qemu-i386 where
+# the kernel refuses i386 code
+ZDB_I686_PACKAGES=(gcc-multilib g++-multilib googletest qemu-user)
 ZDB_JOBS=${ZDB_JOBS:-2}
 
 zdb_require_packages() {
@@ -69,4 +75,14 @@ zdb_stop_zdbd() {
   kill -TERM "$ZDBD_PID" 2>/dev/null && { wait "$ZDBD_PID" 2>/dev/null || true; }
   ZDBD_PID=
   return 0
+}
+
+zdb_runs_i386() {
+  local dir rc
+  dir=$(mktemp -d)
+  printf 'int main(void) { return sizeof(void*) == 4 ? 0 : 1; }\n' >"$dir/probe.c"
+  gcc -m32 -o "$dir/probe" "$dir/probe.c" && timeout 60 "$@" "$dir/probe" 2>/dev/null
+  rc=$?
+  rm -rf "$dir"
+  return $rc
 }

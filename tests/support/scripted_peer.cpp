@@ -1,5 +1,6 @@
 #include "support/scripted_peer.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <stdexcept>
@@ -229,6 +230,7 @@ void ScriptedPeer::AcceptLoop() {
     if (ready <= 0) continue;
     platform::Socket fd = Accept(listenFd_);
     if (fd == platform::kNoSocket) continue;
+    JoinFinishedWorkers();
     ++connections_;
     std::lock_guard<std::mutex> lock(mu_);
     openFds_.push_back(fd);
@@ -267,7 +269,29 @@ void ScriptedPeer::Serve(platform::Socket fd) {
   std::lock_guard<std::mutex> lock(mu_);
   for (auto& o : openFds_)
     if (o == fd) o = platform::kNoSocket;
+  if (!serveInline_) finished_.push_back(std::this_thread::get_id());
   // The PeerConnection closes the descriptor on leaving this scope.
+}
+
+// A thread that is not joined keeps its stack: the thousand connections of a cut sweep would
+// fill a 32-bit address space with them.
+void ScriptedPeer::JoinFinishedWorkers() {
+  std::vector<std::thread> done;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    // A worker reports its end under this lock, which it can take only after the accept loop
+    // has stored its thread: every reported id is in workers_.
+    for (auto it = workers_.begin(); it != workers_.end();) {
+      if (std::find(finished_.begin(), finished_.end(), it->get_id()) == finished_.end()) {
+        ++it;
+        continue;
+      }
+      done.push_back(std::move(*it));
+      it = workers_.erase(it);
+    }
+    finished_.clear();
+  }
+  for (auto& t : done) t.join();  // outside the lock: a worker's last steps may take it
 }
 
 bool ScriptedPeer::DefaultAnswer(const Request& req, PeerConnection& c) {

@@ -114,6 +114,7 @@ class ScriptedPeer {
   void AcceptLoop();
   void UdpLoop();
   void Serve(platform::Socket fd);
+  void JoinFinishedWorkers();
   bool DefaultAnswer(const Request& req, PeerConnection& c);
 
   platform::Socket listenFd_ = platform::kNoSocket;
@@ -135,6 +136,7 @@ class ScriptedPeer {
   std::thread acceptThread_;
   std::thread udpThread_;
   std::vector<std::thread> workers_;
+  std::vector<std::thread::id> finished_;  // workers whose connection has ended
   friend class PeerConnection;
 };
 
