@@ -121,30 +121,26 @@ std::string FormatLogLine(std::time_t when, LogLevel level, const std::string& m
 
 bool LogTo(const std::string& target, std::string* error) {
   std::lock_guard<std::mutex> lock(g_target.mutex);
-  if (target.empty() || target == "-") {
-    g_target.syslog = false;
-    g_target.fd = 2;
-    return true;
-  }
+  int fd = 2;
   if (target == "syslog") {
     ::openlog("zdbd", LOG_PID | LOG_NDELAY, LOG_DAEMON);
-    g_target.syslog = true;
-    return true;
+  } else if (!target.empty() && target != "-") {
+    fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0) {
+      *error = "cannot open log file " + target + ": " + std::strerror(errno);
+      return false;
+    }
   }
-  int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd < 0) {
-    *error = "cannot open log file " + target + ": " + std::strerror(errno);
-    return false;
-  }
-  g_target.path = target;
-  g_target.syslog = false;
-  g_target.fd = fd;
+  int old = g_target.fd.exchange(fd);
+  if (old != 2) ::close(old);
+  g_target.syslog = target == "syslog";
+  g_target.path = fd == 2 ? "" : target;
   return true;
 }
 
 bool ReopenLog() {
   std::lock_guard<std::mutex> lock(g_target.mutex);
-  if (g_target.path.empty()) return true;
+  if (g_target.path.empty() || g_target.syslog) return false;
   int fd = ::open(g_target.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0) {
     int e = errno;
