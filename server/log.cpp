@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -96,12 +97,14 @@ Clock::duration WindowLength() {
 }
 
 // Writes the summary of a window that holds counted events; the caller holds its mutex.
-void CloseWindow(Window& w, Event kind) {
+void CloseWindow(Window& w, Event kind, Clock::time_point now) {
   if (w.held > 0) {
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(WindowLength()).count();
+    // A window closed early (at a stop) names the time it really covered, in whole seconds.
+    auto covered = std::min(now - w.start, WindowLength());
+    auto seconds = std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(covered).count());
     char message[256];
     std::snprintf(message, sizeof message, "... and %zu more %s in the last %lld s", w.held,
-                  kEvents[static_cast<size_t>(kind)].what, static_cast<long long>(seconds));
+                  kEvents[static_cast<size_t>(kind)].what, seconds);
     Write(LogLevel::kWarning, message);
   }
   w.written = w.held = 0;
@@ -166,7 +169,7 @@ void FlushLogSummaries(bool all) {
     Window& w = g_windows[i];
     std::lock_guard<std::mutex> lock(w.mutex);
     if (w.written + w.held > 0 && (all || now - w.start >= WindowLength()))
-      CloseWindow(w, static_cast<Event>(i));
+      CloseWindow(w, static_cast<Event>(i), now);
   }
 }
 
@@ -190,7 +193,7 @@ void LogEvent(Event kind, LogLevel level, const char* fmt, ...) {
     std::lock_guard<std::mutex> lock(w.mutex);
     auto now = Clock::now();
     if (w.written + w.held == 0 || now - w.start >= WindowLength()) {
-      CloseWindow(w, kind);
+      CloseWindow(w, kind, now);
       w.start = now;
     }
     if (w.written >= g_perWindow.load(std::memory_order_relaxed)) {
