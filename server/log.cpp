@@ -18,10 +18,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Where lines go. Each line is one write() under the lock, so that a reopen never swaps the
+// descriptor under a write; the summaries keep the number of lines, and so the lock's cost, low.
 struct Target {
-  std::mutex mutex;  // guards path and fd changes; writes take no lock (one write() per line)
+  std::mutex mutex;
   std::string path;
-  std::atomic<int> fd{2};
+  int fd = 2;
   std::atomic<bool> syslog{false};
 };
 Target g_target;
@@ -81,9 +83,8 @@ void Write(LogLevel level, const char* message) {
     return;
   }
   std::string line = FormatLogLine(std::time(nullptr), level, message) + "\n";
-  // One write per line: lines of concurrent threads never interleave (O_APPEND or a pipe).
-  [[maybe_unused]] auto n =
-      ::write(g_target.fd.load(std::memory_order_relaxed), line.data(), line.size());
+  std::lock_guard<std::mutex> lock(g_target.mutex);
+  [[maybe_unused]] auto n = ::write(g_target.fd, line.data(), line.size());
 }
 
 void VWrite(LogLevel level, const char* fmt, va_list ap) {
@@ -134,28 +135,30 @@ bool LogTo(const std::string& target, std::string* error) {
       return false;
     }
   }
-  int old = g_target.fd.exchange(fd);
-  if (old != 2) ::close(old);
+  if (g_target.fd != 2) ::close(g_target.fd);
+  g_target.fd = fd;
   g_target.syslog = target == "syslog";
   g_target.path = fd == 2 ? "" : target;
   return true;
 }
 
 bool ReopenLog() {
-  std::lock_guard<std::mutex> lock(g_target.mutex);
-  if (g_target.path.empty() || g_target.syslog) return false;
-  int fd = ::open(g_target.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd < 0) {
-    int e = errno;
-    LogAt(LogLevel::kError, "cannot reopen log file %s: %s", g_target.path.c_str(),
-          std::strerror(e));
-    return false;
+  std::string path;
+  int e = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_target.mutex);
+    if (g_target.path.empty() || g_target.syslog) return false;
+    path = g_target.path;
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd >= 0) {
+      ::dup2(fd, g_target.fd);
+      ::close(fd);
+      return true;
+    }
+    e = errno;
   }
-  // dup2 swaps the file under the same descriptor: a thread writing meanwhile writes to the old
-  // file or the new one, never to a closed descriptor.
-  ::dup2(fd, g_target.fd.load());
-  ::close(fd);
-  return true;
+  LogAt(LogLevel::kError, "cannot reopen log file %s: %s", path.c_str(), std::strerror(e));
+  return false;
 }
 
 void SetLogSummary(size_t perWindow, std::chrono::steady_clock::duration window) {
