@@ -78,13 +78,13 @@ echo "== install into a temporary prefix"
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 libdir=$prefix/lib/$arch  # where the README says it goes
-for f in "$libdir/libzdb_api.so" "$libdir/libzdb_api.so.1" "$libdir/libzdb_api.so.1.0.0" \
+for f in "$libdir/libzdb_api.so" "$libdir/libzdb_api.so.1" "$libdir/libzdb_api.so.$version" \
   "$prefix/include/zdb_api.h" "$libdir/pkgconfig/zdb_api.pc" \
   "$libdir/cmake/zdb_api/zdb_apiConfig.cmake" "$prefix/bin/zdbd" "$prefix/bin/zdb" \
   "$prefix/bin/zdbd_load"; do
   [[ -e "$f" ]] || { echo "adoption: not installed: $f" >&2; exit 1; }
 done
-soname=$(readelf -d "$libdir/libzdb_api.so.1.0.0" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
+soname=$(readelf -d "$libdir/libzdb_api.so.$version" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')
 [[ "$soname" == libzdb_api.so.1 ]] || { echo "adoption: SONAME is '$soname'" >&2; exit 1; }
 echo "   $(find "$prefix" -type f | wc -l) files under $prefix; SONAME $soname"
 # The programs find the library through their run path, without LD_LIBRARY_PATH.

@@ -389,20 +389,27 @@ int RunServer(Server& server) {
           o.metricsPort, error.c_str());
     return 1;
   }
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    int e = errno;
+    LogAt(LogLevel::kError, "cannot make a pipe: %s", std::strerror(e));
+    return 1;
+  }
   OpenedDataDir dir;
-  if (!dir.Open(server, o.dataDir)) return 1;
+  TheMetrics().started = std::chrono::steady_clock::now();  // before the first scrape reads it
+  bool ready = dir.Open(server, o.dataDir);
+  if (ready && !o.metricsAddress.empty()) {
+    ready = metrics.Start(
+        [&server] { return RenderMetrics(TheMetrics(), server.sessions.Count()); }, &error);
+    if (!ready) LogAt(LogLevel::kError, "cannot serve metrics: %s", error.c_str());
+  }
+  if (!ready) {
+    ::close(wake[0]);
+    ::close(wake[1]);
+    return 1;
+  }
   Db::SetDurability(o.durable);
   server.shared.Start(o.durable);
-  TheMetrics().started = std::chrono::steady_clock::now();  // before the first scrape reads it
-  if (!o.metricsAddress.empty()) {
-    if (!metrics.Start([&server] { return RenderMetrics(TheMetrics(), server.sessions.Count()); },
-                       &error)) {
-      LogAt(LogLevel::kError, "cannot serve metrics: %s", error.c_str());
-      return 1;
-    }
-  }
-  int wake[2];
-  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
   dir.Keep();
   g_wakeWrite = wake[1];
   ::signal(SIGPIPE, SIG_IGN);

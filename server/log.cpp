@@ -4,6 +4,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -17,10 +18,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Where lines go. Each line is one write() under the lock, so that a reopen never swaps the
+// descriptor under a write; the summaries keep the number of lines, and so the lock's cost, low.
 struct Target {
-  std::mutex mutex;  // guards path and fd changes; writes take no lock (one write() per line)
+  std::mutex mutex;
   std::string path;
-  std::atomic<int> fd{2};
+  int fd = 2;
   std::atomic<bool> syslog{false};
 };
 Target g_target;
@@ -80,9 +83,8 @@ void Write(LogLevel level, const char* message) {
     return;
   }
   std::string line = FormatLogLine(std::time(nullptr), level, message) + "\n";
-  // One write per line: lines of concurrent threads never interleave (O_APPEND or a pipe).
-  [[maybe_unused]] auto n =
-      ::write(g_target.fd.load(std::memory_order_relaxed), line.data(), line.size());
+  std::lock_guard<std::mutex> lock(g_target.mutex);
+  [[maybe_unused]] auto n = ::write(g_target.fd, line.data(), line.size());
 }
 
 void VWrite(LogLevel level, const char* fmt, va_list ap) {
@@ -96,12 +98,14 @@ Clock::duration WindowLength() {
 }
 
 // Writes the summary of a window that holds counted events; the caller holds its mutex.
-void CloseWindow(Window& w, Event kind) {
+void CloseWindow(Window& w, Event kind, Clock::time_point now) {
   if (w.held > 0) {
-    auto seconds = std::chrono::duration_cast<std::chrono::seconds>(WindowLength()).count();
+    // A window closed early (at a stop) names the time it really covered, in whole seconds.
+    auto covered = std::min(now - w.start, WindowLength());
+    auto seconds = std::max<long long>(1, std::chrono::ceil<std::chrono::seconds>(covered).count());
     char message[256];
     std::snprintf(message, sizeof message, "... and %zu more %s in the last %lld s", w.held,
-                  kEvents[static_cast<size_t>(kind)].what, static_cast<long long>(seconds));
+                  kEvents[static_cast<size_t>(kind)].what, seconds);
     Write(LogLevel::kWarning, message);
   }
   w.written = w.held = 0;
@@ -121,42 +125,40 @@ std::string FormatLogLine(std::time_t when, LogLevel level, const std::string& m
 
 bool LogTo(const std::string& target, std::string* error) {
   std::lock_guard<std::mutex> lock(g_target.mutex);
-  if (target.empty() || target == "-") {
-    g_target.syslog = false;
-    g_target.fd = 2;
-    return true;
-  }
+  int fd = 2;
   if (target == "syslog") {
     ::openlog("zdbd", LOG_PID | LOG_NDELAY, LOG_DAEMON);
-    g_target.syslog = true;
-    return true;
+  } else if (!target.empty() && target != "-") {
+    fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0) {
+      *error = "cannot open log file " + target + ": " + std::strerror(errno);
+      return false;
+    }
   }
-  int fd = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd < 0) {
-    *error = "cannot open log file " + target + ": " + std::strerror(errno);
-    return false;
-  }
-  g_target.path = target;
-  g_target.syslog = false;
+  if (g_target.fd != 2) ::close(g_target.fd);
   g_target.fd = fd;
+  g_target.syslog = target == "syslog";
+  g_target.path = fd == 2 ? "" : target;
   return true;
 }
 
 bool ReopenLog() {
-  std::lock_guard<std::mutex> lock(g_target.mutex);
-  if (g_target.path.empty()) return true;
-  int fd = ::open(g_target.path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-  if (fd < 0) {
-    int e = errno;
-    LogAt(LogLevel::kError, "cannot reopen log file %s: %s", g_target.path.c_str(),
-          std::strerror(e));
-    return false;
+  std::string path;
+  int e = 0;
+  {
+    std::lock_guard<std::mutex> lock(g_target.mutex);
+    if (g_target.path.empty() || g_target.syslog) return false;
+    path = g_target.path;
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd >= 0) {
+      ::dup2(fd, g_target.fd);
+      ::close(fd);
+      return true;
+    }
+    e = errno;
   }
-  // dup2 swaps the file under the same descriptor: a thread writing meanwhile writes to the old
-  // file or the new one, never to a closed descriptor.
-  ::dup2(fd, g_target.fd.load());
-  ::close(fd);
-  return true;
+  LogAt(LogLevel::kError, "cannot reopen log file %s: %s", path.c_str(), std::strerror(e));
+  return false;
 }
 
 void SetLogSummary(size_t perWindow, std::chrono::steady_clock::duration window) {
@@ -170,7 +172,7 @@ void FlushLogSummaries(bool all) {
     Window& w = g_windows[i];
     std::lock_guard<std::mutex> lock(w.mutex);
     if (w.written + w.held > 0 && (all || now - w.start >= WindowLength()))
-      CloseWindow(w, static_cast<Event>(i));
+      CloseWindow(w, static_cast<Event>(i), now);
   }
 }
 
@@ -194,7 +196,7 @@ void LogEvent(Event kind, LogLevel level, const char* fmt, ...) {
     std::lock_guard<std::mutex> lock(w.mutex);
     auto now = Clock::now();
     if (w.written + w.held == 0 || now - w.start >= WindowLength()) {
-      CloseWindow(w, kind);
+      CloseWindow(w, kind, now);
       w.start = now;
     }
     if (w.written >= g_perWindow.load(std::memory_order_relaxed)) {

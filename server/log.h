@@ -26,8 +26,8 @@ enum class Event {
 
 // "" or "-" for stderr, "syslog", or a file opened for appending. False with the system's reason.
 bool LogTo(const std::string& target, std::string* error);
-// Reopens the log file (after logrotate moved it); false when it cannot, and then it goes on
-// writing to the file it had.
+// Reopens the log file (after logrotate moved it); false when the log is no file, or when the
+// file cannot be opened again (said in the log), and then it goes on writing to the one it had.
 bool ReopenLog();
 // How many of each kind are written per window before the rest are only counted.
 void SetLogSummary(size_t perWindow, std::chrono::steady_clock::duration window);

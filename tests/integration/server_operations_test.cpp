@@ -224,13 +224,12 @@ TEST(ServerOperations, LogFileReopensOnHangUpAndFloodsAreSummed) {
   EXPECT_LT(lines(first), 20) << first;
   EXPECT_NE(first.find("zdbd["), std::string::npos);
   std::string all = first + second;
-  EXPECT_NE(all.find("warning: ... and 395 more logins refused at the session limit in the last "
-                     "10 s"),
-            std::string::npos)
-      << all;
-  EXPECT_NE(all.find("warning: ... and 395 more failed requests in the last 10 s"),
-            std::string::npos)
-      << all;
+  // The windows closed at the stop, well within their 10 s, and say how long they covered.
+  for (const char* what : {"logins refused at the session limit", "failed requests"})
+    EXPECT_TRUE(std::regex_search(all, std::regex(std::string("warning: \\.\\.\\. and 395 more ") +
+                                                  what + " in the last [1-9] s\n")))
+        << what << "\n"
+        << all;
   EXPECT_NE(second.find("info: log reopened"), std::string::npos) << second;
   EXPECT_NE(second.find("info: stopped after 401 requests"), std::string::npos) << second;
 }
