@@ -149,6 +149,8 @@ TEST(ZdbAdminCli, UsageErrorsBeforeAnythingIsSent) {
       {{"constraint", "add", "127.0.0.1:1", "DB", "T", "F", "pattern"}, "needs --pattern"},
       {{"constraint", "drop", "127.0.0.1:1", "DB", "T", "F", "0"}, "NUMBER is a number"},
       {{"field", "add", "127.0.0.1:1", "DB", "T", "NAME X"}, "C, N or I, not 'X'"},
+      {{"table", "create", "127.0.0.1:1", "DB", "T", "A C 20; B N Q; C I"},
+       "field B: 'Q' is neither a subtype"},
       {{"xref", "add", "127.0.0.1:1", "DB", "R", "ITEMS", "KINDS.KIND"}, "FROM is TABLE.FIELD"},
       {{"db", "list", "127.0.0.1:1", "--format", "xml"}, "--format"},
       {{"status", "--metrics", "127.0.0.1:99999"}, "--metrics is ADDR:PORT"},
