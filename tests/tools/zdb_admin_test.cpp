@@ -348,7 +348,8 @@ TEST_F(ZdbAdmin, DropsNeedYesOffATerminalAndTheShellKeepsItsOwnTableCommand) {
   // In the shell: "table ITEMS" opens as before; "table list SHOP" is the verb, without host.
   r = Root({"shell"},
            "use SHOP\ntable ITEMS\ntable describe SHOP ITEMS --format json\n"
-           "table drop SHOP ITEMS\nfields\ntable drop SHOP ITEMS --yes\ntable list SHOP\n");
+           "table drop SHOP ITEMS\nfields\ntable drop SHOP ITEMS --yes\ntable list SHOP\ntable\n"
+           "index\n");
   EXPECT_EQ(r.code, 1) << "the drop without --yes failed";
   EXPECT_EQ(
       r.out,
@@ -361,7 +362,9 @@ TEST_F(ZdbAdmin, DropsNeedYesOffATerminalAndTheShellKeepsItsOwnTableCommand) {
       "name | type | subtype | width\n"
       "-----+------+---------+------\n"
       "NAME | C    |         | 20\n"
-      "QTY  | I    |         | 6\n");
+      "QTY  | I    |         | 6\n"
+      "usage: open TABLE\n"
+      "A subcommand is required\nRun with --help for more information.\n");
   EXPECT_NE(r.err.find("needs --yes"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("zdb: table list: none"), std::string::npos) << r.err;
   r = Root({"db", "list", "--format", "json"});
