@@ -8,6 +8,7 @@
 ZDB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
   libsqlite3-dev pkg-config clang-format libcli11-dev libedit-dev groff-base)
+ZDB_BASE_PACKAGES+=(python3) # tests/tools/admin_e2e.sh compares zdb's JSON as data
 # .ci/adoption.sh: the reference, the Debian packages and their checks
 ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
 ZDB_JOBS=${ZDB_JOBS:-2}
