@@ -369,6 +369,16 @@ TEST_F(ZdbAdmin, DropsNeedYesOffATerminalAndTheShellKeepsItsOwnTableCommand) {
   EXPECT_NE(r.err.find("zdb: table list: none"), std::string::npos) << r.err;
   r = Root({"db", "list", "--format", "json"});
   EXPECT_EQ(r.out, "[\n{\"name\":\"SHOP\",\"tables\":0}\n]\n");
+
+  // A verb between two reads leaves the shell's table where it stood.
+  ASSERT_EQ(Root({"table", "create", "SHOP", "T", "N I"}).code, 0);
+  ASSERT_EQ(Root({"sql", "SHOP", "#INSERT INTO T (N) VALUES (1), (2), (3)"}).code, 0);
+  r = Root({"shell"}, "use SHOP\nopen T\nnext\ndb list -f json\ntable list SHOP -f json\nnext\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  const auto second = r.out.find("N     | 2\n"), third = r.out.find("N     | 3\n");
+  EXPECT_NE(second, std::string::npos) << r.out;
+  EXPECT_NE(third, std::string::npos) << r.out;
+  EXPECT_LT(second, third) << r.out;
 }
 
 TEST_F(ZdbAdmin, StatusOverTheProtocol) {
