@@ -75,6 +75,8 @@ leaks() {
   run "$build/tools/zdb" export "$address" DEMO "$work/demo.db"
   run "$build/tools/zdb" import "$address" COPY "$work/demo.db" --report "$work/report.txt"
   run "$build/tools/zdb" dump "$address" --out "$work/dump.sqlite"
+  run "$build/tools/zdb" table describe "$address" DEMO PEOPLE --format json
+  run "$build/tools/zdb" status "$address"
   echo "valgrind: $checked programs, no leak and no memory error"
   # Stopped here as well: a RETURN trap also fires for the nested run(), and not reliably for this.
   zdb_stop_zdbd

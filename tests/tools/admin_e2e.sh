@@ -27,9 +27,13 @@ fail() {
   exit 1
 }
 
+# A zdbd that serves metrics names the page in its log; zdb status reads it below.
+metrics=()
+"$zdbd" --help 2>&1 | grep -q -- '--metrics' && metrics=(--metrics 0)
+
 start_server() {
   : >"$work/out"
-  "$zdbd" --port 0 --data "$work/data" >"$work/out" 2>>"$work/log" &
+  "$zdbd" --port 0 --data "$work/data" "${metrics[@]}" >"$work/out" 2>>"$work/log" &
   pid=$!
   for _ in $(seq 100); do
     grep -q '^zdbd listening on ' "$work/out" && break
@@ -148,6 +152,27 @@ compare '{"database":"SHOP","name":"ITEMS","description":"Items on sale","record
             "rule":"RESTRICT","description":"kind of item"}]}' "table describe"
 expect 0 root sql SHOP '#SELECT NAME, PRICE, QTY, BORN, KIND FROM ITEMS' --format json
 compare '[["blue pen","1.5","1","2024-02-29","pen"]]' "the first record"
+
+# The server's state: over the protocol, and from its metrics page when it serves one.
+expect 0 root status --format json
+check_status() {
+  python3 - "$work/stdout" <<'PY' || fail "status: $(cat "$work/stdout")"
+import json, sys
+s = json.load(open(sys.argv[1]))
+sys.exit(0 if s["answers"] == "yes" and int(s["databases"]) == 1 else 1)
+PY
+}
+check_status
+if ((${#metrics[@]})); then
+  page=$(sed -n 's|.*metrics at http://\([0-9.]*:[0-9]*\)/metrics.*|\1|p' "$work/log" | tail -1)
+  [[ -n $page ]] || fail "zdbd --metrics 0 names no page in its log"
+  expect 0 "$zdb" status --metrics "$page" --format json
+  python3 - "$work/stdout" <<'PY' || fail "the metrics page: $(cat "$work/stdout")"
+import json, sys
+samples = {m["name"] + m["labels"]: float(m["value"]) for m in json.load(open(sys.argv[1]))}
+sys.exit(0 if samples.get("zdbd_sessions_opened_total", 0) >= 20 else 1)
+PY
+fi
 
 # The same verbs inside the shell, and drops that leave nothing behind.
 printf 'index list SHOP ITEMS --format json\nindex drop SHOP ITEMS BYNAME --yes\nindex list SHOP ITEMS --format json\n' |

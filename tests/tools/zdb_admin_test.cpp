@@ -149,6 +149,8 @@ TEST(ZdbAdminCli, UsageErrorsBeforeAnythingIsSent) {
       {{"constraint", "add", "127.0.0.1:1", "DB", "T", "F", "pattern"}, "needs --pattern"},
       {{"constraint", "drop", "127.0.0.1:1", "DB", "T", "F", "0"}, "NUMBER is a number"},
       {{"field", "add", "127.0.0.1:1", "DB", "T", "NAME X"}, "C, N or I, not 'X'"},
+      {{"table", "create", "127.0.0.1:1", "DB", "T", "A C 20; B N Q; C I"},
+       "field B: 'Q' is neither a subtype"},
       {{"xref", "add", "127.0.0.1:1", "DB", "R", "ITEMS", "KINDS.KIND"}, "FROM is TABLE.FIELD"},
       {{"db", "list", "127.0.0.1:1", "--format", "xml"}, "--format"},
       {{"status", "--metrics", "127.0.0.1:99999"}, "--metrics is ADDR:PORT"},
@@ -346,7 +348,8 @@ TEST_F(ZdbAdmin, DropsNeedYesOffATerminalAndTheShellKeepsItsOwnTableCommand) {
   // In the shell: "table ITEMS" opens as before; "table list SHOP" is the verb, without host.
   r = Root({"shell"},
            "use SHOP\ntable ITEMS\ntable describe SHOP ITEMS --format json\n"
-           "table drop SHOP ITEMS\nfields\ntable drop SHOP ITEMS --yes\ntable list SHOP\n");
+           "table drop SHOP ITEMS\nfields\ntable drop SHOP ITEMS --yes\ntable list SHOP\ntable\n"
+           "index\n");
   EXPECT_EQ(r.code, 1) << "the drop without --yes failed";
   EXPECT_EQ(
       r.out,
@@ -359,11 +362,23 @@ TEST_F(ZdbAdmin, DropsNeedYesOffATerminalAndTheShellKeepsItsOwnTableCommand) {
       "name | type | subtype | width\n"
       "-----+------+---------+------\n"
       "NAME | C    |         | 20\n"
-      "QTY  | I    |         | 6\n");
+      "QTY  | I    |         | 6\n"
+      "usage: open TABLE\n"
+      "A subcommand is required\nRun with --help for more information.\n");
   EXPECT_NE(r.err.find("needs --yes"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("zdb: table list: none"), std::string::npos) << r.err;
   r = Root({"db", "list", "--format", "json"});
   EXPECT_EQ(r.out, "[\n{\"name\":\"SHOP\",\"tables\":0}\n]\n");
+
+  // A verb between two reads leaves the shell's table where it stood.
+  ASSERT_EQ(Root({"table", "create", "SHOP", "T", "N I"}).code, 0);
+  ASSERT_EQ(Root({"sql", "SHOP", "#INSERT INTO T (N) VALUES (1), (2), (3)"}).code, 0);
+  r = Root({"shell"}, "use SHOP\nopen T\nnext\ndb list -f json\ntable list SHOP -f json\nnext\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  const auto second = r.out.find("N     | 2\n"), third = r.out.find("N     | 3\n");
+  EXPECT_NE(second, std::string::npos) << r.out;
+  EXPECT_NE(third, std::string::npos) << r.out;
+  EXPECT_LT(second, third) << r.out;
 }
 
 TEST_F(ZdbAdmin, StatusOverTheProtocol) {

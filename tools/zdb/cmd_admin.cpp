@@ -210,9 +210,10 @@ bool IsAdminLine(const std::string& line) {
   in >> first >> second;
   for (const Verb* v : AllVerbs()) {
     if (!*v->family && first == v->name) return true;
-    // "table NAME" stays the shell's own: a family word counts only before one of its verbs.
-    if (first == v->family &&
-        (second == v->name || second == "--help" || second == "-h" || second.empty()))
+    // "table NAME" and "table" alone stay the shell's own (open a table): a family word
+    // counts before one of its verbs, or alone for the families the shell has no word for.
+    if (first == v->family && (second == v->name || second == "--help" || second == "-h" ||
+                               (second.empty() && first != "table")))
       return true;
   }
   return false;

@@ -2,6 +2,7 @@
 // and zdb index list|create|drop.
 #include <cctype>
 #include <cstdio>
+#include <sstream>
 
 #include "zdb/admin.h"
 #include "zdb/admin_verbs.h"
@@ -91,6 +92,13 @@ int TableList(const VerbCall& call) {
 }
 
 int TableCreate(const VerbCall& call) {
+  std::istringstream items(call.at(2));
+  for (std::string item; std::getline(items, item, ';');) {
+    FieldSpecItem f;
+    std::string why;
+    if (item.find_first_not_of(" \t") != std::string::npos && !ParseFieldSpecItem(item, &f, &why))
+      return VerbUsage(call, why);
+  }
   if (!Enter(call.at(0))) return kExitFailure;
   unsigned char record[ZDB_TABLE_RECORD_SIZE] = {};
   const std::string description = call.text("--description");

@@ -150,10 +150,13 @@ bool Shell::Run(const std::string& line) {
     return true;
   }
   if (IsAdminLine(line)) {
+    char key[32] = {};
+    const bool atRecord = !table_.empty() && Z_CurrentKey(key, sizeof key - 1) == ZDB_OK;
     const bool ok = RunAdminLine(line) == kExitOk;
-    // The verbs select databases and tables of their own; the shell's come back.
+    // The verbs select databases and tables of their own; the shell's come back, at the
+    // record it stood on.
     if (!db_.empty()) UseDatabase(db_);
-    if (!table_.empty()) OpenTable(table_);
+    if (!table_.empty() && OpenTable(table_) == ZDB_OK && atRecord) ZDB_Read(key, "");
     return ok;
   }
   if (cmd == "databases" || cmd == "dbs") {
