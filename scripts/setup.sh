@@ -7,7 +7,7 @@
 
 ZDB_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev
-  libsqlite3-dev pkg-config clang-format libcli11-dev libedit-dev groff-base)
+  libsqlite3-dev pkg-config clang-format libcli11-dev libedit-dev groff-base python3)
 # .ci/adoption.sh: the reference, the Debian packages and their checks
 ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
 ZDB_JOBS=${ZDB_JOBS:-2}
