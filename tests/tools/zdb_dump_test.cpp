@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,52 @@ void MakeDatabase(const std::string& host) {
     for (auto& v : row) values.push_back(v.data());
     ASSERT_EQ(ZDB_PutWrite("*", values.data()), ZDB_OK) << row[0];
   }
+  // Rules that a load must recreate: an index, a constraint, a default and a cross reference.
+  ASSERT_EQ(Z_UpdIFields("BYNAME", "NAME,QTY", 1), ZDB_OK);
+  unsigned char constraint[364] = {};
+  std::memcpy(constraint, "QTY", 3);
+  constraint[33] = 4;
+  constraint[35] = 'R';
+  std::memcpy(constraint + 36, "-32768", 6);
+  std::memcpy(constraint + 164, "32767", 5);
+  ASSERT_EQ(Z_AddConstrain("QTY", constraint), ZDB_OK);
+  ASSERT_EQ(Z_PutDefaultValue("PRICE", "9.5"), ZDB_OK);
+  ASSERT_EQ(Z_AddFXREF("LINK", "EMPTY", "A", "T", "NAME", "CASCADE", "a link"), ZDB_OK);
   ASSERT_EQ(ZDB_Finish(), ZDB_OK);
+}
+
+// The rules of DB.T and DB.EMPTY as the catalog calls list them, one line each.
+std::string Rules(const std::string& host, const char* db) {
+  std::string out;
+  Connect(host);
+  EXPECT_EQ(ZDB_UseDB(db), ZDB_OK);
+  EXPECT_EQ(ZDB_SelDB(db), ZDB_OK);
+  EXPECT_EQ(ZDB_OpenTable("T", "", ""), ZDB_OK);
+  EXPECT_EQ(ZDB_SelTable("T", ""), ZDB_OK);
+  int32_t count = 0;
+  char list[3900] = {}, name[64] = "BYNAME";
+  EXPECT_EQ(Z_TableIndex(&count, list), ZDB_OK);
+  out += "indexes " + std::to_string(count) + " " + list + " unique " + std::to_string(list[33]) +
+         "\n";
+  EXPECT_EQ(Z_IndexFields(name, &count, list), ZDB_OK);
+  out += "fields " + std::string(list) + "," + std::string(list + 33) + "\n";
+  unsigned char constraint[364] = {};
+  std::snprintf(name, sizeof name, "QTY");
+  EXPECT_EQ(Z_GetConstrain(name, 4, constraint), ZDB_OK);
+  out += std::string("constraint ") + static_cast<char>(constraint[35]) + " " +
+         reinterpret_cast<char*>(constraint + 36) + ".." +
+         reinterpret_cast<char*>(constraint + 164) + "\n";
+  char value[513] = {};
+  std::snprintf(name, sizeof name, "PRICE");
+  EXPECT_EQ(Z_GetDefaultValue(name, value), ZDB_OK);
+  out += std::string("default ") + value + "\n";
+  std::vector<char> xrefs(29700);
+  std::snprintf(name, sizeof name, "EMPTY.A");
+  EXPECT_EQ(Z_XRefFromField(name, xrefs.data(), &count), ZDB_OK);
+  out += "xrefs " + std::to_string(count) + " " + xrefs.data() + " " + &xrefs[166] + " " +
+         &xrefs[175] + "\n";
+  ZDB_Finish();
+  return out;
 }
 
 // Every record of DB.T as the server gives it in whole-record reads.
@@ -132,6 +178,14 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(r.err, "zdb: loaded 1 database(s), 2 table(s), 4 record(s) from " + file + "\n");
   EXPECT_EQ(ReadBack(server.host(), "SECOND"), original);
+  const std::string rules = Rules(server.host(), "ALLTYPES");
+  EXPECT_EQ(rules,
+            "indexes 1 BYNAME unique 1\nfields NAME,QTY\nconstraint R -32768..32767\n"
+            "default 9.5\nxrefs 1 LINK CASCADE a link\n");
+  EXPECT_EQ(Rules(server.host(), "SECOND"), rules);
+  EXPECT_EQ(
+      Query(file, "SELECT tbl, kind, field, name, value FROM zdb_dump_rules ORDER BY tbl, pos"),
+      "EMPTY|X|A||\nT|I||BYNAME|NAME,QTY\nT|D|PRICE||9.5\nT|C|QTY||\n");
   // The loaded tables have the same definitions: a dump of the copy describes them alike.
   const std::string copy = work.path() + "/copy.sqlite";
   r = RunZdb({"dump", server.host(), "--out", copy, "--database", "SECOND", "-q"});
@@ -203,6 +257,7 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
     const std::string sql =
         "CREATE TABLE zdb_dump_tables(db, tbl, name, records, description, checksum);"
         "CREATE TABLE zdb_dump_fields(db, tbl, pos, name, type, subtype, width);"
+        "CREATE TABLE zdb_dump_rules(db, tbl, pos, kind, field, name, value, flags, data);"
         "CREATE TABLE \"X.T\"(zdb_record INTEGER PRIMARY KEY, A TEXT);"
         "INSERT INTO zdb_dump_tables VALUES('X', 'T', 'X.T', 2, '', '" +
         checksum +

@@ -20,6 +20,7 @@
 #include "zdb/common.h"
 #include "zdb/dump_sink.h"
 #include "zdb/progress.h"
+#include "zdb/table_rules.h"
 #include "zdb_api.h"
 
 namespace zdb::cli {
@@ -198,7 +199,14 @@ int Dump(DumpOptions& o) {
             return sink->Row(cells);
           }))
         return kExitFailure;
-      if (!sink->EndTable(records, sum)) return kExitFailure;
+      std::vector<TableRule> rules;
+      std::string what;
+      const std::string name = p.t.db + "." + p.t.table;
+      if (!Check(("table " + name).c_str(), OpenTable(p.t.table)) ||
+          !Check((name + ": " + what).c_str(), ReadTableRules(p.t.fields, &rules, &what)) ||
+          !Check(("closing " + name).c_str(), ZDB_CloseTable(p.t.table.c_str())) ||
+          !sink->Rules(rules) || !sink->EndTable(records, sum))
+        return kExitFailure;
     }
   }
   if (!sink->Commit()) return kExitFailure;
@@ -213,6 +221,7 @@ struct LoadTable {
   std::string db, table, sqliteName, description, checksum;
   std::vector<FieldDef> fields;
   int64_t records = 0;
+  std::vector<TableRule> rules;
 };
 
 #if ZDB_TOOL_SQLITE
@@ -260,29 +269,44 @@ bool ReadDumpCatalog(sqlite3* db, const std::string& path, std::vector<LoadTable
                        ColumnString(s, 4),
                        ColumnString(s, 5),
                        {},
-                       sqlite3_column_int64(s, 3)});
+                       sqlite3_column_int64(s, 3),
+                       {}});
   sqlite3_finalize(s);
-  if (sqlite3_prepare_v2(db,
-                         "SELECT name, type, subtype, width FROM zdb_dump_fields WHERE db=? AND "
-                         "tbl=? ORDER BY pos",
-                         -1, &s, nullptr) != SQLITE_OK)
-    return false;
-  for (LoadTable& t : *tables) {
-    sqlite3_reset(s);
-    sqlite3_bind_text(s, 1, t.db.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(s, 2, t.table.c_str(), -1, SQLITE_TRANSIENT);
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      FieldDef f;
-      f.name = ColumnString(s, 0);
-      const std::string type = ColumnString(s, 1), sub = ColumnString(s, 2);
-      f.type = type.empty() ? '?' : type[0];
-      f.subtype = sub.empty() ? ' ' : sub[0];
-      f.width = static_cast<uint32_t>(sqlite3_column_int64(s, 3));
-      t.fields.push_back(f);
+  const auto perTable = [&](const char* sql, const std::function<void(LoadTable&)>& take) {
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+      Error("dump file %s: %s", path.c_str(), sqlite3_errmsg(db));
+      return false;
     }
-  }
-  sqlite3_finalize(s);
-  return true;
+    for (LoadTable& t : *tables) {
+      sqlite3_reset(s);
+      sqlite3_bind_text(s, 1, t.db.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, t.table.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(s) == SQLITE_ROW) take(t);
+    }
+    sqlite3_finalize(s);
+    return true;
+  };
+  return perTable(
+             "SELECT name, type, subtype, width FROM zdb_dump_fields WHERE db=? AND tbl=? "
+             "ORDER BY pos",
+             [&](LoadTable& t) {
+               FieldDef f;
+               f.name = ColumnString(s, 0);
+               const std::string type = ColumnString(s, 1), sub = ColumnString(s, 2);
+               f.type = type.empty() ? '?' : type[0];
+               f.subtype = sub.empty() ? ' ' : sub[0];
+               f.width = static_cast<uint32_t>(sqlite3_column_int64(s, 3));
+               t.fields.push_back(f);
+             }) &&
+         perTable(
+             "SELECT kind, field, name, value, flags, data FROM zdb_dump_rules WHERE db=? "
+             "AND tbl=? ORDER BY pos",
+             [&](LoadTable& t) {
+               const std::string kind = ColumnString(s, 0);
+               t.rules.push_back({static_cast<TableRule::Kind>(kind.empty() ? '?' : kind[0]),
+                                  ColumnString(s, 1), ColumnString(s, 2), ColumnString(s, 3),
+                                  sqlite3_column_int(s, 4), ColumnCell(s, 5).bytes});
+             });
 }
 
 // Calls `row` with every record of a dump table, record number first, in record order.
@@ -614,6 +638,17 @@ int Load(DumpOptions& o) {
         // What the server holds now is read back and compared with the dump.
         ok = ok && SameAsDump(target, t, done);
         tableCount += ok ? 1 : 0;
+      }
+      // The rules come once every table holds its records: a default set before would fill
+      // the nulls the records hold, and cross references name other tables.
+      for (const LoadTable& t : tables) {
+        if (!ok || o.verify || t.db != db || t.rules.empty()) continue;
+        const std::string name = target + "." + t.table;
+        ok = Check(("table " + name).c_str(), OpenTable(t.table));
+        std::string what;
+        for (size_t i = 0; ok && i < t.rules.size(); ++i)
+          ok = Check((name + ": " + what).c_str(), ApplyTableRule(t.rules[i], &what));
+        ok = ok && Check(("closing " + name).c_str(), ZDB_CloseTable(t.table.c_str()));
       }
       if (!ok) {
         // The database was made by this load: a half-loaded one would pass for a copy.
