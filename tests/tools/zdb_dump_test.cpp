@@ -13,6 +13,7 @@
 
 #include "support/zdbd_process.h"
 #include "tool_runner.h"
+#include "zdb/dump_sink.h"
 #include "zdb_api.h"
 
 namespace zdb::test {
@@ -250,7 +251,8 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
   // The whole dump is checked before the server is changed: a value wider than its field, or
   // of the wrong kind, is named with its database, table, record and field.
   const std::string bad = work.path() + "/bad.sqlite";
-  const auto makeDump = [&](const std::string& rows, const std::string& checksum) {
+  const auto makeDump = [&](const std::string& rows, const std::string& checksum,
+                            const std::string& field = "'C', '', 3") {
     std::remove(bad.c_str());
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(bad.c_str(), &db), SQLITE_OK);
@@ -262,7 +264,9 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
         "INSERT INTO zdb_dump_tables VALUES('X', 'T', 'X.T', 2, '', '" +
         checksum +
         "');"
-        "INSERT INTO zdb_dump_fields VALUES('X', 'T', 0, 'A', 'C', '', 3);"
+        "INSERT INTO zdb_dump_fields VALUES('X', 'T', 0, 'A', " +
+        field +
+        ");"
         "INSERT INTO \"X.T\" VALUES" +
         rows;
     ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sql;
@@ -284,6 +288,20 @@ TEST(ZdbDump, AFailedDumpLeavesNoFile) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("table X.T: 2 record(s), checksum "), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("but the dump recorded 2 and 0000000000000000"), std::string::npos) << r.err;
+  r = RunZdb({"sql", server.host(), "X", "#SELECT 1"});
+  EXPECT_NE(r.err.find("4011 Database not found"), std::string::npos) << r.err;
+  // A value the server refuses although the dump looked right (month 13): the table's
+  // transaction rolls back and the database the load made goes again.
+  uint64_t sum = cli::kChecksumStart;
+  for (const cli::Cell& c :
+       {cli::Cell{cli::Cell::kInt, "1"}, cli::Cell{cli::Cell::kText, "2024-01-01"},
+        cli::Cell{cli::Cell::kInt, "2"}, cli::Cell{cli::Cell::kText, "2024-13-01"}})
+    sum = cli::MixCell(sum, c);
+  makeDump("(1, '2024-01-01'), (2, '2024-13-01')", cli::ChecksumText(sum), "'C', 'D', 10");
+  r = RunZdb({"load", server.host(), "--in", bad});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("writing X.T from record 1: 4071"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("database X removed again"), std::string::npos) << r.err;
   r = RunZdb({"sql", server.host(), "X", "#SELECT 1"});
   EXPECT_NE(r.err.find("4011 Database not found"), std::string::npos) << r.err;
   // A dump of an older zdb (no checksums, values possibly cut) is refused.

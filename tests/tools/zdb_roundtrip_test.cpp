@@ -288,6 +288,21 @@ TEST(ZdbRoundTrip, EveryValueSurvivesDumpLoadAndEveryOutputForm) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("table RT.V: 240 record(s), checksum"), std::string::npos) << r.err;
 
+  // The shell shows the whole memo of 118,890 characters and the binary value with its zero
+  // bytes, in the plain row form.
+  r = RunZdb({"shell", server.host()}, "use RT\nopen V\nread 3\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::string memo;
+  for (char c : records[2][2].bytes)
+    memo += c == '\t'   ? "\\t"
+            : c == '\n' ? "\\n"
+            : c == '\r' ? "\\r"
+            : c == '\\' ? "\\\\"
+                        : std::string(1, c);
+  EXPECT_NE(r.out.find("MEMO  | " + memo + "\n"), std::string::npos) << r.out.substr(0, 500);
+  EXPECT_NE(r.out.find("BIN   | \\x" + Hex(records[2][3].bytes) + "\n"), std::string::npos)
+      << r.out.substr(0, 500);
+
   // What Python reads back: the expected values, one line each (record, field, null or hex).
   std::string expected;
   for (size_t i = 0; i < records.size(); ++i)
