@@ -312,6 +312,10 @@ TEST(ZdbRoundTrip, EveryValueSurvivesDumpLoadAndEveryOutputForm) {
   WriteFile(work.path() + "/expected.txt", expected);
   r = RunZdb({"dump", server.host(), "--out", work.path() + "/csv", "--format", "csv", "-q"});
   ASSERT_EQ(r.code, 0) << r.err;
+  // The CSV dump loads as well, every value the same.
+  r = RunZdb({"load", target.host(), "--in", work.path() + "/csv", "--database", "RT=RC", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ExpectSame(records, ReadAll(target.host(), "RC", records), "loaded from CSV");
   const std::string select = "#SELECT rowid AS zdb_record, * FROM V ORDER BY rowid";
   for (const char* format : {"csv", "json", "tsv"}) {
     r = RunZdb({"sql", server.host(), "RT", select, "--format", format, "--out",

@@ -18,6 +18,7 @@
 #include "zdb/catalog.h"
 #include "zdb/commands.h"
 #include "zdb/common.h"
+#include "zdb/csv_dump.h"
 #include "zdb/dump_sink.h"
 #include "zdb/progress.h"
 #include "zdb/table_rules.h"
@@ -568,7 +569,15 @@ bool SameAsDump(const std::string& target, const LoadTable& t, Counter& done) {
 int Load(DumpOptions& o) {
   std::string host;
   if (!TakeHost("load", o.loadArgs, 0, &host)) return kExitUsage;
-  if (!CheckInputFile(o.in, "dump")) return kExitFailure;
+  // A CSV dump folder becomes an SQLite dump first; from there both forms load alike.
+  struct stat st {};
+  TempFile converted("load");
+  if (::stat(o.in.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (!converted.ok() || !CsvDumpToSqlite(o.in, converted.path())) return kExitFailure;
+  } else if (!CheckInputFile(o.in, "dump")) {
+    return kExitFailure;
+  }
+  const std::string in = S_ISDIR(st.st_mode) ? converted.path() : o.in;
   std::map<std::string, std::string> rename;  // source database -> target database
   for (const std::string& item : o.loadDatabases) {
     const auto eq = item.find('=');
@@ -576,16 +585,15 @@ int Load(DumpOptions& o) {
   }
   sqlite3* src = nullptr;
   std::vector<LoadTable> tables;
-  const bool opened =
-      sqlite3_open_v2(o.in.c_str(), &src, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+  const bool opened = sqlite3_open_v2(in.c_str(), &src, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> guard(src, sqlite3_close);
   if (!opened) {
-    Error("dump file %s: %s", o.in.c_str(), sqlite3_errmsg(src));
+    Error("dump file %s: %s", in.c_str(), sqlite3_errmsg(src));
     return kExitFailure;
   }
   // The dump is read twice (checked, then written): mapped, its pages are not copied each time.
   sqlite3_exec(src, "PRAGMA mmap_size=1073741824", nullptr, nullptr, nullptr);
-  if (!ReadDumpCatalog(src, o.in, &tables)) return kExitFailure;
+  if (!ReadDumpCatalog(src, in, &tables)) return kExitFailure;
   std::vector<std::string> order;
   for (const LoadTable& t : tables)
     if ((rename.empty() || rename.count(t.db)) &&
@@ -593,7 +601,7 @@ int Load(DumpOptions& o) {
       order.push_back(t.db);
   for (const auto& [from, to] : rename)
     if (std::find(order.begin(), order.end(), from) == order.end()) {
-      Error("dump file %s: holds no database %s", o.in.c_str(), from.c_str());
+      Error("dump file %s: holds no database %s", in.c_str(), from.c_str());
       return kExitFailure;
     }
   const auto chosen = [&](const LoadTable& t) {
@@ -689,10 +697,10 @@ void RegisterDumpCommands(CLI::App& app, Commands& commands) {
   dump->add_flag("--force", o->force, "replace the file or folder --out names if it exists");
   commands.emplace_back(dump, [o] { return Dump(*o); });
 
-  auto* load = app.add_subcommand("load", "create the databases of an SQLite dump on a server");
+  auto* load = app.add_subcommand("load", "create the databases of a dump on a server");
   load->add_option("HOST", o->loadArgs, "[HOST[:PORT]]");
-  load->add_option("-i,--in", o->in, "the SQLite file zdb dump wrote")
-      ->type_name("FILE")
+  load->add_option("-i,--in", o->in, "the SQLite file or the CSV folder zdb dump wrote")
+      ->type_name("PATH")
       ->required();
   load->add_option("-d,--database", o->loadDatabases,
                    "load only this database, as NEW when written DB=NEW (repeatable)")
