@@ -226,6 +226,42 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   EXPECT_TRUE(Exists(work.path() + "/csv/SECOND/T.csv"));
 }
 
+TEST(ZdbDump, UsersTravelWithTheirPrivilegesButNoPasswords) {
+  TempDir data, fresh, work;
+  ZdbdProcess server(data.path()), target(fresh.path());
+  ASSERT_TRUE(server.running() && target.running());
+  MakeDatabase(server.host());
+  Connect(server.host());
+  ASSERT_EQ(Z_AddUser("boss", "secret", "ADMIN"), ZDB_OK);
+  ZDB_Finish();
+  ASSERT_EQ(ZDB_SelHost(server.host().c_str()), ZDB_OK);
+  ASSERT_EQ(ZDB_Init("boss", "secret"), ZDB_OK);
+  ASSERT_EQ(Z_AddUser("clerk", "other", "USER"), ZDB_OK);
+  ASSERT_EQ(Z_Grant("clerk", "ALLTYPES", "T", "", 3), ZDB_OK);
+  ZDB_Finish();
+  const std::string file = work.path() + "/users.sqlite";
+  ToolResult r = RunZdb({"--user", "boss", "--password", "secret", "dump", server.host(), "--out",
+                         file, "--users", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Query(file, "SELECT * FROM zdb_dump_users ORDER BY name"),
+            "boss|ADMIN|\nclerk|USER|ALLTYPES.T:3\n\n");
+  r = RunZdb({"load", target.host(), "--in", file, "--users"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("--users needs --users-password"), std::string::npos) << r.err;
+  r = RunZdb({"load", target.host(), "--in", file, "--users", "--users-password", "fresh",
+              "--database", "ALLTYPES=COPY"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("2 user(s) created"), std::string::npos) << r.err;
+  ASSERT_EQ(ZDB_SelHost(target.host().c_str()), ZDB_OK);
+  ASSERT_EQ(ZDB_Init("boss", "fresh"), ZDB_OK);
+  EXPECT_EQ(Z_ValidUser("clerk", "fresh", ""), ZDB_OK);
+  EXPECT_EQ(Z_ValidUser("clerk", "other", ""), 4004);
+  char name[64] = "clerk", reserved[64] = {}, info[10000] = {};
+  ASSERT_EQ(Z_ReadUser(name, reserved, info), ZDB_OK);
+  EXPECT_NE(std::string(info).find("grant=COPY.T:3"), std::string::npos) << info;
+  ZDB_Finish();
+}
+
 TEST(ZdbDump, AFailedDumpLeavesNoFile) {
   TempDir data, work;
   ZdbdProcess server(data.path());

@@ -32,7 +32,8 @@ struct DumpOptions {
   std::string out, in;
   std::vector<std::string> databases, loadDatabases;
   std::string format = ZDB_TOOL_SQLITE ? "sqlite" : "csv";
-  bool force = false, verify = false;
+  bool force = false, verify = false, users = false, loadUsers = false;
+  std::string usersPassword;
 };
 
 struct TablePlan {
@@ -210,7 +211,11 @@ int Dump(DumpOptions& o) {
         return kExitFailure;
     }
   }
-  if (!sink->Commit()) return kExitFailure;
+  std::vector<DumpUser> users;
+  std::string what;
+  if ((o.users && !Check(what.c_str(), ReadUsers(&users, &what))) || !sink->Users(users) ||
+      !sink->Commit())
+    return kExitFailure;
   Info("dumped %zu database(s), %zu table(s), %lld record(s) to %s", dbs.size(), plan.size(),
        static_cast<long long>(done.value.load()), o.out.c_str());
   return kExitOk;
@@ -308,6 +313,19 @@ bool ReadDumpCatalog(sqlite3* db, const std::string& path, std::vector<LoadTable
                                   ColumnString(s, 1), ColumnString(s, 2), ColumnString(s, 3),
                                   sqlite3_column_int(s, 4), ColumnCell(s, 5).bytes});
              });
+}
+
+bool ReadDumpUsers(sqlite3* db, std::vector<DumpUser>* users) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT name, role, grants FROM zdb_dump_users ORDER BY name", -1, &s,
+                         nullptr) != SQLITE_OK) {
+    Error("dump file: %s", sqlite3_errmsg(db));
+    return false;
+  }
+  while (sqlite3_step(s) == SQLITE_ROW)
+    users->push_back({ColumnString(s, 0), ColumnString(s, 1), ColumnString(s, 2)});
+  sqlite3_finalize(s);
+  return true;
 }
 
 // Calls `row` with every record of a dump table, record number first, in record order.
@@ -569,6 +587,8 @@ bool SameAsDump(const std::string& target, const LoadTable& t, Counter& done) {
 int Load(DumpOptions& o) {
   std::string host;
   if (!TakeHost("load", o.loadArgs, 0, &host)) return kExitUsage;
+  if (o.loadUsers && o.usersPassword.empty())
+    return Usage("load", "--users needs --users-password: a dump holds no passwords");
   // A CSV dump folder becomes an SQLite dump first; from there both forms load alike.
   struct stat st {};
   TempFile converted("load");
@@ -667,6 +687,38 @@ int Load(DumpOptions& o) {
       ZDB_UnUseDB(target.c_str());
     }
   }
+  // Users last: their grants name the databases loaded.
+  if (o.loadUsers && !o.verify) {
+    std::vector<DumpUser> users;
+    if (!ReadDumpUsers(src, &users)) return kExitFailure;
+    if (users.empty()) Error("the dump holds no users (dump with --users)");
+    const auto database = [&](const std::string& db) -> std::string {
+      if (db == "*") return db;
+      if (std::find(order.begin(), order.end(), db) == order.end()) return "";
+      return rename.empty() ? db : rename[db];
+    };
+    // Administrators first: the first user a server gets is its administrator, and a load
+    // that logged in without a user (a server without users) goes on logged in as it.
+    std::stable_partition(users.begin(), users.end(),
+                          [](const DumpUser& u) { return u.role == "ADMIN"; });
+    int32_t count = 0, admins = 0;
+    char reserved[64] = {};
+    bool relogin =
+        G().user.empty() && Z_NumUsers(reserved, &count, &admins) == ZDB_OK && count == 0;
+    std::string what;
+    for (const DumpUser& u : users) {
+      const auto added = [&]() -> int32_t {
+        if (!relogin) return ZDB_OK;
+        relogin = false;
+        ZDB_Finish();
+        const int32_t r = ZDB_SelHost(host.c_str());
+        return r == ZDB_OK ? ZDB_Init(u.name.c_str(), o.usersPassword.c_str()) : r;
+      };
+      if (!Check(what.c_str(), CreateUser(u, o.usersPassword, database, added, &what)))
+        return kExitFailure;
+    }
+    Info("%zu user(s) created", users.size());
+  }
   Info("%s %zu database(s), %zu table(s), %lld record(s) from %s", o.verify ? "verified" : "loaded",
        order.size(), tableCount, static_cast<long long>(total), o.in.c_str());
   return kExitOk;
@@ -695,6 +747,9 @@ void RegisterDumpCommands(CLI::App& app, Commands& commands) {
       ->check(CLI::IsMember({"sqlite", "csv"}))
       ->capture_default_str();
   dump->add_flag("--force", o->force, "replace the file or folder --out names if it exists");
+  dump->add_flag("--users", o->users,
+                 "also the users: names, roles and privileges (never passwords); needs an "
+                 "administrator's login");
   commands.emplace_back(dump, [o] { return Dump(*o); });
 
   auto* load = app.add_subcommand("load", "create the databases of a dump on a server");
@@ -705,6 +760,11 @@ void RegisterDumpCommands(CLI::App& app, Commands& commands) {
   load->add_option("-d,--database", o->loadDatabases,
                    "load only this database, as NEW when written DB=NEW (repeatable)")
       ->type_name("DB[=NEW]");
+  load->add_flag("--users", o->loadUsers,
+                 "also create the dump's users with their privileges (after the databases)");
+  load->add_option("--users-password", o->usersPassword,
+                   "the password the users created get (a dump holds none)")
+      ->type_name("TEXT");
   load->add_flag("--verify", o->verify,
                  "write nothing: compare the server's tables with the dump (record counts and "
                  "checksums of every value)");

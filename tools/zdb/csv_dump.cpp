@@ -209,7 +209,19 @@ bool CsvDumpToSqlite(const std::string& dir, const std::string& sqlitePath) {
     if (rows.failed() || !sink->Rules(rules[key]) || !sink->EndTable(records, checksum))
       return false;
   }
-  return !tables.failed() && sink->Commit();
+  if (tables.failed()) return false;
+  // Users are in the folder when the dump was asked for them.
+  std::vector<DumpUser> users;
+  CsvFile userFile;
+  if (std::ifstream(dir + "/zdb_users.csv").good()) {
+    if (!userFile.Open(dir, "zdb_users.csv", "name,role,grants")) return false;
+    while (userFile.Next(&r)) {
+      if (r.size() != 3) return userFile.Fail("not a user line");
+      users.push_back({r[0].text, r[1].text, r[2].text});
+    }
+    if (userFile.failed()) return false;
+  }
+  return sink->Users(users) && sink->Commit();
 }
 
 }  // namespace zdb::cli

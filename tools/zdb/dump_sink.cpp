@@ -90,7 +90,8 @@ constexpr const char* kSchema =
     "CREATE TABLE zdb_dump_fields(db TEXT, tbl TEXT, pos INTEGER, name TEXT, type TEXT,"
     " subtype TEXT, width INTEGER, PRIMARY KEY(db, tbl, pos));"
     "CREATE TABLE zdb_dump_rules(db TEXT, tbl TEXT, pos INTEGER, kind TEXT, field TEXT,"
-    " name TEXT, value TEXT, flags INTEGER, data BLOB, PRIMARY KEY(db, tbl, pos));";
+    " name TEXT, value TEXT, flags INTEGER, data BLOB, PRIMARY KEY(db, tbl, pos));"
+    "CREATE TABLE zdb_dump_users(name TEXT PRIMARY KEY, role TEXT, grants TEXT);";
 
 class SqliteSink : public DumpSink {
  public:
@@ -172,6 +173,18 @@ class SqliteSink : public DumpSink {
       }
     }
     if (sqlite3_step(insert_) != SQLITE_DONE) return Fail("writing a record");
+    return true;
+  }
+
+  bool Users(const std::vector<DumpUser>& users) override {
+    for (const DumpUser& u : users) {
+      sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_users VALUES(?,?,?)");
+      if (!s) return false;
+      sqlite3_bind_text(s, 1, u.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, u.role.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 3, u.grants.c_str(), -1, SQLITE_TRANSIENT);
+      if (!StepOnce(s)) return false;
+    }
     return true;
   }
 
@@ -314,6 +327,16 @@ class CsvSink : public DumpSink {
     }
     line_ += '\n';
     return std::fwrite(line_.data(), 1, line_.size(), file_) == line_.size() || Fail(name_.c_str());
+  }
+
+  bool Users(const std::vector<DumpUser>& users) override {
+    std::FILE* f = std::fopen((temp_ + "/zdb_users.csv").c_str(), "wb");
+    if (!f) return Fail("zdb_users.csv");
+    std::fputs("name,role,grants\n", f);
+    for (const DumpUser& u : users)
+      std::fprintf(f, "%s,%s,%s\n", CsvField(u.name).c_str(), CsvField(u.role).c_str(),
+                   CsvField(u.grants).c_str());
+    return std::fclose(f) == 0 || Fail("zdb_users.csv");
   }
 
   bool Rules(const std::vector<TableRule>& rules) override {

@@ -27,6 +27,7 @@ class DumpSink {
   virtual bool Row(const CellRow& cells) = 0;
   virtual bool Rules(const std::vector<TableRule>& rules) = 0;
   virtual bool EndTable(int64_t records, uint64_t checksum) = 0;
+  virtual bool Users(const std::vector<DumpUser>& users) = 0;
   // Renames the temporary name to the final one (replacing what is there only with `force`);
   // false after a message.
   virtual bool Commit() = 0;

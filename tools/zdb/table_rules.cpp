@@ -1,5 +1,6 @@
 #include "zdb/table_rules.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "zdb_api.h"
@@ -126,6 +127,60 @@ int32_t ApplyTableRule(const TableRule& rule, std::string* what) {
     }
   }
   return ZDB_ERR_ARGUMENT;
+}
+
+int32_t ReadUsers(std::vector<DumpUser>* users, std::string* what) {
+  int32_t count = 0, admins = 0;
+  char reserved[64] = {};
+  *what = "counting the users";
+  int32_t r = Z_NumUsers(reserved, &count, &admins);
+  if (r != ZDB_OK || count <= 0) return r;
+  std::vector<char> names(static_cast<size_t>(count) * ZDB_USER_NAME_SIZE, 0);
+  *what = "listing the users";
+  if ((r = Z_GetUsers(reserved, count, names.data())) != ZDB_OK) return r;
+  for (int32_t i = 0; i < count; ++i) {
+    DumpUser u{Text(&names[static_cast<size_t>(i) * ZDB_USER_NAME_SIZE], ZDB_USER_NAME_SIZE),
+               "USER", ""};
+    std::vector<char> name = Writable(u.name), info(10000, 0);
+    *what = "user " + u.name;
+    if ((r = Z_ReadUser(name.data(), reserved, info.data())) != ZDB_OK) return r;
+    const std::string text = Text(info.data(), info.size());
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      if (line.rfind("role=", 0) == 0) u.role = line.substr(5);
+      if (line.rfind("grant=", 0) == 0) u.grants += line.substr(6) + "\n";
+      start = end + 1;
+    }
+    users->push_back(u);
+  }
+  return ZDB_OK;
+}
+
+int32_t CreateUser(const DumpUser& user, const std::string& password,
+                   const std::function<std::string(const std::string&)>& database,
+                   const std::function<int32_t()>& added, std::string* what) {
+  *what = "adding user " + user.name;
+  int32_t r = Z_AddUser(user.name.c_str(), password.c_str(), user.role.c_str());
+  if (r == ZDB_OK) {
+    *what = "logging in as " + user.name;
+    r = added();
+  }
+  for (size_t start = 0; r == ZDB_OK && start < user.grants.size();) {
+    size_t end = user.grants.find('\n', start);
+    if (end == std::string::npos) end = user.grants.size();
+    const std::string grant = user.grants.substr(start, end - start);
+    start = end + 1;
+    const size_t dot = grant.find('.'), colon = grant.rfind(':');
+    if (dot == std::string::npos || colon == std::string::npos || colon < dot) continue;
+    const std::string db = database(grant.substr(0, dot));
+    if (db.empty()) continue;
+    *what = "granting " + grant + " to " + user.name;
+    r = Z_Grant(user.name.c_str(), db.c_str(), grant.substr(dot + 1, colon - dot - 1).c_str(), "",
+                std::atoi(grant.c_str() + colon + 1));
+  }
+  return r;
 }
 
 }  // namespace zdb::cli
