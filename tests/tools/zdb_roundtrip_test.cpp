@@ -101,10 +101,10 @@ class Values {
       case Kind::kDate:
         return record == 0 ? Value{} : Value{false, "2024-02-29"};
       case Kind::kMemo: {
-        // 118,890 characters, then 1 MiB ones with tabs, newlines and UTF-8 in them.
+        // 118,890 characters, 1 MiB, then short ones; tabs, newlines and UTF-8 in them.
         if (record == 0) return {};
         if (record == 1) return {false, ""};
-        std::string m = RandomText(record == 2 ? 118890 : 1 << 20);
+        std::string m = RandomText(record == 2 ? 118890 : record == 3 ? (1 << 20) + 16 : 300);
         return {false, m};
       }
       case Kind::kBinary: {
