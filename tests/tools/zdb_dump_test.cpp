@@ -238,13 +238,25 @@ TEST(ZdbDump, UsersTravelWithTheirPrivilegesButNoPasswords) {
   ASSERT_EQ(ZDB_Init("boss", "secret"), ZDB_OK);
   ASSERT_EQ(Z_AddUser("clerk", "other", "USER"), ZDB_OK);
   ASSERT_EQ(Z_Grant("clerk", "ALLTYPES", "T", "", 3), ZDB_OK);
+  ASSERT_EQ(Z_Grant("clerk", "ALLTYPES", "EMPTY", "", 1), ZDB_OK);
   ZDB_Finish();
   const std::string file = work.path() + "/users.sqlite";
   ToolResult r = RunZdb({"--user", "boss", "--password", "secret", "dump", server.host(), "--out",
                          file, "--users", "-q"});
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Query(file, "SELECT * FROM zdb_dump_users ORDER BY name"),
-            "boss|ADMIN|\nclerk|USER|ALLTYPES.T:3\n\n");
+            "boss|ADMIN|\nclerk|USER|ALLTYPES.EMPTY:1\nALLTYPES.T:3\n\n");
+  // A user who may not run scripts dumps record by record through single-field calls, to the
+  // same values.
+  const std::string slow = work.path() + "/slow.sqlite";
+  r = RunZdb({"--user", "clerk", "--password", "other", "dump", server.host(), "--out", slow,
+              "--database", "ALLTYPES"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("ALLTYPES.T: the script read failed (4005"), std::string::npos) << r.err;
+  const std::string all = "SELECT * FROM \"ALLTYPES.T\" ORDER BY zdb_record";
+  EXPECT_EQ(Query(slow, all), Query(file, all));
+  EXPECT_EQ(Query(slow, "SELECT * FROM zdb_dump_tables"),
+            Query(file, "SELECT * FROM zdb_dump_tables"));
   r = RunZdb({"load", target.host(), "--in", file, "--users"});
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("--users needs --users-password"), std::string::npos) << r.err;
