@@ -64,7 +64,7 @@ class Values {
         return {false, RandomText(Pick(61))};
       }
       case Kind::kDate: {
-        char d[16];
+        char d[40];
         std::snprintf(d, sizeof d, "%04d-%02d-%02d", 1900 + Pick(200), 1 + Pick(12), 1 + Pick(28));
         return {false, Pick(8) ? d : ""};
       }
@@ -163,8 +163,12 @@ void Write(const std::vector<Record>& records) {
       if (r[i].null) continue;
       const std::string& b = r[i].bytes;
       const bool text = kFields[i].kind == Kind::kText || kFields[i].kind == Kind::kDate;
-      // Texts go with their own length; the others with exactly their bytes.
-      const auto size = text ? static_cast<uint32_t>(-1) : static_cast<uint32_t>(b.size());
+      // Texts go with their own length; the others with exactly their bytes. An empty value
+      // goes as one zero byte (a text ends there, a binary value loses trailing zeros): zdbd
+      // reads a value of no bytes at all from a slot it has not allocated.
+      const auto size = b.empty() ? 1u
+                        : text    ? static_cast<uint32_t>(-1)
+                                  : static_cast<uint32_t>(b.size());
       ASSERT_EQ(ZDB_PutField(FieldName(i), b.c_str(), size), ZDB_OK)
           << FieldName(i) << " of " << b.size() << " bytes";
     }
