@@ -409,6 +409,7 @@ std::unique_ptr<DumpSink> MakeSqliteSink(const std::string& path, bool force) {
   if (!sink->Open()) return nullptr;
   return sink;
 #else
+  (void)force;
   Error("dump file %s: SQLite dumps are not in this build of zdb; use --format csv", path.c_str());
   return nullptr;
 #endif
