@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -224,6 +225,17 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   EXPECT_EQ(r.code, 0) << r.err;
   EXPECT_FALSE(Exists(work.path() + "/csv/ALLTYPES"));
   EXPECT_TRUE(Exists(work.path() + "/csv/SECOND/T.csv"));
+  // Both forms get the mode any new file gets under the umask.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  struct stat st {};
+  for (const std::string& f :
+       {file, work.path() + "/csv/SECOND/T.csv", work.path() + "/csv/zdb_tables.csv"}) {
+    ASSERT_EQ(::stat(f.c_str(), &st), 0) << f;
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << f;
+  }
+  ASSERT_EQ(::stat((work.path() + "/csv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0777 & ~mask);
 }
 
 TEST(ZdbDump, UsersTravelWithTheirPrivilegesButNoPasswords) {
