@@ -53,7 +53,7 @@ TEST_F(ServerShared, AnsweredWritesAreSeenByEveryKindOfReader) {
   // A script (its own connection) sees a's answered change, and a sees the script's at once.
   ASSERT_EQ(Append(a, "Fifth"), 1000);
   EXPECT_EQ(Rows(port(), b, "SELECT NAME, AGE FROM PEOPLE ORDER BY rowid DESC LIMIT 2"),
-            (std::vector<std::string>{"Fifth\t\n", "Changed\t55\n"}));
+            (std::vector<std::string>{"Fifth\t\\N\n", "Changed\t55\n"}));
   EXPECT_EQ(Rows(port(), b, "UPDATE PEOPLE SET NAME = 'Scripted' WHERE NAME = 'Fifth'").size(), 0u);
   EXPECT_EQ(a.Get("NAME", 21), Padded("Scripted"));
   ASSERT_EQ(a.Read("FIRST"), 1000);

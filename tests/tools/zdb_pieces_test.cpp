@@ -5,6 +5,7 @@
 #include <string>
 
 #include "wire/frame.h"
+#include "zdb/csv_dump.h"
 #include "zdb/frame_parser.h"
 #include "zdb/progress.h"
 #include "zdb/sql_format.h"
@@ -93,6 +94,30 @@ TEST(ZdbPieces, RowsInTheirForms) {
   EXPECT_EQ(JsonString(std::string("\x01\\", 2)), "\"\\u0001\\\\\"");
   EXPECT_EQ(AlignedTable({"n", "value"}, {{"long name", "1"}, {"x", ""}}),
             "n         | value\n----------+------\nlong name | 1\nx         |\n");
+}
+
+TEST(ZdbPieces, CsvRecordsTellQuotedFromEmpty) {
+  const std::string data = "a,\"b\"\"c\n\",\n\"\",x\r\n\"open";
+  size_t pos = 0;
+  std::vector<CsvValue> r;
+  std::string why;
+  ASSERT_TRUE(NextCsvRecord(data, &pos, &r, &why));
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[1].text, "b\"c\n");
+  EXPECT_TRUE(r[1].quoted);
+  EXPECT_EQ(r[2].text, "");
+  EXPECT_FALSE(r[2].quoted);
+  ASSERT_TRUE(NextCsvRecord(data, &pos, &r, &why));
+  ASSERT_EQ(r.size(), 2u);
+  EXPECT_TRUE(r[0].quoted && r[0].text.empty());
+  EXPECT_EQ(r[1].text, "x");
+  EXPECT_FALSE(NextCsvRecord(data, &pos, &r, &why));
+  EXPECT_EQ(why, "a quoted value is not closed");
+  pos = 0;
+  EXPECT_FALSE(NextCsvRecord("\"a\"b\n", &pos, &r, &why));
+  EXPECT_EQ(why, "text after a closing quote");
+  EXPECT_FALSE(NextCsvRecord("", &pos, &r, &why));
+  EXPECT_EQ(why, "");
 }
 
 TEST(ZdbPieces, ProgressLines) {

@@ -64,7 +64,7 @@ class Values {
         return {false, RandomText(Pick(61))};
       }
       case Kind::kDate: {
-        char d[16];
+        char d[40];
         std::snprintf(d, sizeof d, "%04d-%02d-%02d", 1900 + Pick(200), 1 + Pick(12), 1 + Pick(28));
         return {false, Pick(8) ? d : ""};
       }
@@ -101,10 +101,10 @@ class Values {
       case Kind::kDate:
         return record == 0 ? Value{} : Value{false, "2024-02-29"};
       case Kind::kMemo: {
-        // 118,890 characters, then 1 MiB ones with tabs, newlines and UTF-8 in them.
+        // 118,890 characters, 1 MiB, then short ones; tabs, newlines and UTF-8 in them.
         if (record == 0) return {};
         if (record == 1) return {false, ""};
-        std::string m = RandomText(record == 2 ? 118890 : 1 << 20);
+        std::string m = RandomText(record == 2 ? 118890 : record == 3 ? (1 << 20) + 16 : 300);
         return {false, m};
       }
       case Kind::kBinary: {
@@ -163,8 +163,12 @@ void Write(const std::vector<Record>& records) {
       if (r[i].null) continue;
       const std::string& b = r[i].bytes;
       const bool text = kFields[i].kind == Kind::kText || kFields[i].kind == Kind::kDate;
-      // Texts go with their own length; the others with exactly their bytes.
-      const auto size = text ? static_cast<uint32_t>(-1) : static_cast<uint32_t>(b.size());
+      // Texts go with their own length; the others with exactly their bytes. An empty value
+      // goes as one zero byte (a text ends there, a binary value loses trailing zeros): zdbd
+      // reads a value of no bytes at all from a slot it has not allocated.
+      const auto size = b.empty() ? 1u
+                        : text    ? static_cast<uint32_t>(-1)
+                                  : static_cast<uint32_t>(b.size());
       ASSERT_EQ(ZDB_PutField(FieldName(i), b.c_str(), size), ZDB_OK)
           << FieldName(i) << " of " << b.size() << " bytes";
     }
@@ -288,6 +292,21 @@ TEST(ZdbRoundTrip, EveryValueSurvivesDumpLoadAndEveryOutputForm) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("table RT.V: 240 record(s), checksum"), std::string::npos) << r.err;
 
+  // The shell shows the whole memo of 118,890 characters and the binary value with its zero
+  // bytes, in the plain row form.
+  r = RunZdb({"shell", server.host()}, "use RT\nopen V\nread 3\n");
+  EXPECT_EQ(r.code, 0) << r.err;
+  std::string memo;
+  for (char c : records[2][2].bytes)
+    memo += c == '\t'   ? "\\t"
+            : c == '\n' ? "\\n"
+            : c == '\r' ? "\\r"
+            : c == '\\' ? "\\\\"
+                        : std::string(1, c);
+  EXPECT_NE(r.out.find("MEMO  | " + memo + "\n"), std::string::npos) << r.out.substr(0, 500);
+  EXPECT_NE(r.out.find("BIN   | \\x" + Hex(records[2][3].bytes) + "\n"), std::string::npos)
+      << r.out.substr(0, 500);
+
   // What Python reads back: the expected values, one line each (record, field, null or hex).
   std::string expected;
   for (size_t i = 0; i < records.size(); ++i)
@@ -297,6 +316,10 @@ TEST(ZdbRoundTrip, EveryValueSurvivesDumpLoadAndEveryOutputForm) {
   WriteFile(work.path() + "/expected.txt", expected);
   r = RunZdb({"dump", server.host(), "--out", work.path() + "/csv", "--format", "csv", "-q"});
   ASSERT_EQ(r.code, 0) << r.err;
+  // The CSV dump loads as well, every value the same.
+  r = RunZdb({"load", target.host(), "--in", work.path() + "/csv", "--database", "RT=RC", "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ExpectSame(records, ReadAll(target.host(), "RC", records), "loaded from CSV");
   const std::string select = "#SELECT rowid AS zdb_record, * FROM V ORDER BY rowid";
   for (const char* format : {"csv", "json", "tsv"}) {
     r = RunZdb({"sql", server.host(), "RT", select, "--format", format, "--out",

@@ -88,7 +88,10 @@ constexpr const char* kSchema =
     "CREATE TABLE zdb_dump_tables(db TEXT, tbl TEXT, name TEXT, records INTEGER,"
     " description TEXT, checksum TEXT, PRIMARY KEY(db, tbl));"
     "CREATE TABLE zdb_dump_fields(db TEXT, tbl TEXT, pos INTEGER, name TEXT, type TEXT,"
-    " subtype TEXT, width INTEGER, PRIMARY KEY(db, tbl, pos));";
+    " subtype TEXT, width INTEGER, PRIMARY KEY(db, tbl, pos));"
+    "CREATE TABLE zdb_dump_rules(db TEXT, tbl TEXT, pos INTEGER, kind TEXT, field TEXT,"
+    " name TEXT, value TEXT, flags INTEGER, data BLOB, PRIMARY KEY(db, tbl, pos));"
+    "CREATE TABLE zdb_dump_users(name TEXT PRIMARY KEY, role TEXT, grants TEXT);";
 
 class SqliteSink : public DumpSink {
  public:
@@ -173,6 +176,38 @@ class SqliteSink : public DumpSink {
     return true;
   }
 
+  bool Users(const std::vector<DumpUser>& users) override {
+    for (const DumpUser& u : users) {
+      sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_users VALUES(?,?,?)");
+      if (!s) return false;
+      sqlite3_bind_text(s, 1, u.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, u.role.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 3, u.grants.c_str(), -1, SQLITE_TRANSIENT);
+      if (!StepOnce(s)) return false;
+    }
+    return true;
+  }
+
+  bool Rules(const std::vector<TableRule>& rules) override {
+    for (size_t i = 0; i < rules.size(); ++i) {
+      const TableRule& r = rules[i];
+      sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_rules VALUES(?,?,?,?,?,?,?,?,?)");
+      if (!s) return false;
+      const std::string kind(1, r.kind);
+      sqlite3_bind_text(s, 1, table_.db.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 2, table_.table.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(s, 3, static_cast<int>(i));
+      sqlite3_bind_text(s, 4, kind.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 5, r.field.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 6, r.name.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_text(s, 7, r.value.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_bind_int(s, 8, r.flags);
+      sqlite3_bind_blob(s, 9, r.data.data(), static_cast<int>(r.data.size()), SQLITE_TRANSIENT);
+      if (!StepOnce(s)) return false;
+    }
+    return true;
+  }
+
   bool EndTable(int64_t records, uint64_t checksum) override {
     Finalize();
     sqlite3_stmt* s = Prepare("INSERT INTO zdb_dump_tables VALUES(?,?,?,?,?,?)");
@@ -238,7 +273,7 @@ class CsvSink : public DumpSink {
  public:
   CsvSink(std::string dir, bool force) : final_(std::move(dir)), force_(force) {}
   ~CsvSink() override {
-    for (std::FILE* f : {file_, fields_, tables_})
+    for (std::FILE* f : {file_, fields_, tables_, rules_})
       if (f) std::fclose(f);
     std::error_code ec;
     if (!committed_ && !temp_.empty()) std::filesystem::remove_all(temp_, ec);
@@ -257,7 +292,9 @@ class CsvSink : public DumpSink {
 #endif
     fields_ = std::fopen((temp_ + "/zdb_fields.csv").c_str(), "wb");
     tables_ = std::fopen((temp_ + "/zdb_tables.csv").c_str(), "wb");
-    if (!fields_ || !tables_) return Fail("zdb_fields.csv");
+    rules_ = std::fopen((temp_ + "/zdb_rules.csv").c_str(), "wb");
+    if (!fields_ || !tables_ || !rules_) return Fail("zdb_fields.csv");
+    std::fputs("db,table,pos,kind,field,name,value,flags,data\n", rules_);
     std::fputs("db,table,pos,name,type,subtype,width\n", fields_);
     std::fputs("db,table,description,records,checksum\n", tables_);
     return true;
@@ -292,6 +329,27 @@ class CsvSink : public DumpSink {
     return std::fwrite(line_.data(), 1, line_.size(), file_) == line_.size() || Fail(name_.c_str());
   }
 
+  bool Users(const std::vector<DumpUser>& users) override {
+    std::FILE* f = std::fopen((temp_ + "/zdb_users.csv").c_str(), "wb");
+    if (!f) return Fail("zdb_users.csv");
+    std::fputs("name,role,grants\n", f);
+    for (const DumpUser& u : users)
+      std::fprintf(f, "%s,%s,%s\n", CsvField(u.name).c_str(), CsvField(u.role).c_str(),
+                   CsvField(u.grants).c_str());
+    return std::fclose(f) == 0 || Fail("zdb_users.csv");
+  }
+
+  bool Rules(const std::vector<TableRule>& rules) override {
+    for (size_t i = 0; i < rules.size(); ++i) {
+      const TableRule& r = rules[i];
+      std::fprintf(rules_, "%s,%s,%zu,%c,%s,%s,%s,%d,%s\n", CsvField(table_.db).c_str(),
+                   CsvField(table_.table).c_str(), i, r.kind, CsvField(r.field).c_str(),
+                   CsvField(r.name).c_str(), CsvCell({Cell::kText, r.value}).c_str(), r.flags,
+                   CsvCell({Cell::kBlob, r.data}).c_str());
+    }
+    return true;
+  }
+
   bool EndTable(int64_t records, uint64_t checksum) override {
     const bool ok = std::fclose(file_) == 0;
     file_ = nullptr;
@@ -302,8 +360,9 @@ class CsvSink : public DumpSink {
   }
 
   bool Commit() override {
-    const bool ok = std::fclose(fields_) == 0 && std::fclose(tables_) == 0;
-    fields_ = tables_ = nullptr;
+    const bool ok =
+        std::fclose(fields_) == 0 && std::fclose(tables_) == 0 && std::fclose(rules_) == 0;
+    fields_ = tables_ = rules_ = nullptr;
     if (!ok) return Fail("zdb_fields.csv");
     if (!PutInPlace(temp_, final_, force_, "folder")) return false;
     committed_ = true;
@@ -321,6 +380,7 @@ class CsvSink : public DumpSink {
   std::FILE* file_ = nullptr;
   std::FILE* fields_ = nullptr;
   std::FILE* tables_ = nullptr;
+  std::FILE* rules_ = nullptr;
   bool committed_ = false;
 };
 
@@ -349,6 +409,7 @@ std::unique_ptr<DumpSink> MakeSqliteSink(const std::string& path, bool force) {
   if (!sink->Open()) return nullptr;
   return sink;
 #else
+  (void)force;
   Error("dump file %s: SQLite dumps are not in this build of zdb; use --format csv", path.c_str());
   return nullptr;
 #endif

@@ -10,6 +10,7 @@
 
 #include "zdb/catalog.h"
 #include "zdb/script_rows.h"
+#include "zdb/table_rules.h"
 
 namespace zdb::cli {
 
@@ -24,7 +25,9 @@ class DumpSink {
   virtual bool BeginTable(const DumpTable& t) = 0;
   // The record number first, then the values in definition order.
   virtual bool Row(const CellRow& cells) = 0;
+  virtual bool Rules(const std::vector<TableRule>& rules) = 0;
   virtual bool EndTable(int64_t records, uint64_t checksum) = 0;
+  virtual bool Users(const std::vector<DumpUser>& users) = 0;
   // Renames the temporary name to the final one (replacing what is there only with `force`);
   // false after a message.
   virtual bool Commit() = 0;
