@@ -236,7 +236,8 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
       RequestDbs dbs(server, *call.session, streams, writes);
       status = dbs.Refused() ? kDiskFull : row->handler(call);
       status = dbs.Finish(status);
-      if (status == kDiskFull) call.session->lastDiskFull = dbs.Reason();
+      // A handler that met the full disk outside SQLite (an upload) has said why itself.
+      if (status == kDiskFull && !dbs.Reason().empty()) call.session->lastDiskFull = dbs.Reason();
     } else {
       status = row->handler(call);
     }

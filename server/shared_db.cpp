@@ -105,6 +105,7 @@ bool SharedDbs::Commit(SharedDb& d) {
   }
   std::string why = d.conn->FullReason();
   if (durable_) Log("commit of database %s failed: %s", d.name.c_str(), why.c_str());
+  d.reason = why;  // before the rollback, which leaves SQLite's message empty
   Keep(d, why);
   return false;
 }
@@ -162,7 +163,7 @@ int32_t SharedDbs::Leave(SharedDb& d, int32_t status, std::string* reason) {
     if (durable_ || now - d.heldSince >= kMaxHold) {
       if (!Commit(d) && durable_) {
         full = d.conn->TakeFull() || full;
-        *reason = d.reason.empty() ? d.conn->FullReason() : d.reason;
+        *reason = d.reason;
         if (!full && status == kOk) status = kInternal;
       }
     }
