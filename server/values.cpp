@@ -38,7 +38,10 @@ bool ParseDouble(const std::string& text, double* out) {
   char* end = nullptr;
   errno = 0;
   double d = std::strtod(t.c_str(), &end);
-  if (errno != 0 || end != t.c_str() + t.size() || !std::isfinite(d)) return false;
+  // strtod reports ERANGE for subnormal results too; those are exact doubles and are kept. A
+  // value that underflows to zero or overflows is refused rather than stored changed.
+  const bool range_ok = errno == 0 || (errno == ERANGE && d != 0 && std::isfinite(d));
+  if (!range_ok || end != t.c_str() + t.size() || !std::isfinite(d)) return false;
   *out = d;
   return true;
 }
@@ -197,7 +200,8 @@ int32_t DecodeSingle(const FieldInfo& f, const uint8_t* in, size_t size, Value* 
     *out = Value::Blob(std::string(p, n));
     return kOk;
   }
-  return ParseText(f, std::string(p, strnlen(p, size)), out);
+  // An empty value may come with no buffer at all.
+  return ParseText(f, size == 0 ? std::string() : std::string(p, strnlen(p, size)), out);
 }
 
 }  // namespace zdbd

@@ -80,6 +80,15 @@ TEST(ServerValues, SingleFieldFormsFollowTypeAndSize) {
   std::memcpy(&d, &bits, 8);
   EXPECT_EQ(d, 12.25);
   EXPECT_EQ(ParseText(numText, "abc", &back), kBadValue);
+  // A subnormal is an exact double and is kept; what would underflow to zero or overflow is
+  // refused rather than stored changed.
+  ASSERT_EQ(ParseText(n, "4.9406564584124654e-324", &back), kOk);
+  EXPECT_EQ(back.d, 4.9406564584124654e-324);
+  EXPECT_EQ(ParseText(n, "1e-400", &back), kBadValue);
+  EXPECT_EQ(ParseText(n, "1e400", &back), kBadValue);
+  // An empty value may arrive with no buffer at all.
+  ASSERT_EQ(DecodeSingle(c, nullptr, 0, &back), kOk);
+  EXPECT_EQ(back.s, "");
   EXPECT_EQ(ValueText(n, Value::Real(0.1)), "0.1");
   EXPECT_EQ(ValueText(n, Value::Null()), "");
   FieldInfo bad{"F", 'X', ' ', 5, {}};

@@ -231,8 +231,14 @@ bool NewPassword(bool fromStdin, std::string* password) {
         return false;
       }
     } else if (!std::getline(std::cin, *password)) {
-      Error("no password on standard input");
-      return false;
+      // A script that gives the tool its password only through $ZDB_PASSWORD, with nothing on
+      // standard input, means that password for the new user too.
+      const char* login = std::getenv("ZDB_PASSWORD");
+      if (fromStdin || !login) {
+        Error("no password on standard input");
+        return false;
+      }
+      *password = login;
     }
     if (!password->empty() && password->back() == '\r') password->pop_back();
   } else {

@@ -151,7 +151,8 @@ const std::vector<Verb>& UserVerbs() {
       {"user", "list", "list the users with their roles and grants", "", kListing, {}, List},
       {"user",
        "add",
-       "add a user; its password is asked for, or read from $ZDB_NEW_PASSWORD or stdin",
+       "add a user; its password is asked for, or read from $ZDB_NEW_PASSWORD or stdin (else "
+       "$ZDB_PASSWORD)",
        "NAME",
        0,
        {{"--admin", nullptr, "make the user an administrator"}, kPasswordStdin},
