@@ -151,7 +151,7 @@ compare '{"database":"SHOP","name":"ITEMS","description":"Items on sale","record
   "xrefs":[{"name":"ITEMKIND","kind":"field","from":"ITEMS.KIND","to":"KINDS.KIND",
             "rule":"RESTRICT","description":"kind of item"}]}' "table describe"
 expect 0 root sql SHOP '#SELECT NAME, PRICE, QTY, BORN, KIND FROM ITEMS' --format json
-compare '[["blue pen","1.5","1","2024-02-29","pen"]]' "the first record"
+compare '[{"NAME":"blue pen","PRICE":1.5,"QTY":1,"BORN":"2024-02-29","KIND":"pen"}]' "the first record"
 
 # The server's state: over the protocol, and from its metrics page when it serves one.
 expect 0 root status --format json

@@ -196,7 +196,7 @@ TEST_F(ZdbAdmin, NewPasswordsComeFromStdinOrTheEnvironmentNeverTheCommandLine) {
   // Standard input that is no terminal serves without the flag too.
   r = Root({"user", "add", "eve"}, "eve-one\n");
   ASSERT_EQ(r.code, 0) << r.err;
-  r = Root({"user", "add", "nobody"}, "");
+  r = Root({"user", "add", "nobody", "--password-stdin"}, "");
   EXPECT_EQ(r.code, 2);
   EXPECT_NE(r.err.find("no password on standard input"), std::string::npos) << r.err;
   r = Root({"user", "add", "nobody"}, "\n");
@@ -209,6 +209,11 @@ TEST_F(ZdbAdmin, NewPasswordsComeFromStdinOrTheEnvironmentNeverTheCommandLine) {
   };
   EXPECT_EQ(as("bob", "bob-one").code, 0);
   EXPECT_EQ(as("eve", "eve-one").code, 0);
+  // With nothing on standard input, a script's $ZDB_PASSWORD is the new user's password too.
+  r = Root({"user", "add", "carol"}, "");
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(as("carol", "pw").code, 0);
+  ASSERT_EQ(Root({"user", "drop", "carol", "--yes"}).code, 0);
   r = as("bob", "bob-one\r");
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("4004"), std::string::npos) << r.err;
