@@ -121,8 +121,11 @@ int32_t HDelDb(Call& c) {
   std::string db = c.session->selectedDb;
   if (db.empty()) return kNoDatabaseSelected;
   if (c.server.data.Users(db) > 1) return kDatabaseInUse;
+  // Answered changes that wait for space would go with the file: they are kept, and so is it.
+  if (c.server.shared.Waiting(db, &c.session->lastDiskFull)) return kDiskFull;
   ForgetDatabase(c, db);
-  c.server.shared.Close(db);  // committed and closed; reopened should the removal be refused
+  // Committed and closed; reopened should the removal be refused.
+  if (!c.server.shared.Close(db, &c.session->lastDiskFull)) return kDiskFull;
   return c.server.data.Remove(db, c.session->handle);
 }
 

@@ -308,10 +308,10 @@ int32_t HImport(Call& c) {
   if (rc == kOk && !IsValidDatabaseName(db)) rc = kBadDatabaseName;
   if (rc == kOk && c.server.data.Exists(db) && mode != "REPLACE") rc = kDatabaseExists;
   if (rc == kOk) rc = CheckImport(upload.path, &report, &c.session->lastDiskFull);
-  if (rc == kOk) {
-    c.server.shared.Close(db);
-    rc = c.server.data.Install(db, upload.path, c.session->handle);
+  if (rc == kOk && !c.server.shared.Close(db, &c.session->lastDiskFull)) {
+    rc = kDiskFull;  // answered changes of the database wait for space: they are not replaced
   }
+  if (rc == kOk) rc = c.server.data.Install(db, upload.path, c.session->handle);
   if (rc == kOk) upload.path.clear();
   report += rc == kOk ? "imported\n" : "refused: " + StatusText(rc) + "\n";
   if (!SendFileBytes(c, report)) c.closeAfter = true;

@@ -234,6 +234,18 @@ void Serve(Server& server, Connections& conns, int fd) {
   }
 }
 
+// Reads what the signal handler wrote; true when it asks for a stop. SIGHUP reopens the log.
+bool TakeSignals(int wake) {
+  bool stop = false, reopen = false;
+  char got[16];
+  for (ssize_t n; (n = ::read(wake, got, sizeof got)) > 0;) {
+    stop = stop || std::find(got, got + n, kWakeStop) != got + n;
+    reopen = reopen || std::find(got, got + n, kWakeReopenLog) != got + n;
+  }
+  if (reopen && ReopenLog()) Log("log reopened");
+  return stop;
+}
+
 void AnswerDatagram(Server& server, int udp, uint16_t port) {
   uint8_t buf[1030];
   sockaddr_in from{};
@@ -433,16 +445,9 @@ int RunServer(Server& server) {
     pollfd fds[3] = {{s.tcp, POLLIN, 0}, {s.udp, POLLIN, 0}, {wake[0], POLLIN, 0}};
     int ready = ::poll(fds, 3, 1000);
     if (ready < 0 && errno != EINTR) break;
-    if (fds[2].revents) {
-      bool stop = false;
-      char got[16];
-      for (ssize_t n; (n = ::read(wake[0], got, sizeof got)) > 0;)
-        stop = stop || std::find(got, got + n, kWakeStop) != got + n;
-      if (stop) {
-        Log("signal received, stopping");
-        break;
-      }
-      if (ReopenLog()) Log("log reopened");
+    if (fds[2].revents && TakeSignals(wake[0])) {
+      Log("signal received, stopping");
+      break;
     }
     FlushLogSummaries();
     if (fds[1].revents & POLLIN) AnswerDatagram(server, s.udp, s.port);
@@ -479,7 +484,16 @@ int RunServer(Server& server) {
     ::_exit(1);
   }
   for (auto& left : server.sessions.TakeAll()) server.EndSession(left, "server stop");
-  server.shared.CloseAll();  // the answered changes still held are committed
+  // The answered changes still held are committed. Those that wait for space keep zdbd here,
+  // however long: it takes no connection, only answers UDP as before (a further stop is
+  // acknowledged and changes nothing), and a signal cannot end the wait; SIGKILL can.
+  while (!server.shared.CloseAll()) {
+    pollfd fds[2] = {{s.udp, POLLIN, 0}, {wake[0], POLLIN, 0}};
+    int ready = ::poll(fds, 2, static_cast<int>(SharedDbs::kRetry.count()));
+    if (ready > 0 && fds[1].revents) TakeSignals(wake[0]);
+    if (ready > 0 && (fds[0].revents & POLLIN)) AnswerDatagram(server, s.udp, s.port);
+    FlushLogSummaries();
+  }
   g_wakeWrite = -1;
   ::close(wake[0]);
   ::close(wake[1]);

@@ -16,6 +16,7 @@ long long MsSince(SharedDb::Clock::time_point t) {
 }  // namespace
 
 SharedDbs::~SharedDbs() {
+  // The stop has already waited for every commit; only a start that failed comes here first.
   CloseAll();
 }
 
@@ -62,7 +63,7 @@ void SharedDbs::Keep(SharedDb& d, const std::string& why) {
     return;
   }
   auto now = SharedDb::Clock::now();
-  if (!d.waiting || now - d.lastNote >= kNoteEvery) {
+  if (!stopping_ && (!d.waiting || now - d.lastNote >= kNoteEvery)) {
     Log("%zu answered changes of database %s wait: their commit failed (%s); writes to it are "
         "refused (%d) until they are committed, tried again every %lld ms",
         journal.size(), d.name.c_str(), why.c_str(), static_cast<int>(kDiskFull),
@@ -110,14 +111,16 @@ bool SharedDbs::Commit(SharedDb& d) {
   return false;
 }
 
-void SharedDbs::Shut(SharedDb& d, const char* what) {
-  std::lock_guard<std::recursive_mutex> lock(d.mutex);
-  d.lastTry = {};  // a last try now, whenever the one before was
-  if (!Commit(d))
-    Log("%zu answered changes of database %s could not be committed (%s) and are lost: %s",
-        d.conn->Journal().size(), d.name.c_str(), d.reason.c_str(), what);
+bool SharedDbs::Shut(SharedDb& d) {
+  d.lastTry = {};  // a try now, whenever the one before was
+  // A failure that left nothing answered behind (--durable, an empty group) does not hold it.
+  if (!Commit(d) && d.waiting) {
+    Arm();
+    return false;
+  }
   d.open = false;
   d.conn.reset();
+  return true;
 }
 
 bool SharedDbs::Enter(SharedDb& d, bool writes) {
@@ -200,11 +203,28 @@ bool SharedDbs::Flush(const std::string& name) {
   return done;
 }
 
-void SharedDbs::Close(const std::string& name) {
-  if (auto d = Find(name, true)) Shut(*d, "the database is removed or replaced");
+bool SharedDbs::Close(const std::string& name, std::string* reason) {
+  auto d = Find(name, false);
+  if (!d) return true;
+  std::lock_guard<std::recursive_mutex> lock(d->mutex);
+  if (!Shut(*d)) {
+    *reason = d->reason;
+    return false;
+  }
+  Find(name, true);  // the next user opens the file anew
+  return true;
 }
 
-void SharedDbs::CloseAll() {
+bool SharedDbs::Waiting(const std::string& name, std::string* reason) {
+  auto d = Find(name, false);
+  if (!d) return false;
+  std::lock_guard<std::recursive_mutex> lock(d->mutex);
+  if (d->waiting) *reason = d->reason;
+  return d->waiting;
+}
+
+bool SharedDbs::CloseAll() {
+  stopping_ = true;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stop_ = true;
@@ -214,9 +234,28 @@ void SharedDbs::CloseAll() {
   std::map<std::string, std::shared_ptr<SharedDb>> all;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    all.swap(dbs_);
+    all = dbs_;
   }
-  for (auto& [name, d] : all) Shut(*d, "zdbd stops");
+  bool done = true;
+  for (auto& [name, d] : all) {
+    std::lock_guard<std::recursive_mutex> lock(d->mutex);
+    if (Shut(*d)) {
+      std::lock_guard<std::mutex> map(mutex_);
+      dbs_.erase(name);
+      continue;
+    }
+    done = false;
+    auto now = SharedDb::Clock::now();
+    if (d->stopNote == SharedDb::Clock::time_point{} || now - d->stopNote >= kNoteEvery) {
+      Log("zdbd stops once the %zu answered changes of database %s that wait are committed; "
+          "their commit fails (%s) and is tried again every %lld ms: free space on the disk to "
+          "let the stop finish (SIGKILL ends zdbd at once and loses them)",
+          d->conn->Journal().size(), name.c_str(), d->reason.c_str(),
+          static_cast<long long>(kRetry.count()));
+      d->stopNote = now;
+    }
+  }
+  return done;
 }
 
 void SharedDbs::Loop() {

@@ -11,7 +11,8 @@
 // A group whose commit fails (the disk is full) is not given up: the connection journals every
 // write of the open group, and the answered changes are carried out again in a new transaction,
 // where every reader keeps seeing them, until a commit succeeds. Meanwhile requests that write
-// are refused (kDiskFull).
+// are refused (kDiskFull), and so are the removal and replacement of the database; a stop waits
+// for that commit however long it takes.
 #pragma once
 
 #include <atomic>
@@ -50,6 +51,7 @@ struct SharedDb {
   bool waiting = false;  // answered changes wait for a commit that failed
   std::string reason;    // why the last commit failed
   Clock::time_point lastTry, lastNote;
+  Clock::time_point stopNote;  // when the log last said that a stop waits for this database
 };
 
 class SharedDbs {
@@ -80,10 +82,15 @@ class SharedDbs {
   // Commits what the database's shared connection holds, so that another connection sees it;
   // false when answered changes wait for space and stay uncommitted.
   bool Flush(const std::string& name);
-  // Commits and closes the connection: its file is about to be removed or replaced.
-  void Close(const std::string& name);
-  // Commits and closes every connection; the flusher stops.
-  void CloseAll();
+  // Commits and closes the connection: its file is about to be removed or replaced. False, with
+  // the commit's failure in *reason, when answered changes wait for space: the connection stays
+  // and the file must be left alone.
+  bool Close(const std::string& name, std::string* reason);
+  // True, with the failure in *reason, when answered changes of the database wait for space.
+  bool Waiting(const std::string& name, std::string* reason);
+  // Stops the flusher, then commits and closes every connection it can; false while answered
+  // changes wait for space in some database (they stay, and a later call tries again).
+  bool CloseAll();
   bool Durable() const { return durable_; }
 
  private:
@@ -95,16 +102,18 @@ class SharedDbs {
   // Rolls the open group back and, outside --durable, carries its journal out again in a new
   // transaction: the answered changes wait there for the next try.
   void Keep(SharedDb& d, const std::string& why);
-  void Restore(SharedDb& d);                 // the new transaction of Keep
-  void Shut(SharedDb& d, const char* what);  // commits and closes
-  void Arm();                                // wakes the flusher
+  void Restore(SharedDb& d);  // the new transaction of Keep
+  // With the mutex of `d` held: commits and closes, unless answered changes must wait.
+  bool Shut(SharedDb& d);
+  void Arm();  // wakes the flusher
   void Loop();
   std::mutex mutex_;  // the map and the flusher's state
   std::condition_variable wake_;
   std::map<std::string, std::shared_ptr<SharedDb>> dbs_;
   std::thread flusher_;
   bool stop_ = false;
-  std::atomic<bool> armed_{false};  // the flusher is watching held transactions
+  std::atomic<bool> armed_{false};     // the flusher is watching held transactions
+  std::atomic<bool> stopping_{false};  // zdbd stops: the waiting changes are noted by CloseAll
   bool durable_ = false;
 };
 

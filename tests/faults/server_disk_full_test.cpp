@@ -8,6 +8,9 @@
 // root (as CI runs; elsewhere those cases are skipped and say so), and SQLite's own page limit,
 // which zdbd holds its connections to when ZDBD_PAGE_LIMIT_FILE names a file with the number
 // (any user; the import and export checks need the real file system and are left out there).
+// A stop while answered changes wait for space does not end zdbd until they are committed; that
+// case needs the tmpfs: at the page limit a failure is a statement's, and the changes answered
+// before it fit and are committed by the next try, so they never wait long.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -28,6 +31,7 @@
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "support/zdbd_process.h"
+#include "wire/control.h"
 #include "zdb_api.h"
 #include "zdb_api_catalog.h"
 
@@ -200,6 +204,22 @@ struct Writer {
   }
 };
 
+// Writes new keys from *next on until `refusals` of them are refused (or 3000 tries); returns
+// how many were refused. Each refusal must be the disk-full status.
+int WriteUntilRefused(int refusals, int* next, std::vector<std::string>* answered) {
+  int refused = 0;
+  for (int tries = 0; tries < 3000 && refused < refusals; ++tries, ++*next) {
+    int32_t rc = Append(Key(*next));
+    if (rc == 1000) {
+      answered->push_back(Key(*next));
+    } else {
+      EXPECT_EQ(rc, kDiskFull) << "write " << *next;
+      ++refused;
+    }
+  }
+  return refused;
+}
+
 void RunOnFullDisk(Way how, bool durable) {
   TempDir dir;
   const std::string data = dir.path() + "/data";
@@ -237,16 +257,7 @@ void RunOnFullDisk(Way how, bool durable) {
     SCOPED_TRACE("round " + std::to_string(round));
     ASSERT_TRUE(disk.Fill());
     std::thread beside([&] { other.Run(*server); });
-    int refusedNow = 0;
-    for (int tries = 0; tries < 3000 && refusedNow < 20; ++tries, ++next) {
-      int32_t rc = Append(Key(next));
-      if (rc == 1000) {
-        answered.push_back(Key(next));
-      } else {
-        EXPECT_EQ(rc, kDiskFull) << "write " << next;
-        ++refusedNow;
-      }
-    }
+    int refusedNow = WriteUntilRefused(20, &next, &answered);
     beside.join();
     ASSERT_EQ(other.failure, "");
     ASSERT_EQ(refusedNow, 20) << "the server never reported the full disk";
@@ -336,6 +347,67 @@ void RunOnFullDisk(Way how, bool durable) {
   std::printf("[ disk full (%s), %s mode: %zu answered writes checked, %d refused ]\n",
               how == Way::kTmpfs ? "tmpfs" : "page limit", durable ? "durable" : "default",
               answered.size(), refused + other.refused);
+}
+
+// Answered writes wait for space when SIGTERM comes: zdbd takes no new connection, still answers
+// UDP probes, refuses to remove the database meanwhile, and ends by itself with status 0 once the
+// space returns; after a restart every answered write is there.
+TEST(DiskFull, StopWaitsForTheAnsweredChangesOnAFullTmpfs) {
+  TempDir dir;
+  const std::string data = dir.path() + "/data";
+  SmallDisk disk(Way::kTmpfs, data, dir.path() + "/page-limit");
+  struct Ending {
+    ~Ending() { Close(); }
+  } ending;
+  if (!disk.ready()) GTEST_SKIP() << "mounting a tmpfs needs root: this case did not run";
+  auto server = std::make_unique<ZdbdProcess>(data);
+  ASSERT_TRUE(server->running());
+  Open(*server, true);
+  if (::testing::Test::HasFatalFailure()) return;
+  std::vector<std::string> answered;
+  int next = 0;
+  for (; next < 20; ++next) {
+    ASSERT_EQ(Append(Key(next)), 1000);
+    answered.push_back(Key(next));
+  }
+  ASSERT_TRUE(disk.Fill());
+  ASSERT_EQ(WriteUntilRefused(5, &next, &answered), 5) << "the server never reported the full disk";
+  // Writes are refused for the database as a whole only once answered changes wait.
+  ASSERT_NE(server->Log().find("answered changes of database SHOP wait"), std::string::npos)
+      << server->Log();
+  // Removing the database would drop what waits: refused with the same status.
+  EXPECT_EQ(Z_DelDB(), kDiskFull);
+
+  server->Terminate();
+  EXPECT_FALSE(server->WaitExit(1000)) << "zdbd ended while answered changes waited:\n"
+                                       << server->Log();
+  if (!server->running()) return;
+  EXPECT_NE(server->Log().find("free space on the disk to let the stop finish (SIGKILL"),
+            std::string::npos)
+      << server->Log();
+  EXPECT_FALSE(RawClient(server->port()).connected()) << "a connection was taken during the stop";
+  EXPECT_NE(Append(Key(next)), 1000) << "a write was answered during the stop";
+  EXPECT_FALSE(ControlExchange(server->port(), wire::kCodeProbe).empty())
+      << "the waiting server does not answer a probe";
+  EXPECT_EQ(ControlExchange(server->port(), wire::kCodeStop).size(), 6u);
+  EXPECT_TRUE(server->running());
+
+  disk.Free();
+  int status = -1;
+  ASSERT_TRUE(server->WaitExit(10000, &status)) << "zdbd did not end once the space returned";
+  EXPECT_EQ(status, 0);
+  Close();
+
+  server = std::make_unique<ZdbdProcess>(data);
+  ASSERT_TRUE(server->running());
+  Open(*server, false);
+  if (::testing::Test::HasFatalFailure()) return;
+  std::string problem;
+  auto found = Keys(&problem);
+  std::sort(found.begin(), found.end());
+  std::sort(answered.begin(), answered.end());
+  EXPECT_TRUE(found == answered) << "after the restart: " << Difference(found, answered);
+  EXPECT_EQ(problem, "");
 }
 
 TEST(DiskFull, DefaultModeLosesNoAnsweredWriteOnAFullTmpfs) {
