@@ -160,10 +160,10 @@ took "zdb.exe smoke"
 step "i686 rings under 32-bit Wine"
 # Where the kernel runs i386 code, 32-bit Wine makes its prefix in seconds and runs the i686
 # DLL's unit, protocol and DLL rings and the smoke against zdbd as wine64 runs the x86_64 ones.
-# The integration ring passes there too, but its build and run would add four minutes to this
-# run: ZDB_WINE32_INTEGRATION=1 adds it. Elsewhere 32-bit Wine would run only under qemu-user,
-# where it installs but cannot make a prefix, and finding that out costs a quarter of an hour:
-# there the smoke stays opt-in (ZDB_WINE32=1).
+# The integration ring passes there too, but its build and run would add two and a half
+# minutes to this run: ZDB_WINE32_INTEGRATION=1 adds it. Elsewhere 32-bit Wine would run only
+# under qemu-user, where it installs but cannot make a prefix, and finding that out costs a
+# quarter of an hour: there the smoke stays opt-in (ZDB_WINE32=1).
 prefix32=$root/build-wine/prefix32
 wine32=/usr/lib/wine/wine
 if zdb_runs_i386; then
