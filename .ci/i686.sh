@@ -39,9 +39,13 @@ else
 fi
 echo "i686: 32-bit programs run $how"
 
+# Optimised as the native build, without debug information, which costs half again the
+# compile time of this step.
 cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/linux-i686.cmake \
-  -DZDB_TEST_ZDBD="$zdbd" -DCMAKE_CROSSCOMPILING_EMULATOR= "${emulator[@]}" >/dev/null
-ninja -C "$dir" -j "$ZDB_JOBS" zdb_api "${rings[@]}"
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DZDB_TEST_ZDBD="$zdbd" \
+  -DCMAKE_CROSSCOMPILING_EMULATOR= "${emulator[@]}" >/dev/null
+ninja -C "$dir" -j "$ZDB_JOBS" zdb_api "${rings[@]}" >/dev/null
 readelf -h "$dir/libzdb_api.so" | grep -q 'Class: *ELF32' || {
   echo "i686: $dir/libzdb_api.so is not a 32-bit library" >&2
   exit 1

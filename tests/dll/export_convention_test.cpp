@@ -1,8 +1,8 @@
 // 32-bit x86 only: every export of the loaded library removes exactly its argument bytes from
 // the stack (callee cleans), as many as the export list gives it and as the header's
 // declaration adds up to. A caller compiled with the header and a library whose convention or
-// argument bytes differ leave the stack pointer off after every call, which shows here as a
-// count, not as a crash somewhere later.
+// argument bytes differ leave the stack pointer off after every call; the measure names each
+// export that does so.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -144,23 +144,23 @@ TEST(ExportConvention, EveryExportRemovesItsArgumentBytes) {
     ASSERT_NE(symbol, nullptr) << SymbolName(e) << " is not exported";
     const std::vector<uint32_t> zeros(e.listed / 4, 0);
     int32_t result = -1;
-    EXPECT_EQ(
-        zdb_test_measure_call(symbol, zeros.data(), static_cast<uint32_t>(zeros.size()), &result),
-        e.listed);
+    const uint32_t removed =
+        zdb_test_measure_call(symbol, zeros.data(), static_cast<uint32_t>(zeros.size()), &result);
+    EXPECT_EQ(removed, e.listed);
     EXPECT_EQ(result, AnswerToZeros(e.name));
-    // The same call as compiled code makes it through a pointer of the header's type; a stack
-    // left off by the callee would break this function's own locals and return.
-    EXPECT_EQ(e.typedCall(symbol), AnswerToZeros(e.name));
+    // The same call as compiled code makes it, through a pointer of the header's type. Only
+    // with a callee that cleans up as declared: any other leaves this function's stack off.
+    if (removed == e.listed) {
+      EXPECT_EQ(e.typedCall(symbol), AnswerToZeros(e.name));
+    }
   }
   EXPECT_EQ(names.size(), 153u);
 }
 
+#if !defined(_WIN32)
 // The Automation stand-in keeps the default convention: it stands for system functions, not
-// for exports of the DLL.
+// for exports of the DLL (Windows has its own).
 TEST(ExportConvention, TheAutomationStandInLeavesItsArgumentsToTheCaller) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "Windows has its own Automation functions";
-#else
   LoadedLibrary lib(ZDB_TEST_LIBRARY);
   ASSERT_TRUE(lib.loaded()) << ZDB_TEST_LIBRARY;
   void* getDim = lib.Symbol("zdb_SafeArrayGetDim");
@@ -169,8 +169,8 @@ TEST(ExportConvention, TheAutomationStandInLeavesItsArgumentsToTheCaller) {
   int32_t result = -1;
   EXPECT_EQ(zdb_test_measure_call(getDim, &null, 1, &result), 0u);
   EXPECT_EQ(result, 0);  // no array, no dimensions
-#endif
 }
+#endif
 
 }  // namespace
 }  // namespace zdb::test

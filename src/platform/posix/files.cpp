@@ -10,6 +10,10 @@
 
 namespace zdb::platform {
 
+// Files of 2 GiB and more, and files on file systems with 64-bit inode numbers, open and
+// report their size in 32-bit builds too (_FILE_OFFSET_BITS=64, set by the build).
+static_assert(sizeof(off_t) == 8, "32-bit builds need 64-bit file offsets");
+
 bool File::OpenRead(const char* name) {
   Close();
   int fd = ::open(name, O_RDONLY | O_CLOEXEC);
