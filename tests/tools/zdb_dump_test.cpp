@@ -65,6 +65,7 @@ void MakeDatabase(const std::string& host) {
   ASSERT_EQ(Z_AddConstrain("QTY", constraint), ZDB_OK);
   ASSERT_EQ(Z_PutDefaultValue("PRICE", "9.5"), ZDB_OK);
   ASSERT_EQ(Z_AddFXREF("LINK", "EMPTY", "A", "T", "NAME", "CASCADE", "a link"), ZDB_OK);
+  ASSERT_EQ(ZDB_Alias("TALIAS", "T", "T by another name"), ZDB_OK);
   ASSERT_EQ(ZDB_Finish(), ZDB_OK);
 }
 
@@ -98,6 +99,9 @@ std::string Rules(const std::string& host, const char* db) {
   EXPECT_EQ(Z_XRefFromField(name, xrefs.data(), &count), ZDB_OK);
   out += "xrefs " + std::to_string(count) + " " + xrefs.data() + " " + &xrefs[166] + " " +
          &xrefs[175] + "\n";
+  std::vector<char> aliases(3300);
+  EXPECT_EQ(Z_TableAlias(aliases.data(), &count), ZDB_OK);
+  out += "aliases " + std::to_string(count) + " " + aliases.data() + "=" + &aliases[33] + "\n";
   ZDB_Finish();
   return out;
 }
@@ -183,11 +187,11 @@ TEST(ZdbDump, RoundTripOfEveryFieldType) {
   const std::string rules = Rules(server.host(), "ALLTYPES");
   EXPECT_EQ(rules,
             "indexes 1 BYNAME unique 1\nfields NAME,QTY\nconstraint R -32768..32767\n"
-            "default 9.5\nxrefs 1 LINK CASCADE a link\n");
+            "default 9.5\nxrefs 1 LINK CASCADE a link\naliases 1 TALIAS=T\n");
   EXPECT_EQ(Rules(server.host(), "SECOND"), rules);
   EXPECT_EQ(
       Query(file, "SELECT tbl, kind, field, name, value FROM zdb_dump_rules ORDER BY tbl, pos"),
-      "EMPTY|X|A||\nT|I||BYNAME|NAME,QTY\nT|D|PRICE||9.5\nT|C|QTY||\n");
+      "EMPTY|X|A||\nT|I||BYNAME|NAME,QTY\nT|A||TALIAS|T\nT|D|PRICE||9.5\nT|C|QTY||\n");
   // The loaded tables have the same definitions: a dump of the copy describes them alike.
   const std::string copy = work.path() + "/copy.sqlite";
   r = RunZdb({"dump", server.host(), "--out", copy, "--database", "SECOND", "-q"});
@@ -271,9 +275,9 @@ TEST(ZdbDump, UsersTravelWithTheirPrivilegesButNoPasswords) {
             Query(file, "SELECT * FROM zdb_dump_tables"));
   r = RunZdb({"load", target.host(), "--in", file, "--users"});
   EXPECT_EQ(r.code, 2);
-  EXPECT_NE(r.err.find("--users needs --users-password"), std::string::npos) << r.err;
-  r = RunZdb({"load", target.host(), "--in", file, "--users", "--users-password", "fresh",
-              "--database", "ALLTYPES=COPY"});
+  EXPECT_NE(r.err.find("no password on standard input"), std::string::npos) << r.err;
+  r = RunZdb({"load", target.host(), "--in", file, "--users", "--database", "ALLTYPES=COPY"},
+             "fresh\n");
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(r.err.find("2 user(s) created"), std::string::npos) << r.err;
   ASSERT_EQ(ZDB_SelHost(target.host().c_str()), ZDB_OK);

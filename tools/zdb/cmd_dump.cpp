@@ -15,6 +15,7 @@
 #include <memory>
 #include <set>
 
+#include "zdb/admin.h"
 #include "zdb/catalog.h"
 #include "zdb/commands.h"
 #include "zdb/common.h"
@@ -211,7 +212,8 @@ int Dump(DumpOptions& o) {
       std::string what;
       const std::string name = p.t.db + "." + p.t.table;
       if (!Check(("table " + name).c_str(), OpenTable(p.t.table)) ||
-          !Check((name + ": " + what).c_str(), ReadTableRules(p.t.fields, &rules, &what)) ||
+          !Check((name + ": " + what).c_str(),
+                 ReadTableRules(p.t.table, p.t.fields, &rules, &what)) ||
           !Check(("closing " + name).c_str(), ZDB_CloseTable(p.t.table.c_str())) ||
           !sink->Rules(rules) || !sink->EndTable(records, sum))
         return kExitFailure;
@@ -593,8 +595,9 @@ bool SameAsDump(const std::string& target, const LoadTable& t, Counter& done) {
 int Load(DumpOptions& o) {
   std::string host;
   if (!TakeHost("load", o.loadArgs, 0, &host)) return kExitUsage;
-  if (o.loadUsers && o.usersPassword.empty())
-    return Usage("load", "--users needs --users-password: a dump holds no passwords");
+  // A dump holds no passwords: the users it creates get one, taken as `user add` takes it
+  // (never from the command line), before anything is changed.
+  if (o.loadUsers && !NewPassword(false, &o.usersPassword)) return kExitUsage;
   // A CSV dump folder becomes an SQLite dump first; from there both forms load alike.
   struct stat st {};
   TempFile converted("load");
@@ -767,10 +770,8 @@ void RegisterDumpCommands(CLI::App& app, Commands& commands) {
                    "load only this database, as NEW when written DB=NEW (repeatable)")
       ->type_name("DB[=NEW]");
   load->add_flag("--users", o->loadUsers,
-                 "also create the dump's users with their privileges (after the databases)");
-  load->add_option("--users-password", o->usersPassword,
-                   "the password the users created get (a dump holds none)")
-      ->type_name("TEXT");
+                 "also create the dump's users with their privileges (after the databases), "
+                 "all with one password: asked for, or $ZDB_NEW_PASSWORD, or a line of stdin");
   load->add_flag("--verify", o->verify,
                  "write nothing: compare the server's tables with the dump (record counts and "
                  "checksums of every value)");

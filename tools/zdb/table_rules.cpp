@@ -74,11 +74,28 @@ int32_t ReadFieldRules(const FieldDef& f, std::vector<TableRule>* rules, std::st
   return ZDB_OK;
 }
 
+// The database's aliases come as one list; a table's dump keeps the ones that name it.
+int32_t ReadAliases(const std::string& table, std::vector<TableRule>* rules, std::string* what) {
+  constexpr size_t kEntry = 2 * kName, kEntries = 50;
+  std::vector<char> list(kEntries * kEntry, 0);
+  int32_t count = 0;
+  *what = "listing the aliases";
+  const int32_t r = Z_TableAlias(list.data(), &count);
+  if (r != ZDB_OK) return r;
+  for (int32_t i = 0; i < count && static_cast<size_t>(i) < kEntries; ++i) {
+    const char* entry = list.data() + i * kEntry;
+    if (Text(entry + kName, kName) == table)
+      rules->push_back({TableRule::kAlias, "", Text(entry, kName), table, 0, ""});
+  }
+  return ZDB_OK;
+}
+
 }  // namespace
 
-int32_t ReadTableRules(const std::vector<FieldDef>& fields, std::vector<TableRule>* rules,
-                       std::string* what) {
+int32_t ReadTableRules(const std::string& table, const std::vector<FieldDef>& fields,
+                       std::vector<TableRule>* rules, std::string* what) {
   int32_t r = ReadIndexes(rules, what);
+  if (r == ZDB_OK) r = ReadAliases(table, rules, what);
   for (size_t i = 0; r == ZDB_OK && i < fields.size(); ++i)
     r = ReadFieldRules(fields[i], rules, what);
   return r;
@@ -97,6 +114,8 @@ std::string RuleLabel(const TableRule& rule) {
       return "the default value of " + rule.field;
     case TableRule::kXref:
       return "cross reference " + Text(rule.data.data(), kName);
+    case TableRule::kAlias:
+      return "alias " + rule.name;
   }
   return "a rule";
 }
@@ -125,6 +144,9 @@ int32_t ApplyTableRule(const TableRule& rule, std::string* what) {
                           : Z_AddFXREF(name.c_str(), from.c_str(), fromField.c_str(), to.c_str(),
                                        toField.c_str(), how.c_str(), text.c_str());
     }
+    case TableRule::kAlias:
+      // The server's alias list carries no description, so none can come back.
+      return ZDB_Alias(rule.name.c_str(), rule.value.c_str(), "");
   }
   return ZDB_ERR_ARGUMENT;
 }

@@ -1,5 +1,5 @@
 // The rules of a table that a dump carries beside its records, so that a load recreates them:
-// indexes with their fields, constraints, default values and cross references, read and
+// indexes with their fields, constraints, default values, cross references and aliases, read and
 // replayed through the library's catalog calls.
 #pragma once
 
@@ -12,18 +12,19 @@
 namespace zdb::cli {
 
 struct TableRule {
-  enum Kind : char { kIndex = 'I', kConstraint = 'C', kDefault = 'D', kXref = 'X' };
+  enum Kind : char { kIndex = 'I', kConstraint = 'C', kDefault = 'D', kXref = 'X', kAlias = 'A' };
   Kind kind = kIndex;
   std::string field;  // constraint and default: the field
-  std::string name;   // index: its name
-  std::string value;  // index: its fields "A,B"; default: the value
+  std::string name;   // index and alias: its name
+  std::string value;  // index: its fields "A,B"; default: the value; alias: the table
   int flags = 0;      // index: 1 unique
   std::string data;   // constraint: the 364-byte record; cross reference: the 297-byte record
 };
 
-// The rules of the selected table. A failing call is named in `what`; returns its ResultCode.
-int32_t ReadTableRules(const std::vector<FieldDef>& fields, std::vector<TableRule>* rules,
-                       std::string* what);
+// The rules of the selected table `table`. A failing call is named in `what`; returns its
+// ResultCode.
+int32_t ReadTableRules(const std::string& table, const std::vector<FieldDef>& fields,
+                       std::vector<TableRule>* rules, std::string* what);
 // Creates one rule on the selected table (a cross reference names its own tables).
 int32_t ApplyTableRule(const TableRule& rule, std::string* what);
 // "index BYNAME", "constraint 2 of PRICE", ...: what a message calls the rule.
