@@ -799,7 +799,10 @@ int32_t ZDB_CALL Z_LastUpdate(char* name, char* date, char* time, void* flag); /
 
 /**
  * Runs an SQL script on the selected database; the rows come back into a local file, one line
- * per row, columns separated by tabs.
+ * per row, written as the server sends them. zdbd separates the columns by tabs and writes each
+ * value so that no two read alike: a backslash, tab, newline, carriage return or zero byte in a
+ * text becomes a backslash and one letter, null and binary values are marked by a backslash
+ * too, and numbers come in their shortest exact form (docs/server.md, "Script rows").
  *
  * Every "&N" in the script (N from 1) is replaced by the value of "&N=" in @p parameters
  * before it is sent, verbatim: the caller quotes. Write text values inside quotes in the
@@ -812,14 +815,16 @@ int32_t ZDB_CALL Z_LastUpdate(char* name, char* date, char* time, void* flag); /
  * @param outputFile the local file that receives the rows (created or replaced; at most 255
  *                   characters)
  * @param parameters "&1=value;&2=value", or null for a script without "&"
- * @param runValue sent as it is; zdbd does not read it
+ * @param runValue sent as it is; for zdbd, bit 0 asks for described rows: a line of column
+ *                 names before each statement's rows, and each value led by its storage class
  * @return #ZDB_OK; 3003 null script or output file; 2003 a reference without a value or a path
  *         too long (nothing sent); 2120 a temporary file failed; 2001; server: 4070 an SQL
  *         error (ZDB_GetError() gives its message; the rows before it are in the file), 4071
  *         a statement zdbd refuses in a script (changes to the catalog or SQLite's schema,
  *         creating or dropping tables and indexes, ATTACH, setting pragmas, transaction
  *         statements inside ZDB_BeginTransaction(), a value the field's rules refuse;
- *         ZDB_GetError() gives the reason), 4111 a script over 16 MiB, 4010, 4005
+ *         ZDB_GetError() gives the reason), 4111 a script over 16 MiB, 4112 the disk is full, 4010,
+ *         4005
  */
 int32_t ZDB_CALL ZDB_SqlRun(const char* script, const char* outputFile, const char* parameters,
                             int32_t runValue);
