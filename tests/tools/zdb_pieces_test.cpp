@@ -71,6 +71,12 @@ TEST(ZdbPieces, RowsInTheirForms) {
   EXPECT_EQ(count, 3);
   // A server that knows no encoding: the raw texts between tabs, in arrays.
   EXPECT_EQ(Written("a\\b\tc\n", "json", &count, &why), "[\n[\"a\\\\b\",\"c\"]\n]\n");
+  // A text that would read as a binary value is refused, named by line and column.
+  for (const char* format : {"csv", "json"}) {
+    Written("\\#a\tb\nT1\tT\\\\x00\n", format, &count, &why);
+    EXPECT_EQ(count, -1) << format;
+    EXPECT_NE(why.find("line 2, column b: a text that starts with \\x"), std::string::npos) << why;
+  }
   // Malformed values and a cut last line are refused with the line named.
   for (const char* bad : {"\\#a\nX1\n", "\\#a\nT\\q\n", "\\#a\nB0\n", "\\#a\nIx\n", "\\#a\nT"}) {
     Written(bad, "csv", &count, &why);

@@ -134,6 +134,15 @@ int64_t WriteRows(ScriptRowReader& in, const std::string& format, std::FILE* out
     const CellRow& cells = in.cells();
     const bool named = in.described() && in.names().size() == cells.size();
     for (size_t i = 0; i < cells.size(); ++i) {
+      // Both forms write a binary value as \x and hex: a text that starts so would be read
+      // back as one, so it is refused rather than written ambiguously.
+      if (cells[i].kind == Cell::kText && cells[i].bytes.rfind("\\x", 0) == 0) {
+        *why = "line " + std::to_string(in.line()) + ", column " +
+               (named ? in.names()[i] : std::to_string(i + 1)) +
+               ": a text that starts with \\x would read as a binary value in " + format +
+               "; --format tsv keeps it";
+        return -1;
+      }
       if (i) line += ',';
       if (json && named) line += JsonString(in.names()[i]) + ":";
       line += json ? JsonCell(cells[i]) : CsvCell(cells[i]);
