@@ -113,8 +113,10 @@ class TableScan {
     // A server that answers but runs no such script is read the slow way; a lost connection
     // fails the dump.
     if (ran != ZDB_OK && !IsLibraryCode(ran)) {
-      Info("%s: the script read failed (%s); reading record by record", name.c_str(),
-           ResultText(ran).c_str());
+      Info(
+          "%s: the script read failed (%s); reading record by record, which numbers the "
+          "records 1, 2, ... in the dump instead of keeping the server's numbers",
+          name.c_str(), ResultText(ran).c_str());
       return RecordByRecord(name, t, done, row);
     }
     if (!Check(("reading " + name).c_str(), ran)) return false;
