@@ -53,9 +53,7 @@ bool WantsLock(const std::string& option) {
 
 int32_t LockRecord(Call& c, const Target& t, int64_t record) {
   LockHolder me{c.session->handle, c.session->user};
-  if (!c.server.locks.Acquire(LockTable::RecordKey(t.db, t.table, record), me, nullptr))
-    return kRecordLocked;
-  return kOk;
+  return c.server.locks.Acquire(LockTable::RecordKey(t.db, t.table, record), me, kRecordLocked);
 }
 
 // The record a text names: empty for the current one, else a record number.
@@ -169,7 +167,7 @@ int32_t HDbLock(Call& c) {
   std::string db;
   if (int32_t rc = DatabaseArg(c, &db); rc != kOk) return rc;
   LockHolder me{c.session->handle, c.session->user};
-  return c.server.locks.Acquire(LockTable::DatabaseKey(db), me, nullptr) ? kOk : kDatabaseLocked;
+  return c.server.locks.Acquire(LockTable::DatabaseKey(db), me, kDatabaseLocked);
 }
 
 int32_t HDbUnlock(Call& c) {
@@ -190,8 +188,7 @@ int32_t HLockTable(Call& c) {
   Target t;
   if (int32_t rc = OpenTableNamed(c, Trimmed(c.req.Text(0)), &t); rc != kOk) return rc;
   LockHolder me{c.session->handle, c.session->user};
-  return c.server.locks.Acquire(LockTable::TableKey(t.db, t.table), me, nullptr) ? kOk
-                                                                                 : kTableLocked;
+  return c.server.locks.Acquire(LockTable::TableKey(t.db, t.table), me, kTableLocked);
 }
 
 int32_t HRecUnlock(Call& c) {

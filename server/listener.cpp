@@ -19,6 +19,7 @@
 #include <map>
 #include <thread>
 
+#include "cluster.h"
 #include "conn.h"
 #include "dispatch.h"
 #include "metrics.h"
@@ -415,6 +416,12 @@ int RunServer(Server& server) {
         [&server] { return RenderMetrics(TheMetrics(), server.sessions.Count()); }, &error);
     if (!ready) LogAt(LogLevel::kError, "cannot serve metrics: %s", error.c_str());
   }
+  std::shared_ptr<Cluster> cluster;
+  if (ready && !o.storage.empty() && !(cluster = JoinCluster(server, &error))) {
+    LogAt(LogLevel::kError, "cannot join the instances on %s: %s", o.storage.c_str(),
+          error.c_str());
+    ready = false;
+  }
   if (!ready) {
     ::close(wake[0]);
     ::close(wake[1]);
@@ -484,6 +491,7 @@ int RunServer(Server& server) {
     ::_exit(1);
   }
   for (auto& left : server.sessions.TakeAll()) server.EndSession(left, "server stop");
+  if (cluster) cluster->Leave();
   // The answered changes still held are committed. Those that wait for space keep zdbd here,
   // however long: it takes no connection, only answers UDP as before (a further stop is
   // acknowledged and changes nothing), and a signal cannot end the wait; SIGKILL can.

@@ -138,13 +138,27 @@ std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, boo
   s->user = user;
   s->admin = admin;
   s->lastUse = std::chrono::steady_clock::now();
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (sessions_.size() >= max) return nullptr;
-  do {
-    s->handle = RandomHandle();
-  } while (sessions_.count(s->handle));
-  sessions_[s->handle] = s;
-  return s;
+  for (int tries = 0; tries < 16; ++tries) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (sessions_.size() >= max) return nullptr;
+      s->handle = RandomHandle();
+      if (sessions_.count(s->handle)) continue;
+      if (!claim_) {
+        sessions_[s->handle] = s;
+        return s;
+      }
+    }
+    // Asked outside the table's lock: the other sessions' requests go on meanwhile.
+    Claim got = claim_(s->handle);
+    if (got == Claim::kFailed) return nullptr;
+    if (got == Claim::kClaimed) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sessions_[s->handle] = s;
+      return s;
+    }
+  }
+  return nullptr;
 }
 
 std::shared_ptr<ServerSession> SessionTable::Find(uint32_t handle) {

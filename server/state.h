@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -89,7 +90,10 @@ struct ServerSession {
 class SessionTable {
  public:
   // Null when `max` sessions are live already: the login is refused, no session is pushed out.
+  // Also null when a handle cannot be claimed (ClaimWith).
   std::shared_ptr<ServerSession> Create(const std::string& user, bool admin, size_t max);
+  // Several instances share one handle space: a new handle must be claimed through `claim`.
+  void ClaimWith(std::function<Claim(uint32_t)> claim) { claim_ = std::move(claim); }
   std::shared_ptr<ServerSession> Find(uint32_t handle);
   std::shared_ptr<ServerSession> Remove(uint32_t handle);
   // Takes out the sessions unused for `idle`. A session with a request running is in use
@@ -101,6 +105,7 @@ class SessionTable {
  private:
   mutable std::mutex mutex_;
   std::map<uint32_t, std::shared_ptr<ServerSession>> sessions_;
+  std::function<Claim(uint32_t)> claim_;
 };
 
 // A handle from the system's random source, never 0 nor 0xFFFFFFFF.

@@ -243,16 +243,17 @@ TEST(ServerSessions, CapAndIdleExpiryNeverWaitOnARunningRequest) {
 TEST(ServerLocks, OthersLocksRefuseChangesAndLogoutReleasesThem) {
   LockTable t;
   LockHolder a{1, "ann"}, b{2, "bob"}, seen;
-  EXPECT_TRUE(t.Acquire(LockTable::RecordKey("DB", "T", 5), a, nullptr));
-  EXPECT_TRUE(t.Acquire(LockTable::RecordKey("DB", "T", 5), a, nullptr));  // again: still fine
-  EXPECT_FALSE(t.Acquire(LockTable::RecordKey("DB", "T", 5), b, &seen));
+  EXPECT_EQ(t.Acquire(LockTable::RecordKey("DB", "T", 5), a, kRecordLocked), kOk);
+  EXPECT_EQ(t.Acquire(LockTable::RecordKey("DB", "T", 5), a, kRecordLocked), kOk);  // again
+  EXPECT_EQ(t.Acquire(LockTable::RecordKey("DB", "T", 5), b, kRecordLocked), kRecordLocked);
+  ASSERT_TRUE(t.Holder(LockTable::RecordKey("DB", "T", 5), &seen));
   EXPECT_EQ(seen.user, "ann");
   EXPECT_EQ(t.CheckWrite("DB", "T", 5, 2), kRecordLocked);
   EXPECT_EQ(t.CheckWrite("DB", "T", 6, 2), kOk);
   EXPECT_EQ(t.CheckWrite("DB", "T", 5, 1), kOk);
-  EXPECT_TRUE(t.Acquire(LockTable::TableKey("DB", "T"), b, nullptr));
+  EXPECT_EQ(t.Acquire(LockTable::TableKey("DB", "T"), b, kTableLocked), kOk);
   EXPECT_EQ(t.CheckWrite("DB", "T", 0, 1), kTableLocked);
-  EXPECT_TRUE(t.Acquire(LockTable::DatabaseKey("DB"), b, nullptr));
+  EXPECT_EQ(t.Acquire(LockTable::DatabaseKey("DB"), b, kDatabaseLocked), kOk);
   EXPECT_EQ(t.CheckWrite("DB", "U", 0, 1), kDatabaseLocked);
   EXPECT_FALSE(t.Release(LockTable::DatabaseKey("DB"), 1));
   t.ReleaseAll(2);
