@@ -14,6 +14,7 @@ ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev l
 # zdbd's metrics endpoint, and the HTTP client its test scrapes with
 ZDB_BASE_PACKAGES+=(libmicrohttpd-dev curl)
 ZDB_BASE_PACKAGES+=(python3) # tests/tools/admin_e2e.sh compares zdb's JSON as data
+ZDB_BASE_PACKAGES+=(libpq-dev postgresql) # the PostgreSQL engine and its test cluster
 # .ci/adoption.sh: the reference, the Debian packages and their checks
 ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
 ZDB_ADOPTION_PACKAGES+=(logrotate)  # checks the zdbd package's logrotate file

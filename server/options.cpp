@@ -39,6 +39,25 @@ std::string Num(long n) {
 
 constexpr long kDay = 86400;
 
+}  // namespace
+
+bool StorageUriAccepted(const std::string& uri) {
+  if (uri.empty()) return true;
+  std::string rest;
+  for (const char* scheme : {"postgresql://", "postgres://"})
+    if (uri.rfind(scheme, 0) == 0) rest = uri.substr(std::strlen(scheme));
+  if (rest.empty()) return false;
+  // A password on the command line is visible to every user of the machine through ps.
+  std::string authority = rest.substr(0, rest.find_first_of("/?"));
+  size_t at = authority.rfind('@');
+  if (at != std::string::npos && authority.substr(0, at).find(':') != std::string::npos)
+    return false;
+  size_t query = rest.find('?');
+  return query == std::string::npos || (rest.find("password=", query) == std::string::npos);
+}
+
+namespace {
+
 const OptionRow kOptions[] = {
     {"--port", "N", "TCP and UDP port; 0 picks one free for both", 0, 65535,
      [](Options& o, long n) { o.port = static_cast<uint16_t>(n); }, nullptr,
@@ -96,7 +115,16 @@ const OptionRow kOptions[] = {
     {"--stop-grace", "SECONDS", "on a stop, how long running requests may take to finish", 0, 3600,
      [](Options& o, long n) { o.stopGraceSeconds = static_cast<int>(n); }, nullptr,
      [](const Options& o) { return Num(o.stopGraceSeconds); }},
-    {"--durable", nullptr, "SQLite synchronous=FULL: a commit survives a power cut", 0, 0, nullptr,
+    {"--storage", "URI",
+     "postgresql://USER@HOST:PORT/DBNAME keeps the data in PostgreSQL (password from PGPASSWORD "
+     "or ~/.pgpass); empty: SQLite files in the data directory",
+     0, 0, nullptr,
+     [](Options& o, const char* v) {
+       o.storage = v;
+       return StorageUriAccepted(o.storage);
+     },
+     nullptr},
+    {"--durable", nullptr, "every commit is on disk before it is answered", 0, 0, nullptr,
      [](Options& o, const char*) { return o.durable = true; }, nullptr},
     {"--log", "FILE|syslog", "where the log goes; a file is reopened on SIGHUP", 0, 0, nullptr,
      [](Options& o, const char* v) {

@@ -21,9 +21,12 @@ struct Options {
   // no more, and export refuses what import would refuse, so every export imports back.
   uint32_t maxFile = 0x7FFFFFFFu;
   int maxConnections = 256;
-  int maxSessions = 1024;      // logins beyond this many live sessions are refused
-  int stopGraceSeconds = 10;   // on a stop, how long running requests may take to finish
-  bool durable = false;        // SQLite synchronous=FULL instead of NORMAL
+  int maxSessions = 1024;     // logins beyond this many live sessions are refused
+  int stopGraceSeconds = 10;  // on a stop, how long running requests may take to finish
+  bool durable = false;       // every commit on disk before its reply
+  // Where the databases live: empty for SQLite files in dataDir, else a libpq connection URI
+  // (postgresql://USER@HOST:PORT/DBNAME) without a password.
+  std::string storage;
   std::string log;             // empty: stderr; "syslog"; or a file
   std::string metricsAddress;  // empty: no metrics endpoint
   uint16_t metricsPort = 0;
@@ -32,6 +35,8 @@ struct Options {
   bool version = false;
 };
 
+// An empty text, or a postgresql:// (postgres://) URI that carries no password.
+bool StorageUriAccepted(const std::string& uri);
 // Parses argv; false with a message in `error` that names the option, for an unknown option,
 // a missing value or a bad one.
 bool ParseOptions(int argc, char** argv, Options* out, std::string* error);
