@@ -14,9 +14,9 @@ ZDB_BASE_PACKAGES=(build-essential cmake ninja-build libgtest-dev libgmock-dev l
 # zdbd's metrics endpoint, and the HTTP client its test scrapes with
 ZDB_BASE_PACKAGES+=(libmicrohttpd-dev curl)
 ZDB_BASE_PACKAGES+=(python3) # tests/tools/admin_e2e.sh compares zdb's JSON as data
-ZDB_BASE_PACKAGES+=(libpq-dev) # zdbd over PostgreSQL
-# .ci/postgres.sh: a private PostgreSQL cluster and nginx in front of two zdbd instances
-ZDB_PG_PACKAGES=(postgresql nginx libnginx-mod-stream)
+ZDB_BASE_PACKAGES+=(libpq-dev postgresql) # the PostgreSQL engine and its test cluster
+# .ci/postgres.sh: nginx in front of two zdbd instances over one PostgreSQL database
+ZDB_PG_PACKAGES=(nginx libnginx-mod-stream)
 # .ci/adoption.sh: the reference, the Debian packages and their checks
 ZDB_ADOPTION_PACKAGES=(doxygen lintian fakeroot dpkg-dev file adduser init-system-helpers)
 ZDB_ADOPTION_PACKAGES+=(logrotate)  # checks the zdbd package's logrotate file

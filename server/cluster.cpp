@@ -1,12 +1,14 @@
 #include "cluster.h"
 
+#include "log.h"
+#include "state.h"
+
+#ifdef ZDBD_POSTGRES
 #include <libpq-fe.h>
 
 #include <algorithm>
 #include <cstdlib>
-
-#include "log.h"
-#include "state.h"
+#endif
 
 namespace zdbd {
 
@@ -377,7 +379,10 @@ size_t Cluster::Count() {
   return r.Rows() == 1 ? static_cast<size_t>(r.Int(0, 0)) : 0;
 }
 
+#endif  // ZDBD_POSTGRES
+
 std::shared_ptr<Cluster> JoinCluster(Server& server, std::string* error) {
+#ifdef ZDBD_POSTGRES
   auto cluster = std::make_shared<Cluster>();
   const Options& o = server.options;
   if (!cluster->Join({o.storage, o.name, o.leaseSeconds, 4}, error)) return nullptr;
@@ -387,6 +392,11 @@ std::shared_ptr<Cluster> JoinCluster(Server& server, std::string* error) {
     for (auto& s : server.sessions.TakeAll()) server.EndSession(s, "lease lost");
   });
   return cluster;
+#else
+  (void)server;
+  *error = "this zdbd was built without PostgreSQL's client library";
+  return nullptr;
+#endif
 }
 
 }  // namespace zdbd

@@ -24,6 +24,7 @@
 #include "dispatch.h"
 #include "metrics.h"
 #include "status.h"
+#include "storage.h"
 #include "udp.h"
 
 namespace zdbd {
@@ -336,10 +337,14 @@ class OpenedDataDir {
       return false;
     }
     if (!server.users.Open(dir + "/_system.sqlite")) {
-      LogAt(LogLevel::kError,
-            "cannot open the user catalog %s/_system.sqlite: not readable and writable, not a "
-            "database, or held by a zdbd running over the same directory",
-            dir.c_str());
+      if (Storage::Postgres())
+        LogAt(LogLevel::kError, "cannot reach PostgreSQL at %s: %s", Storage::Uri().c_str(),
+              server.users.Error().c_str());
+      else
+        LogAt(LogLevel::kError,
+              "cannot open the user catalog %s/_system.sqlite: not readable and writable, not a "
+              "database, or held by a zdbd running over the same directory",
+              dir.c_str());
       return false;
     }
     return true;
@@ -362,6 +367,11 @@ int InitAdmin(const Options& o, const std::string& password) {
     return 1;
   }
   Server server;
+  std::string error;
+  if (!Storage::Configure(o.storage, &error)) {
+    LogAt(LogLevel::kError, "%s", error.c_str());
+    return 1;
+  }
   OpenedDataDir dir;
   if (!dir.Open(server, o.dataDir)) return 1;
   int32_t rc = server.users.Add(o.initAdmin, password, true);
@@ -385,6 +395,11 @@ int RunServer(Server& server) {
     return 1;
   }
   // Everything that can fail is tried before the data directory is made.
+  if (!Storage::Configure(o.storage, &error)) {
+    LogAt(LogLevel::kError, "%s", error.c_str());
+    return 1;
+  }
+  Db::SetDurability(o.durable);
   bool dirExists = false;
   if (!CheckDataDir(o.dataDir, &dirExists, &error)) {
     LogAt(LogLevel::kError, "cannot use data directory %s: %s", o.dataDir.c_str(), error.c_str());
@@ -427,8 +442,9 @@ int RunServer(Server& server) {
     ::close(wake[1]);
     return 1;
   }
-  Db::SetDurability(o.durable);
-  server.shared.Start(o.durable);
+  // Over PostgreSQL every request commits before its reply, so that another zdbd on the same
+  // database sees it at once; --durable decides whether the commit waits for PostgreSQL's disk.
+  server.shared.Start(o.durable || Storage::Postgres());
   dir.Keep();
   g_wakeWrite = wake[1];
   ::signal(SIGPIPE, SIG_IGN);

@@ -31,7 +31,7 @@ std::shared_ptr<SharedDb> SharedDbs::Get(const std::string& name, const std::str
   auto d = std::make_shared<SharedDb>();
   d->name = name;
   d->conn = std::make_unique<Db>();
-  if (!d->conn->Open(path, false) || !EnsureCatalog(*d->conn)) return nullptr;
+  if (!d->conn->OpenDatabase(name, path, false) || !EnsureCatalog(*d->conn)) return nullptr;
   // Grouped changes are answered before their commit: they must survive a commit that fails.
   d->conn->KeepJournal(!durable_);
   dbs_[name] = d;
@@ -343,7 +343,7 @@ Db& OwnConnection(Server& server, const std::string& name, DbUse& use) {
   server.shared.Flush(name);
   if (!use.own || !use.own->IsOpen()) {
     use.own = std::make_unique<Db>();
-    use.own->Open(server.data.PathOf(name), false);
+    use.own->OpenDatabase(name, server.data.PathOf(name), false);
   }
   use.own->ApplyPageLimit();
   return *use.own;

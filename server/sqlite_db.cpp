@@ -7,6 +7,9 @@
 #include <cstring>
 #include <fstream>
 
+#include "pg_db.h"
+#include "storage.h"
+
 namespace zdbd {
 
 namespace {
@@ -34,6 +37,10 @@ void Db::SetDurability(bool full) {
   g_fullDurability = full;
 }
 
+bool Db::Durable() {
+  return g_fullDurability;
+}
+
 void Db::InterruptAll() {
   g_interrupted = true;
 }
@@ -49,6 +56,8 @@ uint64_t Db::CatalogGeneration() {
 void Db::CatalogChanged() {
   g_catalogGeneration.fetch_add(1, std::memory_order_acq_rel);
 }
+
+Db::Db() = default;
 
 Db::~Db() {
   for (auto& [sql, stmt] : cache_) sqlite3_finalize(stmt);
@@ -100,7 +109,23 @@ bool Db::Open(const std::string& path, bool create) {
                                : "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
 
+bool Db::OpenPostgres(const std::string& schema, bool create) {
+  pg_ = PgConn::Connect(schema, create, &pgError_);
+  return pg_ != nullptr;
+}
+
+bool Db::OpenDatabase(const std::string& name, const std::string& path, bool create) {
+  if (!Storage::Postgres()) return Open(path, create);
+  return OpenPostgres(Storage::SchemaOf(name), create);
+}
+
 bool Db::Exec(const std::string& sql) {
+  if (pg_) {
+    bool ok = pg_->Exec(sql);
+    CatalogChanged();
+    if (!ok && pg_->ErrorCode() == SQLITE_FULL) sawFull_ = true;
+    return ok;
+  }
   // Exec carries the commits and the DDL: counted after they are done, whatever they did.
   int rc = db_ ? sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) : SQLITE_ERROR;
   CatalogChanged();
@@ -130,6 +155,7 @@ bool Db::TakeFull() {
 }
 
 std::string Db::FullReason() const {
+  if (pg_) return Error();
   int e = db_ ? sqlite3_system_errno(db_) : 0;
   return e ? std::strerror(e) : Error();
 }
@@ -153,18 +179,24 @@ bool Db::Replay(const std::vector<JournalEntry>& entries) {
 }
 
 std::string Db::Error() const {
+  if (pg_) return pg_->Error();
+  if (!pgError_.empty()) return pgError_;
   return db_ ? sqlite3_errmsg(db_) : "no database";
 }
 int Db::ErrorCode() const {
+  if (pg_) return pg_->ErrorCode();
   return db_ ? (sqlite3_errcode(db_) & 0xFF) : SQLITE_ERROR;
 }
 int64_t Db::LastRowId() const {
+  if (pg_) return pg_->LastRowId();
   return db_ ? sqlite3_last_insert_rowid(db_) : 0;
 }
 int Db::Changes() const {
+  if (pg_) return pg_->Changes();
   return db_ ? sqlite3_changes(db_) : 0;
 }
 bool Db::InTransaction() const {
+  if (pg_) return pg_->InTransaction();
   return db_ && !sqlite3_get_autocommit(db_);
 }
 
@@ -220,15 +252,24 @@ bool Db::RunStatements(const std::string& script, const ColumnsFn& columns, cons
 }
 
 bool Db::RunScript(const std::string& script, const ColumnsFn& columns, const RowFn& row) {
-  bool ok = RunStatements(script, columns, row);
+  bool ok = pg_ ? pg_->RunScript(script, columns, row) : RunStatements(script, columns, row);
   CatalogChanged();  // a script may have changed anything
   return ok;
 }
 
 Stmt::Stmt(Db& db, const std::string& sql) : db_(&db), sql_(sql) {
+  touchesCatalog_ = sql.rfind("SELECT", 0) != 0 && sql.find("zdb_") != std::string::npos;
+  if (db.pg_) {
+    pg_ = std::make_unique<PgStmt>(*db.pg_, sql);
+    failed_ = !pg_->Ok();
+    return;
+  }
   stmt_ = db.TakePrepared(sql);
   failed_ = stmt_ == nullptr;
-  touchesCatalog_ = sql.rfind("SELECT", 0) != 0 && sql.find("zdb_") != std::string::npos;
+}
+
+bool Stmt::Ok() const {
+  return pg_ ? pg_->Ok() : stmt_ != nullptr;
 }
 
 Stmt::~Stmt() {
@@ -243,6 +284,10 @@ void Stmt::Keep(int i, const Value& v) {
 }
 
 Stmt& Stmt::Bind(int i, const std::string& text) {
+  if (pg_) {
+    pg_->Bind(i, Value::Text(text));
+    return *this;
+  }
   if (db_->Journaling()) Keep(i, Value::Text(text));
   if (stmt_)
     sqlite3_bind_text(stmt_, i, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -250,12 +295,20 @@ Stmt& Stmt::Bind(int i, const std::string& text) {
 }
 
 Stmt& Stmt::Bind(int i, int64_t v) {
+  if (pg_) {
+    pg_->Bind(i, Value::Int(v));
+    return *this;
+  }
   if (db_->Journaling()) Keep(i, Value::Int(v));
   if (stmt_) sqlite3_bind_int64(stmt_, i, v);
   return *this;
 }
 
 Stmt& Stmt::Bind(int i, const Value& v) {
+  if (pg_) {
+    pg_->Bind(i, v);
+    return *this;
+  }
   if (!stmt_) return *this;
   if (db_->Journaling() && v.kind != Value::kText) Keep(i, v);
   switch (v.kind) {
@@ -279,6 +332,12 @@ Stmt& Stmt::Bind(int i, const Value& v) {
 }
 
 bool Stmt::Step() {
+  if (pg_) {
+    bool row = pg_->Step();
+    failed_ = pg_->Failed();
+    if (failed_ && db_->ErrorCode() == SQLITE_FULL) db_->sawFull_ = true;
+    return row;
+  }
   if (!stmt_) return false;
   int rc = sqlite3_step(stmt_);
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
@@ -301,15 +360,23 @@ bool Stmt::Run() {
 }
 
 int Stmt::Columns() const {
+  if (pg_) return pg_->Columns();
   return stmt_ ? sqlite3_column_count(stmt_) : 0;
 }
 
 std::string Stmt::ColumnName(int i) const {
+  if (pg_) return pg_->ColumnName(i);
   const char* n = sqlite3_column_name(stmt_, i);
   return n ? n : "";
 }
 
 std::string Stmt::Text(int i) const {
+  if (pg_) {
+    Value v = pg_->Get(i);
+    if (v.kind == Value::kInt) return std::to_string(v.i);
+    if (v.kind == Value::kReal) return ValueText(FieldInfo{"", 'N', ' ', 8, ""}, v);
+    return v.s;
+  }
   const unsigned char* t = sqlite3_column_text(stmt_, i);
   return t ? std::string(reinterpret_cast<const char*>(t),
                          static_cast<size_t>(sqlite3_column_bytes(stmt_, i)))
@@ -317,10 +384,17 @@ std::string Stmt::Text(int i) const {
 }
 
 int64_t Stmt::Int(int i) const {
+  if (pg_) {
+    Value v = pg_->Get(i);
+    if (v.kind == Value::kInt) return v.i;
+    if (v.kind == Value::kReal) return static_cast<int64_t>(v.d);
+    return std::strtoll(v.s.c_str(), nullptr, 10);
+  }
   return sqlite3_column_int64(stmt_, i);
 }
 
 Value Stmt::Get(int i) const {
+  if (pg_) return pg_->Get(i);
   return ColumnValue(stmt_, i);
 }
 

@@ -1,4 +1,7 @@
-// A thin RAII layer over SQLite: one connection, prepared statements, values in and out.
+// The storage interface the handlers speak to: one connection to one ZDB database, prepared
+// statements, values in and out. A connection is SQLite's (a file) or, when zdbd keeps its data in
+// PostgreSQL, the PostgreSQL engine's (pg_db.h); the statements are SQLite's dialect, which that
+// engine rewrites.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +20,10 @@ struct sqlite3_stmt;
 namespace zdbd {
 
 class Stmt;
+class PgConn;
+class PgStmt;
+class PgConn;
+class PgStmt;
 
 // A write statement that completed inside a transaction, with the values bound to it, kept so
 // that the transaction can be carried out again should its commit fail.
@@ -28,17 +35,24 @@ struct JournalEntry {
 
 class Db {
  public:
-  Db() = default;
+  Db();
   ~Db();
   Db(const Db&) = delete;
   Db& operator=(const Db&) = delete;
 
   // Opens (or with `create`, creates) the file; WAL journal, short busy wait.
   bool Open(const std::string& path, bool create);
+  // Opens the PostgreSQL schema (made with `create`); false with the reason in Error().
+  bool OpenPostgres(const std::string& schema, bool create);
+  // The storage of ZDB database `name`: its file `path` or, over PostgreSQL, its schema.
+  bool OpenDatabase(const std::string& name, const std::string& path, bool create);
+  bool Postgres() const { return pg_ != nullptr; }
+  PgConn* Pg() const { return pg_.get(); }
   // For every connection opened from now on: with `full`, each commit reaches the disk before
   // it is answered (synchronous=FULL); otherwise a commit survives a crash of zdbd but the last
   // ones may be lost when the machine itself fails (synchronous=NORMAL in WAL).
   static void SetDurability(bool full);
+  static bool Durable();
   // Makes every running and future statement fail at once: the server is stopping and a
   // statement that never ends (an endless script) must not keep it alive.
   static void InterruptAll();
@@ -47,7 +61,7 @@ class Db {
   // after taking the number is current for as long as the number stays the same.
   static uint64_t CatalogGeneration();
   static void CatalogChanged();
-  bool IsOpen() const { return db_ != nullptr; }
+  bool IsOpen() const { return db_ != nullptr || pg_ != nullptr; }
   // Runs statements without results; false with the message in Error() on failure.
   bool Exec(const std::string& sql);
   std::string Error() const;
@@ -93,6 +107,8 @@ class Db {
   sqlite3_stmt* TakePrepared(const std::string& sql);
   void GiveBack(const std::string& sql, sqlite3_stmt* stmt);
   sqlite3* db_ = nullptr;
+  std::unique_ptr<PgConn> pg_;
+  std::string pgError_;  // why OpenPostgres failed
   bool journaling_ = false;
   bool sawFull_ = false;
   std::vector<JournalEntry> journal_;
@@ -107,7 +123,7 @@ class Stmt {
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
 
-  bool Ok() const { return stmt_ != nullptr; }
+  bool Ok() const;
   Stmt& Bind(int i, const std::string& text);
   Stmt& Bind(int i, int64_t v);
   Stmt& Bind(int i, const Value& v);
@@ -127,6 +143,7 @@ class Stmt {
   std::string sql_;
   bool touchesCatalog_ = false;
   sqlite3_stmt* stmt_ = nullptr;
+  std::unique_ptr<PgStmt> pg_;
   bool failed_ = false;
   bool journaled_ = false;
   std::vector<Value> binds_;  // kept only on a journaling connection

@@ -8,8 +8,10 @@
 #include <random>
 
 #include "metrics.h"
+#include "pg_db.h"
 #include "schema.h"
 #include "status.h"
+#include "storage.h"
 
 namespace zdbd {
 
@@ -27,12 +29,20 @@ bool DataDir::Open(const std::string& dir) {
 }
 
 bool DataDir::Exists(const std::string& db) const {
+  std::string error;
+  if (Storage::Postgres())
+    return IsValidDatabaseName(db) && PgConn::SchemaExists(Storage::SchemaOf(db), &error);
   struct stat st;
   return IsValidDatabaseName(db) && ::stat(PathOf(db).c_str(), &st) == 0;
 }
 
 std::vector<std::string> DataDir::List() const {
   std::vector<std::string> out;
+  if (Storage::Postgres()) {
+    for (const std::string& name : PgConn::ListSchemas(Storage::SchemaOf("")))
+      if (IsValidDatabaseName(name)) out.push_back(name);
+    return out;
+  }
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(dir_, ec)) {
     if (e.path().extension() != ".zdb") continue;
@@ -48,7 +58,7 @@ int32_t DataDir::Create(const std::string& db, const std::string& description) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (Exists(db)) return kDatabaseExists;
   Db conn;
-  if (!conn.Open(PathOf(db), true) || !EnsureCatalog(conn)) return kInternal;
+  if (!conn.OpenDatabase(db, PathOf(db), true) || !EnsureCatalog(conn)) return kInternal;
   conn.Exec("CREATE TABLE IF NOT EXISTS zdb_info(key TEXT PRIMARY KEY, value TEXT)");
   Stmt s(conn, "INSERT OR REPLACE INTO zdb_info VALUES('description', ?)");
   s.Bind(1, description);
@@ -76,6 +86,8 @@ int32_t DataDir::Remove(const std::string& db, uint32_t byHandle) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!Exists(db)) return kDatabaseNotFound;
   if (UsedByOthers(db, byHandle)) return kDatabaseInUse;
+  std::string error;
+  if (Storage::Postgres() && !PgConn::DropSchema(Storage::SchemaOf(db), &error)) return kInternal;
   RemoveDbFiles(PathOf(db));
   Db::CatalogChanged();
   return kOk;

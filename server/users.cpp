@@ -5,6 +5,7 @@
 #include "schema.h"
 #include "sha256.h"
 #include "status.h"
+#include "storage.h"
 
 namespace zdbd {
 namespace {
@@ -31,12 +32,16 @@ bool IsAdminRole(const std::string& role) {
 bool Users::Open(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
   // Every request asks whether users exist: held exclusively, the file costs no lock calls.
-  return db_.Open(path, true) && db_.Exec("PRAGMA locking_mode=EXCLUSIVE") &&
+  // Over PostgreSQL the catalog is shared by every zdbd on the database and read afresh.
+  bool opened = Storage::Postgres()
+                    ? db_.OpenPostgres("zdb_system", true)
+                    : db_.Open(path, true) && db_.Exec("PRAGMA locking_mode=EXCLUSIVE");
+  return opened &&
          db_.Exec(
              "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, salt TEXT, hash TEXT,"
              " admin INTEGER);"
-             "CREATE TABLE IF NOT EXISTS privileges(user TEXT, db TEXT, tbl TEXT, bits INTEGER,"
-             " PRIMARY KEY(user, db, tbl));");
+             "CREATE TABLE IF NOT EXISTS privileges(\"user\" TEXT, db TEXT, tbl TEXT, bits INTEGER,"
+             " PRIMARY KEY(\"user\", db, tbl));");
 }
 
 bool Users::Any() {
@@ -70,7 +75,7 @@ int32_t Users::Delete(const std::string& name) {
   s.Bind(1, name);
   if (!s.Run()) return kInternal;
   if (db_.Changes() == 0) return kUserNotFound;
-  Stmt p(db_, "DELETE FROM privileges WHERE user=?");
+  Stmt p(db_, "DELETE FROM privileges WHERE \"user\"=?");
   p.Bind(1, name);
   return p.Run() ? kOk : kInternal;
 }
@@ -117,7 +122,7 @@ int32_t Users::Grant(const std::string& user, const std::string& db, const std::
                      uint32_t bits, bool grant) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!Exists(user)) return kUserNotFound;
-  Stmt get(db_, "SELECT bits FROM privileges WHERE user=? AND db=? AND tbl=?");
+  Stmt get(db_, "SELECT bits FROM privileges WHERE \"user\"=? AND db=? AND tbl=?");
   get.Bind(1, user).Bind(2, db).Bind(3, table);
   uint32_t now = get.Step() ? static_cast<uint32_t>(get.Int(0)) : 0;
   now = grant ? (now | bits) : (now & ~bits);
@@ -128,8 +133,9 @@ int32_t Users::Grant(const std::string& user, const std::string& db, const std::
 
 uint32_t Users::Bits(const std::string& user, const std::string& db, const std::string& table) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Stmt s(db_,
-         "SELECT bits FROM privileges WHERE user=? AND (db=? OR db='*') AND (tbl=? OR tbl='*')");
+  Stmt s(
+      db_,
+      "SELECT bits FROM privileges WHERE \"user\"=? AND (db=? OR db='*') AND (tbl=? OR tbl='*')");
   s.Bind(1, user).Bind(2, db).Bind(3, table);
   uint32_t bits = 0;
   while (s.Step()) bits |= static_cast<uint32_t>(s.Int(0));
@@ -139,9 +145,10 @@ uint32_t Users::Bits(const std::string& user, const std::string& db, const std::
 std::vector<std::string> Users::UsersOf(const std::string& db, const std::string& table) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> out;
-  Stmt s(db_,
-         "SELECT DISTINCT user FROM privileges WHERE (db=? OR db='*') AND (tbl=? OR tbl='*') AND "
-         "bits<>0 ORDER BY user");
+  Stmt s(
+      db_,
+      "SELECT DISTINCT \"user\" FROM privileges WHERE (db=? OR db='*') AND (tbl=? OR tbl='*') AND "
+      "bits<>0 ORDER BY \"user\"");
   s.Bind(1, db).Bind(2, table);
   while (s.Step()) out.push_back(s.Text(0));
   return out;
@@ -151,7 +158,7 @@ std::vector<std::string> Users::TablesOf(const std::string& user, const std::str
   std::lock_guard<std::mutex> lock(mutex_);
   std::vector<std::string> out;
   Stmt s(db_,
-         "SELECT DISTINCT tbl FROM privileges WHERE user=? AND (db=? OR db='*') AND bits<>0 "
+         "SELECT DISTINCT tbl FROM privileges WHERE \"user\"=? AND (db=? OR db='*') AND bits<>0 "
          "ORDER BY tbl");
   s.Bind(1, user).Bind(2, db);
   while (s.Step()) out.push_back(s.Text(0));
@@ -171,7 +178,7 @@ std::string Users::Describe(const std::string& name) {
   u.Bind(1, name);
   if (!u.Step()) return {};
   std::string out = "user=" + name + "\nrole=" + (u.Int(0) ? "ADMIN" : "USER") + "\n";
-  Stmt p(db_, "SELECT db, tbl, bits FROM privileges WHERE user=? ORDER BY db, tbl");
+  Stmt p(db_, "SELECT db, tbl, bits FROM privileges WHERE \"user\"=? ORDER BY db, tbl");
   p.Bind(1, name);
   while (p.Step())
     out += "grant=" + p.Text(0) + "." + p.Text(1) + ":" + std::to_string(p.Int(2)) + "\n";
@@ -198,7 +205,7 @@ int32_t Users::LoadFrom(const std::string& path) {
   std::vector<Row> users, grants;
   Stmt u(in, "SELECT name, salt, hash, admin FROM users");
   while (u.Step()) users.push_back({{u.Text(0), u.Text(1), u.Text(2), u.Text(3)}});
-  Stmt p(in, "SELECT user, db, tbl, bits FROM privileges");
+  Stmt p(in, "SELECT \"user\", db, tbl, bits FROM privileges");
   while (p.Step()) grants.push_back({{p.Text(0), p.Text(1), p.Text(2), p.Text(3)}});
   if (u.Failed() || p.Failed()) return kBadImport;
   if (!db_.Exec("BEGIN; DELETE FROM users; DELETE FROM privileges;")) return kInternal;

@@ -46,6 +46,8 @@ class Users {
   // administrator, so that nobody is locked out.
   int32_t LoadFrom(const std::string& path);
 
+  std::string Error() const { return db_.Error(); }
+
  private:
   std::mutex mutex_;
   Db db_;

@@ -1,5 +1,6 @@
 // The locks and handles that zdbd instances share through PostgreSQL, two instances in one
 // process against the cluster ZDB_PG_URI names (.ci/postgres.sh starts a private one).
+#if __has_include(<libpq-fe.h>)
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
 
@@ -141,3 +142,4 @@ TEST(ClusterReach, JoinFailsWithTheReasonWhenPostgresIsNotThere) {
 
 }  // namespace
 }  // namespace zdbd
+#endif  // libpq

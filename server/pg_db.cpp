@@ -1,0 +1,500 @@
+#include "pg_db.h"
+
+#include "pg_sql.h"
+#include "storage.h"
+
+#ifdef ZDBD_POSTGRES
+
+#include <libpq-fe.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "sqlite_db.h"
+
+namespace zdbd {
+
+namespace {
+
+// SQLite's primary result codes, which the handlers judge failures by.
+constexpr int kSqliteError = 1, kSqliteBusy = 5, kSqliteFull = 13, kSqliteConstraint = 19;
+
+PGconn* C(void* p) {
+  return static_cast<PGconn*>(p);
+}
+PGresult* R(void* p) {
+  return static_cast<PGresult*>(p);
+}
+
+struct ResultFree {
+  void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+bool Good(PGresult* r) {
+  auto st = PQresultStatus(r);
+  return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK || st == PGRES_EMPTY_QUERY;
+}
+
+int CodeOf(const char* state) {
+  if (!state) return kSqliteError;
+  std::string s = state;
+  // Integrity (23) and data (22) violations are what SQLite reports as constraint failures.
+  if (s.rfind("23", 0) == 0 || s.rfind("22", 0) == 0) return kSqliteConstraint;
+  if (s == "53100") return kSqliteFull;
+  if (s == "40001" || s == "40P01" || s == "55P03") return kSqliteBusy;
+  return kSqliteError;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string FirstWord(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = b;
+  while (e < s.size() && (std::isalnum(static_cast<unsigned char>(s[e])) || s[e] == '_')) ++e;
+  return Upper(s.substr(b, e - b));
+}
+
+std::string Unhex(const char* t, size_t n) {
+  std::string out;
+  if (n < 2 || t[0] != '\\' || t[1] != 'x') return std::string(t, n);
+  auto nib = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (size_t i = 2; i + 1 < n; i += 2) out += static_cast<char>(nib(t[i]) * 16 + nib(t[i + 1]));
+  return out;
+}
+
+Value CellOf(PGresult* r, int row, int col) {
+  if (PQgetisnull(r, row, col)) return Value::Null();
+  const char* t = PQgetvalue(r, row, col);
+  size_t n = static_cast<size_t>(PQgetlength(r, row, col));
+  switch (PQftype(r, col)) {
+    case 16:  // bool
+      return Value::Int(t[0] == 't' ? 1 : 0);
+    case 20:
+    case 21:
+    case 23:
+      return Value::Int(std::strtoll(t, nullptr, 10));
+    case 700:
+    case 701:
+    case 1700:
+      return Value::Real(std::strtod(t, nullptr));
+    case 17:
+      return Value::Blob(Unhex(t, n));
+    default:
+      return Value::Text(std::string(t, n));
+  }
+}
+
+PGconn* Open(std::string* error) {
+  PGconn* c = PQconnectdb(Storage::Uri().c_str());
+  if (PQstatus(c) != CONNECTION_OK) {
+    *error = PQerrorMessage(c);
+    while (!error->empty() && error->back() == '\n') error->pop_back();
+    PQfinish(c);
+    return nullptr;
+  }
+  return c;
+}
+
+std::string Quote(const std::string& name) {
+  return QuoteIdent(name);
+}
+
+}  // namespace
+
+PgConn::~PgConn() {
+  if (conn_) PQfinish(C(conn_));
+}
+
+std::unique_ptr<PgConn> PgConn::Connect(const std::string& schema, bool create,
+                                        std::string* error) {
+  PGconn* c = Open(error);
+  if (!c) return nullptr;
+  std::unique_ptr<PgConn> p(new PgConn());
+  p->conn_ = c;
+  p->schema_ = schema;
+  std::string setup = "SET client_min_messages TO warning; SET DateStyle TO ISO;";
+  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
+  if (create) setup += " CREATE SCHEMA IF NOT EXISTS " + Quote(schema) + ";";
+  setup += " SET search_path TO " + Quote(schema) + ";";
+  if (!p->Simple(setup)) {
+    *error = p->error_;
+    return nullptr;
+  }
+  return p;
+}
+
+bool PgConn::SchemaExists(const std::string& schema, std::string* error) {
+  PGconn* c = Open(error);
+  if (!c) return false;
+  const char* v[1] = {schema.c_str()};
+  Result r(PQexecParams(c, "SELECT 1 FROM pg_namespace WHERE nspname=$1", 1, nullptr, v, nullptr,
+                        nullptr, 0));
+  bool yes = Good(r.get()) && PQntuples(r.get()) == 1;
+  PQfinish(c);
+  return yes;
+}
+
+std::vector<std::string> PgConn::ListSchemas(const std::string& prefix) {
+  std::vector<std::string> out;
+  std::string error;
+  PGconn* c = Open(&error);
+  if (!c) return out;
+  Result r(PQexec(c, "SELECT nspname FROM pg_namespace ORDER BY nspname"));
+  if (Good(r.get()))
+    for (int i = 0; i < PQntuples(r.get()); ++i) {
+      std::string n = PQgetvalue(r.get(), i, 0);
+      if (n.rfind(prefix, 0) == 0) out.push_back(n.substr(prefix.size()));
+    }
+  PQfinish(c);
+  return out;
+}
+
+bool PgConn::DropSchema(const std::string& schema, std::string* error) {
+  PGconn* c = Open(error);
+  if (!c) return false;
+  Result r(PQexec(c, ("DROP SCHEMA IF EXISTS " + Quote(schema) + " CASCADE").c_str()));
+  bool ok = Good(r.get());
+  if (!ok) *error = PQresultErrorMessage(r.get());
+  PQfinish(c);
+  return ok;
+}
+
+bool PgConn::InTransaction() const {
+  auto st = PQtransactionStatus(C(conn_));
+  return st == PQTRANS_INTRANS || st == PQTRANS_INERROR || st == PQTRANS_ACTIVE;
+}
+
+bool PgConn::Broken() const {
+  return PQstatus(C(conn_)) != CONNECTION_OK;
+}
+
+bool PgConn::Reconnect() {
+  // A connection lost while no transaction was open loses nothing: the server's restart is
+  // seen as one failed request, and the next one finds it again.
+  PQreset(C(conn_));
+  if (PQstatus(C(conn_)) != CONNECTION_OK) return false;
+  prepared_.clear();
+  std::string setup = "SET client_min_messages TO warning; SET DateStyle TO ISO;";
+  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
+  setup += " SET search_path TO " + Quote(schema_) + ";";
+  Result r(PQexec(C(conn_), setup.c_str()));
+  return Good(r.get());
+}
+
+void PgConn::NoteError(void* result) {
+  PGresult* r = R(result);
+  const char* msg = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  error_ = msg ? msg : PQerrorMessage(C(conn_));
+  while (!error_.empty() && error_.back() == '\n') error_.pop_back();
+  code_ = CodeOf(r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr);
+}
+
+bool PgConn::Simple(const std::string& sql) {
+  if (Broken() && !InTransaction()) Reconnect();
+  ++roundTrips_;
+  Result r(PQexec(C(conn_), sql.c_str()));
+  if (!Good(r.get())) {
+    NoteError(r.get());
+    return false;
+  }
+  const char* n = PQcmdTuples(r.get());
+  changes_ = n && *n ? std::atoi(n) : 0;
+  return true;
+}
+
+bool PgConn::ExecOne(const std::string& given) {
+  PgSql t = TranslateForPostgres(given);
+  if (t.skip) return true;
+  std::string word = FirstWord(given);
+  if (word == "SAVEPOINT" && !InTransaction()) {
+    if (!Simple("BEGIN; " + t.text)) return false;
+    implicitSavepoint_ = Upper(t.text.substr(t.text.find_last_of(' ') + 1));
+    return true;
+  }
+  if (word == "RELEASE") {
+    std::string name = Upper(t.text.substr(t.text.find_last_of(' ') + 1));
+    if (!Simple(t.text)) return false;
+    if (!implicitSavepoint_.empty() && name == implicitSavepoint_) {
+      implicitSavepoint_.clear();
+      return Simple("COMMIT");
+    }
+    return true;
+  }
+  if (word == "BEGIN" || word == "COMMIT" || word == "END" || word == "ROLLBACK") {
+    if (word != "ROLLBACK" || t.text.find(" TO ") == std::string::npos) implicitSavepoint_.clear();
+    return Simple(t.text);
+  }
+  if (!InTransaction()) return Simple(t.text);
+  if (Simple("SAVEPOINT zdb_stmt; " + t.text + "; RELEASE zdb_stmt")) return true;
+  std::string error = error_;
+  int code = code_;
+  Simple("ROLLBACK TO zdb_stmt; RELEASE zdb_stmt");
+  error_ = error;
+  code_ = code;
+  return false;
+}
+
+bool PgConn::Exec(const std::string& sql) {
+  for (const std::string& one : SplitStatements(sql))
+    if (!ExecOne(one)) return false;
+  return true;
+}
+
+bool PgConn::RunScript(const std::string& script,
+                       const std::function<bool(const std::vector<std::string>&)>& columns,
+                       const std::function<bool(const std::vector<Value>&)>& row) {
+  for (const std::string& one : SplitStatements(script)) {
+    ++roundTrips_;
+    Result r(PQexec(C(conn_), one.c_str()));
+    if (!Good(r.get())) {
+      NoteError(r.get());
+      return false;
+    }
+    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) continue;
+    int n = PQnfields(r.get());
+    std::vector<std::string> names;
+    for (int i = 0; i < n; ++i) names.push_back(PQfname(r.get(), i));
+    if (!columns(names)) return true;
+    std::vector<Value> cells(static_cast<size_t>(n));
+    for (int k = 0; k < PQntuples(r.get()); ++k) {
+      for (int i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOf(r.get(), k, i);
+      if (!row(cells)) return true;
+    }
+  }
+  return true;
+}
+
+std::string PgConn::UpsertClause(const std::string& table) {
+  std::string name = table;
+  if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
+  const char* v[2] = {schema_.c_str(), name.c_str()};
+  ++roundTrips_;
+  Result r(PQexecParams(C(conn_),
+                        "SELECT a.attname, coalesce(a.attnum = ANY(i.indkey), false)"
+                        " FROM pg_attribute a JOIN pg_class c ON c.oid = a.attrelid"
+                        " JOIN pg_namespace n ON n.oid = c.relnamespace"
+                        " LEFT JOIN pg_index i ON i.indrelid = c.oid AND i.indisprimary"
+                        " WHERE n.nspname=$1 AND c.relname=$2 AND a.attnum > 0"
+                        " AND NOT a.attisdropped ORDER BY a.attnum",
+                        2, nullptr, v, nullptr, nullptr, 0));
+  if (!Good(r.get())) return "";
+  std::string keys, sets;
+  for (int i = 0; i < PQntuples(r.get()); ++i) {
+    std::string col = Quote(PQgetvalue(r.get(), i, 0));
+    if (PQgetvalue(r.get(), i, 1)[0] == 't') {
+      keys += (keys.empty() ? "" : ",") + col;
+    } else if (col != "\"zdb_rowid\"") {
+      sets += (sets.empty() ? "" : ",") + col + "=EXCLUDED." + col;
+    }
+  }
+  if (keys.empty()) return "";
+  return " ON CONFLICT (" + keys + ") DO " + (sets.empty() ? "NOTHING" : "UPDATE SET " + sets);
+}
+
+std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, bool* skip) {
+  if (Broken() && !InTransaction()) Reconnect();
+  auto it = prepared_.find(sql);
+  if (it == prepared_.end()) {
+    PgSql t = TranslateForPostgres(sql);
+    Prep p;
+    p.params = t.params;
+    p.insert = t.insert;
+    p.skip = t.skip;
+    if (!t.skip) {
+      if (!t.upsertInto.empty()) {
+        std::string clause = UpsertClause(t.upsertInto);
+        t.text += clause + " RETURNING zdb_rowid";
+        p.insert = true;
+      }
+      p.name = "z" + std::to_string(prepared_.size() + 1);
+      ++roundTrips_;
+      Result r(PQprepare(C(conn_), p.name.c_str(), t.text.c_str(), 0, nullptr));
+      if (!Good(r.get())) {
+        NoteError(r.get());
+        return "";
+      }
+    }
+    it = prepared_.emplace(sql, p).first;
+  }
+  *params = it->second.params;
+  *insert = it->second.insert;
+  *skip = it->second.skip;
+  return it->second.skip ? "-" : it->second.name;
+}
+
+PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
+  name_ = conn.Prepared(sql, &params_, &insert_, &skip_);
+  ok_ = !name_.empty();
+  failed_ = !ok_;
+  binds_.resize(static_cast<size_t>(params_));
+}
+
+PgStmt::~PgStmt() {
+  if (result_) PQclear(R(result_));
+}
+
+void PgStmt::Bind(int i, const Value& v) {
+  if (i >= 1 && i <= params_) binds_[static_cast<size_t>(i) - 1] = v;
+}
+
+bool PgStmt::Step() {
+  if (!ok_ || failed_) return false;
+  if (!ran_) {
+    ran_ = true;
+    if (skip_) return false;
+    std::vector<std::string> texts(binds_.size());
+    std::vector<const char*> values(binds_.size());
+    std::vector<int> lengths(binds_.size()), formats(binds_.size());
+    for (size_t i = 0; i < binds_.size(); ++i) {
+      const Value& b = binds_[i];
+      switch (b.kind) {
+        case Value::kNull:
+          values[i] = nullptr;
+          continue;
+        case Value::kInt:
+          texts[i] = std::to_string(b.i);
+          break;
+        case Value::kReal: {
+          char buf[40];
+          std::snprintf(buf, sizeof buf, "%.17g", b.d);
+          texts[i] = buf;
+          break;
+        }
+        case Value::kText:
+          texts[i] = b.s;
+          break;
+        case Value::kBlob:
+          texts[i] = b.s;
+          formats[i] = 1;
+          break;
+      }
+      values[i] = texts[i].c_str();
+      lengths[i] = static_cast<int>(texts[i].size());
+    }
+    PGconn* c = C(conn_.conn_);
+    const bool wrap = conn_.InTransaction();
+    if (wrap) {
+      // The savepoint, the statement and its release go in one round trip; a failure rolls
+      // back the statement alone, as it would in SQLite.
+      PQenterPipelineMode(c);
+      PQsendQueryParams(c, "SAVEPOINT zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
+                          0);
+      PQsendQueryParams(c, "RELEASE zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      PQpipelineSync(c);
+      ++conn_.roundTrips_;
+      PGresult* got[3] = {nullptr, nullptr, nullptr};
+      for (PGresult*& slot : got)
+        while (PGresult* r = PQgetResult(c)) {
+          if (slot)
+            PQclear(r);
+          else
+            slot = r;
+        }
+      PQclear(PQgetResult(c));  // the sync
+      PQexitPipelineMode(c);
+      PQclear(got[0]);
+      PQclear(got[2]);
+      result_ = got[1];
+      if (!got[1] || !Good(got[1])) {
+        conn_.NoteError(got[1]);
+        failed_ = true;
+        if (!conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        return false;
+      }
+    } else {
+      ++conn_.roundTrips_;
+      result_ = PQexecPrepared(c, name_.c_str(), params_, values.data(), lengths.data(),
+                               formats.data(), 0);
+      if (!Good(R(result_))) {
+        conn_.NoteError(result_);
+        failed_ = true;
+        if (conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
+        return false;
+      }
+    }
+    const char* n = PQcmdTuples(R(result_));
+    conn_.changes_ = n && *n ? std::atoi(n) : 0;
+    if (insert_) {
+      if (PQntuples(R(result_)) > 0)
+        conn_.lastRowId_ = std::strtoll(PQgetvalue(R(result_), 0, 0), nullptr, 10);
+      return false;
+    }
+  }
+  if (insert_ || !result_) return false;
+  return ++row_ < PQntuples(R(result_));
+}
+
+int PgStmt::Columns() const {
+  return result_ ? PQnfields(R(result_)) : 0;
+}
+
+std::string PgStmt::ColumnName(int i) const {
+  return result_ ? PQfname(R(result_), i) : "";
+}
+
+Value PgStmt::Get(int i) const {
+  if (!result_ || row_ < 0 || row_ >= PQntuples(R(result_))) return Value::Null();
+  return CellOf(R(result_), row_, i);
+}
+
+}  // namespace zdbd
+
+#else  // built without libpq: --storage is refused before any of this is reached
+
+namespace zdbd {
+
+PgConn::~PgConn() = default;
+std::unique_ptr<PgConn> PgConn::Connect(const std::string&, bool, std::string* error) {
+  *error = "built without PostgreSQL support";
+  return nullptr;
+}
+bool PgConn::SchemaExists(const std::string&, std::string*) {
+  return false;
+}
+std::vector<std::string> PgConn::ListSchemas(const std::string&) {
+  return {};
+}
+bool PgConn::DropSchema(const std::string&, std::string* error) {
+  *error = "built without PostgreSQL support";
+  return false;
+}
+bool PgConn::Exec(const std::string&) {
+  return false;
+}
+bool PgConn::RunScript(const std::string&,
+                       const std::function<bool(const std::vector<std::string>&)>&,
+                       const std::function<bool(const std::vector<Value>&)>&) {
+  return false;
+}
+bool PgConn::InTransaction() const {
+  return false;
+}
+bool PgConn::Broken() const {
+  return true;
+}
+PgStmt::PgStmt(PgConn& conn, const std::string&) : conn_(conn) {}
+PgStmt::~PgStmt() = default;
+void PgStmt::Bind(int, const Value&) {}
+bool PgStmt::Step() {
+  return false;
+}
+int PgStmt::Columns() const {
+  return 0;
+}
+std::string PgStmt::ColumnName(int) const {
+  return "";
+}
+Value PgStmt::Get(int) const {
+  return Value::Null();
+}
+
+}  // namespace zdbd
+
+#endif

@@ -1,0 +1,100 @@
+// The PostgreSQL engine behind Db and Stmt: one libpq connection whose search path is the schema
+// of one ZDB database, statements prepared once per connection, statement-level atomicity inside
+// transactions as SQLite has it, and PostgreSQL's errors read as SQLite's primary codes so that
+// the handlers judge failures the same way on both engines.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "values.h"
+
+namespace zdbd {
+
+class PgConn;
+
+class PgStmt {
+ public:
+  PgStmt(PgConn& conn, const std::string& sql);
+  ~PgStmt();
+  PgStmt(const PgStmt&) = delete;
+  PgStmt& operator=(const PgStmt&) = delete;
+  bool Ok() const { return ok_; }
+  void Bind(int i, const Value& v);
+  bool Step();  // a row: true; done or failed: false (Failed())
+  bool Failed() const { return failed_; }
+  int Columns() const;
+  std::string ColumnName(int i) const;
+  Value Get(int i) const;
+
+ private:
+  PgConn& conn_;
+  std::string name_;
+  bool ok_ = false, failed_ = false, ran_ = false, insert_ = false, skip_ = false;
+  int params_ = 0;
+  std::vector<Value> binds_;
+  void* result_ = nullptr;  // PGresult
+  int row_ = -1;
+};
+
+class PgConn {
+ public:
+  ~PgConn();
+  // Connects to the configured server with `schema` as the search path, making the schema when
+  // `create`; null with the reason in *error.
+  static std::unique_ptr<PgConn> Connect(const std::string& schema, bool create,
+                                         std::string* error);
+  static bool SchemaExists(const std::string& schema, std::string* error);
+  // The ZDB database schemas there are, in name order (without their prefix).
+  static std::vector<std::string> ListSchemas(const std::string& prefix);
+  static bool DropSchema(const std::string& schema, std::string* error);
+
+  bool Exec(const std::string& sql);
+  bool RunScript(const std::string& script,
+                 const std::function<bool(const std::vector<std::string>&)>& columns,
+                 const std::function<bool(const std::vector<Value>&)>& row);
+  std::string Error() const { return error_; }
+  int ErrorCode() const { return code_; }
+  int64_t LastRowId() const { return lastRowId_; }
+  int Changes() const { return changes_; }
+  bool InTransaction() const;
+  bool Broken() const;
+  // Statements sent to the server since the connection opened: the cost of a request is
+  // counted in round trips.
+  uint64_t RoundTrips() const { return roundTrips_; }
+
+ private:
+  friend class PgStmt;
+  PgConn() = default;
+  // Runs one translated statement without parameters, inside a savepoint when a transaction is
+  // open so that its failure does not end the transaction.
+  bool ExecOne(const std::string& sql);
+  bool Simple(const std::string& sql);  // one round trip, any number of statements
+  // The prepared statement's name for a SQLite statement's text; empty when it cannot be
+  // prepared.
+  std::string Prepared(const std::string& sql, int* params, bool* insert, bool* skip);
+  void NoteError(void* result);
+  std::string UpsertClause(const std::string& table);
+  bool Reconnect();
+  void* conn_ = nullptr;  // PGconn
+  std::string schema_;
+  struct Prep {
+    std::string name;
+    int params = 0;
+    bool insert = false, skip = false;
+  };
+  std::unordered_map<std::string, Prep> prepared_;
+  std::string error_;
+  int code_ = 0;
+  int64_t lastRowId_ = 0;
+  int changes_ = 0;
+  uint64_t roundTrips_ = 0;
+  // A SAVEPOINT given outside a transaction begins one, as SQLite does; its RELEASE commits.
+  std::string implicitSavepoint_;
+};
+
+}  // namespace zdbd
