@@ -12,6 +12,7 @@
 
 namespace zdbd {
 
+#ifdef ZDBD_POSTGRES
 namespace {
 
 // The cluster's tables live in a schema of their own: a ZDB database name (at most 8
