@@ -1,0 +1,225 @@
+// Two zdbd instances over one PostgreSQL database (ZDB_PG_URI; .ci/postgres.sh starts a private
+// cluster): what one answers, the other sees; one's locks refuse the other's sessions; a killed
+// instance's locks are released within its lease while the other goes on; a killed and
+// restarted PostgreSQL loses nothing that was answered under --durable.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "integration/server_raw.h"
+
+namespace zdb::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kLease = 2;
+
+std::string Env(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? v : "";
+}
+
+int Shell(const std::string& command) {
+  return std::system(command.c_str());
+}
+
+// A PostgreSQL database of the test's own on the cluster ZDB_PG_URI names, dropped at the end.
+class PgDatabase {
+ public:
+  PgDatabase() {
+    std::string base = Env("ZDB_PG_URI");
+    if (base.empty()) return;
+    name_ = "zdbi" + std::to_string(std::random_device{}() % 1000000000u);
+    admin_ = base;
+    uri_ = base.substr(0, base.rfind('/') + 1) + name_;
+    if (Shell("psql -qAt '" + admin_ + "' -c 'CREATE DATABASE " + name_ + "' >/dev/null") != 0)
+      uri_.clear();
+  }
+  ~PgDatabase() {
+    if (!uri_.empty())
+      Shell("psql -qAt '" + admin_ + "' -c 'DROP DATABASE IF EXISTS " + name_ +
+            " WITH (FORCE)' >/dev/null");
+  }
+  const std::string& uri() const { return uri_; }
+
+ private:
+  std::string admin_, name_, uri_;
+};
+
+class Instances : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Env("ZDB_PG_URI").empty()) GTEST_SKIP() << "ZDB_PG_URI names no PostgreSQL database";
+    ASSERT_FALSE(pg.uri().empty()) << "cannot make a database on " << Env("ZDB_PG_URI");
+    a = Start(dirA);
+    b = Start(dirB);
+    ASSERT_TRUE(a->running() && b->running());
+  }
+  std::unique_ptr<ZdbdProcess> Start(TempDir& dir) {
+    return std::make_unique<ZdbdProcess>(
+        dir.path() + "/data", std::vector<std::string>{"--storage", pg.uri(), "--lease",
+                                                       std::to_string(kLease), "--durable"});
+  }
+  PgDatabase pg;
+  TempDir dirA, dirB;
+  std::unique_ptr<ZdbdProcess> a, b;
+};
+
+std::string WhoLocks(RawSession& s, const std::string& what) {
+  RawReply r = s.Full(138, {TextSlot(what), Bytes(33)});
+  if (!r.ok || r.status != 1000) return "status " + std::to_string(r.ok ? r.status : -1);
+  return reinterpret_cast<const char*>(r.slots[1].data());
+}
+
+std::string Holder(const std::string& user, uint32_t handle) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s#%08X", user.c_str(), handle);
+  return text;
+}
+
+// The NAME of every record, read through `s` from the first to the end of the table.
+std::set<std::string> Names(RawSession& s) {
+  std::set<std::string> out;
+  for (int32_t rc = s.Read("FIRST"); rc == 1000; rc = s.Read("NEXT")) {
+    std::string name = s.Get("NAME", 21);
+    out.insert(name.c_str());
+  }
+  return out;
+}
+
+TEST_F(Instances, WritesLocksAndUsersAreSharedAcrossInstances) {
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 2);
+  RawSession onB(b->port());
+  ASSERT_TRUE(onB.loggedIn());
+  EXPECT_NE(onA.handle(), onB.handle());
+  onB.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(onB.Read("FIRST"), 1000);
+  EXPECT_EQ(std::string(onB.Get("NAME", 21).c_str()), "Person1");  // written on A, read on B
+
+  // A record lock taken on A refuses B's lock and B's change, and B is told who holds it.
+  ASSERT_EQ(onA.Read("FIRST", "L"), 1000);
+  EXPECT_EQ(onB.Read("FIRST", "L"), 4050);
+  EXPECT_EQ(onB.Put("NAME", "Taken"), 4050);
+  EXPECT_EQ(WhoLocks(onB, "1"), Holder("anonymous", onA.handle()));
+  EXPECT_EQ(onA.Status(135, {TextSlot("1")}), 1000);
+  EXPECT_EQ(WhoLocks(onB, "1"), "status 4053");
+  ASSERT_EQ(onB.Put("NAME", "ChangedOnB"), 1000);
+  EXPECT_EQ(onA.Read("FIRST"), 1000);
+  EXPECT_EQ(std::string(onA.Get("NAME", 21).c_str()), "ChangedOnB");
+
+  // Table and database locks the same way.
+  ASSERT_EQ(onA.Status(16, {TextSlot("PEOPLE")}), 1000);
+  EXPECT_EQ(onB.Status(16, {TextSlot("PEOPLE")}), 4051);
+  EXPECT_EQ(onB.Put("NAME", "Blocked"), 4051);
+  EXPECT_EQ(WhoLocks(onB, "T:PEOPLE"), Holder("anonymous", onA.handle()));
+  ASSERT_EQ(onA.Status(135, {TextSlot("*")}), 1000);
+  ASSERT_EQ(onA.Status(7, {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(onB.Status(7, {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(onB.Status(9, {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(onA.Status(9, {TextSlot("SHOP")}), 4056);
+  EXPECT_EQ(onB.Status(24), 4052);  // no append into a database locked elsewhere
+  ASSERT_EQ(onA.Status(8, {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(onB.Status(7, {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(onB.Status(8, {TextSlot("SHOP")}), 1000);
+
+  // Users and privileges changed on A rule the logins and requests on B.
+  ASSERT_EQ(onA.Status(96, {TextSlot("boss"), TextSlot("secret"), TextSlot("")}), 1000);
+  EXPECT_EQ(LoginRaw(b->port()), 0xFFFFFFFFu);
+  RawSession boss(a->port(), "boss", "secret");
+  ASSERT_TRUE(boss.loggedIn());
+  ASSERT_EQ(boss.Status(96, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}), 1000);
+  RawSession clerk(b->port(), "clerk", "pw");
+  ASSERT_TRUE(clerk.loggedIn());
+  clerk.Enter("SHOP", "PEOPLE");
+  EXPECT_EQ(clerk.Read("FIRST"), 4005);
+  std::vector<Bytes> grant = {TextSlot("clerk"), TextSlot("SHOP"), TextSlot("PEOPLE"), TextSlot(""),
+                              U32Slot(1)};
+  ASSERT_EQ(boss.Status(103, grant), 1000);
+  EXPECT_EQ(clerk.Read("FIRST"), 1000);
+  EXPECT_EQ(clerk.Put("NAME", "NoRight"), 4005);
+}
+
+TEST_F(Instances, AKilledInstancesLocksFreeWithinItsLeaseAndNoAnsweredWriteIsLost) {
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 0);
+  RawSession onB(b->port());
+  onB.Enter("SHOP", "PEOPLE");
+  std::set<std::string> answered;
+  auto append = [&](RawSession& s, const std::string& name) {
+    if (s.Status(24) == 1000 && s.Put("NAME", name) == 1000) answered.insert(name);
+  };
+  for (int i = 0; i < 10; ++i) {
+    append(onA, "A" + std::to_string(i));
+    append(onB, "B" + std::to_string(i));
+  }
+  ASSERT_EQ(answered.size(), 20u);
+  ASSERT_EQ(onA.Read("FIRST", "L"), 1000);
+  ASSERT_EQ(onA.Status(16, {TextSlot("PEOPLE")}), 1000);
+  a->Kill();
+  auto killed = Clock::now();
+  ASSERT_EQ(onB.Read("FIRST"), 1000);
+  EXPECT_EQ(onB.Read("FIRST", "L"), 4050);  // the lease has not run out yet
+  int32_t rc = 4051;
+  while (rc != 1000 && Clock::now() - killed < std::chrono::seconds(4 * kLease)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rc = onB.Status(16, {TextSlot("PEOPLE")});
+  }
+  double freed = std::chrono::duration<double>(Clock::now() - killed).count();
+  std::printf("failover: locks of the killed instance free after %.2f s (lease %d s)\n", freed,
+              kLease);
+  ASSERT_EQ(rc, 1000);
+  EXPECT_LE(freed, kLease * 1.25 + 1.0);
+  EXPECT_EQ(onB.Read("FIRST", "L"), 1000);
+  for (int i = 10; i < 20; ++i) append(onB, "B" + std::to_string(i));
+  EXPECT_EQ(answered.size(), 30u);
+  EXPECT_EQ(Names(onB), answered);
+}
+
+TEST_F(Instances, PostgresKilledAndRestartedLosesNothingAnsweredUnderDurable) {
+  std::string dir = Env("ZDB_PG_DIR"), script = Env("ZDB_PG_CLUSTER");
+  if (dir.empty() || script.empty())
+    GTEST_SKIP() << "ZDB_PG_DIR and ZDB_PG_CLUSTER (scripts/pg_cluster.sh) name no cluster to kill";
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 0);
+  std::set<std::string> answered;
+  auto append = [&](const std::string& name) {
+    if (onA.Status(24) == 1000 && onA.Put("NAME", name) == 1000) answered.insert(name);
+  };
+  for (int i = 0; i < 10; ++i) append("before" + std::to_string(i));
+  ASSERT_EQ(answered.size(), 10u);
+  ASSERT_EQ(Shell("bash '" + script + "' kill '" + dir + "'"), 0);
+  // While PostgreSQL is gone every request that needs it is refused, none is answered 1000.
+  int32_t during = onA.Status(24);
+  EXPECT_NE(during, 1000);
+  EXPECT_GE(during, 2000) << "an answer, not a lost connection";
+  append("during");
+  EXPECT_EQ(answered.count("during"), 0u);
+  auto restarted = Clock::now();
+  ASSERT_EQ(Shell("bash '" + script + "' restart '" + dir + "'"), 0);
+  // zdbd reconnects by itself.
+  int32_t rc = -1;
+  while (rc != 1000 && Clock::now() - restarted < std::chrono::seconds(15)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    rc = onA.Status(24);
+  }
+  std::printf("PostgreSQL restart: zdbd answered again %.2f s after the restart began\n",
+              std::chrono::duration<double>(Clock::now() - restarted).count());
+  ASSERT_EQ(rc, 1000);
+  ASSERT_EQ(onA.Put("NAME", "after"), 1000);
+  answered.insert("after");
+  RawSession onB(b->port());
+  onB.Enter("SHOP", "PEOPLE");
+  std::set<std::string> seen = Names(onB);
+  seen.erase("");  // the blank record appended while PostgreSQL came back
+  EXPECT_EQ(seen, answered);
+}
+
+}  // namespace
+}  // namespace zdb::test
