@@ -3,13 +3,19 @@
 // instance's locks are released within its lease while the other goes on; a killed and
 // restarted PostgreSQL loses nothing that was answered under --durable.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <random>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "integration/server_raw.h"
@@ -219,6 +225,94 @@ TEST_F(Instances, PostgresKilledAndRestartedLosesNothingAnsweredUnderDurable) {
   std::set<std::string> seen = Names(onB);
   seen.erase("");  // the blank record appended while PostgreSQL came back
   EXPECT_EQ(seen, answered);
+}
+
+// nginx with the stream configuration of deploy/ pointed at two instances, on a loopback port
+// of its own; started and stopped by its pid.
+class Nginx {
+ public:
+  static constexpr const char* kProgram = "/usr/sbin/nginx";
+  static constexpr const char* kModule = "/usr/lib/nginx/modules/ngx_stream_module.so";
+  static bool Installed() { return ::access(kProgram, X_OK) == 0 && ::access(kModule, R_OK) == 0; }
+
+  Nginx(const std::string& dir, uint16_t a, uint16_t b) {
+    std::ifstream in(std::string(ZDB_SOURCE_DIR) + "/deploy/nginx/zdbd-stream.conf");
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string conf = text.str();
+    port_ = FreePort();
+    Replace(conf, "192.0.2.11:2500", "127.0.0.1:" + std::to_string(a));
+    Replace(conf, "192.0.2.12:2500", "127.0.0.1:" + std::to_string(b));
+    Replace(conf, "listen 2500", "listen 127.0.0.1:" + std::to_string(port_));
+    std::ofstream(dir + "/stream.conf") << conf;
+    std::ofstream(dir + "/nginx.conf")
+        << "load_module " << kModule << ";\ndaemon off;\nworker_processes 1;\npid " << dir
+        << "/nginx.pid;\nerror_log " << dir << "/error.log info;\nevents {}\ninclude " << dir
+        << "/stream.conf;\n";
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::execl(kProgram, "nginx", "-p", dir.c_str(), "-c", (dir + "/nginx.conf").c_str(), "-e",
+              (dir + "/error.log").c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 100 && !RawClient(port_).connected(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ~Nginx() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  static void Replace(std::string& s, const std::string& from, const std::string& to) {
+    for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+      s.replace(at, from.size(), to);
+  }
+  // A port free for TCP on loopback just now; UDP on the same number is almost always free too.
+  static uint16_t FreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+  }
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
+
+TEST_F(Instances, ThroughNginxAClientLogsInAgainWhenItsInstanceDies) {
+  if (!Nginx::Installed()) GTEST_SKIP() << "nginx with its stream module is not installed";
+  TempDir nginxDir;
+  Nginx lb(nginxDir.path(), a->port(), b->port());
+  Bytes probe = ControlExchange(lb.port(), 48);
+  ASSERT_GE(probe.size(), 2u) << "no answer to the probe through nginx";
+  EXPECT_EQ(probe[0], 48);
+  RawSession first(lb.port());
+  ASSERT_TRUE(first.loggedIn());
+  MakePeople(first, "SHOP", 3);
+  // The session is on the instance nginx chose for this address; that one dies.
+  bool onA = CallOnce(a->port(), 0x8001, 5, {TextSlot("SHOP")}, first.handle()).status != 4003;
+  (onA ? a : b)->Kill();
+  auto killed = Clock::now();
+  // The next request reaches the other instance, which never knew the session.
+  EXPECT_EQ(first.Read("FIRST"), 4003);
+  RawSession again(lb.port());
+  ASSERT_TRUE(again.loggedIn());
+  std::printf("through nginx: logged in again %.3f s after the instance was killed\n",
+              std::chrono::duration<double>(Clock::now() - killed).count());
+  again.Enter("SHOP", "PEOPLE");
+  EXPECT_EQ(Names(again), (std::set<std::string>{"Person1", "Person2", "Person3"}));
+  ASSERT_EQ(again.Read("FIRST", "L"), 1000);
+  EXPECT_EQ(again.Put("NAME", "Survivor"), 1000);
+  probe = ControlExchange(lb.port(), 48);
+  ASSERT_GE(probe.size(), 2u) << "the probe through nginx is not answered after the failover";
+  EXPECT_EQ(probe[0], 48);
 }
 
 }  // namespace
