@@ -235,5 +235,10 @@ EOF
   done
   echo
   echo "![resident memory while streaming 1 GB](perf-rss.svg)"
+  # The engines' section comes from scripts/zdbd_bench.sh --storage (ZDBD_BENCH_DOCS=1).
+  if [[ -f $DOCS/perf-engines.md ]]; then
+    echo
+    cat "$DOCS/perf-engines.md"
+  fi
 } >"$DOCS/performance.md"
 echo "Wrote $DOCS/performance.md and $DOCS/perf-*.svg in ${ELAPSED} s of measuring."

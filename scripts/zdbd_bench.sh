@@ -6,8 +6,14 @@
 #
 #   scripts/zdbd_bench.sh [zdbd options...]
 #   ZDBD=path/to/zdbd ZDBD_LOAD=path/to/zdbd_load scripts/zdbd_bench.sh   (compare builds)
+#   scripts/zdbd_bench.sh --storage URI|private   both storage engines side by side, and two
+#                                                 instances over one PostgreSQL database
+#                                                 (scripts/zdbd_bench_engines.sh)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
+if [[ ${1:-} == --storage ]]; then
+  exec bash "$root/scripts/zdbd_bench_engines.sh" "${2:?--storage needs a postgresql:// URI or private}"
+fi
 source "$root/scripts/setup.sh"
 build="${ZDB_BUILD_DIR:-$root/build}"
 zdbd="${ZDBD:-$build/server/zdbd}"
