@@ -52,13 +52,9 @@ const Statement kStatements[] = {
      "UPDATE zdbd_cluster.instances SET lease_until = clock_timestamp() + make_interval(secs => "
      "$2) WHERE id = $1"},
     {"leave", "DELETE FROM zdbd_cluster.instances WHERE id = $1"},
-    // After a restart of PostgreSQL every instance was cut off at once: each gets one whole
-    // lease to come back before any is taken for dead.
     {"reap",
      "DELETE FROM zdbd_cluster.instances WHERE lease_until < clock_timestamp() "
-     "AND ($1 = 0 OR id = $1) "
-     "AND pg_postmaster_start_time() < clock_timestamp() - make_interval(secs => $2) "
-     "RETURNING id, name"},
+     "AND ($1 = 0 OR id = $1) RETURNING id, name"},
     {"claim",
      "INSERT INTO zdbd_cluster.sessions(handle, instance) VALUES ($1, $2) "
      "ON CONFLICT DO NOTHING"},
@@ -198,6 +194,7 @@ bool Cluster::Join(const ClusterSettings& settings, std::string* error) {
     idle_.push_back(std::move(c));
   }
   if (!Register(*leaseConn_, error)) return false;
+  NoteCutOff();  // a new instance may have come up with a restarted PostgreSQL
   {
     std::lock_guard<std::mutex> lock(stopMutex_);
     stop_ = false;
@@ -268,8 +265,16 @@ void Cluster::RenewLoop() {
   }
 }
 
+void Cluster::NoteCutOff() {
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(settings_.leaseSeconds);
+  reapAfter_ = until.time_since_epoch().count();
+}
+
 int Cluster::Reap(Conn& conn, int64_t only) {
-  auto r = RunOn(conn, "reap", {std::to_string(only), std::to_string(settings_.leaseSeconds)});
+  // After a cut (a restart of PostgreSQL cuts every instance at once) the others get one whole
+  // lease to renew before this one takes any of them for dead.
+  if (std::chrono::steady_clock::now().time_since_epoch().count() < reapAfter_.load()) return 0;
+  auto r = RunOn(conn, "reap", {std::to_string(only)});
   for (int i = 0; i < r.Rows(); ++i)
     LogAt(LogLevel::kWarning, "instance %s (%s) let its lease run out: its locks are released",
           r.Text(i, 0).c_str(), r.Text(i, 1).c_str());
@@ -280,7 +285,10 @@ Cluster::Result Cluster::RunOn(Conn& conn, const char* statement,
                                const std::vector<std::string>& params) {
   std::string error;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (conn.Broken() && !conn.Connect(&error)) return {};
+    if (conn.Broken()) {
+      NoteCutOff();
+      if (!conn.Connect(&error)) return {};
+    }
     roundTrips_.fetch_add(1, std::memory_order_relaxed);
     if (auto r = conn.Exec(statement, params, &error)) return {r};
     // A statement refused on a sound connection is an answer; only a lost one is retried.

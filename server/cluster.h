@@ -73,8 +73,10 @@ class Cluster : public LockStore {
   // was lost; an empty result when PostgreSQL could not run it.
   Result Run(const char* statement, const std::vector<std::string>& params);
   Result RunOn(Conn& conn, const char* statement, const std::vector<std::string>& params);
-  // Deletes the rows of instances whose lease ran out; with `only` just that instance.
+  // Deletes the rows of instances whose lease ran out; with `only` just that instance. Nobody
+  // is reaped for one lease after this instance was cut off from PostgreSQL (NoteCutOff).
   int Reap(Conn& conn, int64_t only);
+  void NoteCutOff();
   bool Register(Conn& conn, std::string* error);
   void RenewLoop();
   // False when it was not renewing.
@@ -83,6 +85,7 @@ class Cluster : public LockStore {
   ClusterSettings settings_;
   std::atomic<int64_t> instance_{0};
   std::atomic<uint64_t> roundTrips_{0};
+  std::atomic<int64_t> reapAfter_{0};  // steady clock ticks
   std::mutex poolMutex_;
   std::condition_variable poolFree_;
   std::vector<std::unique_ptr<Conn>> idle_;
