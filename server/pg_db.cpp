@@ -101,8 +101,28 @@ PGconn* Open(std::string* error) {
   return c;
 }
 
+// ZDBD_PG_TRACE=FILE appends the engine's failures there, for finding what a test tripped on.
+void Trace(const std::string& line) {
+  static const char* const file = std::getenv("ZDBD_PG_TRACE");
+  if (!file) return;
+  if (std::FILE* f = std::fopen(file, "a")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
+}
+
 std::string Quote(const std::string& name) {
   return QuoteIdent(name);
+}
+
+// What every connection sets first. A row another transaction holds is waited for as briefly as
+// SQLite waits for its write lock: the request answers "locked" rather than hanging.
+std::string Setup(const std::string& schema, bool create) {
+  std::string setup =
+      "SET client_min_messages TO warning; SET DateStyle TO ISO; SET lock_timeout TO 200;";
+  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
+  if (create) setup += " CREATE SCHEMA IF NOT EXISTS " + Quote(schema) + ";";
+  return setup + " SET search_path TO " + Quote(schema) + ";";
 }
 
 }  // namespace
@@ -118,10 +138,7 @@ std::unique_ptr<PgConn> PgConn::Connect(const std::string& schema, bool create,
   std::unique_ptr<PgConn> p(new PgConn());
   p->conn_ = c;
   p->schema_ = schema;
-  std::string setup = "SET client_min_messages TO warning; SET DateStyle TO ISO;";
-  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
-  if (create) setup += " CREATE SCHEMA IF NOT EXISTS " + Quote(schema) + ";";
-  setup += " SET search_path TO " + Quote(schema) + ";";
+  std::string setup = Setup(schema, create);
   if (!p->Simple(setup)) {
     *error = p->error_;
     return nullptr;
@@ -180,9 +197,7 @@ bool PgConn::Reconnect() {
   PQreset(C(conn_));
   if (PQstatus(C(conn_)) != CONNECTION_OK) return false;
   prepared_.clear();
-  std::string setup = "SET client_min_messages TO warning; SET DateStyle TO ISO;";
-  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
-  setup += " SET search_path TO " + Quote(schema_) + ";";
+  std::string setup = Setup(schema_, false);
   Result r(PQexec(C(conn_), setup.c_str()));
   return Good(r.get());
 }
@@ -193,6 +208,7 @@ void PgConn::NoteError(void* result) {
   error_ = msg ? msg : PQerrorMessage(C(conn_));
   while (!error_.empty() && error_.back() == '\n') error_.pop_back();
   code_ = CodeOf(r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr);
+  Trace("failed: " + error_);
 }
 
 bool PgConn::Simple(const std::string& sql) {
@@ -226,7 +242,7 @@ bool PgConn::ExecOne(const std::string& given) {
     }
     return true;
   }
-  if (word == "BEGIN" || word == "COMMIT" || word == "END" || word == "ROLLBACK") {
+  if (IsControl(given)) {
     if (word != "ROLLBACK" || t.text.find(" TO ") == std::string::npos) implicitSavepoint_.clear();
     return Simple(t.text);
   }
@@ -313,12 +329,22 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
         p.insert = true;
       }
       p.name = "z" + std::to_string(prepared_.size() + 1);
+      // A statement PostgreSQL refuses to prepare would end an open transaction with it.
+      const bool guard = InTransaction();
+      if (guard) Simple("SAVEPOINT zdb_prep");
       ++roundTrips_;
       Result r(PQprepare(C(conn_), p.name.c_str(), t.text.c_str(), 0, nullptr));
       if (!Good(r.get())) {
         NoteError(r.get());
+        Trace("  in: " + t.text);
+        std::string error = error_;
+        int code = code_;
+        if (guard) Simple("ROLLBACK TO zdb_prep; RELEASE zdb_prep");
+        error_ = error;
+        code_ = code;
         return "";
       }
+      if (guard) Simple("RELEASE zdb_prep");
     }
     it = prepared_.emplace(sql, p).first;
   }
@@ -328,7 +354,19 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
   return it->second.skip ? "-" : it->second.name;
 }
 
+bool PgConn::IsControl(const std::string& sql) {
+  std::string w = FirstWord(sql);
+  return w == "BEGIN" || w == "COMMIT" || w == "END" || w == "ROLLBACK" || w == "SAVEPOINT" ||
+         w == "RELEASE";
+}
+
 PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
+  if (PgConn::IsControl(sql)) {
+    // Transaction control is not prepared: the engine keeps SQLite's meaning of each.
+    control_ = sql;
+    ok_ = true;
+    return;
+  }
   name_ = conn.Prepared(sql, &params_, &insert_, &skip_);
   ok_ = !name_.empty();
   failed_ = !ok_;
@@ -348,6 +386,10 @@ bool PgStmt::Step() {
   if (!ran_) {
     ran_ = true;
     if (skip_) return false;
+    if (!control_.empty()) {
+      failed_ = !conn_.ExecOne(control_);
+      return false;
+    }
     std::vector<std::string> texts(binds_.size());
     std::vector<const char*> values(binds_.size());
     std::vector<int> lengths(binds_.size()), formats(binds_.size());
@@ -404,6 +446,9 @@ bool PgStmt::Step() {
       result_ = got[1];
       if (!got[1] || !Good(got[1])) {
         conn_.NoteError(got[1]);
+        Trace("  statement " + name_ + " in a transaction, status " +
+              (got[1] ? PQresStatus(PQresultStatus(got[1])) : "none") + "; " +
+              (got[0] ? PQresStatus(PQresultStatus(got[0])) : "none"));
         failed_ = true;
         if (!conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
         return false;
