@@ -43,6 +43,7 @@ int CodeOf(const char* state) {
   // Integrity (23) and data (22) violations are what SQLite reports as constraint failures.
   if (s.rfind("23", 0) == 0 || s.rfind("22", 0) == 0) return kSqliteConstraint;
   if (s == "53100") return kSqliteFull;
+  if (s == "42501") return kAuthCode;
   if (s == "40001" || s == "40P01" || s == "55P03") return kSqliteBusy;
   return kSqliteError;
 }
@@ -262,12 +263,75 @@ bool PgConn::Exec(const std::string& sql) {
   return true;
 }
 
+// The role scripts of this database run as: it may use the schema and read and write its data
+// tables, never zdbd's own tables, and it cannot become zdbd's role again, as a SET ROLE on
+// zdbd's own connection could. Made (and its grants renewed) by whichever zdbd runs a script;
+// its password lives in zdb_system, which only zdbd's role reads.
+bool PgConn::ScriptLogin(std::string* role, std::string* password) {
+  const std::string lit = "'" + schema_ + "'";
+  std::string sql =
+      "CREATE TABLE IF NOT EXISTS zdb_system.script_roles(schema_name text PRIMARY KEY, role "
+      "text, password text);"
+      "INSERT INTO zdb_system.script_roles SELECT " +
+      lit + ", 'zs_' || left(md5(current_database() || '/' || " + lit +
+      "), 24), md5(random()::text || clock_timestamp()::text) ON CONFLICT DO NOTHING;";
+  if (!Simple(sql)) return false;
+  const char* v[1] = {schema_.c_str()};
+  ++roundTrips_;
+  Result r(PQexecParams(C(conn_),
+                        "SELECT role, password, EXISTS(SELECT 1 FROM pg_roles WHERE rolname=role)"
+                        " FROM zdb_system.script_roles WHERE schema_name=$1",
+                        1, nullptr, v, nullptr, nullptr, 0));
+  if (!Good(r.get()) || PQntuples(r.get()) != 1) {
+    NoteError(r.get());
+    return false;
+  }
+  *role = PQgetvalue(r.get(), 0, 0);
+  *password = PQgetvalue(r.get(), 0, 1);
+  const std::string q = Quote(*role), s = Quote(schema_);
+  std::string grants;
+  if (PQgetvalue(r.get(), 0, 2)[0] != 't')
+    grants += "CREATE ROLE " + q + " LOGIN NOINHERIT PASSWORD '" + *password + "';";
+  grants += "GRANT USAGE ON SCHEMA " + s + " TO " + q + ";";
+  grants += "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA " + s + " TO " + q + ";";
+  grants += "GRANT USAGE ON ALL SEQUENCES IN SCHEMA " + s + " TO " + q + ";";
+  grants += "REVOKE ALL ON ALL TABLES IN SCHEMA zdb_system FROM " + q + ";";
+  Result t(PQexec(C(conn_),
+                  ("SELECT 'REVOKE ALL ON ' || quote_ident(tablename) || ' FROM " + q +
+                   "' FROM pg_tables WHERE schemaname=" + lit + " AND tablename LIKE 'zdb\\_%'")
+                      .c_str()));
+  if (Good(t.get()))
+    for (int i = 0; i < PQntuples(t.get()); ++i)
+      grants += std::string(PQgetvalue(t.get(), i, 0)) + ";";
+  // Two zdbd making the role at once: the loser finds it made.
+  if (!Simple(grants) && !Simple(grants.substr(grants.find(';') + 1))) return false;
+  return true;
+}
+
 bool PgConn::RunScript(const std::string& script,
                        const std::function<bool(const std::vector<std::string>&)>& columns,
                        const std::function<bool(const std::vector<Value>&)>& row) {
+  std::string role, password;
+  if (!ScriptLogin(&role, &password)) return false;
+  const char* keys[] = {"dbname", "user", "password", nullptr};
+  const char* values[] = {Storage::Uri().c_str(), role.c_str(), password.c_str(), nullptr};
+  PGconn* sc = PQconnectdbParams(keys, values, 1);
+  struct Finish {
+    PGconn* c;
+    ~Finish() { PQfinish(c); }
+  } finish{sc};
+  if (PQstatus(sc) != CONNECTION_OK) {
+    error_ = PQerrorMessage(sc);
+    code_ = kSqliteError;
+    return false;
+  }
+  Result setup(PQexec(sc, ("SET client_min_messages TO warning; SET DateStyle TO ISO;"
+                           " SET lock_timeout TO 200; SET search_path TO " +
+                           Quote(schema_))
+                              .c_str()));
   for (const std::string& one : SplitStatements(script)) {
     ++roundTrips_;
-    Result r(PQexec(C(conn_), one.c_str()));
+    Result r(PQexec(sc, one.c_str()));
     if (!Good(r.get())) {
       NoteError(r.get());
       return false;
@@ -282,6 +346,11 @@ bool PgConn::RunScript(const std::string& script,
       for (int i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOf(r.get(), k, i);
       if (!row(cells)) return true;
     }
+  }
+  if (PQtransactionStatus(sc) != PQTRANS_IDLE) {
+    error_ = "the script left a transaction open; its changes were rolled back";
+    code_ = kAuthCode;
+    return false;
   }
   return true;
 }

@@ -82,6 +82,7 @@ class PgConn {
   void NoteError(void* result);
   std::string UpsertClause(const std::string& table);
   bool Reconnect();
+  bool ScriptLogin(std::string* role, std::string* password);
   void* conn_ = nullptr;  // PGconn
   std::string schema_;
   struct Prep {
