@@ -220,6 +220,8 @@ int32_t HScript(Call& c) {
         return record(start);
       };
       ran = guard.Ready() && db.RunScript(script, columns, row);
+      if (!ran && db.Postgres() && db.ErrorCode() == kAuthCode)
+        guard.Refuse("the script may read and write the database's tables only: " + db.Error());
       flush();
       refusal = guard.Refusal();
       if (!guard.Ready()) refusal = "the script could not be guarded: " + db.Error();

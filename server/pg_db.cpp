@@ -43,6 +43,7 @@ int CodeOf(const char* state) {
   // Integrity (23) and data (22) violations are what SQLite reports as constraint failures.
   if (s.rfind("23", 0) == 0 || s.rfind("22", 0) == 0) return kSqliteConstraint;
   if (s == "53100") return kSqliteFull;
+  if (s == "42501") return kAuthCode;
   if (s == "40001" || s == "40P01" || s == "55P03") return kSqliteBusy;
   return kSqliteError;
 }
@@ -101,8 +102,28 @@ PGconn* Open(std::string* error) {
   return c;
 }
 
+// ZDBD_PG_TRACE=FILE appends the engine's failures there, for finding what a test tripped on.
+void Trace(const std::string& line) {
+  static const char* const file = std::getenv("ZDBD_PG_TRACE");
+  if (!file) return;
+  if (std::FILE* f = std::fopen(file, "a")) {
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+  }
+}
+
 std::string Quote(const std::string& name) {
   return QuoteIdent(name);
+}
+
+// What every connection sets first. A row another transaction holds is waited for as briefly as
+// SQLite waits for its write lock: the request answers "locked" rather than hanging.
+std::string Setup(const std::string& schema, bool create) {
+  std::string setup =
+      "SET client_min_messages TO warning; SET DateStyle TO ISO; SET lock_timeout TO 200;";
+  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
+  if (create) setup += " CREATE SCHEMA IF NOT EXISTS " + Quote(schema) + ";";
+  return setup + " SET search_path TO " + Quote(schema) + ";";
 }
 
 }  // namespace
@@ -118,10 +139,7 @@ std::unique_ptr<PgConn> PgConn::Connect(const std::string& schema, bool create,
   std::unique_ptr<PgConn> p(new PgConn());
   p->conn_ = c;
   p->schema_ = schema;
-  std::string setup = "SET client_min_messages TO warning; SET DateStyle TO ISO;";
-  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
-  if (create) setup += " CREATE SCHEMA IF NOT EXISTS " + Quote(schema) + ";";
-  setup += " SET search_path TO " + Quote(schema) + ";";
+  std::string setup = Setup(schema, create);
   if (!p->Simple(setup)) {
     *error = p->error_;
     return nullptr;
@@ -180,9 +198,7 @@ bool PgConn::Reconnect() {
   PQreset(C(conn_));
   if (PQstatus(C(conn_)) != CONNECTION_OK) return false;
   prepared_.clear();
-  std::string setup = "SET client_min_messages TO warning; SET DateStyle TO ISO;";
-  if (!Db::Durable()) setup += " SET synchronous_commit TO off;";
-  setup += " SET search_path TO " + Quote(schema_) + ";";
+  std::string setup = Setup(schema_, false);
   Result r(PQexec(C(conn_), setup.c_str()));
   return Good(r.get());
 }
@@ -193,6 +209,7 @@ void PgConn::NoteError(void* result) {
   error_ = msg ? msg : PQerrorMessage(C(conn_));
   while (!error_.empty() && error_.back() == '\n') error_.pop_back();
   code_ = CodeOf(r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr);
+  Trace("failed: " + error_);
 }
 
 bool PgConn::Simple(const std::string& sql) {
@@ -226,7 +243,7 @@ bool PgConn::ExecOne(const std::string& given) {
     }
     return true;
   }
-  if (word == "BEGIN" || word == "COMMIT" || word == "END" || word == "ROLLBACK") {
+  if (IsControl(given)) {
     if (word != "ROLLBACK" || t.text.find(" TO ") == std::string::npos) implicitSavepoint_.clear();
     return Simple(t.text);
   }
@@ -246,12 +263,75 @@ bool PgConn::Exec(const std::string& sql) {
   return true;
 }
 
+// The role scripts of this database run as: it may use the schema and read and write its data
+// tables, never zdbd's own tables, and it cannot become zdbd's role again, as a SET ROLE on
+// zdbd's own connection could. Made (and its grants renewed) by whichever zdbd runs a script;
+// its password lives in zdb_system, which only zdbd's role reads.
+bool PgConn::ScriptLogin(std::string* role, std::string* password) {
+  const std::string lit = "'" + schema_ + "'";
+  std::string sql =
+      "CREATE TABLE IF NOT EXISTS zdb_system.script_roles(schema_name text PRIMARY KEY, role "
+      "text, password text);"
+      "INSERT INTO zdb_system.script_roles SELECT " +
+      lit + ", 'zs_' || left(md5(current_database() || '/' || " + lit +
+      "), 24), md5(random()::text || clock_timestamp()::text) ON CONFLICT DO NOTHING;";
+  if (!Simple(sql)) return false;
+  const char* v[1] = {schema_.c_str()};
+  ++roundTrips_;
+  Result r(PQexecParams(C(conn_),
+                        "SELECT role, password, EXISTS(SELECT 1 FROM pg_roles WHERE rolname=role)"
+                        " FROM zdb_system.script_roles WHERE schema_name=$1",
+                        1, nullptr, v, nullptr, nullptr, 0));
+  if (!Good(r.get()) || PQntuples(r.get()) != 1) {
+    NoteError(r.get());
+    return false;
+  }
+  *role = PQgetvalue(r.get(), 0, 0);
+  *password = PQgetvalue(r.get(), 0, 1);
+  const std::string q = Quote(*role), s = Quote(schema_);
+  std::string grants;
+  if (PQgetvalue(r.get(), 0, 2)[0] != 't')
+    grants += "CREATE ROLE " + q + " LOGIN NOINHERIT PASSWORD '" + *password + "';";
+  grants += "GRANT USAGE ON SCHEMA " + s + " TO " + q + ";";
+  grants += "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA " + s + " TO " + q + ";";
+  grants += "GRANT USAGE ON ALL SEQUENCES IN SCHEMA " + s + " TO " + q + ";";
+  grants += "REVOKE ALL ON ALL TABLES IN SCHEMA zdb_system FROM " + q + ";";
+  Result t(PQexec(C(conn_),
+                  ("SELECT 'REVOKE ALL ON ' || quote_ident(tablename) || ' FROM " + q +
+                   "' FROM pg_tables WHERE schemaname=" + lit + " AND tablename LIKE 'zdb\\_%'")
+                      .c_str()));
+  if (Good(t.get()))
+    for (int i = 0; i < PQntuples(t.get()); ++i)
+      grants += std::string(PQgetvalue(t.get(), i, 0)) + ";";
+  // Two zdbd making the role at once: the loser finds it made.
+  if (!Simple(grants) && !Simple(grants.substr(grants.find(';') + 1))) return false;
+  return true;
+}
+
 bool PgConn::RunScript(const std::string& script,
                        const std::function<bool(const std::vector<std::string>&)>& columns,
                        const std::function<bool(const std::vector<Value>&)>& row) {
+  std::string role, password;
+  if (!ScriptLogin(&role, &password)) return false;
+  const char* keys[] = {"dbname", "user", "password", nullptr};
+  const char* values[] = {Storage::Uri().c_str(), role.c_str(), password.c_str(), nullptr};
+  PGconn* sc = PQconnectdbParams(keys, values, 1);
+  struct Finish {
+    PGconn* c;
+    ~Finish() { PQfinish(c); }
+  } finish{sc};
+  if (PQstatus(sc) != CONNECTION_OK) {
+    error_ = PQerrorMessage(sc);
+    code_ = kSqliteError;
+    return false;
+  }
+  Result setup(PQexec(sc, ("SET client_min_messages TO warning; SET DateStyle TO ISO;"
+                           " SET lock_timeout TO 200; SET search_path TO " +
+                           Quote(schema_))
+                              .c_str()));
   for (const std::string& one : SplitStatements(script)) {
     ++roundTrips_;
-    Result r(PQexec(C(conn_), one.c_str()));
+    Result r(PQexec(sc, one.c_str()));
     if (!Good(r.get())) {
       NoteError(r.get());
       return false;
@@ -266,6 +346,11 @@ bool PgConn::RunScript(const std::string& script,
       for (int i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOf(r.get(), k, i);
       if (!row(cells)) return true;
     }
+  }
+  if (PQtransactionStatus(sc) != PQTRANS_IDLE) {
+    error_ = "the script left a transaction open; its changes were rolled back";
+    code_ = kAuthCode;
+    return false;
   }
   return true;
 }
@@ -313,12 +398,22 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
         p.insert = true;
       }
       p.name = "z" + std::to_string(prepared_.size() + 1);
+      // A statement PostgreSQL refuses to prepare would end an open transaction with it.
+      const bool guard = InTransaction();
+      if (guard) Simple("SAVEPOINT zdb_prep");
       ++roundTrips_;
       Result r(PQprepare(C(conn_), p.name.c_str(), t.text.c_str(), 0, nullptr));
       if (!Good(r.get())) {
         NoteError(r.get());
+        Trace("  in: " + t.text);
+        std::string error = error_;
+        int code = code_;
+        if (guard) Simple("ROLLBACK TO zdb_prep; RELEASE zdb_prep");
+        error_ = error;
+        code_ = code;
         return "";
       }
+      if (guard) Simple("RELEASE zdb_prep");
     }
     it = prepared_.emplace(sql, p).first;
   }
@@ -328,7 +423,19 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
   return it->second.skip ? "-" : it->second.name;
 }
 
+bool PgConn::IsControl(const std::string& sql) {
+  std::string w = FirstWord(sql);
+  return w == "BEGIN" || w == "COMMIT" || w == "END" || w == "ROLLBACK" || w == "SAVEPOINT" ||
+         w == "RELEASE";
+}
+
 PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
+  if (PgConn::IsControl(sql)) {
+    // Transaction control is not prepared: the engine keeps SQLite's meaning of each.
+    control_ = sql;
+    ok_ = true;
+    return;
+  }
   name_ = conn.Prepared(sql, &params_, &insert_, &skip_);
   ok_ = !name_.empty();
   failed_ = !ok_;
@@ -348,6 +455,10 @@ bool PgStmt::Step() {
   if (!ran_) {
     ran_ = true;
     if (skip_) return false;
+    if (!control_.empty()) {
+      failed_ = !conn_.ExecOne(control_);
+      return false;
+    }
     std::vector<std::string> texts(binds_.size());
     std::vector<const char*> values(binds_.size());
     std::vector<int> lengths(binds_.size()), formats(binds_.size());
@@ -404,6 +515,9 @@ bool PgStmt::Step() {
       result_ = got[1];
       if (!got[1] || !Good(got[1])) {
         conn_.NoteError(got[1]);
+        Trace("  statement " + name_ + " in a transaction, status " +
+              (got[1] ? PQresStatus(PQresultStatus(got[1])) : "none") + "; " +
+              (got[0] ? PQresStatus(PQresultStatus(got[0])) : "none"));
         failed_ = true;
         if (!conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
         return false;

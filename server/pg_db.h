@@ -35,6 +35,7 @@ class PgStmt {
   PgConn& conn_;
   std::string name_;
   bool ok_ = false, failed_ = false, ran_ = false, insert_ = false, skip_ = false;
+  std::string control_;  // BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE: run as they are
   int params_ = 0;
   std::vector<Value> binds_;
   void* result_ = nullptr;  // PGresult
@@ -73,6 +74,7 @@ class PgConn {
   // Runs one translated statement without parameters, inside a savepoint when a transaction is
   // open so that its failure does not end the transaction.
   bool ExecOne(const std::string& sql);
+  static bool IsControl(const std::string& sql);
   bool Simple(const std::string& sql);  // one round trip, any number of statements
   // The prepared statement's name for a SQLite statement's text; empty when it cannot be
   // prepared.
@@ -80,6 +82,7 @@ class PgConn {
   void NoteError(void* result);
   std::string UpsertClause(const std::string& table);
   bool Reconnect();
+  bool ScriptLogin(std::string* role, std::string* password);
   void* conn_ = nullptr;  // PGconn
   std::string schema_;
   struct Prep {

@@ -1,6 +1,7 @@
 #include "pg_sql.h"
 
 #include <cctype>
+#include <cstdlib>
 
 namespace zdbd {
 
@@ -81,6 +82,7 @@ PgSql TranslateForPostgres(const std::string& given) {
   std::string& t = out.text;
   size_t i = 0;
   bool sawRowidColumn = false;
+  int numbered = 0;  // ?NNN names its parameter; a bare ? takes the next number
   while (i < in.size()) {
     char c = in[i];
     if (c == '\'' || c == '"') {
@@ -92,8 +94,13 @@ PgSql TranslateForPostgres(const std::string& given) {
       continue;
     }
     if (c == '?') {
-      t += "$" + std::to_string(++out.params);
-      ++i;
+      size_t j = i + 1;
+      while (j < in.size() && std::isdigit(static_cast<unsigned char>(in[j]))) ++j;
+      int n = j > i + 1 ? std::atoi(in.substr(i + 1, j - i - 1).c_str()) : ++numbered;
+      numbered = n > numbered ? n : numbered;
+      out.params = numbered;
+      t += "$" + std::to_string(n);
+      i = j;
       continue;
     }
     if (IsWordChar(c) && (i == 0 || !IsWordChar(in[i - 1]))) {
@@ -152,6 +159,51 @@ std::string PgColumnType(char type, char subtype, unsigned width, const std::str
     check = " CHECK (" + q + " = '' OR (" + q + " ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' AND " + q +
             "::date IS NOT NULL))";
   return "text" + check;
+}
+
+namespace {
+
+bool GlobAt(const std::string& p, size_t pi, const std::string& t, size_t ti) {
+  while (pi < p.size()) {
+    char c = p[pi];
+    if (c == '*') {
+      for (size_t k = ti; k <= t.size(); ++k)
+        if (GlobAt(p, pi + 1, t, k)) return true;
+      return false;
+    }
+    if (ti >= t.size()) return false;
+    if (c == '[') {
+      size_t k = pi + 1;
+      bool negate = k < p.size() && p[k] == '^';
+      if (negate) ++k;
+      bool hit = false;
+      bool first = true;
+      while (k < p.size() && (p[k] != ']' || first)) {
+        first = false;
+        if (k + 2 < p.size() && p[k + 1] == '-' && p[k + 2] != ']') {
+          hit = hit || (t[ti] >= p[k] && t[ti] <= p[k + 2]);
+          k += 3;
+        } else {
+          hit = hit || t[ti] == p[k];
+          ++k;
+        }
+      }
+      if (k >= p.size() || hit == negate) return false;
+      pi = k + 1;
+      ++ti;
+      continue;
+    }
+    if (c != '?' && c != t[ti]) return false;
+    ++pi;
+    ++ti;
+  }
+  return ti == t.size();
+}
+
+}  // namespace
+
+bool GlobMatch(const std::string& pattern, const std::string& text) {
+  return GlobAt(pattern, 0, text, 0);
 }
 
 std::vector<std::string> SplitStatements(const std::string& s) {

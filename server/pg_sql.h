@@ -24,6 +24,10 @@ PgSql TranslateForPostgres(const std::string& sqlite);
 // precision, smallint, bytea; dates are text checked as dates (see docs/server.md).
 std::string PgColumnType(char type, char subtype, unsigned width, const std::string& quotedName);
 
+// SQLite's GLOB, for the engine that has none: * any run, ? one character, [...] a class
+// (ranges, ^ negates), case counts.
+bool GlobMatch(const std::string& pattern, const std::string& text);
+
 // Splits a script at the semicolons outside quotes, comments and dollar quotes.
 std::vector<std::string> SplitStatements(const std::string& script);
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "pg_sql.h"
 #include "schema.h"
 #include "status.h"
 
@@ -43,6 +44,7 @@ bool Exists(Db& db, const std::string& sql, const Value& v, int64_t exclude) {
 }
 
 bool Glob(Db& db, const std::string& pattern, const std::string& text) {
+  if (db.Postgres()) return GlobMatch(pattern, text);
   Stmt s(db, "SELECT ? GLOB ?");
   s.Bind(1, text).Bind(2, pattern);
   return s.Step() && s.Int(0) == 1;

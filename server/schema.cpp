@@ -31,6 +31,7 @@ bool EnsureCatalog(Db& db) {
 }
 
 bool AdoptOldIndexes(Db& db) {
+  if (db.Postgres()) return true;  // PostgreSQL schemas were never made by the first zdbd
   // The first zdbd named the SQLite index of ZDB index I on table T "ix_T_I" and kept no row
   // for it; files made then list such indexes like any other from their first use on.
   return db.Exec(

@@ -164,6 +164,10 @@ class ReadTransaction {
   bool began_ = false;
 };
 
+// SQLite's code for a statement its authorizer refused; the PostgreSQL engine gives it for a
+// privilege PostgreSQL refused.
+constexpr int kAuthCode = 23;
+
 // SQLite's primary codes that mean another connection holds the write lock.
 bool IsBusyCode(int code);
 

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -21,6 +23,58 @@ namespace zdb::test {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// ZDB_TEST_STORAGE=postgresql://USER@HOST:PORT/DB runs every zdbd of the tests over PostgreSQL.
+// Each data directory gets a PostgreSQL database of its own, named after the directory, so that
+// a server restarted over the same directory finds its data again and tests never see each
+// other's; the directory's removal drops it.
+const char* TestStorage() {
+  const char* uri = std::getenv("ZDB_TEST_STORAGE");
+  return uri && *uri ? uri : nullptr;
+}
+
+std::string DatabaseFor(const std::string& dataDir) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : fs::absolute(dataDir).lexically_normal().string()) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "zt_%016llx", static_cast<unsigned long long>(h));
+  return name;
+}
+
+std::string UriWith(const std::string& database) {
+  std::string uri = TestStorage();
+  size_t slash = uri.find('/', uri.find("//") + 2);
+  return (slash == std::string::npos ? uri + "/" : uri.substr(0, slash + 1)) + database;
+}
+
+// psql against the cluster's own database; its output is not needed.
+void Psql(const std::string& sql) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::FILE* null = std::fopen("/dev/null", "w");
+    if (null) {
+      ::dup2(fileno(null), 1);
+      ::dup2(fileno(null), 2);
+    }
+    std::string uri = TestStorage();
+    ::execlp("psql", "psql", uri.c_str(), "-qAt", "-c", sql.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int st = 0;
+  if (pid > 0) ::waitpid(pid, &st, 0);
+}
+
+// The databases made for data directories in this process, dropped with the directory that holds
+// them.
+std::mutex g_madeMutex;
+std::map<std::string, std::string> g_made;  // data directory -> database
+
+}  // namespace
+
 TempDir::TempDir() {
   std::string tmpl = (fs::temp_directory_path() / "zdbd-test-XXXXXX").string();
   std::vector<char> buf(tmpl.begin(), tmpl.end());
@@ -29,12 +83,29 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  if (TestStorage() && !path_.empty()) {
+    std::lock_guard<std::mutex> lock(g_madeMutex);
+    for (auto it = g_made.begin(); it != g_made.end();) {
+      if (it->first.rfind(path_, 0) == 0) {
+        Psql("DROP DATABASE IF EXISTS " + it->second + " WITH (FORCE)");
+        it = g_made.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
   std::error_code ec;
   if (!path_.empty()) fs::remove_all(path_, ec);
 }
 
 ZdbdProcess::ZdbdProcess(const std::string& dataDir, std::vector<std::string> extra) {
   ref_ = dataDir + ".log";
+  if (TestStorage()) {
+    std::string database = DatabaseFor(dataDir);
+    std::lock_guard<std::mutex> lock(g_madeMutex);
+    if (g_made.emplace(dataDir, database).second) Psql("CREATE DATABASE " + database);
+    extra.insert(extra.begin(), {"--storage", UriWith(database)});
+  }
   int out[2];
   if (::pipe(out) != 0) return;
   pid_t pid = ::fork();
