@@ -70,8 +70,12 @@ const Statement kStatements[] = {
     {"release_prefix", "DELETE FROM zdbd_cluster.locks WHERE handle = $2 AND starts_with(key, $1)"},
     {"release_all", "DELETE FROM zdbd_cluster.sessions WHERE handle = $1"},
     {"holder", "SELECT handle, username FROM zdbd_cluster.locks WHERE key = $1"},
+    // A session whose claim is gone (its instance was taken for dead) holds nothing any more
+    // and must not change what others may have locked since: the row '' says so.
     {"held_by_other",
-     "SELECT key FROM zdbd_cluster.locks WHERE key IN ($1, $2, $3) AND handle <> $4"},
+     "SELECT key FROM zdbd_cluster.locks WHERE key IN ($1, $2, $3) AND handle <> $4 "
+     "UNION ALL SELECT '' WHERE NOT EXISTS "
+     "(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = $4)"},
     {"count", "SELECT count(*) FROM zdbd_cluster.locks"},
 };
 
@@ -377,6 +381,7 @@ int Cluster::FirstHeldByOther(const std::vector<std::string>& keys, uint32_t han
   if (!r.Ok()) return -2;
   int first = -1;
   for (int i = 0; i < r.Rows(); ++i) {
+    if (r.Text(i, 0).empty()) return -2;
     auto at = std::find(keys.begin(), keys.end(), r.Text(i, 0)) - keys.begin();
     if (first < 0 || at < first) first = static_cast<int>(at);
   }

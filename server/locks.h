@@ -33,7 +33,7 @@ class LockStore {
   virtual void ReleaseAll(uint32_t handle) = 0;
   virtual bool Holder(const std::string& key, LockHolder* who) = 0;
   // The index of the first of `keys` that a session other than `handle` holds; -1 none, -2 the
-  // store could not be asked.
+  // store could not be asked or no longer knows `handle` (its instance was taken for dead).
   virtual int FirstHeldByOther(const std::vector<std::string>& keys, uint32_t handle) = 0;
   virtual size_t Count() = 0;
 };

@@ -122,6 +122,9 @@ TEST_F(ClusterTest, AnInstanceTakenForDeadEndsItsSessionsAndJoinsAgain) {
   ASSERT_EQ(Sql("DELETE FROM zdbd_cluster.instances WHERE id = " + std::to_string(first)), "");
   LockHolder who;
   EXPECT_FALSE(b.Holder(key, &who));
+  // Its session may no longer change anything: what it held is another's to take now.
+  EXPECT_EQ(a.FirstHeldByOther({key}, h), -2);
+  EXPECT_EQ(b.FirstHeldByOther({key}, h ^ 4u), -2);  // nor may a session nobody claimed
   auto start = Clock::now();
   // The sessions end first, then the instance joins again.
   while (a.Instance() == first && Clock::now() - start < std::chrono::seconds(5))
