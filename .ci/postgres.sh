@@ -5,7 +5,8 @@
 # two in one process; two zdbd instances over one database (writes, locks, users and privileges
 # across them, one killed mid-run, PostgreSQL killed and restarted under --durable); nginx in
 # front of them (started by the test on a loopback port, stopped by its pid). Everything started
-# here is stopped and removed at the end. About 2 minutes on the 2-core runner, builds included.
+# here is stopped and removed at the end. Besides scripts/test_pg.sh, about 1 minute on the 2-core
+# runner (the programs are built by the tests step before).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
