@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# CI: zdbd over PostgreSQL. One private PostgreSQL cluster (initdb in a temporary directory, run
-# by the postgres account, on a loopback port) serves, in turn: the zdbd rings against the
-# PostgreSQL engine (scripts/test_pg.sh); the locks, handles and leases that instances share,
+# CI: zdbd over PostgreSQL. The zdbd rings against the PostgreSQL engine (scripts/test_pg.sh, on
+# a cluster of its own); then one private PostgreSQL cluster (initdb in a temporary directory,
+# run by the postgres account, on a loopback port) serves: the locks, handles and leases that
+# instances share,
 # two in one process; two zdbd instances over one database (writes, locks, users and privileges
 # across them, one killed mid-run, PostgreSQL killed and restarted under --durable); nginx in
 # front of them (started by the test on a loopback port, stopped by its pid). Everything started
