@@ -93,7 +93,8 @@ workloads() {  # engine address
   measure "$1" "Read NEXT + GetField, 8 clients" "$2" 8 read
 }
 
-echo "== zdbd on both engines, $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+echo "== zdbd on both engines, $(nproc) cores, load average $load_before"
 start sqlite
 workloads sqlite "$address_sqlite"
 start pg1 --storage "$uri"
@@ -146,6 +147,7 @@ EOF
     echo "from persistent clients of the library, $ops operations per client and run; then two zdbd"
     echo "instances over the same PostgreSQL database with 4 clients on each. Round trips per request"
     echo "are the data segments zdbd's connections to PostgreSQL sent, per request answered."
+    echo "Load average before the run: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)."
     echo
     echo "| workload | engine | operations/s | requests/s | PostgreSQL round trips per request |"
     echo "|---|---|---|---|---|"
