@@ -356,7 +356,7 @@ bool PgConn::RunScript(const std::string& script,
 }
 
 std::string PgConn::UpsertClause(const std::string& table) {
-  std::string name = table;
+  std::string name = Lower(table);
   if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
   const char* v[2] = {schema_.c_str(), name.c_str()};
   ++roundTrips_;

@@ -55,6 +55,7 @@ class PgConn {
   static bool DropSchema(const std::string& schema, std::string* error);
 
   bool Exec(const std::string& sql);
+  bool Native(const std::string& sql) { return Simple(sql); }
   bool RunScript(const std::string& script,
                  const std::function<bool(const std::vector<std::string>&)>& columns,
                  const std::function<bool(const std::vector<Value>&)>& row);

@@ -16,6 +16,15 @@ std::string Upper(std::string s) {
   return s;
 }
 
+}  // namespace
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+namespace {
+
 // The text of a quoted run starting at `i` (either quote), or of a -- comment; i moves past it.
 std::string TakeQuoted(const std::string& s, size_t& i) {
   char q = s[i];
@@ -86,7 +95,9 @@ PgSql TranslateForPostgres(const std::string& given) {
   while (i < in.size()) {
     char c = in[i];
     if (c == '\'' || c == '"') {
-      t += TakeQuoted(in, i);
+      // Names are folded as SQLite compares them, without regard to case, so that a script
+      // or psql finds table PEOPLE as people, unquoted.
+      t += c == '"' ? Lower(TakeQuoted(in, i)) : TakeQuoted(in, i);
       continue;
     }
     if (c == '-' && i + 1 < in.size() && in[i + 1] == '-') {

@@ -17,6 +17,9 @@ struct PgSql {
   bool createTable = false;
 };
 
+// ASCII lower case: PostgreSQL's name for a table, field or index of zdbd's.
+std::string Lower(std::string s);
+
 // Rewrites one statement.
 PgSql TranslateForPostgres(const std::string& sqlite);
 

@@ -119,6 +119,13 @@ bool Db::OpenDatabase(const std::string& name, const std::string& path, bool cre
   return OpenPostgres(Storage::SchemaOf(name), create);
 }
 
+bool Db::ExecNative(const std::string& sql) {
+  if (!pg_) return Exec(sql);
+  bool ok = pg_->Native(sql);
+  CatalogChanged();
+  return ok;
+}
+
 bool Db::Exec(const std::string& sql) {
   if (pg_) {
     bool ok = pg_->Exec(sql);
