@@ -35,7 +35,7 @@ bool CopyCatalogTable(Db& from, Db& to, const char* table) {
   probe.Step();
   std::vector<std::string> columns;
   for (int i = 0; i < probe.Columns(); ++i)
-    if (probe.ColumnName(i) != "zdb_rowid") columns.push_back(QuoteIdent(probe.ColumnName(i)));
+    if (probe.ColumnName(i) != "rowid") columns.push_back(QuoteIdent(probe.ColumnName(i)));
   if (columns.empty()) return true;
   std::string list;
   for (size_t i = 0; i < columns.size(); ++i) list += (i ? "," : "") + columns[i];
@@ -76,8 +76,7 @@ bool CopyDatabase(Db& from, Db& to) {
     // Record numbers were given, not drawn: the next append draws after the largest.
     if (ok && to.Postgres())
       ok = to.Exec("SELECT setval(pg_get_serial_sequence('" + Lower(QuoteIdent(table)) +
-                   "', 'zdb_rowid'), coalesce(max(zdb_rowid), 0) + 1, false) FROM " +
-                   QuoteIdent(table));
+                   "', 'rowid'), coalesce(max(rowid), 0) + 1, false) FROM " + QuoteIdent(table));
   }
   if (ok && to.Exec("RELEASE zdb_copydb")) return true;
   to.Exec("ROLLBACK TO zdb_copydb; RELEASE zdb_copydb;");

@@ -53,6 +53,8 @@ class PgConn {
   // The ZDB database schemas there are, in name order (without their prefix).
   static std::vector<std::string> ListSchemas(const std::string& prefix);
   static bool DropSchema(const std::string& schema, std::string* error);
+  // Cancels every script running now and refuses those that would start.
+  static void InterruptAll();
 
   bool Exec(const std::string& sql);
   bool Native(const std::string& sql) { return Simple(sql); }

@@ -43,6 +43,7 @@ bool Db::Durable() {
 
 void Db::InterruptAll() {
   g_interrupted = true;
+  PgConn::InterruptAll();
 }
 
 namespace {
