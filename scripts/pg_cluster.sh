@@ -72,8 +72,12 @@ case $cmd in
     ;;
   kill)
     pid=$(head -1 "$dir/data/postmaster.pid")
-    kill -KILL "$pid"
+    # The server's own processes go with it, as in a crash of the machine: a backend left
+    # running would hold the shared memory and keep the restart from starting.
+    children=$(ps -o pid= --ppid "$pid" || true)
+    kill -KILL "$pid" $children 2>/dev/null || true
     while kill -0 "$pid" 2>/dev/null; do sleep 0.05; done
+    for c in $children; do while kill -0 "$c" 2>/dev/null; do sleep 0.05; done; done
     ;;
   restart)
     as_owner "$BIN/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 start >/dev/null

@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <string>
 
+#include "db_copy.h"
 #include "handlers.h"
 #include "platform/platform.h"
 #include "script_guard.h"
 #include "status.h"
+#include "storage.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
 #include "wire/script_row.h"
@@ -262,6 +264,18 @@ int32_t HExport(Call& c) {
     if (!c.server.shared.Flush(db)) {
       rc = kDiskFull;  // the answered changes that wait for space would not go along
       c.session->lastDiskFull = "answered changes of the database wait for space";
+    } else if (Storage::Postgres()) {
+      // The file is SQLite's whatever the engine: a copy of the schema in one snapshot.
+      Db out;
+      bool ok = conn.OpenDatabase(db, "", false) &&
+                conn.Exec("BEGIN ISOLATION LEVEL REPEATABLE READ") &&
+                out.Open(snapshot.path, true) && out.Exec("PRAGMA journal_mode=DELETE") &&
+                out.Exec("BEGIN") && CopyDatabase(conn, out) && out.Exec("COMMIT");
+      conn.Exec("ROLLBACK");
+      if (!ok) {
+        rc = kInternal;
+        Log("export of %s failed: %s / %s", db.c_str(), conn.Error().c_str(), out.Error().c_str());
+      }
     } else if (!conn.Open(c.server.data.PathOf(db), false) ||
                !conn.Exec("VACUUM INTO '" + snapshot.path + "'")) {
       rc = conn.ErrorCode() == SQLITE_FULL ? kDiskFull : kInternal;
@@ -313,7 +327,11 @@ int32_t HImport(Call& c) {
   if (rc == kOk && !c.server.shared.Close(db, &c.session->lastDiskFull)) {
     rc = kDiskFull;  // answered changes of the database wait for space: they are not replaced
   }
-  if (rc == kOk) rc = c.server.data.Install(db, upload.path, c.session->handle);
+  if (rc == kOk && Storage::Postgres()) {
+    rc = c.server.data.InstallCopy(db, upload.path, c.session->handle);
+  } else if (rc == kOk) {
+    rc = c.server.data.Install(db, upload.path, c.session->handle);
+  }
   if (rc == kOk) upload.path.clear();
   report += rc == kOk ? "imported\n" : "refused: " + StatusText(rc) + "\n";
   if (!SendFileBytes(c, report)) c.closeAfter = true;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <set>
 
 #include "sqlite_db.h"
 
@@ -126,7 +128,36 @@ std::string Setup(const std::string& schema, bool create) {
   return setup + " SET search_path TO " + Quote(schema) + ";";
 }
 
+// The connections running scripts now: a stop that has waited long enough cancels them, as
+// SQLite's progress handler interrupts its own.
+std::mutex g_runningMutex;
+std::set<PGconn*> g_running;
+bool g_interrupted = false;
+
+struct Running {
+  PGconn* c;
+  explicit Running(PGconn* conn) : c(conn) {
+    std::lock_guard<std::mutex> lock(g_runningMutex);
+    g_running.insert(c);
+  }
+  ~Running() {
+    std::lock_guard<std::mutex> lock(g_runningMutex);
+    g_running.erase(c);
+  }
+};
+
 }  // namespace
+
+void PgConn::InterruptAll() {
+  std::lock_guard<std::mutex> lock(g_runningMutex);
+  g_interrupted = true;
+  for (PGconn* c : g_running) {
+    PGcancel* cancel = PQgetCancel(c);
+    char why[256];
+    if (cancel) PQcancel(cancel, why, sizeof why);
+    PQfreeCancel(cancel);
+  }
+}
 
 PgConn::~PgConn() {
   if (conn_) PQfinish(C(conn_));
@@ -325,6 +356,15 @@ bool PgConn::RunScript(const std::string& script,
     code_ = kSqliteError;
     return false;
   }
+  Running running(sc);
+  {
+    std::lock_guard<std::mutex> lock(g_runningMutex);
+    if (g_interrupted) {
+      error_ = "interrupted: zdbd is stopping";
+      code_ = kSqliteError;
+      return false;
+    }
+  }
   Result setup(PQexec(sc, ("SET client_min_messages TO warning; SET DateStyle TO ISO;"
                            " SET lock_timeout TO 200; SET search_path TO " +
                            Quote(schema_))
@@ -356,7 +396,7 @@ bool PgConn::RunScript(const std::string& script,
 }
 
 std::string PgConn::UpsertClause(const std::string& table) {
-  std::string name = table;
+  std::string name = Lower(table);
   if (name.size() > 1 && name.front() == '"') name = name.substr(1, name.size() - 2);
   const char* v[2] = {schema_.c_str(), name.c_str()};
   ++roundTrips_;
@@ -374,7 +414,7 @@ std::string PgConn::UpsertClause(const std::string& table) {
     std::string col = Quote(PQgetvalue(r.get(), i, 0));
     if (PQgetvalue(r.get(), i, 1)[0] == 't') {
       keys += (keys.empty() ? "" : ",") + col;
-    } else if (col != "\"zdb_rowid\"") {
+    } else if (col != "\"rowid\"") {
       sets += (sets.empty() ? "" : ",") + col + "=EXCLUDED." + col;
     }
   }
@@ -394,7 +434,7 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
     if (!t.skip) {
       if (!t.upsertInto.empty()) {
         std::string clause = UpsertClause(t.upsertInto);
-        t.text += clause + " RETURNING zdb_rowid";
+        t.text += clause + " RETURNING rowid";
         p.insert = true;
       }
       p.name = "z" + std::to_string(prepared_.size() + 1);
@@ -565,6 +605,7 @@ Value PgStmt::Get(int i) const {
 namespace zdbd {
 
 PgConn::~PgConn() = default;
+void PgConn::InterruptAll() {}
 std::unique_ptr<PgConn> PgConn::Connect(const std::string&, bool, std::string* error) {
   *error = "built without PostgreSQL support";
   return nullptr;

@@ -53,8 +53,11 @@ class PgConn {
   // The ZDB database schemas there are, in name order (without their prefix).
   static std::vector<std::string> ListSchemas(const std::string& prefix);
   static bool DropSchema(const std::string& schema, std::string* error);
+  // Cancels every script running now and refuses those that would start.
+  static void InterruptAll();
 
   bool Exec(const std::string& sql);
+  bool Native(const std::string& sql) { return Simple(sql); }
   bool RunScript(const std::string& script,
                  const std::function<bool(const std::vector<std::string>&)>& columns,
                  const std::function<bool(const std::vector<Value>&)>& row);

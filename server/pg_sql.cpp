@@ -16,6 +16,15 @@ std::string Upper(std::string s) {
   return s;
 }
 
+}  // namespace
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+namespace {
+
 // The text of a quoted run starting at `i` (either quote), or of a -- comment; i moves past it.
 std::string TakeQuoted(const std::string& s, size_t& i) {
   char q = s[i];
@@ -86,7 +95,9 @@ PgSql TranslateForPostgres(const std::string& given) {
   while (i < in.size()) {
     char c = in[i];
     if (c == '\'' || c == '"') {
-      t += TakeQuoted(in, i);
+      // Names are folded as SQLite compares them, without regard to case, so that a script
+      // or psql finds table PEOPLE as people, unquoted.
+      t += c == '"' ? Lower(TakeQuoted(in, i)) : TakeQuoted(in, i);
       continue;
     }
     if (c == '-' && i + 1 < in.size() && in[i + 1] == '-') {
@@ -108,12 +119,14 @@ PgSql TranslateForPostgres(const std::string& given) {
       while (j < in.size() && IsWordChar(in[j])) ++j;
       std::string word = in.substr(i, j - i), up = Upper(word);
       if (up == "ROWID") {
-        t += "zdb_rowid";
+        // The record number is a column of that name, so that scripts and psql use it as in
+        // SQLite.
+        t += "rowid";
       } else if (up == "ZDB_ROWID" && out.createTable) {
         // A table without fields has a column of this name in SQLite; here it is the number.
         size_t k = 0;
         std::string type = Upper(NextWord(in, j, &k));
-        t += "zdb_rowid bigserial PRIMARY KEY";
+        t += "rowid bigserial PRIMARY KEY";
         if (type == "INTEGER") j = k;
         sawRowidColumn = true;
       } else {
@@ -138,13 +151,13 @@ PgSql TranslateForPostgres(const std::string& given) {
     size_t close = t.rfind(')');
     if (close != std::string::npos) {
       bool keyed = Upper(t).find("PRIMARY KEY") != std::string::npos;
-      t.insert(close, keyed ? ", zdb_rowid bigserial UNIQUE NOT NULL"
-                            : ", zdb_rowid bigserial PRIMARY KEY");
+      t.insert(close,
+               keyed ? ", rowid bigserial UNIQUE NOT NULL" : ", rowid bigserial PRIMARY KEY");
     }
   }
   if (orIgnore) t += " ON CONFLICT DO NOTHING";
   if (out.insert && out.upsertInto.empty() && Upper(t).find("RETURNING") == std::string::npos)
-    t += " RETURNING zdb_rowid";
+    t += " RETURNING rowid";
   if (!out.upsertInto.empty()) out.insert = false;  // the engine adds its clause and RETURNING
   return out;
 }

@@ -12,10 +12,13 @@ struct PgSql {
   std::string text;        // PostgreSQL's statement, parameters as $1..$n
   int params = 0;          // how many ? it had
   bool skip = false;       // SQLite-only (PRAGMA): nothing to run
-  bool insert = false;     // an INSERT: RETURNING zdb_rowid gives the new row's number
+  bool insert = false;     // an INSERT: RETURNING rowid gives the new row's number
   std::string upsertInto;  // INSERT OR REPLACE: the table, whose key the engine looks up
   bool createTable = false;
 };
+
+// ASCII lower case: PostgreSQL's name for a table, field or index of zdbd's.
+std::string Lower(std::string s);
 
 // Rewrites one statement.
 PgSql TranslateForPostgres(const std::string& sqlite);

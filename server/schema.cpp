@@ -5,10 +5,16 @@
 #include <cctype>
 #include <sstream>
 
+#include "pg_sql.h"
 #include "rules.h"
 #include "status.h"
 
 namespace zdbd {
+
+std::string StorageType(Db& db, const FieldInfo& f) {
+  if (!db.Postgres()) return ColumnType(f);
+  return PgColumnType(f.type, f.subtype, f.width, Lower(QuoteIdent(f.name)));
+}
 
 bool IsValidName(const std::string& name, size_t max) {
   if (name.empty() || name.size() > max) return false;
@@ -140,7 +146,7 @@ int32_t CreateTable(Db& db, const std::string& table, const std::string& descrip
   return Atomically(db, [&]() -> int32_t {
     std::string sql = "CREATE TABLE " + QuoteIdent(table) + "(";
     for (size_t i = 0; i < fields.size(); ++i)
-      sql += (i ? ", " : "") + QuoteIdent(fields[i].name) + " " + ColumnType(fields[i]);
+      sql += (i ? ", " : "") + QuoteIdent(fields[i].name) + " " + StorageType(db, fields[i]);
     if (fields.empty()) sql += "zdb_rowid INTEGER";
     sql += ")";
     if (!db.Exec(sql)) return StorageFailure(db);
@@ -206,7 +212,7 @@ int32_t AddField(Db& db, const std::string& table, FieldInfo f) {
   f = fields.back();
   return Atomically(db, [&]() -> int32_t {
     if (!db.Exec("ALTER TABLE " + QuoteIdent(table) + " ADD COLUMN " + QuoteIdent(f.name) + " " +
-                 ColumnType(f)))
+                 StorageType(db, f)))
       return StorageFailure(db);
     Stmt s(db, "SELECT coalesce(max(pos), -1) + 1 FROM zdb_fields WHERE tbl=?");
     s.Bind(1, table);
@@ -257,12 +263,40 @@ int32_t UpdateField(Db& db, const std::string& table, const std::string& field, 
   });
 }
 
+namespace {
+
+// PostgreSQL keeps names folded to lower case: the index's columns are named back by the fields
+// they belong to.
+void PgIndexFields(Db& db, const std::string& table, IndexInfo* ix) {
+  Stmt cols(db,
+            "SELECT a.attname FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid"
+            " JOIN pg_namespace n ON n.oid = c.relnamespace"
+            " CROSS JOIN LATERAL unnest(i.indkey) WITH ORDINALITY k(attnum, ord)"
+            " JOIN pg_attribute a ON a.attrelid = i.indrelid AND a.attnum = k.attnum"
+            " WHERE c.relname = ? AND n.nspname = current_schema() ORDER BY k.ord");
+  cols.Bind(1, Lower(ix->sqlName));
+  auto fields = TableFields(db, table);
+  while (cols.Step()) {
+    std::string column = cols.Text(0), name = column;
+    for (const auto& f : fields)
+      if (Lower(f.name) == column) name = f.name;
+    ix->fields.push_back(name);
+  }
+}
+
+}  // namespace
+
 std::vector<IndexInfo> TableIndexes(Db& db, const std::string& table) {
   std::vector<IndexInfo> out;
   Stmt s(db, "SELECT name, sqlname, uniq FROM zdb_indexes WHERE tbl=? ORDER BY rowid");
   s.Bind(1, table);
   while (s.Step()) {
     IndexInfo ix{s.Text(0), s.Text(1), s.Int(2) != 0, {}};
+    if (db.Postgres()) {
+      PgIndexFields(db, table, &ix);
+      out.push_back(ix);
+      continue;
+    }
     Stmt cols(db, "SELECT name FROM pragma_index_info(?) ORDER BY seqno");
     cols.Bind(1, ix.sqlName);
     while (cols.Step()) ix.fields.push_back(cols.Text(0));

@@ -15,6 +15,9 @@ namespace zdbd {
 // and never our own metadata prefix.
 bool IsValidName(const std::string& name, size_t max);
 
+// The column type that stores a field on the connection's engine (with its width as a check
+// on PostgreSQL).
+std::string StorageType(Db& db, const FieldInfo& f);
 bool EnsureCatalog(Db& db);
 // Lists the indexes that files of the first zdbd hold under their old naming (ix_TABLE_INDEX).
 bool AdoptOldIndexes(Db& db);

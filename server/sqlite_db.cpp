@@ -43,6 +43,7 @@ bool Db::Durable() {
 
 void Db::InterruptAll() {
   g_interrupted = true;
+  PgConn::InterruptAll();
 }
 
 namespace {
@@ -117,6 +118,13 @@ bool Db::OpenPostgres(const std::string& schema, bool create) {
 bool Db::OpenDatabase(const std::string& name, const std::string& path, bool create) {
   if (!Storage::Postgres()) return Open(path, create);
   return OpenPostgres(Storage::SchemaOf(name), create);
+}
+
+bool Db::ExecNative(const std::string& sql) {
+  if (!pg_) return Exec(sql);
+  bool ok = pg_->Native(sql);
+  CatalogChanged();
+  return ok;
 }
 
 bool Db::Exec(const std::string& sql) {

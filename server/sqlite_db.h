@@ -64,6 +64,8 @@ class Db {
   bool IsOpen() const { return db_ != nullptr || pg_ != nullptr; }
   // Runs statements without results; false with the message in Error() on failure.
   bool Exec(const std::string& sql);
+  // Runs PostgreSQL's own SQL as it is, names untouched (schemas, settings); Exec on SQLite.
+  bool ExecNative(const std::string& sql);
   std::string Error() const;
   int ErrorCode() const;  // the primary SQLite result code of the last failure
   int64_t LastRowId() const;

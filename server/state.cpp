@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <random>
 
+#include "db_copy.h"
+#include "log.h"
 #include "metrics.h"
 #include "pg_db.h"
 #include "schema.h"
@@ -105,6 +107,29 @@ int32_t DataDir::Install(const std::string& db, const std::string& file, uint32_
   fs::rename(file, PathOf(db), ec);
   Db::CatalogChanged();
   return ec ? kInternal : kOk;
+}
+
+int32_t DataDir::InstallCopy(const std::string& db, const std::string& file, uint32_t byHandle) {
+  if (!IsValidDatabaseName(db)) return kBadDatabaseName;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (UsedByOthers(db, byHandle)) return kDatabaseInUse;
+  Db from, to;
+  if (!from.Open(file, false)) return kBadImport;
+  std::string error;
+  // One transaction drops the old schema and fills the new: another zdbd sees one or the other.
+  const std::string schema = QuoteIdent(Storage::SchemaOf(db));
+  bool ok = to.OpenPostgres(Storage::SchemaOf(db) + "_new", true) &&
+            to.ExecNative("BEGIN; DROP SCHEMA IF EXISTS " + schema + " CASCADE; ALTER SCHEMA " +
+                          QuoteIdent(Storage::SchemaOf(db) + "_new") + " RENAME TO " + schema +
+                          "; SET LOCAL search_path TO " + schema);
+  ok = ok && CopyDatabase(from, to) && to.Exec("COMMIT");
+  if (!ok) {
+    Log("import of %s failed: %s", db.c_str(), to.Error().c_str());
+    to.Exec("ROLLBACK");
+    PgConn::DropSchema(Storage::SchemaOf(db) + "_new", &error);
+  }
+  Db::CatalogChanged();
+  return ok ? kOk : kInternal;
 }
 
 void DataDir::NoteUse(const std::string& db, uint32_t handle, bool inUse) {

@@ -37,6 +37,8 @@ class DataDir {
   int32_t Remove(const std::string& db, uint32_t byHandle);
   // Puts a file in place of a database (import); refused while the database is in use.
   int32_t Install(const std::string& db, const std::string& file, uint32_t byHandle);
+  // The same over PostgreSQL: the file's database is copied into a fresh schema.
+  int32_t InstallCopy(const std::string& db, const std::string& file, uint32_t byHandle);
   void NoteUse(const std::string& db, uint32_t handle, bool inUse);
   size_t Users(const std::string& db) const;
 

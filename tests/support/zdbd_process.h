@@ -29,7 +29,9 @@ class TempDir {
 
 class ZdbdProcess {
  public:
-  // Starts zdbd on --port 0 with `dataDir`; extra arguments follow.
+  // Starts zdbd on --port 0 with `dataDir`; extra arguments follow. With ZDB_TEST_STORAGE set
+  // (a PostgreSQL URI) it runs over a PostgreSQL database of the directory's own, unless
+  // `extra` names --storage itself.
   explicit ZdbdProcess(const std::string& dataDir, std::vector<std::string> extra = {});
   ~ZdbdProcess();
   ZdbdProcess(const ZdbdProcess&) = delete;
@@ -50,6 +52,9 @@ class ZdbdProcess {
   bool WaitExit(int ms, int* status = nullptr);
   // Resident memory in kilobytes, from /proc.
   long ResidentKb() const;
+  // The PostgreSQL URI ZDB_TEST_STORAGE gives a zdbd over `dataDir` (its own database there);
+  // empty when the tests run over SQLite.
+  static std::string StorageFor(const std::string& dataDir);
   // What the server wrote to stderr so far.
   std::string Log() const;
 

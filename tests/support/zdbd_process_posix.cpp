@@ -98,9 +98,15 @@ TempDir::~TempDir() {
   if (!path_.empty()) fs::remove_all(path_, ec);
 }
 
+std::string ZdbdProcess::StorageFor(const std::string& dataDir) {
+  return TestStorage() ? UriWith(DatabaseFor(dataDir)) : std::string();
+}
+
 ZdbdProcess::ZdbdProcess(const std::string& dataDir, std::vector<std::string> extra) {
   ref_ = dataDir + ".log";
-  if (TestStorage()) {
+  bool chosen = false;  // a test that names the storage itself gets what it names
+  for (const auto& a : extra) chosen = chosen || a == "--storage";
+  if (TestStorage() && !chosen) {
     std::string database = DatabaseFor(dataDir);
     std::lock_guard<std::mutex> lock(g_madeMutex);
     if (g_made.emplace(dataDir, database).second) Psql("CREATE DATABASE " + database);

@@ -136,6 +136,10 @@ int ZdbdProcess::Stop() {
   return f.size() == 2 ? std::atoi(f[1].c_str()) : -1;
 }
 
+std::string ZdbdProcess::StorageFor(const std::string&) {
+  return {};  // the Windows rings run against a launcher's zdbd over SQLite
+}
+
 long ZdbdProcess::ResidentKb() const {
   std::vector<std::string> f = OkFields(AskLauncher("rss\t" + ref_));
   return f.size() == 2 ? std::atol(f[1].c_str()) : -1;
