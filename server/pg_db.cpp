@@ -369,23 +369,53 @@ bool PgConn::RunScript(const std::string& script,
                            " SET lock_timeout TO 200; SET search_path TO " +
                            Quote(schema_))
                               .c_str()));
+  // Rows come one at a time, so that a result of any size never sits whole in memory, and a
+  // reader that stops taking them cancels the statement.
+  const auto cancel = [sc] {
+    PGcancel* c = PQgetCancel(sc);
+    char why[256];
+    if (c) PQcancel(c, why, sizeof why);
+    PQfreeCancel(c);
+    while (PGresult* r = PQgetResult(sc)) PQclear(r);
+  };
   for (const std::string& one : SplitStatements(script)) {
     ++roundTrips_;
-    Result r(PQexec(sc, one.c_str()));
-    if (!Good(r.get())) {
-      NoteError(r.get());
+    if (!PQsendQuery(sc, one.c_str()) || !PQsetSingleRowMode(sc)) {
+      error_ = PQerrorMessage(sc);
+      code_ = kSqliteError;
       return false;
     }
-    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) continue;
-    int n = PQnfields(r.get());
-    std::vector<std::string> names;
-    for (int i = 0; i < n; ++i) names.push_back(PQfname(r.get(), i));
-    if (!columns(names)) return true;
-    std::vector<Value> cells(static_cast<size_t>(n));
-    for (int k = 0; k < PQntuples(r.get()); ++k) {
-      for (int i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOf(r.get(), k, i);
-      if (!row(cells)) return true;
+    bool named = false, failed = false;
+    std::vector<Value> cells;
+    while (PGresult* raw = PQgetResult(sc)) {
+      Result r(raw);
+      auto st = PQresultStatus(raw);
+      if (failed) continue;
+      if (st != PGRES_SINGLE_TUPLE && !Good(raw)) {
+        NoteError(raw);
+        failed = true;
+        continue;
+      }
+      if (st != PGRES_SINGLE_TUPLE && st != PGRES_TUPLES_OK) continue;
+      int n = PQnfields(raw);
+      if (!named) {
+        named = true;
+        std::vector<std::string> names;
+        for (int i = 0; i < n; ++i) names.push_back(PQfname(raw, i));
+        if (!columns(names)) {
+          cancel();
+          return true;
+        }
+      }
+      if (st != PGRES_SINGLE_TUPLE) continue;
+      cells.resize(static_cast<size_t>(n));
+      for (int i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOf(raw, 0, i);
+      if (!row(cells)) {
+        cancel();
+        return true;
+      }
     }
+    if (failed) return false;
   }
   if (PQtransactionStatus(sc) != PQTRANS_IDLE) {
     error_ = "the script left a transaction open; its changes were rolled back";

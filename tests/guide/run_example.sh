@@ -5,13 +5,21 @@
 set -euo pipefail
 zdbd=$1 program=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/zdb-guide.XXXXXX")
-"$zdbd" --port 0 --data "$work/data" >"$work/stdout" 2>"$work/server.log" &
+# With ZDB_TEST_STORAGE (a PostgreSQL URI) the example runs over a PostgreSQL database of its own.
+storage=() pgdb=""
+if [[ -n ${ZDB_TEST_STORAGE:-} ]]; then
+  pgdb=zg_$(basename "$work" | tr 'A-Z.' 'a-z_')
+  psql "$ZDB_TEST_STORAGE" -qAt -c "CREATE DATABASE $pgdb" >/dev/null
+  storage=(--storage "${ZDB_TEST_STORAGE%/*}/$pgdb")
+fi
+"$zdbd" --port 0 --data "$work/data" "${storage[@]}" >"$work/stdout" 2>"$work/server.log" &
 pid=$!
 cleanup() {
   if kill -0 "$pid" 2>/dev/null; then
     kill -TERM "$pid"
     wait "$pid" 2>/dev/null || true
   fi
+  [[ -z $pgdb ]] || psql "$ZDB_TEST_STORAGE" -qAt -c "DROP DATABASE IF EXISTS $pgdb WITH (FORCE)" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
