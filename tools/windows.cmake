@@ -9,11 +9,13 @@ find_path(ZDB_CLI11_INCLUDE CLI/CLI.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PA
 file(COPY ${ZDB_CLI11_INCLUDE}/CLI DESTINATION ${CMAKE_CURRENT_BINARY_DIR}/cli11)
 
 add_library(zdb_cli STATIC zdb/sql_format.cpp zdb/progress.cpp zdb/common.cpp zdb/catalog.cpp
-  zdb/dump_sink.cpp zdb/admin.cpp zdb/script_rows.cpp zdb/table_rules.cpp zdb/csv_dump.cpp)
+  zdb/dump_sink.cpp zdb/admin.cpp zdb/script_rows.cpp zdb/table_rules.cpp zdb/csv_dump.cpp
+  zdb/platform_win32.cpp)
 target_include_directories(zdb_cli PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}
   ${CMAKE_CURRENT_BINARY_DIR}/cli11 ${CMAKE_SOURCE_DIR}/include ${CMAKE_SOURCE_DIR}/src)
 # mingw's own printf family: the system's lacks %zu.
-target_compile_definitions(zdb_cli PUBLIC ZDB_TOOL_SQLITE=0 __USE_MINGW_ANSI_STDIO=1)
+target_compile_definitions(zdb_cli PUBLIC ZDB_TOOL_SQLITE=0 __USE_MINGW_ANSI_STDIO=1
+  ZDB_TOOL_PRINTF_STYLE=gnu_printf)
 zdb_strict(zdb_cli)
 
 add_executable(zdb zdb/main.cpp zdb/cmd_server.cpp zdb/cmd_sql.cpp zdb/cmd_transfer.cpp

@@ -64,7 +64,7 @@ int32_t ZDB_CALL ZDB_FWrite(char* leading, char* name, void* value, uint32_t siz
       [&](Session& s) { return zdb::tables::FWrite(s, leading, name, value, size); });
 }
 
-// The Automation forms convert their arrays first; the ZDB_ calls they make find the Session.
+// The Automation forms convert their arrays first, and only then find the Session.
 int32_t ZDB_CALL DB_GetRead(char* first, char* second, const char* fieldList, SAFEARRAY** array) {
   return Guarded([&] { return zdb::fields::AutomationGetRead(first, second, fieldList, array); });
 }

@@ -10,6 +10,7 @@
 
 #include "session/request_table.h"
 #include "wire/frame.h"
+#include "wire/record_sizes.h"
 
 namespace zdb::catalog {
 
@@ -19,17 +20,17 @@ inline constexpr uint16_t kExport = wire::kExportKind;  // a file comes back, th
 inline constexpr uint16_t kImport = wire::kImportKind;  // a file goes out and one comes back
 
 // Widths of the records and list entries the server defines; the library passes them through.
-inline constexpr uint32_t kDatabaseRecord = 773;
-inline constexpr uint32_t kDatabaseName = 9;
-inline constexpr uint32_t kTableName = 33;
-inline constexpr uint32_t kUserEntry = 65;
-inline constexpr uint32_t kAccountEntry = 12;
-inline constexpr uint32_t kTableRecord = 113;
-inline constexpr uint32_t kFieldDescriptor = 132;
-inline constexpr uint32_t kConstraintRecord = 364;
-inline constexpr uint32_t kXrefRecord = 297;
-inline constexpr uint32_t kValueText = 513;
-inline constexpr uint32_t kErrorText = 129;
+inline constexpr uint32_t kDatabaseRecord = wire::kDatabaseRecordSize;
+inline constexpr uint32_t kDatabaseName = wire::kDbKeySize;
+inline constexpr uint32_t kTableName = wire::kNameKeySize;
+inline constexpr uint32_t kUserEntry = wire::kUserEntrySize;
+inline constexpr uint32_t kAccountEntry = wire::kAccountEntrySize;
+inline constexpr uint32_t kTableRecord = wire::kTableRecordSize;
+inline constexpr uint32_t kFieldDescriptor = wire::kFieldDescriptorSize;
+inline constexpr uint32_t kConstraintRecord = wire::kConstraintRecordSize;
+inline constexpr uint32_t kXrefRecord = wire::kXrefRecordSize;
+inline constexpr uint32_t kValueText = wire::kValueTextSize;
+inline constexpr uint32_t kErrorText = wire::kErrorTextSize;
 
 // clang-format off
 inline constexpr std::array kMembers{

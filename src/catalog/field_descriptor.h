@@ -10,8 +10,8 @@
 
 namespace zdb::catalog {
 
-inline constexpr size_t kDescriptorSize = 132;
-inline constexpr size_t kDefaultValueSize = 513;
+inline constexpr size_t kDescriptorSize = wire::kFieldDescriptorSize;
+inline constexpr size_t kDefaultValueSize = wire::kValueTextSize;
 inline constexpr size_t kDescriptorSubtype = 99;
 inline constexpr size_t kDescriptorType = 100;
 inline constexpr size_t kDescriptorCharWidth = 101;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "fields/whole_record.h"
+#include "session/registry.h"
 #include "session/session.h"
 
 namespace zdb::fields {
@@ -81,6 +83,13 @@ int32_t CopyIntoArray(TextArray& values, SAFEARRAY* psa) {
   return kOk;
 }
 
+// The calling thread's Session is looked for only once the array is converted.
+template <class Op>
+int32_t OnThreadSession(Op&& op) {
+  Session* s = FindSessionForThread();
+  return s ? op(*s) : kErrComm;
+}
+
 template <class Call>
 int32_t ReadIntoArray(SAFEARRAY** array, Call&& call) {
   if (array && *array && (*array)->cDims != 1) return kErrArgument;
@@ -125,19 +134,27 @@ int32_t WriteFromArray(SAFEARRAY** array, Call&& call) {
 }  // namespace
 
 int32_t AutomationGetRead(char* first, char* second, const char* fieldList, SAFEARRAY** array) {
-  return ReadIntoArray(array, [&](char** v) { return ZDB_GetRead(first, second, fieldList, v); });
+  return ReadIntoArray(array, [&](char** v) {
+    return OnThreadSession([&](Session& s) { return GetRead(s, first, second, fieldList, v); });
+  });
 }
 
 int32_t AutomationMatGetFields(const char* fieldList, SAFEARRAY** array) {
-  return ReadIntoArray(array, [&](char** v) { return ZDB_MatGetFields(fieldList, v); });
+  return ReadIntoArray(array, [&](char** v) {
+    return OnThreadSession([&](Session& s) { return MatGetFields(s, fieldList, v); });
+  });
 }
 
 int32_t AutomationMatPutFields(const char* fieldList, SAFEARRAY** array) {
-  return WriteFromArray(array, [&](char** v) { return ZDB_MatPutFields(fieldList, v); });
+  return WriteFromArray(array, [&](char** v) {
+    return OnThreadSession([&](Session& s) { return MatPutFields(s, fieldList, v); });
+  });
 }
 
 int32_t AutomationPutWrite(const char* fieldList, SAFEARRAY** array) {
-  return WriteFromArray(array, [&](char** v) { return ZDB_PutWrite(fieldList, v); });
+  return WriteFromArray(array, [&](char** v) {
+    return OnThreadSession([&](Session& s) { return PutWrite(s, fieldList, v); });
+  });
 }
 
 }  // namespace zdb::fields

@@ -12,23 +12,9 @@
 #include "fields/field_cache.h"
 #include "platform/platform.h"
 #include "wire/frame.h"
+#include "wire/result_codes.h"
 
 namespace zdb {
-
-inline constexpr int32_t kOk = 1000;
-inline constexpr int32_t kErrComm = 2001;
-inline constexpr int32_t kErrArgument = 2003;
-inline constexpr int32_t kErrNoMemory = 2004;
-inline constexpr int32_t kErrNoFieldMatch = 2013;
-inline constexpr int32_t kErrConnect = 2016;
-inline constexpr int32_t kErrNoDatabase = 2021;
-inline constexpr int32_t kErrTempFile = 2120;
-inline constexpr int32_t kProbeAnswered = 2600;
-inline constexpr int32_t kProbeSilent = 2601;
-inline constexpr int32_t kStopStillRunning = 2605;
-inline constexpr int32_t kStopped = 2606;
-inline constexpr int32_t kErrVersion = 2700;
-inline constexpr int32_t kErrScriptArguments = 3003;
 
 inline constexpr uint16_t kDefaultConnectionOptions = 3;
 inline constexpr uint16_t kPersistentBits = 0x00F0;

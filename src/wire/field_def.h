@@ -8,15 +8,9 @@
 #include <string>
 
 #include "wire/le.h"
+#include "wire/record_sizes.h"
 
 namespace zdb::wire {
-
-inline constexpr size_t kFieldDefSize = 43;
-inline constexpr size_t kMaxFields = 300;
-inline constexpr size_t kFieldDefListSize = kFieldDefSize * kMaxFields;  // 12900
-inline constexpr size_t kNameKeySize = 33;  // "%-32s" and its zero byte
-inline constexpr size_t kDbKeySize = 9;     // "%-8s" and its zero byte
-inline constexpr size_t kFieldDescriptorSize = 132;
 
 struct FieldDef {
   std::string name;  // without padding

@@ -3,6 +3,7 @@
 // the middle of a stream or an upload, and UDP answers of every length.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -223,8 +224,27 @@ TEST(MisbehavingServer, ConnectionResetMidStreamAndMidUpload) {
     char error[64] = {};
     EXPECT_EQ(ZDB_TCPError(error), ECONNRESET);
   }
+  // Reset while the client still sends an upload far larger than the socket buffers: before
+  // the file, at its start and some way into it. The socket's error stays for the caller.
+  const std::string upload = dir.Path("big.bin"), answer = dir.Path("answer.bin");
+  test::WriteLocalFile(upload, Bytes(16 << 20, 'u'));
+  for (size_t readFirst : {size_t{0}, size_t{64}, size_t{1} << 20, size_t{5} << 20}) {
+    SCOPED_TRACE(readFirst);
+    test::RawPeer raw([readFirst](int fd) {
+      Bytes frame;
+      if (!test::RawPeer::ReadFrame(fd, &frame)) return;
+      Bytes part(readFirst);
+      if (readFirst > 0 && !test::RawPeer::ReadExact(fd, part.data(), part.size())) return;
+      test::RawPeer::Reset(fd);
+    });
+    RawSession session(raw.port());
+    EXPECT_EQ(Z_ImportDB("db", "", upload.c_str(), answer.c_str()), 2001);
+    char error[64] = {};
+    const int32_t e = ZDB_TCPError(error);
+    EXPECT_TRUE(e == ECONNRESET || e == EPIPE) << e;
+  }
   {
-    // Reset while the client still sends an upload far larger than the socket buffers.
+    // The same for a script run's upload.
     const std::string script = dir.Path("big.sql");
     test::WriteLocalFile(script, Bytes(8 << 20, 's'));
     test::RawPeer raw([](int fd) {

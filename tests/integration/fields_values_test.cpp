@@ -6,10 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "integration/library_fixture.h"
 #include "platform/automation.h"
-#include "platform/platform.h"
-#include "session/registry.h"
-#include "support/zdbd_process.h"
 #include "wire/le.h"
 #include "zdb_api.h"
 
@@ -18,33 +16,16 @@ namespace {
 
 constexpr uint32_t kChoose = 0xFFFFFFFFu;
 
-class FieldValues : public ::testing::Test {
+class FieldsValues : public LibraryFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.running());
-    ASSERT_EQ(ZDB_SelHost(server.host().c_str()), 1000);
-    ASSERT_EQ(ZDB_Init("", ""), 1000);
-    ASSERT_EQ(Z_NewDB("SHOP", "", "", 0, ""), 1000);
-    ASSERT_EQ(ZDB_UseDB("SHOP"), 1000);
-    ASSERT_EQ(ZDB_SelDB("SHOP"), 1000);
-    uint8_t tableRecord[113] = {};
-    ASSERT_EQ(Z_CreTable("ITEMS", "NAME C 12; QTY I; PRICE N; NOTE C M 10; DAY C D", "items",
-                         tableRecord),
-              1000);
-    ASSERT_EQ(ZDB_OpenTable("ITEMS", "", ""), 1000);
-    ASSERT_EQ(ZDB_SelTable("ITEMS", ""), 1000);
+    LibraryFixture::SetUp();
+    MakeShopTable("ITEMS", "NAME C 12; QTY I; PRICE N; NOTE C M 10; DAY C D");
     ASSERT_EQ(ZDB_AppendBlank(), 1000);
   }
-  void TearDown() override {
-    ZDB_Finish();
-    RemoveSessionForThread(platform::CurrentThreadId());
-  }
-
-  TempDir dir;
-  ZdbdProcess server{dir.path() + "/data"};
 };
 
-TEST_F(FieldValues, SingleFieldsTakeTheirSizesFromTheSelectedTable) {
+TEST_F(FieldsValues, SingleFieldsTakeTheirSizesFromTheSelectedTable) {
   ASSERT_EQ(ZDB_PutField("NAME", "bolt", kChoose), 1000);
   char name[] = "NAME";
   char value[16];
@@ -80,7 +61,7 @@ TEST_F(FieldValues, SingleFieldsTakeTheirSizesFromTheSelectedTable) {
   EXPECT_EQ(null, 1);
 }
 
-TEST_F(FieldValues, WholeRecordsRoundTripAsTexts) {
+TEST_F(FieldsValues, WholeRecordsRoundTripAsTexts) {
   char* in[] = {const_cast<char*>("washer"), const_cast<char*>("12"), const_cast<char*>("0.5"),
                 const_cast<char*>("a memo text")};
   ASSERT_EQ(ZDB_MatPutFields("NAME,QTY,PRICE,NOTE", in), 1000);
@@ -106,7 +87,7 @@ TEST_F(FieldValues, WholeRecordsRoundTripAsTexts) {
   SafeArrayDestroy(array);
 }
 
-TEST_F(FieldValues, DirectCallsNameTheirTable) {
+TEST_F(FieldsValues, DirectCallsNameTheirTable) {
   char table[] = "";
   char name[] = "NAME";
   char value[13] = "screw";

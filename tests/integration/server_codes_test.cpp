@@ -1,11 +1,11 @@
 // The statuses the public headers promise for requests that name or need a table, against what
 // zdbd answers when the database, the table or the name is missing or wrong.
-#include "integration/server_meaning.h"
+#include "integration/server_raw.h"
 
 namespace zdb::test {
 namespace {
 
-using ServerCodes = ServerMeaning;
+using ServerCodes = ServerFixture;
 
 bool AllZero(const Bytes& b) {
   for (uint8_t v : b)

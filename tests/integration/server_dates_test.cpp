@@ -1,22 +1,18 @@
 // Dates are days of the calendar on every way a value enters zdbd through the library: a
 // single field, a direct write, whole records appended or rewritten, a copy from another field
 // and a default value. A refused date leaves the stored one as it was.
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
-#include "session/registry.h"
-#include "support/zdbd_process.h"
-#include "zdb_api.h"
+#include "integration/library_fixture.h"
 #include "zdb_api_catalog.h"
 
 namespace zdb::test {
 namespace {
 
 constexpr uint32_t kChoose = 0xFFFFFFFFu;
+using ServerDates = LibraryFixture;
 
 std::string StoredDay() {
   char name[] = "DAY";
@@ -25,19 +21,8 @@ std::string StoredDay() {
   return date;
 }
 
-TEST(Dates, EveryWritePathRefusesADayTheCalendarHasNot) {
-  TempDir dir;
-  ZdbdProcess server{dir.path() + "/data"};
-  ASSERT_TRUE(server.running());
-  ASSERT_EQ(ZDB_SelHost(server.host().c_str()), 1000);
-  ASSERT_EQ(ZDB_Init("", ""), 1000);
-  ASSERT_EQ(Z_NewDB("SHOP", "", "", 0, ""), 1000);
-  ASSERT_EQ(ZDB_UseDB("SHOP"), 1000);
-  ASSERT_EQ(ZDB_SelDB("SHOP"), 1000);
-  uint8_t tableRecord[ZDB_TABLE_RECORD_SIZE] = {};
-  ASSERT_EQ(Z_CreTable("ITEMS", "NAME C 12; DAY C D", "items", tableRecord), 1000);
-  ASSERT_EQ(ZDB_OpenTable("ITEMS", "", ""), 1000);
-  ASSERT_EQ(ZDB_SelTable("ITEMS", ""), 1000);
+TEST_F(ServerDates, EveryWritePathRefusesADayTheCalendarHasNot) {
+  MakeShopTable("ITEMS", "NAME C 12; DAY C D");
   ASSERT_EQ(ZDB_AppendBlank(), 1000);
   ASSERT_EQ(ZDB_PutField("DAY", "2024-02-29", kChoose), 1000);  // a leap day
   EXPECT_EQ(StoredDay(), "2024-02-29");
@@ -71,8 +56,6 @@ TEST(Dates, EveryWritePathRefusesADayTheCalendarHasNot) {
   int count = 1;
   while (ZDB_Read("NEXT", "") == 1000) ++count;
   EXPECT_EQ(count, 2);
-  ZDB_Finish();
-  RemoveSessionForThread(platform::CurrentThreadId());
 }
 
 }  // namespace

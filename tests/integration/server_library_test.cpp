@@ -1,14 +1,14 @@
 // The library's exported functions against a real zdbd: the typical road in both connection
 // modes, whole records, two threads with locks and transactions, a script run, export and
-// import, error texts and a remote stop.
+// import, error texts, a remote stop, and rules, indexes and copies reached as an application
+// reaches them.
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
-#include "integration/server_raw.h"
-#include "zdb_api.h"
+#include "integration/library_fixture.h"
 
 namespace zdb::test {
 namespace {
@@ -20,32 +20,18 @@ std::string Slurp(const std::string& path) {
   return s.str();
 }
 
-class LibraryAgainstZdbd : public ::testing::Test {
+class ServerLibrary : public LibraryFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.running());
-    RawSession setup(server.port());
-    MakePeople(setup, "SHOP", 3);
+    LibraryFixture::SetUp();
+    MakePeopleInShop(3);
   }
-  // Selects the host, logs in and walks to the PEOPLE table of SHOP on the calling thread.
-  static void Enter(const std::string& host, int mode) {
-    ASSERT_EQ(ZDB_SelHost(host.c_str()), 1000);
-    ASSERT_EQ(ZDB_Connection(mode), 1000);
-    ASSERT_EQ(ZDB_Init("", ""), 1000);
-    ASSERT_EQ(ZDB_UseDB("SHOP"), 1000);
-    ASSERT_EQ(ZDB_SelDB("SHOP"), 1000);
-    ASSERT_EQ(ZDB_OpenTable("PEOPLE", "", ""), 1000);
-    ASSERT_EQ(ZDB_SelTable("PEOPLE", ""), 1000);
-  }
-
-  TempDir dir;
-  ZdbdProcess server{dir.path() + "/data"};
 };
 
-TEST_F(LibraryAgainstZdbd, TheTypicalRoadInBothConnectionModes) {
+TEST_F(ServerLibrary, TheTypicalRoadInBothConnectionModes) {
   for (int mode : {0, 1}) {
     SCOPED_TRACE(mode);
-    Enter(server.host(), mode);
+    Enter(host(), mode);
     ASSERT_EQ(ZDB_Seek("NAME", "Person2"), 1000);
     char nameField[] = "NAME";
     char name[21] = {};
@@ -68,11 +54,11 @@ TEST_F(LibraryAgainstZdbd, TheTypicalRoadInBothConnectionModes) {
     EXPECT_EQ(ZDB_Finish(), 1000);
   }
   // Two logins, two sessions; the persistent one used a single connection for all its requests.
-  EXPECT_NE(server.Log().find("ended: logout"), std::string::npos);
+  EXPECT_NE(server->Log().find("ended: logout"), std::string::npos);
 }
 
-TEST_F(LibraryAgainstZdbd, WholeRecordsReadAndWrite) {
-  Enter(server.host(), 0);
+TEST_F(ServerLibrary, WholeRecordsReadAndWrite) {
+  Enter(host(), 0);
   char* values[300] = {};
   ASSERT_EQ(ZDB_Read("FIRST", ""), 1000);
   ASSERT_EQ(ZDB_MatGetFields("*", values), 1000);
@@ -89,8 +75,8 @@ TEST_F(LibraryAgainstZdbd, WholeRecordsReadAndWrite) {
   EXPECT_EQ(ZDB_Finish(), 1000);
 }
 
-TEST_F(LibraryAgainstZdbd, TwoThreadsLocksAndTransactions) {
-  const std::string host = server.host();
+TEST_F(ServerLibrary, TwoThreadsLocksAndTransactions) {
+  const std::string host = this->host();
   Enter(host, 0);
   ASSERT_EQ(ZDB_Read("1", "L"), 1000);
   ASSERT_EQ(ZDB_BeginTransaction(), 1000);
@@ -124,8 +110,8 @@ TEST_F(LibraryAgainstZdbd, TwoThreadsLocksAndTransactions) {
   ASSERT_EQ(ZDB_Finish(), 1000);
 }
 
-TEST_F(LibraryAgainstZdbd, ScriptExportImportAndRemoteStop) {
-  Enter(server.host(), 0);
+TEST_F(ServerLibrary, ScriptExportImportAndRemoteStop) {
+  Enter(host(), 0);
   std::string out = dir.path() + "/result.txt";
   ASSERT_EQ(
       ZDB_SqlRun("#SELECT NAME FROM PEOPLE WHERE AGE >= &1 ORDER BY NAME", out.c_str(), "&1=22", 0),
@@ -141,18 +127,67 @@ TEST_F(LibraryAgainstZdbd, ScriptExportImportAndRemoteStop) {
   ASSERT_EQ(ZDB_UseDB("BACKUP"), 1000);
   ASSERT_EQ(ZDB_Finish(), 1000);
 
-  EXPECT_EQ(ZDB_Stop(server.host().c_str()), 2606);
-  EXPECT_TRUE(server.WaitExit(5000));
+  EXPECT_EQ(ZDB_Stop(server->host().c_str()), 2606);
+  EXPECT_TRUE(server->WaitExit(5000));
 }
 
-TEST_F(LibraryAgainstZdbd, LoginsAreCheckedOnceAUserExists) {
-  Enter(server.host(), 0);
+TEST_F(ServerLibrary, LoginsAreCheckedOnceAUserExists) {
+  Enter(host(), 0);
   ASSERT_EQ(Z_AddUser("boss", "secret", "ADMIN"), 1000);
   ASSERT_EQ(ZDB_Finish(), 1000);
   EXPECT_EQ(ZDB_Init("boss", "wrong"), 4004);
   EXPECT_EQ(ZDB_Init("", ""), 4004);
   ASSERT_EQ(ZDB_Init("boss", "secret"), 1000);
   EXPECT_EQ(ZDB_UseDB("SHOP"), 1000);
+  EXPECT_EQ(ZDB_Finish(), 1000);
+}
+
+TEST_F(ServerLibrary, RulesIndexesAndCopies) {
+  Enter(host(), 0);
+
+  Bytes range = Constraint("AGE", 0, 'R', "18", "65");
+  ASSERT_EQ(Z_AddConstrain("", range.data()), 1000);
+  char age[] = "AGE";
+  Bytes back(364);
+  ASSERT_EQ(Z_GetConstrain(age, 1, back.data()), 1000);
+  EXPECT_EQ(TextAt(back, 164), "65");
+  ASSERT_EQ(ZDB_Read("1", ""), 1000);
+  int16_t old = 70;
+  EXPECT_EQ(ZDB_PutField("AGE", &old, 0xFFFFFFFFu), 4034);  // the library sends 2 bytes
+  int16_t fine = 40;
+  EXPECT_EQ(ZDB_PutField("AGE", &fine, 0xFFFFFFFFu), 1000);
+  char text[129] = {};
+  ASSERT_EQ(ZDB_GetError(4034, text), 1000);
+  EXPECT_STREQ(text, "Value refused by a constraint of the field");
+  ASSERT_EQ(ZDB_GetError(2013, text), 1000);
+  EXPECT_STREQ(text, "None of the listed fields is defined");
+
+  ASSERT_EQ(Z_PutDefaultValue("AGE", "30"), 1000);
+  ASSERT_EQ(ZDB_AppendBlank(), 1000);
+  int16_t got = 0;
+  ASSERT_EQ(ZDB_GetField(age, &got, 0xFFFFFFFFu), 1000);
+  EXPECT_EQ(got, 30);
+  char n1[] = "Young", a1[] = "10";
+  char* values[] = {n1, a1};
+  EXPECT_EQ(ZDB_PutWrite("NAME,AGE", values), 4034);
+
+  ASSERT_EQ(Z_AddIFields("BYAGE", "AGE", 0), 1000);
+  int32_t count = 0;
+  Bytes indexes(3600);
+  ASSERT_EQ(Z_TableIndex(&count, indexes.data()), 1000);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(TextAt(indexes, 0), "BYAGE");
+
+  ASSERT_EQ(ZDB_Alias("FOLKS", "PEOPLE", ""), 1000);
+  ASSERT_EQ(ZDB_BackupTable("PEOPLE", "people.bak"), 1000);
+  ASSERT_EQ(ZDB_RestoreTable("PEOPLE2", "people.bak"), 1000);
+  ASSERT_EQ(ZDB_OpenTable("PEOPLE2", "", ""), 1000);
+  ASSERT_EQ(ZDB_FFCopy("PEOPLE2", "PEOPLE"), 1000);  // the copies obey PEOPLE's rules
+  ASSERT_EQ(Z_AddFXREF("SAME", "PEOPLE2", "NAME", "PEOPLE", "NAME", "", ""), 1000);
+  EXPECT_EQ(ZDB_XRefTest("PEOPLE2", ""), 1000);
+  ASSERT_EQ(ZDB_SelTable("PEOPLE2", ""), 1000);
+  ASSERT_EQ(ZDB_Read("1", ""), 1000);
+  EXPECT_EQ(ZDB_PutField("NAME", "Stranger", 0xFFFFFFFFu), 4037);
   EXPECT_EQ(ZDB_Finish(), 1000);
 }
 

@@ -3,12 +3,12 @@
 // what a script changes, the shared connection sees next; answered changes outlive a stop, and
 // with --durable a kill.
 
-#include "integration/server_meaning.h"
+#include "integration/server_raw.h"
 
 namespace zdb::test {
 namespace {
 
-using ServerShared = ServerMeaning;
+using ServerShared = ServerFixture;
 
 // A C 20 value as GetField sends it in a 21-byte slot: padded with spaces, then a zero.
 std::string Padded(const std::string& text) {

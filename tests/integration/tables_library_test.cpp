@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "integration/server_raw.h"
+#include "integration/library_fixture.h"
 #include "wire/field_def.h"
 #include "zdb_api.h"
 
@@ -29,24 +29,16 @@ std::string Name() {
   return s.substr(0, s.find_last_not_of(' ') + 1);
 }
 
-class TablesAgainstZdbd : public ::testing::Test {
+class TablesLibrary : public LibraryFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server.running());
-    RawSession setup(server.port());
-    MakePeople(setup, "SHOP", 3);
+    LibraryFixture::SetUp();
+    MakePeopleInShop(3);
   }
-  TempDir dir;
-  ZdbdProcess server{dir.path() + "/data"};
 };
 
-TEST_F(TablesAgainstZdbd, TheCacheFollowsTheServersTable) {
-  ASSERT_EQ(ZDB_SelHost(server.host().c_str()), 1000);
-  ASSERT_EQ(ZDB_Init("", ""), 1000);
-  ASSERT_EQ(ZDB_UseDB("SHOP"), 1000);
-  ASSERT_EQ(ZDB_SelDB("SHOP"), 1000);
-  ASSERT_EQ(ZDB_OpenTable("PEOPLE", "", ""), 1000);
-  ASSERT_EQ(ZDB_SelTable("PEOPLE", ""), 1000);
+TEST_F(TablesLibrary, TheCacheFollowsTheServersTable) {
+  Enter(host(), 0);
   char db[9] = {};
   char table[33] = {};
   ASSERT_EQ(ZDB_GetDB(db), 1000);
@@ -83,8 +75,8 @@ TEST_F(TablesAgainstZdbd, TheCacheFollowsTheServersTable) {
   EXPECT_EQ(ZDB_Finish(), 1000);
 }
 
-TEST_F(TablesAgainstZdbd, RecordsLocksAndTransactions) {
-  ASSERT_EQ(ZDB_SelHost(server.host().c_str()), 1000);
+TEST_F(TablesLibrary, RecordsLocksAndTransactions) {
+  ASSERT_EQ(ZDB_SelHost(server->host().c_str()), 1000);
   ASSERT_EQ(ZDB_UseDB("SHOP"), 1000);  // logs in on the way
   ASSERT_EQ(ZDB_SelDB("SHOP"), 1000);
   ASSERT_EQ(ZDB_OpenTable("PEOPLE", "", ""), 1000);

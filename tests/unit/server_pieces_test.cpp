@@ -293,7 +293,7 @@ TEST(ServerCatalog, IndexesOfTheOldNamingAreListedLikeTheOthers) {
   ASSERT_EQ(CreateTable(db, "PEOPLE", "", f), kOk);
   ASSERT_EQ(CreateTable(db, "PEOPLE_X", "", f), kOk);
   ASSERT_EQ(DefineIndex(db, "PEOPLE", "BYCITY", {"CITY"}, false, false), kOk);
-  // As the first zdbd left them: SQLite indexes without a row in the catalog. The last one is
+  // Database files whose SQLite indexes have no row in the catalog are still read. The last one is
   // no ZDB table's and stays unlisted.
   ASSERT_TRUE(
       db.Exec("CREATE INDEX ix_PEOPLE_BYNAME ON PEOPLE(NAME, CITY);"

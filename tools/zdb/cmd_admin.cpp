@@ -52,7 +52,7 @@ size_t OperandCount(const Verb& v) {
 struct Pending {
   bool inShell = false;
   std::string host;
-  Session* session = nullptr;
+  ServerLogin* session = nullptr;
 };
 Pending g_pending;
 
@@ -87,7 +87,7 @@ int RunVerb(const Verb& v, CLI::App* sub, ParsedVerb& p, bool inShell) {
   }
   call.json = p.format == "json";
   call.yes = p.yes;
-  Session session;
+  ServerLogin session;
   g_pending = Pending{inShell, host, &session};
   const int code = v.run(call);
   g_pending = Pending{};

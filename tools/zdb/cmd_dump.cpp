@@ -179,7 +179,7 @@ int Dump(DumpOptions& o) {
     return kExitFailure;
   }
   if (!exists && !CheckOutputFile(o.out, "dump")) return kExitFailure;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host, true)) return kExitFailure;
   std::vector<TablePlan> plan;
   if (!PlanDump(o.databases, &plan)) return kExitFailure;
@@ -645,7 +645,7 @@ int Load(DumpOptions& o) {
   if (!o.verify)
     for (const LoadTable& t : tables)
       if (chosen(t) && !CheckDumpTable(src, t)) return kExitFailure;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host, true)) return kExitFailure;
   Counter done;
   size_t tableCount = 0;

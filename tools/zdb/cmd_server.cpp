@@ -67,7 +67,7 @@ int ErrorText(std::vector<std::string> args) {
   }
   std::string host;
   if (!TakeHost("error", args, 1, &host)) return kExitUsage;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host)) return kExitFailure;
   char text[160] = {};
   const int32_t r = ZDB_GetError(static_cast<uint32_t>(code), text);

@@ -230,7 +230,7 @@ bool Shell::Run(const std::string& line) {
 int RunShell(std::vector<std::string>& args) {
   std::string host;
   if (!TakeHost("shell", args, 0, &host)) return kExitUsage;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host, true)) return kExitFailure;
   Shell shell;
   const bool interactive = ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);

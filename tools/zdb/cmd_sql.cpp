@@ -70,7 +70,7 @@ int RunSql(SqlOptions& o) {
   if (!direct && !temp.ok()) return kExitFailure;
   const std::string target = direct ? o.out : temp.path();
 
-  Session session;
+  ServerLogin session;
   if (!session.Open(host)) return kExitFailure;
   if (!Check(("using database " + db).c_str(), ZDB_UseDB(db.c_str())) ||
       !Check(("selecting database " + db).c_str(), ZDB_SelDB(db.c_str())))

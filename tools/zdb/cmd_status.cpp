@@ -117,7 +117,7 @@ int FromMetrics(const StatusArgs& a) {
 int FromProtocol(StatusArgs& a) {
   std::string host;
   if (!TakeHost("status", a.args, 0, &host)) return kExitUsage;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host)) return kExitFailure;
   std::vector<Row> rows = {{"server", host}, {"answers", "yes"}};
   uint32_t version = 0;

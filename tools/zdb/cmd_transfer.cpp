@@ -29,7 +29,7 @@ int Export(TransferOptions& o) {
   TempFile temp("export");
   if (file == "-" && !temp.ok()) return kExitFailure;
   const std::string target = file == "-" ? temp.path() : file;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host)) return kExitFailure;
   int32_t r;
   {
@@ -64,7 +64,7 @@ int Import(TransferOptions& o) {
   if (file == "-" && !CopyFromStdin(input.path())) return kExitFailure;
   const std::string source = file == "-" ? input.path() : file;
   const std::string reportPath = o.report == "-" ? report.path() : o.report;
-  Session session;
+  ServerLogin session;
   if (!session.Open(host)) return kExitFailure;
   int32_t r;
   const int64_t total = FileSize(source);

@@ -2,13 +2,6 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <termios.h>
-#endif
 
 #include <cerrno>
 #include <cstdarg>
@@ -18,7 +11,9 @@
 #include <fstream>
 #include <iostream>
 
+#include "wire/result_codes.h"
 #include "zdb/admin.h"
+#include "zdb/platform.h"
 #include "zdb_api.h"
 
 namespace zdb::cli {
@@ -96,30 +91,8 @@ bool IsLibraryCode(int32_t code) {
 }
 
 std::string LibraryText(int32_t code) {
-  struct Row {
-    int32_t code;
-    const char* text;
-  };
-  static constexpr Row kTexts[] = {
-      {ZDB_UDP_FAILURE, "UDP socket failure, or no server found"},
-      {ZDB_OK, "Success"},
-      {ZDB_ERR_COMMUNICATION, "Communication failure (no session, connection lost or bad host)"},
-      {ZDB_ERR_ARGUMENT, "Invalid argument (or an unresolved script parameter)"},
-      {ZDB_ERR_NO_MEMORY, "Out of memory"},
-      {ZDB_ERR_NO_FIELD, "None of the listed fields is defined"},
-      {ZDB_ERR_CONNECT, "Cannot connect to the server"},
-      {ZDB_ERR_NO_DATABASE, "No database selected"},
-      {ZDB_ERR_TEMP_FILE, "A script file could not be named, created or opened"},
-      {ZDB_PROBE_ANSWERED, "The server answered the probe"},
-      {ZDB_PROBE_SILENT, "No answer from the server within 2 seconds"},
-      {ZDB_STOP_STILL_RUNNING, "The server acknowledged the stop but still answers"},
-      {ZDB_STOP_DONE, "The server has stopped"},
-      {ZDB_ERR_VERSION, "The server's version is not accepted"},
-      {ZDB_ERR_SCRIPT_ARGUMENTS, "Script run without a script or an output file"},
-  };
-  for (const Row& r : kTexts)
-    if (r.code == code) return r.text;
-  return "Unknown library result";
+  const char* text = LibraryCodeText(code);
+  return text ? text : "Unknown library result";
 }
 
 std::string ResultText(int32_t code) {
@@ -143,38 +116,16 @@ std::string AskPassword(const std::string& prompt) {
     std::getline(std::cin, line);
     return line;
   }
-  // The prompt comes once echo is off: what is typed after it is neither shown nor flushed.
-#ifdef _WIN32
-  HANDLE console = ::GetStdHandle(STD_INPUT_HANDLE);
-  DWORD old = 0;
-  const bool haveTerm = ::GetConsoleMode(console, &old) != 0;
-  if (haveTerm) ::SetConsoleMode(console, old & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
-  std::fprintf(stderr, "%s", prompt.c_str());
-  std::fflush(stderr);
-  std::getline(std::cin, line);
-  if (haveTerm) ::SetConsoleMode(console, old);
-#else
-  termios old{};
-  const bool haveTerm = ::tcgetattr(STDIN_FILENO, &old) == 0;
-  if (haveTerm) {
-    termios quiet = old;
-    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
-  std::fprintf(stderr, "%s", prompt.c_str());
-  std::fflush(stderr);
-  std::getline(std::cin, line);
-  if (haveTerm) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
-#endif
+  line = os::ReadHiddenLine(prompt);
   std::fputc('\n', stderr);
   return line;
 }
 
-Session::~Session() {
+ServerLogin::~ServerLogin() {
   if (open_) ZDB_Finish();
 }
 
-bool Session::Open(const std::string& host, bool persistent) {
+bool ServerLogin::Open(const std::string& host, bool persistent) {
   int32_t r = ZDB_SelHost(host.c_str());
   if (r == ZDB_PROBE_SILENT) {
     Error("no server answers at %s", host.c_str());
@@ -254,14 +205,7 @@ bool CheckInputFile(const std::string& path, const char* role) {
 }
 
 TempFile::TempFile(const std::string& prefix) {
-#ifdef _WIN32
-  char tmp[MAX_PATH + 1];
-  const DWORD n = ::GetTempPathA(sizeof tmp, tmp);  // ends in a backslash
-  std::string pattern = std::string(n ? tmp : ".\\") + "zdb-" + prefix + "-XXXXXX";
-#else
-  const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/zdb-" + prefix + "-XXXXXX";
-#endif
+  std::string pattern = os::TempFolder() + "zdb-" + prefix + "-XXXXXX";
   int fd = ::mkstemp(pattern.data());
   if (fd < 0) {
     Error("cannot make a temporary file %s: %s", pattern.c_str(), std::strerror(errno));
@@ -301,9 +245,7 @@ bool CopyFromStdin(const std::string& path) {
   char buf[65536];
   size_t n;
   bool ok = true;
-#ifdef _WIN32
-  ::_setmode(::_fileno(stdin), _O_BINARY);  // no CR LF folding, no end at Ctrl-Z
-#endif
+  os::SetBinary(stdin);
   while ((n = std::fread(buf, 1, sizeof buf, stdin)) > 0)
     if (std::fwrite(buf, 1, n, f) != n) ok = false;
   if (std::fclose(f) != 0) ok = false;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "zdb/platform.h"
+
 namespace zdb::cli {
 
 constexpr int kExitOk = 0;
@@ -22,12 +24,7 @@ struct Globals {
 Globals& G();
 
 // Messages go to stderr so that standard output carries only data. Info is silenced by --quiet.
-// On Windows the tool uses mingw's own printf (__USE_MINGW_ANSI_STDIO), which knows %zu and %lld.
-#ifdef _WIN32
-#define ZDB_CLI_PRINTF __attribute__((format(gnu_printf, 1, 2)))
-#else
-#define ZDB_CLI_PRINTF __attribute__((format(printf, 1, 2)))
-#endif
+#define ZDB_CLI_PRINTF __attribute__((format(ZDB_TOOL_PRINTF_STYLE, 1, 2)))
 void Info(const char* fmt, ...) ZDB_CLI_PRINTF;
 void Error(const char* fmt, ...) ZDB_CLI_PRINTF;
 // Prints "zdb CMD: message" and the hint to --help; returns kExitUsage.
@@ -49,12 +46,12 @@ std::string ResultText(int32_t code);  // "4011 Database not found"
 std::string AskPassword(const std::string& prompt);
 
 // A logged-in session on the calling thread; ends it (ZDB_Finish) when destroyed.
-class Session {
+class ServerLogin {
  public:
-  Session() = default;
-  ~Session();
-  Session(const Session&) = delete;
-  Session& operator=(const Session&) = delete;
+  ServerLogin() = default;
+  ~ServerLogin();
+  ServerLogin(const ServerLogin&) = delete;
+  ServerLogin& operator=(const ServerLogin&) = delete;
   // Selects the host and logs in with the global credentials; `persistent` keeps one
   // connection for the whole session. Prints the reason on failure.
   bool Open(const std::string& host, bool persistent = false);

@@ -5,10 +5,6 @@
 #endif
 #include <sys/stat.h>
 #include <unistd.h>
-#ifdef _WIN32
-#include <direct.h>
-#include <io.h>
-#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -17,38 +13,11 @@
 #include <filesystem>
 
 #include "zdb/common.h"
+#include "zdb/platform.h"
 #include "zdb/sql_format.h"
 
 namespace zdb::cli {
 namespace {
-
-#ifdef _WIN32
-// mkdtemp and a mode-taking mkdir, which the Windows C runtime lacks.
-char* mkdtemp(char* pattern) {
-  const std::string original = pattern;
-  for (int attempt = 0; attempt < 26; ++attempt) {
-    std::memcpy(pattern, original.c_str(), original.size() + 1);
-    // The X's become a letter and the pid; a letter whose name exists is passed over.
-    if (!::_mktemp(pattern)) return nullptr;
-    if (::_mkdir(pattern) == 0) return pattern;
-    if (errno != EEXIST) return nullptr;
-  }
-  return nullptr;
-}
-int mkdir(const char* path, int) {
-  return ::_mkdir(path);
-}
-#endif
-
-#ifndef _WIN32
-// The mode a file or folder gets from an ordinary create under the present umask: mkstemp and
-// mkdtemp make theirs private, and a dump is a file like any other.
-mode_t CreateMode(bool folder) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return (folder ? 0777 : 0666) & ~mask;
-}
-#endif
 
 // Puts the finished temporary in place; what is there already goes only with `force`.
 bool PutInPlace(const std::string& temp, const std::string& final, bool force, const char* what) {
@@ -111,7 +80,7 @@ class SqliteSink : public DumpSink {
       temp_.clear();
       return false;
     }
-    const bool moded = ::fchmod(fd, CreateMode(false)) == 0;
+    const bool moded = os::GiveCreateMode(fd);
     ::close(fd);
     if (!moded) return Fail("setting the mode");
     if (sqlite3_open(temp_.c_str(), &db_) != SQLITE_OK || !Exec("PRAGMA journal_mode=OFF") ||
@@ -281,15 +250,13 @@ class CsvSink : public DumpSink {
 
   bool Open() {
     temp_ = final_ + ".part-XXXXXX";
-    if (!mkdtemp(temp_.data())) {
+    if (!os::MakeTempFolder(temp_)) {
       Error("dump folder %s: cannot create %s: %s", final_.c_str(), temp_.c_str(),
             std::strerror(errno));
       temp_.clear();
       return false;
     }
-#ifndef _WIN32
-    if (::chmod(temp_.c_str(), CreateMode(true)) != 0) return Fail("setting the mode");
-#endif
+    if (!os::GiveCreateMode(temp_)) return Fail("setting the mode");
     fields_ = std::fopen((temp_ + "/zdb_fields.csv").c_str(), "wb");
     tables_ = std::fopen((temp_ + "/zdb_tables.csv").c_str(), "wb");
     rules_ = std::fopen((temp_ + "/zdb_rules.csv").c_str(), "wb");
@@ -303,7 +270,7 @@ class CsvSink : public DumpSink {
   bool BeginTable(const DumpTable& t) override {
     table_ = t;
     const std::string dir = temp_ + "/" + t.db;
-    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) return Fail(t.db.c_str());
+    if (!os::MakeFolder(dir) && errno != EEXIST) return Fail(t.db.c_str());
     name_ = t.db + "/" + t.table + ".csv";
     file_ = std::fopen((temp_ + "/" + name_).c_str(), "wb");
     if (!file_) return Fail(name_.c_str());

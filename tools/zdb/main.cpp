@@ -5,13 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#endif
-
 #include "zdb/commands.h"
 #include "zdb/common.h"
+#include "zdb/platform.h"
 
 #ifndef ZDB_TOOL_VERSION
 #define ZDB_TOOL_VERSION "0"
@@ -57,11 +53,9 @@ std::string UnknownCommand(CLI::App& app, int argc, char** argv) {
 
 int main(int argc, char** argv) {
   using namespace zdb::cli;
-#ifdef _WIN32
-  // Standard output carries data: the same bytes as on Linux and as in an --out file, with no
-  // CR added before each newline. Messages on stderr keep the console's text mode.
-  ::_setmode(::_fileno(stdout), _O_BINARY);
-#endif
+  // Standard output carries data: the same bytes on every system and as in an --out file, with
+  // no CR added before each newline. Messages on stderr keep the console's text mode.
+  os::SetBinary(stdout);
   CLI::App app{"zdb: administer, probe, query, export, dump and trace ZDB servers", "zdb"};
   app.set_version_flag("--version", std::string("zdb ") + ZDB_TOOL_VERSION);
   app.require_subcommand(1);

@@ -1,9 +1,6 @@
 #include "zdb/progress.h"
 
 #include <unistd.h>
-#ifndef _WIN32
-#include <dirent.h>
-#endif
 
 #include <algorithm>
 #include <climits>
@@ -12,6 +9,7 @@
 #include <fstream>
 
 #include "zdb/common.h"
+#include "zdb/platform.h"
 
 namespace zdb::cli {
 
@@ -90,32 +88,7 @@ void Progress::Draw(bool last) {
 }
 
 int64_t BytesReadFrom(const std::string& path) {
-#ifdef _WIN32
-  (void)path;
-  return 0;  // no /proc to read another stream's position from: the bar shows no bytes
-#else
-  char want[PATH_MAX];
-  if (!::realpath(path.c_str(), want)) return 0;
-  DIR* d = ::opendir("/proc/self/fd");
-  if (!d) return 0;
-  int64_t pos = 0;
-  while (dirent* e = ::readdir(d)) {
-    if (e->d_name[0] == '.') continue;
-    const std::string link = std::string("/proc/self/fd/") + e->d_name;
-    char target[PATH_MAX];
-    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (n <= 0) continue;
-    target[n] = 0;
-    if (std::string(target) != want) continue;
-    std::ifstream info(std::string("/proc/self/fdinfo/") + e->d_name);
-    std::string key;
-    long long value = 0;
-    while (info >> key >> value)
-      if (key == "pos:") pos = std::max<int64_t>(pos, value);
-  }
-  ::closedir(d);
-  return pos;
-#endif
+  return os::PositionReadIn(path);
 }
 
 }  // namespace zdb::cli

@@ -49,7 +49,7 @@ int32_t ReadFieldRules(const FieldDef& f, std::vector<TableRule>* rules, std::st
   int32_t r = Z_FieldConstrain(name.data(), &count, numbers);
   if (r != ZDB_OK) return r;
   for (int32_t i = 0; i < count && i < 125; ++i) {
-    std::string rec(364, '\0');
+    std::string rec(ZDB_CONSTRAINT_RECORD_SIZE, '\0');
     name = Writable(f.name);
     const int number = numbers[2 * i] | numbers[2 * i + 1] << 8;
     *what = "constraint " + std::to_string(number) + " of " + f.name;
@@ -126,14 +126,14 @@ int32_t ApplyTableRule(const TableRule& rule, std::string* what) {
     case TableRule::kIndex:
       return Z_UpdIFields(rule.name.c_str(), rule.value.c_str(), rule.flags);
     case TableRule::kConstraint: {
-      if (rule.data.size() != 364) return ZDB_ERR_ARGUMENT;
+      if (rule.data.size() != ZDB_CONSTRAINT_RECORD_SIZE) return ZDB_ERR_ARGUMENT;
       std::string rec = rule.data;
       return Z_AddConstrain(rule.field.c_str(), rec.data());
     }
     case TableRule::kDefault:
       return Z_PutDefaultValue(rule.field.c_str(), rule.value.c_str());
     case TableRule::kXref: {
-      if (rule.data.size() != 297) return ZDB_ERR_ARGUMENT;
+      if (rule.data.size() != ZDB_XREF_RECORD_SIZE) return ZDB_ERR_ARGUMENT;
       const char* d = rule.data.data();
       const auto at = [d](size_t off, size_t n) { return Text(d + off, n); };
       const std::string name = at(0, kName), from = at(34, kName), fromField = at(67, kName),

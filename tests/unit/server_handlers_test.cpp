@@ -1,4 +1,4 @@
-// zdbd's pure pieces of the request meanings: every request the library sends has a row, the
+// zdbd's request handlers, piece by piece: every request the library sends has a row, the
 // script authorizer's decisions, the texts, and the rules over a database file.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -31,7 +31,7 @@ size_t Tokens(const char* rule) {
   return n;
 }
 
-TEST(ServerMeaning, EveryRequestOfTheLibraryHasARow) {
+TEST(ServerHandlers, EveryRequestOfTheLibraryHasARow) {
   for (const auto& m : zdb::catalog::kMembers) {
     const OpRow* row = FindOp(static_cast<uint8_t>(m.kindFlags & 0xFF), m.opcode);
     ASSERT_NE(row, nullptr) << m.name;
@@ -49,7 +49,7 @@ TEST(ServerMeaning, EveryRequestOfTheLibraryHasARow) {
 }
 
 // The protocol document gives every row of the table a line of its own.
-TEST(ServerMeaning, TheProtocolDocumentCoversEveryRow) {
+TEST(ServerHandlers, TheProtocolDocumentCoversEveryRow) {
   std::ifstream in(std::string(ZDB_SOURCE_DIR) + "/docs/server.md");
   ASSERT_TRUE(in.good());
   std::stringstream text;
@@ -67,7 +67,7 @@ TEST(ServerMeaning, TheProtocolDocumentCoversEveryRow) {
   EXPECT_EQ(doc.find("not supported: 4001"), std::string::npos);
 }
 
-TEST(ServerMeaning, ScriptAuthorizerDecisions) {
+TEST(ServerHandlers, ScriptAuthorizerDecisions) {
   auto refused = [](int action, const char* a, const char* b = nullptr, const char* db = "main",
                     bool tx = false) { return !ScriptActionRefusal(action, a, b, db, tx).empty(); };
   EXPECT_TRUE(refused(SQLITE_INSERT, "zdb_fields"));
@@ -98,7 +98,7 @@ TEST(ServerMeaning, ScriptAuthorizerDecisions) {
             std::string::npos);
 }
 
-TEST(ServerMeaning, TextsFitTheErrorBuffer) {
+TEST(ServerHandlers, TextsFitTheErrorBuffer) {
   for (int32_t code :
        {2001, 2003, 2004, 2013, 2016, 2021, 2120, 2600, 2601, 2605, 2606, 2700, 3003, 4025,
         4026, 4034, 4035, 4036, 4037, 4038, 4039, 4043, 4044, 4045, 4071, 4091, 4092}) {
@@ -110,7 +110,7 @@ TEST(ServerMeaning, TextsFitTheErrorBuffer) {
   EXPECT_NE(StatusText(4026), StatusText(4021));
 }
 
-class RulesOnFile : public ::testing::Test {
+class ServerRulesOnFile : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/zdbd-rules-XXXXXX";
@@ -136,7 +136,7 @@ class RulesOnFile : public ::testing::Test {
   FieldInfo name, age, who;
 };
 
-TEST_F(RulesOnFile, ConstraintsDefaultsAndCascades) {
+TEST_F(ServerRulesOnFile, ConstraintsDefaultsAndCascades) {
   Constraint range;
   range.field = "AGE";
   range.kind = 'R';

@@ -1,11 +1,11 @@
 // Constraints and default values: stored per table, enforced on every write path, kept across a
 // restart; memo and binary fields without a width.
-#include "integration/server_meaning.h"
+#include "integration/server_raw.h"
 
 namespace zdb::test {
 namespace {
 
-using Rules = ServerMeaning;
+using ServerRules = ServerFixture;
 
 int16_t AgeOf(RawSession& s) {
   std::string v = s.Get("AGE", 2);
@@ -17,7 +17,7 @@ uint32_t RecordCount(RawSession& s) {
   return r.ok ? wire::GetU32(r.slots[0].data() + 97) : 0;
 }
 
-TEST_F(Rules, ConstraintsAreStoredListedAndEnforcedOnEveryWritePath) {
+TEST_F(ServerRules, ConstraintsAreStoredListedAndEnforcedOnEveryWritePath) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
   // The field comes from the record when the text is empty; numbers are handed out in order.
@@ -94,7 +94,7 @@ TEST_F(Rules, ConstraintsAreStoredListedAndEnforcedOnEveryWritePath) {
   EXPECT_EQ(t.Put("NAME", "Someone"), 4034);  // record 1 holds it since MatPutFields
 }
 
-TEST_F(Rules, DefaultsFillNewRecordsAndObeyTheRules) {
+TEST_F(ServerRules, DefaultsFillNewRecordsAndObeyTheRules) {
   RawSession s(port());
   MakePeople(s, "SHOP", 1);
   EXPECT_EQ(s.Status(129, {TextSlot("AGE"), TextSlot("33")}), 1000);
@@ -134,7 +134,7 @@ TEST_F(Rules, DefaultsFillNewRecordsAndObeyTheRules) {
   EXPECT_EQ(t.Full(133, {TextSlot("AGE"), Bytes(2)}).slots[1], (Bytes{1, 0}));
 }
 
-TEST_F(Rules, MemoAndBinaryFieldsNeedNoWidth) {
+TEST_F(ServerRules, MemoAndBinaryFieldsNeedNoWidth) {
   RawSession s(port());
   MakePeople(s, "SHOP", 0);
   ASSERT_EQ(

@@ -1,11 +1,11 @@
 // Cross references checked on write and delete, with their three delete rules; index field lists
 // and index listings; both kept across a restart.
-#include "integration/server_meaning.h"
+#include "integration/server_raw.h"
 
 namespace zdb::test {
 namespace {
 
-using Links = ServerMeaning;
+using ServerLinks = ServerFixture;
 
 std::vector<Bytes> With(std::vector<Bytes> slots, Bytes extra) {
   slots.push_back(std::move(extra));
@@ -33,7 +33,7 @@ int32_t Order(RawSession& s, const std::string& who, uint16_t pid) {
   return pid ? PutPid(s, pid) : 1000;
 }
 
-TEST_F(Links, CrossReferencesAreCheckedOnWriteAndDelete) {
+TEST_F(ServerLinks, CrossReferencesAreCheckedOnWriteAndDelete) {
   RawSession s(port());
   MakeShop(s);
   ASSERT_EQ(s.Status(47, Texts({"BUYER", "ORDERS", "WHO", "PEOPLE", "NAME", "cascade", "who"})),
@@ -121,7 +121,7 @@ TEST_F(Links, CrossReferencesAreCheckedOnWriteAndDelete) {
   EXPECT_EQ(t.Status(47, Texts({"AGAIN", "ORDERS", "WHO", "PEOPLE", "NAME", "", ""})), 4037);
 }
 
-TEST_F(Links, IndexesHaveFieldListsAndAreListed) {
+TEST_F(ServerLinks, IndexesHaveFieldListsAndAreListed) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
   ASSERT_EQ(s.Status(36, {TextSlot("BYNAME"), TextSlot(""), TextSlot("NAME")}), 1000);

@@ -3,12 +3,12 @@
 // internal request, the user catalog on file, and a text for every code.
 #include <sys/stat.h>
 
-#include "integration/server_meaning.h"
+#include "integration/server_raw.h"
 
 namespace zdb::test {
 namespace {
 
-using Around = ServerMeaning;
+using ServerAroundTables = ServerFixture;
 
 Bytes Padded(const std::string& text, size_t width) {
   Bytes b(width);
@@ -16,7 +16,7 @@ Bytes Padded(const std::string& text, size_t width) {
   return b;
 }
 
-TEST_F(Around, AliasesOpenATableUnderAnotherName) {
+TEST_F(ServerAroundTables, AliasesOpenATableUnderAnotherName) {
   RawSession s(port());
   MakePeople(s, "SHOP", 3);
   ASSERT_EQ(s.Status(39, Texts({"BUYERS", "PEOPLE", "people who buy"})), 1000);
@@ -54,7 +54,7 @@ TEST_F(Around, AliasesOpenATableUnderAnotherName) {
   EXPECT_EQ(t.Status(10, Texts({"BUYERS", "", ""})), 4021);
 }
 
-TEST_F(Around, AnAliasCarriesItsTablesPrivileges) {
+TEST_F(ServerAroundTables, AnAliasCarriesItsTablesPrivileges) {
   uint32_t first = LoginRaw(port());
   ASSERT_EQ(CallOnce(port(), 0x8001, 96, Texts({"ann", "pw", "ADMIN"}), first).status, 1000);
   RawSession ann(port(), "ann", "pw");
@@ -70,7 +70,7 @@ TEST_F(Around, AnAliasCarriesItsTablesPrivileges) {
   EXPECT_EQ(cal.Put("NAME", "Nope"), 4005);
 }
 
-TEST_F(Around, TablesAreBackedUpRestoredAndCopied) {
+TEST_F(ServerAroundTables, TablesAreBackedUpRestoredAndCopied) {
   RawSession s(port());
   MakePeople(s, "SHOP", 3);
   ASSERT_EQ(s.Status(42, {TextSlot("AGE"), Constraint("", 0, 'R', "0", "120")}), 1000);
@@ -122,7 +122,7 @@ TEST_F(Around, TablesAreBackedUpRestoredAndCopied) {
   EXPECT_EQ(wire::GetU32(s.Full(75, {Bytes(113)}).slots[0].data() + 97), 3u);
 }
 
-TEST_F(Around, CatalogServicesAnswerWithRealValues) {
+TEST_F(ServerAroundTables, CatalogServicesAnswerWithRealValues) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
   RawReply id = s.Full(79, {TextSlot(""), TextSlot("PEOPLE"), Bytes(7)});
@@ -179,7 +179,7 @@ TEST_F(Around, CatalogServicesAnswerWithRealValues) {
   EXPECT_EQ(s.Full(34, {U32Slot(9), Bytes(1), Bytes(1)}).status, 4002);
 }
 
-TEST_F(Around, UserCatalogGoesToAFileAndComesBack) {
+TEST_F(ServerAroundTables, UserCatalogGoesToAFileAndComesBack) {
   uint32_t first = LoginRaw(port());
   ASSERT_EQ(CallOnce(port(), 0x8001, 96, Texts({"ann", "pw", "ADMIN"}), first).status, 1000);
   RawSession ann(port(), "ann", "pw");
@@ -197,7 +197,7 @@ TEST_F(Around, UserCatalogGoesToAFileAndComesBack) {
   EXPECT_EQ(cal.Status(101, {TextSlot("x.bak")}), 4005);  // administrators only
 }
 
-TEST_F(Around, EveryCodeHasAText) {
+TEST_F(ServerAroundTables, EveryCodeHasAText) {
   RawSession s(port());
   for (int32_t code :
        {2001, 2003, 2004, 2013, 2016, 2021, 2120, 2600, 2601, 2605, 2606, 2700, 3003, 4025,

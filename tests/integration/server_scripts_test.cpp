@@ -1,17 +1,17 @@
 // Scripts cannot make the catalog lie: zdbd's metadata is read-only to them, table definitions
 // change only through the catalog requests, and the values they write obey the field rules.
-#include "integration/server_meaning.h"
+#include "integration/server_raw.h"
 
 namespace zdb::test {
 namespace {
 
-using Scripts = ServerMeaning;
+using ServerScripts = ServerFixture;
 
 uint32_t TableCount(RawSession& s) {
   return wire::GetU32(s.Full(71, {U32Slot(10), Bytes(330)}).slots[0].data());
 }
 
-TEST_F(Scripts, CatalogAndDefinitionsAreOutOfReach) {
+TEST_F(ServerScripts, CatalogAndDefinitionsAreOutOfReach) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
   const char* refused[] = {
@@ -62,7 +62,7 @@ TEST_F(Scripts, CatalogAndDefinitionsAreOutOfReach) {
   EXPECT_EQ(s.Get("NAME", 5), "After");
 }
 
-TEST_F(Scripts, ValuesWrittenByScriptsObeyTheFieldRules) {
+TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
   const char* refused[] = {
