@@ -27,6 +27,12 @@ bool IsAdminRole(const std::string& role) {
   return r == "ADMIN";
 }
 
+const char* const kSchema =
+    "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, salt TEXT, hash TEXT,"
+    " admin INTEGER);"
+    "CREATE TABLE IF NOT EXISTS privileges(\"user\" TEXT, db TEXT, tbl TEXT, bits INTEGER,"
+    " PRIMARY KEY(\"user\", db, tbl));";
+
 }  // namespace
 
 bool Users::Open(const std::string& path) {
@@ -36,12 +42,7 @@ bool Users::Open(const std::string& path) {
   bool opened = Storage::Postgres()
                     ? db_.OpenPostgres("zdb_system", true)
                     : db_.Open(path, true) && db_.Exec("PRAGMA locking_mode=EXCLUSIVE");
-  return opened &&
-         db_.Exec(
-             "CREATE TABLE IF NOT EXISTS users(name TEXT PRIMARY KEY, salt TEXT, hash TEXT,"
-             " admin INTEGER);"
-             "CREATE TABLE IF NOT EXISTS privileges(\"user\" TEXT, db TEXT, tbl TEXT, bits INTEGER,"
-             " PRIMARY KEY(\"user\", db, tbl));");
+  return opened && db_.Exec(kSchema);
 }
 
 bool Users::Any() {
@@ -187,6 +188,24 @@ std::string Users::Describe(const std::string& name) {
 
 int32_t Users::SaveTo(const std::string& path) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (db_.Postgres()) {
+    // The file is SQLite's on either engine: the catalog's rows copied into a fresh one.
+    Db out;
+    if (!out.Open(path, true) || !out.Exec("PRAGMA journal_mode=DELETE") || !out.Exec(kSchema) ||
+        !out.Exec("BEGIN"))
+      return kInternal;
+    bool ok = true;
+    for (const char* table : {"users", "privileges"}) {
+      Stmt read(db_, std::string("SELECT * FROM ") + table);
+      while (ok && read.Step()) {
+        Stmt put(out, std::string("INSERT INTO ") + table + " VALUES(?,?,?,?)");
+        for (int i = 0; i < 4; ++i) put.Bind(i + 1, read.Get(i));
+        ok = put.Run();
+      }
+      ok = ok && !read.Failed();
+    }
+    return ok && out.Exec("COMMIT") ? kOk : kInternal;
+  }
   Stmt s(db_, "VACUUM INTO ?");
   s.Bind(1, path);
   return s.Run() ? kOk : kInternal;

@@ -8,7 +8,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zdb-guide.XXXXXX")
 # With ZDB_TEST_STORAGE (a PostgreSQL URI) the example runs over a PostgreSQL database of its own.
 storage=() pgdb=""
 if [[ -n ${ZDB_TEST_STORAGE:-} ]]; then
-  pgdb=zg_$(basename "$work" | tr 'A-Z.' 'a-z_')
+  pgdb=zg_$(basename "$work" | tr 'A-Z.-' 'a-z__')
   psql "$ZDB_TEST_STORAGE" -qAt -c "CREATE DATABASE $pgdb" >/dev/null
   storage=(--storage "${ZDB_TEST_STORAGE%/*}/$pgdb")
 fi
