@@ -40,8 +40,9 @@ using Clock = std::chrono::steady_clock;
 namespace wire = zdb::wire;
 
 constexpr uint32_t kHandle = 0x1234;  // what the bench server hands out at login
-constexpr uint32_t kOpVersion = 2;
-constexpr uint32_t kOpEcho = 77;  // any plain opcode: the server sends the frame back
+constexpr uint32_t kOpVersion = wire::Op("GetVersion").opcode;
+// Any plain opcode: the server sends the frame back.
+constexpr uint32_t kOpEcho = wire::Op("RebTable").opcode;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();

@@ -1,4 +1,4 @@
-// The field-descriptor request (opcode 58): the 132-byte descriptor of one field of the current
+// The field-descriptor request: the 132-byte descriptor of one field of the current
 // table. Exported as Z_GetField and sent by the single-field and direct field calls when they
 // must size a value that the field definitions did not deliver.
 #pragma once

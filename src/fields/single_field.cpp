@@ -17,19 +17,16 @@ namespace {
 // The size travels as a value slot whose reply lands in the executor's private copy, so a
 // server answer never reaches the caller's size.
 constexpr RequestSpec kGetFieldSpec{
-    "ZDB_GetField", wire::kPlain, 27, 3, {Text(0), Sized(1, 1, 2), Value(2)}};
+    "ZDB_GetField", wire::Op("GetField"), {Text(0), Sized(1, 1, 2), Value(2)}};
 constexpr RequestSpec kPutFieldSpec{
-    "ZDB_PutField", wire::kStatusOnly, 28, 3, {Text(0), Sized(1, 1, 2), Value(2)}};
+    "ZDB_PutField", wire::Op("PutField"), {Text(0), Sized(1, 1, 2), Value(2)}};
 constexpr RequestSpec kTestFieldSpec{
-    "ZDB_TestField", wire::kStatusOnly, 29, 3, {Text(0), Sized(1, 1, 2), Value(2)}};
-constexpr RequestSpec kIsNullSpec{"ZDB_IsNull", wire::kPlain, 133, 2, {Text(0), Fixed(1, 2)}};
+    "ZDB_TestField", wire::Op("TestField"), {Text(0), Sized(1, 1, 2), Value(2)}};
+constexpr RequestSpec kIsNullSpec{"ZDB_IsNull", wire::Op("IsNull"), {Text(0), Fixed(1, 2)}};
 constexpr RequestSpec kCpyFieldSpec{
-    "ZDB_CpyField", wire::kStatusOnly, 40, 4, {Text(0), Text(1), Text(2), Text(3)}};
-constexpr RequestSpec kCpyField2Spec{"ZDB_2CpyField",
-                                     wire::kStatusOnly,
-                                     41,
-                                     6,
-                                     {Text(0), Text(1), Text(2), Text(3), Text(4), Text(5)}};
+    "ZDB_CpyField", wire::Op("CpyField"), {Text(0), Text(1), Text(2), Text(3)}};
+constexpr RequestSpec kCpyField2Spec{
+    "ZDB_2CpyField", wire::Op("2CpyField"), {Text(0), Text(1), Text(2), Text(3), Text(4), Text(5)}};
 
 // A full reply overwrites every slot, the sent field list included; lookups made on the
 // caller's behalf therefore send a copy and leave the caller's name alone.

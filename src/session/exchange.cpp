@@ -156,7 +156,8 @@ int32_t Session::Exchange() {
 
   const uint8_t* reply = frame;
   int32_t result = kOk;
-  if (opcode == 0 || opcode == 1) {
+  // Login and logout replies carry the session handle and the result the caller sees.
+  if (opcode == wire::Op("Login").opcode || opcode == wire::Op("Logout").opcode) {
     sessionHandle = wire::GetU32(reply + wire::kOffSession);
     result = wire::GetI32(reply + wire::kOffStatus);
   }

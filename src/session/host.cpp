@@ -7,15 +7,18 @@
 #include "session/charset.h"
 #include "session/host_text.h"
 #include "session/registry.h"
+#include "session/request_table.h"
 #include "session/udp.h"
 #include "wire/le.h"
 
 namespace zdb {
 namespace {
 
-constexpr uint32_t kOpLogout = 1;
-constexpr uint32_t kOpVersion = 2;
-constexpr uint32_t kOpErrorText = 120;
+// The caller's word goes out as it is and comes back as the server's version word.
+constexpr RequestSpec kVersionRow{"ZDB_GetVersion", wire::Op("GetVersion"), {Value(0)}};
+constexpr RequestSpec kFinishRow{"ZDB_Finish", wire::Op("Logout"), {}};
+constexpr RequestSpec kErrorTextRow{
+    "Z_GetError", wire::Op("GetError"), {Value(0), Fixed(1, kErrorTextSize)}};
 
 }  // namespace
 
@@ -42,21 +45,16 @@ int32_t InitSession(Session& s, const char* user, const char* password) {
 
 int32_t GetServerVersion(Session& s, uint32_t* version) {
   if (!version) return kErrArgument;
-  if (s.PrepareRequest(wire::kPlain, kOpVersion, 1) != kOk) return s.lastResult;
-  // The caller's word goes out as it is and comes back as the server's version word.
-  uint8_t word[4];
-  wire::PutU32(word, *version);
-  s.SetSlot(0, sizeof word, word);
-  s.Exchange();
-  *version = wire::GetU32(word);
-  return s.lastResult;
+  RequestScratch scratch;
+  const int32_t r = ExecuteRequest(s, kVersionRow, {*version}, &scratch);
+  if (scratch.exchanged) *version = scratch.ValueAt(0);
+  return r;
 }
 
 int32_t FinishSession(Session& s) {
-  if (s.PrepareRequest(wire::kPlain, kOpLogout, 0) != kOk) return s.lastResult;
-  s.Exchange();
+  const int32_t r = ExecuteRequest(s, kFinishRow, {});
   if (s.lastResult == kOk) s.sessionHandle = wire::kNoSession;
-  return s.lastResult;
+  return r;
 }
 
 int32_t SetConnectionMode(Session& s, int32_t mode) {
@@ -91,14 +89,10 @@ int32_t CopyHostName(Session& s, char* buffer) {
 
 int32_t GetErrorText(Session& s, uint32_t code, char* text) {
   if (!text) return kErrArgument;
-  if (s.PrepareRequest(wire::kPlain, kOpErrorText, 2) != kOk) return s.lastResult;
-  uint8_t word[4];
-  wire::PutU32(word, code);
-  s.SetSlot(0, sizeof word, word);
-  s.SetSlot(1, kErrorTextSize, text);
-  s.Exchange();
-  FromServerCharset(reinterpret_cast<uint8_t*>(text), kErrorTextSize);
-  return s.lastResult;
+  RequestScratch scratch;
+  const int32_t r = ExecuteRequest(s, kErrorTextRow, {code, text}, &scratch);
+  if (scratch.exchanged) FromServerCharset(reinterpret_cast<uint8_t*>(text), kErrorTextSize);
+  return r;
 }
 
 int32_t FormatSocketError(Session& s, char* buffer) {

@@ -77,6 +77,14 @@ int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_lis
       case ArgKind::kFixed:
         s.SetSlot(i, rule.width, buffer);
         break;
+      case ArgKind::kWildcard:
+        if (buffer) {
+          s.SetSlot(i, rule.width, buffer);
+        } else {
+          own.values[i][0] = '*';
+          s.SetSlot(i, 1, own.values[i].data());
+        }
+        break;
       case ArgKind::kSized:
         s.SetSlot(i, static_cast<uint32_t>(SizedLength(rule, args, argCount)), buffer);
         break;

@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "session/charset.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 
 namespace zdb {
@@ -14,7 +15,8 @@ Session::~Session() {
   if (LoggedIn()) {
     // A logout whose result nobody can see any more; the server would otherwise keep the
     // session until it expires.
-    if (PrepareRequest(wire::kPlain, 1, 0) == kOk) Exchange();
+    constexpr const wire::Operation& logout = wire::Op("Logout");
+    if (PrepareRequest(logout.kindFlags, logout.opcode, 0) == kOk) Exchange();
     sessionHandle = wire::kNoSession;
   }
   if (socket != platform::kNoSocket) {
@@ -25,8 +27,9 @@ Session::~Session() {
 
 int32_t Session::LoginWithSlots(const char* user, const char* password, int8_t count) {
   if (LoggedIn()) return kOk;
-  kindFlags = wire::kPlain;
-  opcode = 0;
+  constexpr const wire::Operation& login = wire::Op("Login");
+  kindFlags = login.kindFlags;
+  opcode = login.opcode;
   paramCount = count;
   std::string u = ToServerText(user);
   std::string p = ToServerText(password);
@@ -39,7 +42,8 @@ int32_t Session::LoginWithSlots(const char* user, const char* password, int8_t c
   }
   ResetFieldCache(*this);
   uint8_t version[4] = {0, 0, 0, 0};
-  if (PrepareRequest(wire::kPlain, 2, 1) == kOk) {
+  constexpr const wire::Operation& getVersion = wire::Op("GetVersion");
+  if (PrepareRequest(getVersion.kindFlags, getVersion.opcode, 1) == kOk) {
     SetSlot(0, 4, version);
     Exchange();
     if (lastResult == kOk && (wire::GetU32(version) & 0xFF00u) != 0x1200u) {

@@ -11,6 +11,7 @@
 
 #include "fields/field_cache.h"
 #include "platform/platform.h"
+#include "wire/catalogue.h"
 #include "wire/frame.h"
 
 namespace zdb {
@@ -77,7 +78,7 @@ class Session {
            sessionHandle == wire::kNoSession;
   }
   bool ClosesAfterExchange() const {
-    return (connectionOptions & kPersistentBits) == 0 || opcode == 1;
+    return (connectionOptions & kPersistentBits) == 0 || opcode == wire::Op("Logout").opcode;
   }
   bool LoggedIn() const { return sessionHandle != wire::kNoSession; }
 

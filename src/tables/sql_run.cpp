@@ -104,7 +104,8 @@ int32_t RunScriptFile(Session& s, const char* scriptFile, const char* outputFile
   if (!FitsFileName(scriptFile) || !FitsFileName(outputFile)) return kErrArgument;
   char script[kFileNameSize];
   CopyFileName(script, scriptFile);
-  if (s.PrepareRequest(wire::kScriptKind, 0, 3) != kOk) return s.lastResult;
+  constexpr const wire::Operation& sqlRun = wire::Op("SqlRun");
+  if (s.PrepareRequest(sqlRun.kindFlags, sqlRun.opcode, 3) != kOk) return s.lastResult;
   std::string output(outputFile);
   uint8_t run[4];
   wire::PutI32(run, runValue);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
 
 namespace zdb::test {
 
@@ -30,7 +31,8 @@ inline std::string TextAt(const Bytes& b, size_t off) {
 }
 
 inline std::string ErrorText(RawSession& s, int32_t code) {
-  RawReply e = s.Full(120, {U32Slot(static_cast<uint32_t>(code)), Bytes(129)});
+  RawReply e =
+      s.Full(zdb::wire::Opcode("GetError"), {U32Slot(static_cast<uint32_t>(code)), Bytes(129)});
   return e.ok ? TextAt(e.slots[1], 0) : std::string();
 }
 

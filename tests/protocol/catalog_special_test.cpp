@@ -8,8 +8,11 @@
 
 #include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -64,7 +67,7 @@ TEST_F(CatalogSpecial, GetFieldWithoutSecondBufferSendsTheBareWildcard) {
 }
 
 TEST_F(CatalogSpecial, ExistWithoutOptionalResultsStillSendsTheirSlots) {
-  peer.OnOpcode(92, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Exist"), [](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, 1000, req.header.sessionHandle);
     std::memset(reply.data() + wire::kHeaderSize, 'R', reply.size() - wire::kHeaderSize);
     return c.Write(reply);
@@ -145,7 +148,8 @@ TEST_F(CatalogSpecial, ParameterCountsThatAreNotArgumentCounts) {
 }
 
 TEST_F(CatalogSpecial, AnAuthorizationAnswerIsTheStatusAlone) {
-  peer.OnOpcode(105, [](const Request&, PeerConnection& c) { return c.ReplyStatus(3217); });
+  peer.OnOpcode(Opcode("IsAuthorizated"),
+                [](const Request&, PeerConnection& c) { return c.ReplyStatus(3217); });
   char a[] = "a";
   EXPECT_EQ(Z_IsAuthorizated(a, a, a, a, 2), 3217);
   EXPECT_STREQ(a, "a");
@@ -232,7 +236,7 @@ TEST_F(CatalogSpecial, DatabaseRecordConvertsItsTwoTextsWithinTheRecord) {
 TEST_F(CatalogSpecial, ConversionsFollowAFailedExchangeButNotAnUnsentRequest) {
   // The server drops the connection instead of answering: the record keeps the caller's bytes,
   // which are converted all the same.
-  peer.OnOpcode(84, [](const Request&, PeerConnection&) { return false; });
+  peer.OnOpcode(Opcode("GetDataBase"), [](const Request&, PeerConnection&) { return false; });
   std::vector<uint8_t> record(773, kMarker);
   record[10] = 0;
   record[270] = 0;
@@ -244,7 +248,7 @@ TEST_F(CatalogSpecial, ConversionsFollowAFailedExchangeButNotAnUnsentRequest) {
   EXPECT_EQ(record[271], kMarker);
 
   // With no reply the sent count stands: both entries are converted.
-  peer.OnOpcode(83, [](const Request&, PeerConnection&) { return false; });
+  peer.OnOpcode(Opcode("DataBase"), [](const Request&, PeerConnection&) { return false; });
   char names[18];
   std::memset(names, kMarker, sizeof names);
   EXPECT_EQ(Z_DataBase(2, names), kErrComm);

@@ -2,6 +2,9 @@
 
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -18,16 +21,17 @@ TEST(Exchange, ImplicitLoginThenRequestInDefaultMode) {
   test::ScriptedPeer peer;
   auto s = SessionFor(peer);
   uint8_t buf[4] = {1, 2, 3, 4};
-  ASSERT_EQ(s->PrepareRequest(0x0001, 77, 1), kOk);
+  ASSERT_EQ(s->PrepareRequest(0x0001, Opcode("RebTable"), 1), kOk);
   s->SetSlot(0, 4, buf);
   EXPECT_EQ(s->Exchange(), kOk);
   EXPECT_EQ(s->lastResult, kOk);
   EXPECT_EQ(s->sessionHandle, 0x1234u);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 77}));
+  EXPECT_EQ(peer.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("RebTable")}));
   EXPECT_EQ(peer.connections(), 3);
   s.reset();  // logs out
   ASSERT_TRUE(peer.WaitForRequests(4));
-  EXPECT_EQ(peer.opcodes().back(), 1u);
+  EXPECT_EQ(peer.opcodes().back(), Opcode("Logout"));
 }
 
 }  // namespace

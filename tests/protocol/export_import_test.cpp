@@ -14,7 +14,10 @@
 
 #include "support/scripted_peer.h"
 #include "support/stream_helpers.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -125,24 +128,25 @@ TEST_F(FileMemberTest, ImportDBFileThatShrinksWhileSentEndsItsBlockWithZerosAndS
   test::WriteLocalFile(up, content);
   auto promise = std::make_shared<std::promise<Seen>>();
   auto future = promise->get_future();
-  peer.OnOpcode(89, [&, promise](const test::Request& req, test::PeerConnection& c) {
-    Seen seen;
-    seen.request = req;
-    // The header goes out after the client took the file's size, so the cut comes later.
-    seen.uploadComplete = c.ReadExact(wire::kFileBlockHeaderSize, &seen.upload.header);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    // A client that sent less than this hangs here, until the test's time-out fails it.
-    seen.uploadComplete = seen.uploadComplete &&
-                          ::truncate(up.c_str(), static_cast<off_t>(kCut)) == 0 &&
-                          c.ReadExact(kSent, &seen.upload.content);
-    if (seen.uploadComplete) {
-      c.SendFile({});
-      c.ReplyStatus(1000);
-    }
-    seen.afterReply = c.ReadUntilClosed();
-    promise->set_value(seen);
-    return false;
-  });
+  peer.OnOpcode(
+      Opcode("ImportDB"), [&, promise](const test::Request& req, test::PeerConnection& c) {
+        Seen seen;
+        seen.request = req;
+        // The header goes out after the client took the file's size, so the cut comes later.
+        seen.uploadComplete = c.ReadExact(wire::kFileBlockHeaderSize, &seen.upload.header);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // A client that sent less than this hangs here, until the test's time-out fails it.
+        seen.uploadComplete = seen.uploadComplete &&
+                              ::truncate(up.c_str(), static_cast<off_t>(kCut)) == 0 &&
+                              c.ReadExact(kSent, &seen.upload.content);
+        if (seen.uploadComplete) {
+          c.SendFile({});
+          c.ReplyStatus(1000);
+        }
+        seen.afterReply = c.ReadUntilClosed();
+        promise->set_value(seen);
+        return false;
+      });
   EXPECT_EQ(Z_ImportDB("sales", "", up.c_str(), down.c_str()), 1000);
   const Seen s = future.get();
   ASSERT_TRUE(s.uploadComplete);
@@ -177,7 +181,7 @@ TEST_F(FileMemberTest, ImportDBMissingUploadFileSendsNoFileData) {
   auto seen = ServeFileRequest(peer, 89, false, {}, 1000);
   EXPECT_EQ(Z_ImportDB("a", "b", dir.Path("missing").c_str(), down.c_str()), 2001);
   const Seen s = seen.get();
-  EXPECT_EQ(s.request.header.opcode, 89u);
+  EXPECT_EQ(s.request.header.opcode, Opcode("ImportDB"));
   // The peer sent a file and a status that nobody read; the client sent nothing more.
   EXPECT_TRUE(s.afterReply.empty());
   EXPECT_EQ(session().lastResult, 2001);
@@ -219,7 +223,7 @@ TEST_F(FileMemberTest, ExportDBWritesTheAnnouncedFileAndRefusesBadPathsBeforeSen
 
   // A length of 0 (or less) leaves an empty file in place of the old one.
   for (int32_t length : {0, -7}) {
-    peer.OnOpcode(88, [length](const test::Request&, test::PeerConnection& c) {
+    peer.OnOpcode(Opcode("ExportDB"), [length](const test::Request&, test::PeerConnection& c) {
       Bytes head(64, 0);
       wire::PutI32(head.data() + 24, length);
       c.Write(head);
@@ -235,7 +239,7 @@ TEST_F(FileMemberTest, ExportDBWritesTheAnnouncedFileAndRefusesBadPathsBeforeSen
 TEST_F(FileMemberTest, ExportDBConnectionClosingMidFileKeepsWhatArrived) {
   const std::string down = dir.Path("export.db");
   const Bytes first = test::Pattern(20000, 6);
-  peer.OnOpcode(88, [first](const test::Request&, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("ExportDB"), [first](const test::Request&, test::PeerConnection& c) {
     Bytes head(64, 0);
     wire::PutI32(head.data() + 24, 50000);
     c.Write(head);
@@ -247,7 +251,7 @@ TEST_F(FileMemberTest, ExportDBConnectionClosingMidFileKeepsWhatArrived) {
   EXPECT_EQ(test::ReadLocalFile(down), first);
 
   // Closed inside the 64-byte header: the file was created and stays empty.
-  peer.OnOpcode(88, [](const test::Request&, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("ExportDB"), [](const test::Request&, test::PeerConnection& c) {
     c.Write(Bytes(30, 0));
     return false;
   });
@@ -264,7 +268,7 @@ TEST_F(FileMemberTest, ExportDBHundredMegabytesStreamWithFlatMemory) {
   const std::string down = dir.Path("big.db");
   constexpr int32_t kSize = 100 * 1000 * 1000;
   // The peer generates the file block by block, so the test process holds no copy of it.
-  peer.OnOpcode(88, [](const test::Request&, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("ExportDB"), [](const test::Request&, test::PeerConnection& c) {
     Bytes head(64, 0);
     wire::PutI32(head.data() + 24, kSize);
     c.Write(head);

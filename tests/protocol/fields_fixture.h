@@ -14,6 +14,7 @@
 #include "session/registry.h"
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
 
@@ -54,9 +55,10 @@ inline bool ReplyWithSlot(const Request& req, PeerConnection& c, int slot, const
 inline void ServeDefinitions(ScriptedPeer& peer, const std::vector<wire::FieldDef>& defs,
                              int32_t status = 1000) {
   const Bytes list = DefList(defs);
-  peer.OnOpcode(63, [list, status](const Request& req, PeerConnection& c) {
-    return ReplyWithSlot(req, c, 1, list, status);
-  });
+  peer.OnOpcode(zdb::wire::Opcode("InfoFields"),
+                [list, status](const Request& req, PeerConnection& c) {
+                  return ReplyWithSlot(req, c, 1, list, status);
+                });
 }
 
 // The server's field descriptor (opcode 58), letters and two widths.
@@ -67,9 +69,10 @@ inline void ServeDescriptor(ScriptedPeer& peer, char type, char subtype, uint32_
   d[catalog::kDescriptorSubtype] = static_cast<uint8_t>(subtype);
   wire::PutU32(&d[catalog::kDescriptorCharWidth], charWidth);
   wire::PutU32(&d[catalog::kDescriptorOtherWidth], otherWidth);
-  peer.OnOpcode(58, [d, status](const Request& req, PeerConnection& c) {
-    return ReplyWithSlot(req, c, 2, d, status);
-  });
+  peer.OnOpcode(zdb::wire::Opcode("GetField descriptor"),
+                [d, status](const Request& req, PeerConnection& c) {
+                  return ReplyWithSlot(req, c, 2, d, status);
+                });
 }
 
 class FieldsTest : public ::testing::Test {

@@ -6,7 +6,10 @@
 
 #include "support/scripted_peer.h"
 #include "support/stream_helpers.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -25,7 +28,7 @@ TEST(StatusWordCut, PlainStatusOnlyReply) {
   test::ScriptedPeer peer;
   test::ThreadSession thread(peer);
   for (size_t keep = 0; keep <= 4; ++keep) {
-    peer.OnOpcode(28, [keep](const test::Request&, test::PeerConnection& c) {
+    peer.OnOpcode(Opcode("PutField"), [keep](const test::Request&, test::PeerConnection& c) {
       c.Write(CutStatus(keep));
       return false;
     });
@@ -42,7 +45,7 @@ TEST(StatusWordCut, StatusAfterAFileStream) {
   test::ThreadSession thread(peer);
   const std::string down = dir.Path("down.bin");
   for (size_t keep = 1; keep <= 4; ++keep) {
-    peer.OnOpcode(88, [keep](const test::Request&, test::PeerConnection& c) {
+    peer.OnOpcode(Opcode("ExportDB"), [keep](const test::Request&, test::PeerConnection& c) {
       c.SendFile(test::Pattern(100, 1));
       c.Write(CutStatus(keep));
       return false;
@@ -58,7 +61,7 @@ TEST(StatusWordCut, StatusAfterARecordStream) {
   test::ThreadSession thread(peer);
   const std::string out = dir.Path("out.txt");
   for (size_t keep = 1; keep <= 4; ++keep) {
-    peer.OnOpcode(0, [keep](const test::Request& req, test::PeerConnection& c) {
+    peer.OnOpcode(Opcode("Login"), [keep](const test::Request& req, test::PeerConnection& c) {
       if (req.header.kind != 2) return c.ReplyFull(req, 1000, 0x1234);
       test::ReceivedFile script;
       if (!test::ReadUploadedFile(c, &script)) return false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "wire/catalogue.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
 
@@ -67,17 +68,10 @@ std::string Preview(const uint8_t* data, size_t n) {
 }
 
 bool IsPasswordSlot(uint8_t kind, uint32_t opcode, int slot) {
-  // (opcode, slot) of every ordinary request that carries a password; a script run is kind 2
-  // with opcode 0 too, and its slot 1 is an output file name.
-  struct Row {
-    uint32_t opcode;
-    int slot;
-  };
-  static constexpr Row kRows[] = {{0, 1}, {94, 1}, {96, 1}, {98, 1}};
-  if (kind != 1) return false;
-  for (const Row& r : kRows)
-    if (r.opcode == opcode && r.slot == slot) return true;
-  return false;
+  // The catalogue marks the slots that carry a password; a script run shares the login's
+  // opcode under another kind, and its slot 1 is an output file name.
+  const wire::Operation* op = wire::FindOperation(kind, opcode);
+  return op != nullptr && op->Slot(slot).type == 'P';
 }
 
 std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n,
@@ -270,7 +264,8 @@ bool ReplyParser::Step() {
       std::string line = "<- status " +
                          std::to_string(wire::GetI32(buf_.data() + wire::kOffStatus)) +
                          ", full reply of " + std::to_string(current_.total) + " bytes";
-      if (current_.opcode == 0 || current_.opcode == 1)
+      if (current_.opcode == wire::Op("Login").opcode ||
+          current_.opcode == wire::Op("Logout").opcode)
         line += ", handle " + Hex(wire::GetU32(buf_.data() + wire::kOffSession), 8);
       sink_(line);
       if (hook_) hook_(current_, wire::GetI32(buf_.data() + wire::kOffStatus));
