@@ -97,8 +97,28 @@ def strip_comments(text):
     return "".join(out)
 
 
-def findings(text, ops):
+def declared_calls(texts):
+    """Functions whose parameters include an opcode (uint32_t op or opcode), with the position
+    of that parameter and of a request kind parameter before it, if any."""
+    calls = {}
+    for text in texts:
+        code = strip_comments(text)
+        for m in re.finditer(r"\b(\w+)\s*\(([^()]*\buint32_t\s+(?:op|opcode)\b[^()]*)\)", code):
+            params = [p.strip() for p in m.group(2).split(",")]
+            pos = kind = None
+            for i, param in enumerate(params):
+                if re.search(r"\buint32_t\s+(op|opcode)$", param):
+                    pos = i
+                elif re.search(r"\b(kind|kindFlags)$", param):
+                    kind = i
+            if pos is not None:
+                calls.setdefault(m.group(1), (pos, kind))
+    return calls
+
+
+def findings(text, ops, calls=None):
     """(offset, end, opcode, name) of every bare opcode in a source text."""
+    calls = dict(CALLS, **(calls or {}))
     code = strip_comments(text)
     found = []
 
@@ -114,11 +134,11 @@ def findings(text, ops):
         b = begin + lead
         found.append((b, b + len(code[begin:end].strip()), op, name))
 
-    for m in re.finditer(r"\b(" + "|".join(CALLS) + r")\s*\(", code):
+    for m in re.finditer(r"\b(" + "|".join(calls) + r")\s*\(", code):
         args = split_args(code, m.end() - 1)
         if not args:
             continue
-        pos, kind_pos = CALLS[m.group(1)]
+        pos, kind_pos = calls[m.group(1)]
         if pos >= len(args):
             continue
         kind = 1
@@ -131,7 +151,7 @@ def findings(text, ops):
         if m.group(2) == "=" and re.search(r"\b(u?int\d+_t|int|unsigned|auto)\s+$", code[:m.start()]):
             continue
         # Kind, opcode and count all zero ask for no request at all.
-        if "kind == 0" in code[max(0, m.start() - 40):m.start()]:
+        if re.search(r"kind\w* == 0", code[max(0, m.start() - 40):m.start()]):
             continue
         report(m.start(3), m.end(3), 1)
     for m in re.finditer(r"\b(\d+)u?\s*(==|!=)\s*\w*(opcode|\bop)\b", code):
@@ -170,19 +190,21 @@ def findings(text, ops):
 def main():
     root = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..")
     ops = load_catalogue(root)
-    bad = 0
+    sources = {}
     for folder in FOLDERS:
         for path, _, files in os.walk(os.path.join(root, folder)):
             for f in sorted(files):
                 full = os.path.join(path, f)
                 rel = os.path.relpath(full, root)
-                if not f.endswith(SUFFIXES) or rel == CATALOGUE:
-                    continue
-                text = open(full, encoding="utf-8", errors="replace").read()
-                for begin, _, op, name in findings(text, ops):
-                    line = text.count("\n", 0, begin) + 1
-                    print(f'{rel}:{line}: opcode {op} written as a number; use Opcode("{name}")')
-                    bad += 1
+                if f.endswith(SUFFIXES) and rel != CATALOGUE:
+                    sources[rel] = open(full, encoding="utf-8", errors="replace").read()
+    calls = declared_calls(sources.values())
+    bad = 0
+    for rel, text in sorted(sources.items()):
+        for begin, _, op, name in findings(text, ops, calls):
+            line = text.count("\n", 0, begin) + 1
+            print(f'{rel}:{line}: opcode {op} written as a number; use Opcode("{name}")')
+            bad += 1
     if bad:
         print(f"{bad} bare opcode(s); name the operation from src/wire/catalogue.h")
         return 1

@@ -14,9 +14,10 @@ int32_t Run(Session& s, const char* user, const char* password, void* data, int3
   // The credentials fill slots 0 and 1 inside the login; the row's slots 2 and 3 ride along.
   constexpr const RequestSpec& row = kMember<MemberIndex("Z_Run")>;
   static_assert(row.opcode == wire::Op("Login").opcode && row.slotCount == 4);
-  s.SetSlot(2, static_cast<uint32_t>(length), data);
-  s.SetSlot(3, 4, counter);
-  return s.LoginWithSlots(user, password, static_cast<int8_t>(row.slotCount));
+  Request extra(row.kindFlags, row.opcode, static_cast<int8_t>(row.slotCount));
+  extra.SetSlot(2, static_cast<uint32_t>(length), data);
+  extra.SetSlot(3, 4, counter);
+  return s.Login(user, password, &extra);
 }
 
 int32_t NoRun(Session& s, void* data, int32_t length) {

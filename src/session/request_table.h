@@ -129,10 +129,16 @@ struct RequestScratch {
   uint32_t ValueAt(int i) const;
 };
 
+// The local files of a request that streams them.
+struct StreamPaths {
+  const char* upload = "";
+  const char* download = "";
+};
+
 // Checks the arguments (a missing text is 2003, a negative or oversized count 2003; nothing is
 // sent then), runs PrepareRequest, fills the slots, exchanges and returns the Session's
 // lastResult.
 int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_list<ArgValue> args,
-                       RequestScratch* scratch = nullptr);
+                       RequestScratch* scratch = nullptr, const StreamPaths& paths = {});
 
 }  // namespace zdb

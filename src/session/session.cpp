@@ -15,8 +15,8 @@ Session::~Session() {
   if (LoggedIn()) {
     // A logout whose result nobody can see any more; the server would otherwise keep the
     // session until it expires.
-    constexpr const wire::Operation& logout = wire::Op("Logout");
-    if (PrepareRequest(logout.kindFlags, logout.opcode, 0) == kOk) Exchange();
+    const Request logout(wire::Op("Logout"), 0);
+    if (PrepareRequest(logout) == kOk) Exchange(logout);
     sessionHandle = wire::kNoSession;
   }
   if (socket != platform::kNoSocket) {
@@ -25,27 +25,27 @@ Session::~Session() {
   }
 }
 
-int32_t Session::LoginWithSlots(const char* user, const char* password, int8_t count) {
+int32_t Session::Login(const char* user, const char* password, const Request* extra) {
   if (LoggedIn()) return kOk;
-  constexpr const wire::Operation& login = wire::Op("Login");
-  kindFlags = login.kindFlags;
-  opcode = login.opcode;
-  paramCount = count;
+  Request login(wire::Op("Login"), extra ? extra->paramCount : 2);
+  for (int i = 2; i < login.paramCount; ++i)
+    login.SetSlot(i, extra->slotLength[static_cast<size_t>(i)],
+                  extra->slotBuffer[static_cast<size_t>(i)]);
   std::string u = ToServerText(user);
   std::string p = ToServerText(password);
-  SetSlot(0, static_cast<uint32_t>(u.size()), u.data());
-  SetSlot(1, static_cast<uint32_t>(p.size()), p.data());
-  int32_t r = Exchange();
+  login.SetSlot(0, static_cast<uint32_t>(u.size()), u.data());
+  login.SetSlot(1, static_cast<uint32_t>(p.size()), p.data());
+  int32_t r = Exchange(login);
   if (r != kOk) {
     lastResult = r;
     return r;
   }
   ResetFieldCache(*this);
   uint8_t version[4] = {0, 0, 0, 0};
-  constexpr const wire::Operation& getVersion = wire::Op("GetVersion");
-  if (PrepareRequest(getVersion.kindFlags, getVersion.opcode, 1) == kOk) {
-    SetSlot(0, 4, version);
-    Exchange();
+  Request getVersion(wire::Op("GetVersion"), 1);
+  if (PrepareRequest(getVersion) == kOk) {
+    getVersion.SetSlot(0, 4, version);
+    Exchange(getVersion);
     if (lastResult == kOk && (wire::GetU32(version) & 0xFF00u) != 0x1200u) {
       lastResult = kErrVersion;
       return kErrVersion;

@@ -55,9 +55,9 @@ constexpr size_t kUploadBlock = 2 * 1024 * 1024;
 
 }  // namespace
 
-bool Session::SendFileStream() {
+bool Session::SendFileStream(const char* path) {
   platform::File file;
-  if (!file.OpenRead(uploadFileName)) {
+  if (!file.OpenRead(path)) {
     lastSocketError = file.LastError();
     return false;
   }
@@ -104,9 +104,9 @@ bool Session::SendFileStream() {
   return true;
 }
 
-bool Session::ReceiveFileStream() {
+bool Session::ReceiveFileStream(const char* path) {
   platform::File file;
-  if (!file.Create(downloadFileName)) {
+  if (!file.Create(path)) {
     lastSocketError = file.LastError();
     return false;
   }
@@ -132,9 +132,9 @@ bool Session::ReceiveFileStream() {
   return true;
 }
 
-bool Session::ReceiveRecordStream() {
+bool Session::ReceiveRecordStream(const char* path) {
   platform::File file;
-  if (!file.Create(downloadFileName, true)) {
+  if (!file.Create(path, true)) {
     lastSocketError = file.LastError();
     return false;
   }

@@ -50,12 +50,13 @@ TEST(ExchangeBuffers, LargeAndSmallFramesInTurnSendAndReceiveEveryByte) {
     SCOPED_TRACE(big);
     Bytes a = Pattern(big, 1), c = Pattern(big / 3 + 1, 2);
     const Bytes sentA = a, sentC = c;
-    ASSERT_EQ(s->PrepareRequest(0x0001, Opcode("RebTable"), 4), kOk);
-    s->SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
-    s->SetSlot(1, 4, nullptr);
-    s->SetSlot(2, static_cast<uint32_t>(c.size()), c.data());
-    s->SetSlot(3, 4, nullptr);
-    ASSERT_EQ(s->Exchange(), kOk);
+    zdb::Request request(0x0001, Opcode("RebTable"), 4);
+    ASSERT_EQ(s->PrepareRequest(request), kOk);
+    request.SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
+    request.SetSlot(1, 4, nullptr);
+    request.SetSlot(2, static_cast<uint32_t>(c.size()), c.data());
+    request.SetSlot(3, 4, nullptr);
+    ASSERT_EQ(s->Exchange(request), kOk);
     ASSERT_EQ(s->lastResult, 1000);
 
     const Bytes raw = peer.requests().back().raw;
@@ -91,9 +92,10 @@ TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
   for (size_t n : {size_t{16}, kKeptFrameBytes}) {
     Bytes a = Pattern(n, 5);
     const Bytes before = a;
-    ASSERT_EQ(s->PrepareRequest(0x0001, Opcode("UpdTable"), 1), kOk);
-    s->SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
-    EXPECT_EQ(s->Exchange(), 2001);
+    zdb::Request request(0x0001, Opcode("UpdTable"), 1);
+    ASSERT_EQ(s->PrepareRequest(request), kOk);
+    request.SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
+    EXPECT_EQ(s->Exchange(request), 2001);
     EXPECT_EQ(s->lastResult, 2001);
     EXPECT_EQ(a, before);
   }
@@ -142,9 +144,10 @@ TEST(ExchangeBuffers, EveryRequestSendsTheHeaderOfItsOwnInputs) {
     s->connectionOptions = step.options;
     s->sessionHandle = step.handle;
     const auto count = static_cast<int8_t>(step.lengths.size());
-    ASSERT_EQ(s->PrepareRequest(0x0001, step.opcode, count), kOk);
-    for (int8_t i = 0; i < count; ++i) s->SetSlot(i, step.lengths[i], buffer);
-    ASSERT_EQ(s->Exchange(), kOk);
+    zdb::Request request(0x0001, step.opcode, count);
+    ASSERT_EQ(s->PrepareRequest(request), kOk);
+    for (int8_t i = 0; i < count; ++i) request.SetSlot(i, step.lengths[i], buffer);
+    ASSERT_EQ(s->Exchange(request), kOk);
 
     wire::FrameHeader want;
     want.kind = 1;

@@ -21,9 +21,10 @@ TEST(Exchange, ImplicitLoginThenRequestInDefaultMode) {
   test::ScriptedPeer peer;
   auto s = SessionFor(peer);
   uint8_t buf[4] = {1, 2, 3, 4};
-  ASSERT_EQ(s->PrepareRequest(0x0001, Opcode("RebTable"), 1), kOk);
-  s->SetSlot(0, 4, buf);
-  EXPECT_EQ(s->Exchange(), kOk);
+  zdb::Request request(0x0001, Opcode("RebTable"), 1);
+  ASSERT_EQ(s->PrepareRequest(request), kOk);
+  request.SetSlot(0, 4, buf);
+  EXPECT_EQ(s->Exchange(request), kOk);
   EXPECT_EQ(s->lastResult, kOk);
   EXPECT_EQ(s->sessionHandle, 0x1234u);
   EXPECT_EQ(peer.opcodes(),

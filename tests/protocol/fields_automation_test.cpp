@@ -66,8 +66,8 @@ std::vector<wire::FieldDef> Fields(size_t n) {
 
 TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
   CacheTable(Fields(12));
-  ServeNamedValues(peer, 30, 1);
-  ServeNamedValues(peer, 118, 3);
+  ServeNamedValues(peer, Opcode("MatGetFields"), 1);
+  ServeNamedValues(peer, Opcode("GetRead"), 3);
   Array created;
   ASSERT_EQ(DB_MatGetFields("*", &created.psa), 1000);
   ASSERT_NE(created.psa, nullptr);

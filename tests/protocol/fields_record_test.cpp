@@ -41,7 +41,8 @@ void ServeArea(ScriptedPeer& peer, uint32_t opcode, int areaSlot,
 TEST_F(FieldsTest, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
   CacheTable({Def("NAME", 'C', ' ', 5), Def("NOTE", 'C', 'M', 10), Def("PRICE", 'C', 'N', 8),
               Def("CODE", 'C', ' ', 6)});
-  ServeArea(peer, 30, 1, {{0, "bolt"}, {6, "long note"}, {262, " 12.5 \t"}, {271, "  ab  "}});
+  ServeArea(peer, Opcode("MatGetFields"), 1,
+            {{0, "bolt"}, {6, "long note"}, {262, " 12.5 \t"}, {271, "  ab  "}});
   Values out;
   ASSERT_EQ(ZDB_MatGetFields("*", out.v), 1000);
   EXPECT_EQ(peer.opcodes(), (Ops{Opcode("MatGetFields")}));
@@ -69,7 +70,7 @@ TEST_F(FieldsTest, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
 
 TEST_F(FieldsTest, ReadingFollowsTheDeliveredDefinitionsNotTheList) {
   CacheTable({Def("A", 'C', ' ', 2), Def("B", 'C', ' ', 2), Def("C", 'C', ' ', 2)});
-  ServeArea(peer, 118, 3, {{0, "a1"}, {3, "c1"}});
+  ServeArea(peer, Opcode("GetRead"), 3, {{0, "a1"}, {3, "c1"}});
   Values out;
   char* keep = static_cast<char*>(std::malloc(4));
   std::strcpy(keep, "old");
@@ -96,7 +97,7 @@ TEST_F(FieldsTest, ReadingSurvivesRepliesThatDoNotFitTheirBuffers) {
   CacheTable({Def("A", 'C', ' ', 3), Def("B", 'C', 'N', 4)});
   // The reply claims wider fields than were sent and fills the area without any zero byte.
   Bytes wide = DefList({Def("A", 'C', ' ', 7), Def("B", 'C', 'N', 4), Def("C", 'C', ' ', 9)});
-  ServeArea(peer, 30, 1, {{0, "xxxxxxxxx"}}, wide);
+  ServeArea(peer, Opcode("MatGetFields"), 1, {{0, "xxxxxxxxx"}}, wide);
   Values out;
   ASSERT_EQ(ZDB_MatGetFields("*", out.v), 1000);
   EXPECT_STREQ(out.v[0], "xxx");  // cut to the room its buffer was given

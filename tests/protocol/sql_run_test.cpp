@@ -131,8 +131,6 @@ TEST_F(SqlRunTest, InlineScriptRequestCarriesConvertedFileAndWritesTheRecords) {
   const Bytes big = test::Pattern(7000, 5);
   expected.insert(expected.end(), big.begin(), big.end());
   EXPECT_EQ(test::ReadLocalFile(out), expected);
-  EXPECT_STREQ(session().uploadFileName, converted.c_str());
-  EXPECT_STREQ(session().downloadFileName, out.c_str());
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"r.out"});
 
   // Ten characters and no reference: eleven bytes sent, the parameter text never read.
@@ -271,9 +269,10 @@ TEST_F(SqlRunTest, HeldConnectionCarriesRunAfterRun) {
   server.RespondWith(stream);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, i), 1000);
   uint8_t version[4] = {};
-  ASSERT_EQ(session().PrepareRequest(wire::kPlain, Opcode("GetVersion"), 1), kOk);
-  session().SetSlot(0, 4, version);
-  EXPECT_EQ(session().Exchange(), kOk);
+  Request getVersion(wire::Op("GetVersion"), 1);
+  getVersion.SetSlot(0, 4, version);
+  ASSERT_EQ(session().PrepareRequest(getVersion), kOk);
+  EXPECT_EQ(session().Exchange(getVersion), kOk);
   EXPECT_EQ(wire::GetU32(version), 0x1234u);
   EXPECT_EQ(peer.connections(), 1);
   EXPECT_EQ(server.runs(), 3);
@@ -338,12 +337,11 @@ TEST_F(SqlRunTest, FullReplyAfterARecordStreamIsReadWhole) {
     return false;
   });
   uint8_t value[4] = {};
-  ASSERT_EQ(session().PrepareRequest(wire::kKindOrdinary | wire::kFlagReceiveRecords,
-                                     Opcode("RebTable"), 1),
-            kOk);
-  session().SetSlot(0, 4, value);
-  std::strcpy(session().downloadFileName, out.c_str());
-  EXPECT_EQ(session().Exchange(), kOk);
+  Request records(wire::kKindOrdinary | wire::kFlagReceiveRecords, Opcode("RebTable"), 1);
+  records.SetSlot(0, 4, value);
+  records.downloadPath = out.c_str();
+  ASSERT_EQ(session().PrepareRequest(records), kOk);
+  EXPECT_EQ(session().Exchange(records), kOk);
   EXPECT_EQ(session().lastResult, 1555);
   EXPECT_EQ(wire::GetU32(value), 0xCAFEF00Du);
   EXPECT_EQ(test::ReadLocalFile(out), Text("abc"));

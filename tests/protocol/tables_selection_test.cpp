@@ -263,8 +263,9 @@ TEST_F(SelectionTest, ASecondLoginEmptiesTheFirstEntryOnly) {
   ASSERT_EQ(ZDB_SelTable("Alpha", ""), kOk);
   UseAndSelect("TWO");
   ASSERT_EQ(ZDB_SelTable("Beta", ""), kOk);
-  ASSERT_EQ(s->PrepareRequest(wire::kPlain, Opcode("Logout"), 0), kOk);  // log out
-  s->Exchange();
+  const Request logout(wire::Op("Logout"), 0);
+  ASSERT_EQ(s->PrepareRequest(logout), kOk);
+  s->Exchange(logout);
   ASSERT_FALSE(s->LoggedIn());
   Sent();
 

@@ -144,8 +144,10 @@ TEST(ZdbPieces, PasswordSlotsOfEveryRequestThatCarriesOne) {
     EXPECT_TRUE(trace::IsPasswordSlot(1, op, 1)) << op;
     EXPECT_FALSE(trace::IsPasswordSlot(1, op, 0)) << op;
   }
-  EXPECT_FALSE(trace::IsPasswordSlot(2, 0, 1)) << "a script run's slot 1 is a file name";
-  EXPECT_FALSE(trace::IsPasswordSlot(1, 97, 1)) << "deleting a user sends no password";
+  EXPECT_FALSE(trace::IsPasswordSlot(2, Opcode("SqlRun"), 1))
+      << "a script run's slot 1 is a file name";
+  EXPECT_FALSE(trace::IsPasswordSlot(1, Opcode("DelUser"), 1))
+      << "deleting a user sends no password";
   wire::FrameHeader h;
   h.kind = 1;
   h.opcode = Opcode("AddUser");
