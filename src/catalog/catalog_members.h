@@ -54,9 +54,6 @@ inline constexpr std::array kMembers{
     RequestSpec{"Z_AddField", wire::Op("AddField"), {Text(0), Text(1), Fixed(2, kFieldDescriptor)}},
     RequestSpec{"Z_DelField", wire::Op("DelField"), {Text(0)}},
     RequestSpec{"Z_UpdField", wire::Op("UpdField"), {Text(0), Text(1), Fixed(2, kFieldDescriptor)}},
-    // Without a second buffer slot 1 is the one byte "*".
-    RequestSpec{"Z_GetField", wire::Op("GetField descriptor"),
-                {Text(0), Wildcard(1, kValueText), Fixed(2, kFieldDescriptor)}},
     RequestSpec{"Z_TableFields", wire::Op("TableFields"), {Counter(0), Fixed(1, 9900)}},
     RequestSpec{"Z_GFields", wire::Op("GFields"), {Sized(0, 1, 1), Value(1)}},
     RequestSpec{"Z_PFields", wire::Op("PFields"), {Sized(0, 1, 1), Value(1)}},

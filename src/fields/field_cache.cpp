@@ -1,4 +1,4 @@
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 
 #include <cstdio>
 #include <cstring>

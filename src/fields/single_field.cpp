@@ -4,8 +4,8 @@
 #include <new>
 #include <vector>
 
-#include "catalog/field_descriptor.h"
-#include "fields/field_cache.h"
+#include "fields/field_descriptor.h"
+#include "fields/field_lookup.h"
 #include "session/request_table.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
@@ -46,15 +46,15 @@ int32_t LettersFromDefinitions(Session& s, const char* name, FieldLetters* out) 
 }
 
 int32_t LettersFromDescriptor(Session& s, const char* name, FieldLetters* out) {
-  std::unique_ptr<uint8_t[]> desc(new (std::nothrow) uint8_t[catalog::kDescriptorSize]());
+  std::unique_ptr<uint8_t[]> desc(new (std::nothrow) uint8_t[kDescriptorSize]());
   if (!desc) return kErrNoMemory;
   std::vector<char> copy = WritableCopy(name);
-  const int32_t r = catalog::RequestFieldDescriptor(s, copy.data(), nullptr, desc.get());
+  const int32_t r = RequestFieldDescriptor(s, copy.data(), nullptr, desc.get());
   if (r != kOk) return r;
-  out->type = static_cast<char>(desc[catalog::kDescriptorType]);
-  out->subtype = static_cast<char>(desc[catalog::kDescriptorSubtype]);
-  out->charWidth = wire::GetU32(desc.get() + catalog::kDescriptorCharWidth);
-  out->otherWidth = wire::GetU32(desc.get() + catalog::kDescriptorOtherWidth);
+  out->type = static_cast<char>(desc[kDescriptorType]);
+  out->subtype = static_cast<char>(desc[kDescriptorSubtype]);
+  out->charWidth = wire::GetU32(desc.get() + kDescriptorCharWidth);
+  out->otherWidth = wire::GetU32(desc.get() + kDescriptorOtherWidth);
   return kOk;
 }
 

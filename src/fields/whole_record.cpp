@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "session/request_table.h"
 #include "wire/field_def.h"
 #include "wire/le.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "fields/field_cache.h"
 #include "platform/platform.h"
+#include "session/field_cache.h"
 #include "session/request.h"
 #include "wire/catalogue.h"
 #include "wire/frame.h"

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "tables/records.h"
 
 namespace zdb::tables {

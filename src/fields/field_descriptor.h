@@ -8,7 +8,7 @@
 
 #include "session/session.h"
 
-namespace zdb::catalog {
+namespace zdb::fields {
 
 inline constexpr size_t kDescriptorSize = 132;
 inline constexpr size_t kDefaultValueSize = 513;
@@ -22,4 +22,4 @@ inline constexpr size_t kDescriptorOtherWidth = 105;
 // "*". Returns the Session's lastResult.
 int32_t RequestFieldDescriptor(Session& s, char* fieldName, uint8_t* second, uint8_t* descriptor);
 
-}  // namespace zdb::catalog
+}  // namespace zdb::fields
