@@ -7,20 +7,11 @@
 #include "session/charset.h"
 #include "session/host_text.h"
 #include "session/registry.h"
-#include "session/request_table.h"
 #include "session/udp.h"
 #include "wire/le.h"
 
 namespace zdb {
-namespace {
-
-// The caller's word goes out as it is and comes back as the server's version word.
-constexpr RequestSpec kVersionRow{"ZDB_GetVersion", wire::Op("GetVersion"), {Value(0)}};
-constexpr RequestSpec kFinishRow{"ZDB_Finish", wire::Op("Logout"), {}};
-constexpr RequestSpec kErrorTextRow{
-    "Z_GetError", wire::Op("GetError"), {Value(0), Fixed(1, kErrorTextSize)}};
-
-}  // namespace
+namespace {}  // namespace
 
 int32_t SelectHost(const char* host) {
   if (!host || !*host || std::strlen(host) > kHostTextMax) return kErrComm;
@@ -45,16 +36,23 @@ int32_t InitSession(Session& s, const char* user, const char* password) {
 
 int32_t GetServerVersion(Session& s, uint32_t* version) {
   if (!version) return kErrArgument;
-  RequestScratch scratch;
-  const int32_t r = ExecuteRequest(s, kVersionRow, {*version}, &scratch);
-  if (scratch.exchanged) *version = scratch.ValueAt(0);
-  return r;
+  Request request(wire::Op("GetVersion"), 1);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
+  // The caller's word goes out as it is and comes back as the server's version word.
+  uint8_t word[4];
+  wire::PutU32(word, *version);
+  request.SetSlot(0, sizeof word, word);
+  s.Exchange(request);
+  *version = wire::GetU32(word);
+  return s.lastResult;
 }
 
 int32_t FinishSession(Session& s) {
-  const int32_t r = ExecuteRequest(s, kFinishRow, {});
+  const Request request(wire::Op("Logout"), 0);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
+  s.Exchange(request);
   if (s.lastResult == kOk) s.sessionHandle = wire::kNoSession;
-  return r;
+  return s.lastResult;
 }
 
 int32_t SetConnectionMode(Session& s, int32_t mode) {
@@ -89,10 +87,15 @@ int32_t CopyHostName(Session& s, char* buffer) {
 
 int32_t GetErrorText(Session& s, uint32_t code, char* text) {
   if (!text) return kErrArgument;
-  RequestScratch scratch;
-  const int32_t r = ExecuteRequest(s, kErrorTextRow, {code, text}, &scratch);
-  if (scratch.exchanged) FromServerCharset(reinterpret_cast<uint8_t*>(text), kErrorTextSize);
-  return r;
+  Request request(wire::Op("GetError"), 2);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
+  uint8_t word[4];
+  wire::PutU32(word, code);
+  request.SetSlot(0, sizeof word, word);
+  request.SetSlot(1, kErrorTextSize, text);
+  s.Exchange(request);
+  FromServerCharset(reinterpret_cast<uint8_t*>(text), kErrorTextSize);
+  return s.lastResult;
 }
 
 int32_t FormatSocketError(Session& s, char* buffer) {
