@@ -15,13 +15,17 @@
 #include <stdexcept>
 
 #include "platform/platform.h"
+#include "wire/catalogue.h"
 #include "wire/file_block.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 
 namespace bench {
 
+using zdb::wire::Op;
 using zdb::wire::PutI32;
+
+constexpr uint32_t kLogout = Op("Logout").opcode;
 
 std::array<double, 3> Spread(std::vector<double> v) {
   std::sort(v.begin(), v.end());
@@ -189,10 +193,11 @@ void BenchServer::Serve(int fd) {
                          h.total - zdb::wire::kHeaderSize))
       break;
     bool ok = true;
-    if (h.kind == 2) {  // script run: read the script, stream the records, then the status
+    if (h.kind ==
+        Op("SqlRun").Kind()) {  // script run: read the script, stream the records, then the status
       ok = DrainFile(fd) && SendAllBytes(fd, recordStream_.data(), recordStream_.size()) &&
            SendStatus(fd, 1000);
-    } else if (h.opcode == 88) {  // export: a generated file
+    } else if (h.opcode == Op("ExportDB").opcode) {  // export: a generated file
       uint8_t header[zdb::wire::kFileBlockHeaderSize];
       const int64_t bytes = fileBytes_.load();
       zdb::wire::EncodeFileBlockHeader(static_cast<int32_t>(bytes), header);
@@ -203,16 +208,17 @@ void BenchServer::Serve(int fd) {
         sent += static_cast<int64_t>(n);
       }
       ok = ok && SendStatus(fd, 1000);
-    } else if (h.opcode == 89) {  // import: take the file, answer with an empty one
+    } else if (h.opcode ==
+               Op("ImportDB").opcode) {  // import: take the file, answer with an empty one
       uint8_t header[zdb::wire::kFileBlockHeaderSize];
       zdb::wire::EncodeFileBlockHeader(0, header);
       ok = DrainFile(fd) && SendAllBytes(fd, header, sizeof header) && SendStatus(fd, 1000);
     } else {  // login, version, logout, echo: the request's bytes with status and handle
       PutI32(frame.data() + zdb::wire::kOffStatus, 1000);
-      zdb::wire::PutU32(frame.data() + zdb::wire::kOffSession, h.opcode == 1 ? ~0u : 0x1234u);
-      if (h.opcode == 2 && h.paramCount >= 1)
+      zdb::wire::PutU32(frame.data() + zdb::wire::kOffSession, h.opcode == kLogout ? ~0u : 0x1234u);
+      if (h.opcode == Op("GetVersion").opcode && h.paramCount >= 1)
         zdb::wire::PutU32(frame.data() + zdb::wire::kHeaderSize, 0x1234);
-      ok = SendAllBytes(fd, frame.data(), frame.size()) && h.opcode != 1;
+      ok = SendAllBytes(fd, frame.data(), frame.size()) && h.opcode != kLogout;
     }
     if (!ok) break;
   }

@@ -40,8 +40,9 @@ using Clock = std::chrono::steady_clock;
 namespace wire = zdb::wire;
 
 constexpr uint32_t kHandle = 0x1234;  // what the bench server hands out at login
-constexpr uint32_t kOpVersion = 2;
-constexpr uint32_t kOpEcho = 77;  // any plain opcode: the server sends the frame back
+constexpr uint32_t kOpVersion = wire::Op("GetVersion").opcode;
+// Any plain opcode: the server sends the frame back.
+constexpr uint32_t kOpEcho = wire::Op("RebTable").opcode;
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -118,10 +119,11 @@ void EndLibrarySession() {
 // does (find the thread's Session, prepare, set the slot, exchange).
 bool LibraryEcho(uint8_t* buffer, size_t n) {
   zdb::Session* s = zdb::FindSessionForThread();
-  if (!s || s->PrepareRequest(wire::kPlain, kOpEcho, 1) != zdb::kOk) return false;
+  zdb::Request echo(wire::kPlain, kOpEcho, 1);
+  if (!s || s->PrepareRequest(echo) != zdb::kOk) return false;
   // The slot is sent from and received into one buffer, as the library's calls do.
-  s->SetSlot(0, static_cast<uint32_t>(n), buffer);
-  return s->Exchange() == zdb::kOk && s->lastResult == 1000;
+  echo.SetSlot(0, static_cast<uint32_t>(n), buffer);
+  return s->Exchange(echo) == zdb::kOk && s->lastResult == 1000;
 }
 
 // ---- measurement ---------------------------------------------------------------------------

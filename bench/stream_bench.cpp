@@ -30,10 +30,13 @@
 #include "bench_server.h"
 #include "session/registry.h"
 #include "session/session.h"
+#include "wire/catalogue.h"
 #include "wire/file_block.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace {
 
@@ -306,7 +309,8 @@ int main(int argc, char** argv) {
   auto libExport = Client{[&] { return Z_ExportDB("bench", "", libOut.c_str()) == 1000; }, libOut};
   auto rawExport = [&](size_t block) {
     return Client{[&, block] {
-                    const auto frame = Frame(wire::kExportKind, 88, {"bench", "", rawOut}, false);
+                    const auto frame =
+                        Frame(wire::kExportKind, Opcode("ExportDB"), {"bench", "", rawOut}, false);
                     return RawRequest(port, frame, [&](int fd) {
                       return ReceiveFileRaw(fd, rawOut, block) && ReadStatus(fd);
                     });
@@ -316,22 +320,23 @@ int main(int argc, char** argv) {
   auto libImport = Client{
       [&] { return Z_ImportDB("bench", "", upload.c_str(), libOut.c_str()) == 1000; }, libOut};
   auto rawImport = [&](size_t block) {
-    return Client{
-        [&, block] {
-          const auto frame = Frame(wire::kImportKind, 89, {"bench", "", upload, rawOut}, false);
-          return RawRequest(port, frame, [&](int fd) {
-            return SendFileRaw(fd, upload, block) && ReceiveFileRaw(fd, rawOut, 1 << 16) &&
-                   ReadStatus(fd);
-          });
-        },
-        rawOut};
+    return Client{[&, block] {
+                    const auto frame = Frame(wire::kImportKind, Opcode("ImportDB"),
+                                             {"bench", "", upload, rawOut}, false);
+                    return RawRequest(port, frame, [&](int fd) {
+                      return SendFileRaw(fd, upload, block) &&
+                             ReceiveFileRaw(fd, rawOut, 1 << 16) && ReadStatus(fd);
+                    });
+                  },
+                  rawOut};
   };
 
   const std::string script = "#select * from bench";
   const std::vector<Client> recordClients = {
       {[&] { return ZDB_SqlRun(script.c_str(), libOut.c_str(), "", 0) == 1000; }, libOut},
       {[&] {
-         const auto frame = Frame(wire::kScriptKind, 0, {dir + "/con", rawOut}, true);
+         const auto frame =
+             Frame(wire::kScriptKind, Opcode("SqlRun"), {dir + "/con", rawOut}, true);
          return RawRequest(port, frame, [&](int fd) {
            // The script goes with its zero, as the library sends an inline script.
            uint8_t header[wire::kFileBlockHeaderSize];

@@ -125,7 +125,7 @@ class FakeServer {
       answer = over;
     }
     const uint32_t opcode = zdb::wire::GetU32(&frame[16]);
-    if (opcode == 63 && answer.size() >= 161 + 12900 + 2) {
+    if (opcode == zdb::wire::Op("InfoFields").opcode && answer.size() >= 161 + 12900 + 2) {
       // Definitions keep widths below 64 KiB: the run is about reading replies, not about
       // allocating what a server asks for.
       const size_t list = answer.size() - 12900;

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <vector>
 
-#include "session/record_stream.h"
+#include "wire/record_stream.h"
 
 namespace {
 
 struct Outcome {
   std::vector<uint8_t> data;
-  zdb::RecordStreamParser::Status status = zdb::RecordStreamParser::Status::kMore;
+  zdb::wire::RecordStreamParser::Status status = zdb::wire::RecordStreamParser::Status::kMore;
   size_t stoppedAt = 0;  // offset in the whole input just past the end mark or bad length
   bool betweenRecords = true;
 
@@ -23,7 +23,7 @@ struct Outcome {
 // Feeds the bytes in pieces whose sizes follow `sizes` in turn (0 means the rest at once).
 Outcome Run(const uint8_t* p, size_t n, const std::vector<size_t>& sizes) {
   Outcome out;
-  zdb::RecordStreamParser parser;
+  zdb::wire::RecordStreamParser parser;
   auto sink = [&out](const uint8_t* d, size_t k) { out.data.insert(out.data.end(), d, d + k); };
   size_t at = 0;
   for (size_t piece = 0; at < n; ++piece) {
@@ -32,7 +32,7 @@ Outcome Run(const uint8_t* p, size_t n, const std::vector<size_t>& sizes) {
     size_t used = 0;
     out.status = parser.Feed(p + at, size, &used, sink);
     if (used > size) __builtin_trap();
-    if (out.status != zdb::RecordStreamParser::Status::kMore) {
+    if (out.status != zdb::wire::RecordStreamParser::Status::kMore) {
       out.stoppedAt = at + used;
       break;
     }

@@ -8,6 +8,7 @@
 
 #include "conn.h"
 #include "state.h"
+#include "wire/catalogue.h"
 
 namespace zdbd {
 
@@ -32,12 +33,21 @@ struct Call {
 
 using Handler = int32_t (*)(Call&);
 
+// A row of the table: the operation's kind, opcode, name and slot shapes come from the
+// protocol catalogue; what the request needs and who answers it are zdbd's own.
 struct OpRow {
+  constexpr OpRow(const zdb::wire::Operation& op, Need n, Handler h)
+      : kind(op.Kind()),
+        opcode(op.opcode),
+        name(op.name.data()),
+        slots(op.slots.data()),
+        need(n),
+        handler(h) {}
   uint8_t kind;
   uint32_t opcode;
   const char* name;
-  // One token per slot: T text (at least one byte), * any length, a number: exactly that many
-  // bytes. A leading '>' means "at least these slots".
+  // The catalogue's slot shapes: T text (at least one byte), P a password text, * any length,
+  // a number: exactly that many bytes. A leading '>' means "at least these slots".
   const char* slots;
   Need need;
   Handler handler;

@@ -1,7 +1,7 @@
 // Entry points of database and table selection, records and locks, transactions, table
 // maintenance and the field-definition lookup.
 #include "api/guard.h"
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "tables/records.h"
 #include "tables/selection.h"
 #include "zdb_api.h"

@@ -1,7 +1,5 @@
 #include "catalog/export_import.h"
 
-#include <cstring>
-
 #include "catalog/catalog_members.h"
 #include "session/request_table.h"
 #include "session/stream_paths.h"
@@ -9,27 +7,13 @@
 namespace zdb::catalog {
 namespace {
 
-// Runs a member whose exchange moves files. Local paths go into fixed fields of the Session, so
-// one that does not fit is refused before anything is sent. The names are set before the
-// executor runs, as it exchanges right after filling the slots; a request that never reached
-// its exchange leaves the Session's names as they were.
+// Runs a member whose exchange moves files. A local path longer than a file name may be is
+// refused before anything is sent.
 int32_t RunWithFiles(Session& s, const RequestSpec& row, std::initializer_list<ArgValue> args,
                      const char* upload, const char* download) {
   if ((upload && !FitsFileName(upload)) || (download && !FitsFileName(download)))
     return kErrArgument;
-  char savedUpload[kFileNameSize];
-  char savedDownload[kFileNameSize];
-  std::memcpy(savedUpload, s.uploadFileName, kFileNameSize);
-  std::memcpy(savedDownload, s.downloadFileName, kFileNameSize);
-  if (upload) CopyFileName(s.uploadFileName, upload);
-  if (download) CopyFileName(s.downloadFileName, download);
-  RequestScratch scratch;
-  const int32_t r = ExecuteRequest(s, row, args, &scratch);
-  if (!scratch.exchanged) {
-    std::memcpy(s.uploadFileName, savedUpload, kFileNameSize);
-    std::memcpy(s.downloadFileName, savedDownload, kFileNameSize);
-  }
-  return r;
+  return ExecuteRequest(s, row, args, nullptr, {upload ? upload : "", download ? download : ""});
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // that table is then fetched anew, so that field calls size their values by the new widths.
 #include "catalog/catalog_members.h"
 #include "catalog/catalog_ops.h"
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "tables/selection.h"
 
 namespace zdb::catalog {

@@ -13,10 +13,11 @@ int32_t Run(Session& s, const char* user, const char* password, void* data, int3
   s.connectionOptions |= kRunSessionBit;
   // The credentials fill slots 0 and 1 inside the login; the row's slots 2 and 3 ride along.
   constexpr const RequestSpec& row = kMember<MemberIndex("Z_Run")>;
-  static_assert(row.opcode == 0 && row.slotCount == 4);
-  s.SetSlot(2, static_cast<uint32_t>(length), data);
-  s.SetSlot(3, 4, counter);
-  return s.LoginWithSlots(user, password, static_cast<int8_t>(row.slotCount));
+  static_assert(row.opcode == wire::Op("Login").opcode && row.slotCount == 4);
+  Request extra(row.kindFlags, row.opcode, static_cast<int8_t>(row.slotCount));
+  extra.SetSlot(2, static_cast<uint32_t>(length), data);
+  extra.SetSlot(3, 4, counter);
+  return s.Login(user, password, &extra);
 }
 
 int32_t NoRun(Session& s, void* data, int32_t length) {

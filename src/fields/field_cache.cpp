@@ -1,4 +1,4 @@
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 
 #include <cstdio>
 #include <cstring>
@@ -15,7 +15,7 @@ namespace {
 // The server's field-definition request: the list goes out and comes back in slot 0, the
 // FieldDefList fills slot 1.
 constexpr RequestSpec kFieldDefsRequest{
-    "FieldDefs", wire::kPlain, 63, 2, {Text(0), Fixed(1, wire::kFieldDefListSize)}};
+    "Z_InfoFields", wire::Op("InfoFields"), {Text(0), Fixed(1, wire::kFieldDefListSize)}};
 
 constexpr std::string_view kBlanks = " \t\n\v\f\r";
 

@@ -4,8 +4,8 @@
 #include <new>
 #include <vector>
 
-#include "catalog/field_descriptor.h"
-#include "fields/field_cache.h"
+#include "fields/field_descriptor.h"
+#include "fields/field_lookup.h"
 #include "session/request_table.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
@@ -17,19 +17,16 @@ namespace {
 // The size travels as a value slot whose reply lands in the executor's private copy, so a
 // server answer never reaches the caller's size.
 constexpr RequestSpec kGetFieldSpec{
-    "ZDB_GetField", wire::kPlain, 27, 3, {Text(0), Sized(1, 1, 2), Value(2)}};
+    "ZDB_GetField", wire::Op("GetField"), {Text(0), Sized(1, 1, 2), Value(2)}};
 constexpr RequestSpec kPutFieldSpec{
-    "ZDB_PutField", wire::kStatusOnly, 28, 3, {Text(0), Sized(1, 1, 2), Value(2)}};
+    "ZDB_PutField", wire::Op("PutField"), {Text(0), Sized(1, 1, 2), Value(2)}};
 constexpr RequestSpec kTestFieldSpec{
-    "ZDB_TestField", wire::kStatusOnly, 29, 3, {Text(0), Sized(1, 1, 2), Value(2)}};
-constexpr RequestSpec kIsNullSpec{"ZDB_IsNull", wire::kPlain, 133, 2, {Text(0), Fixed(1, 2)}};
+    "ZDB_TestField", wire::Op("TestField"), {Text(0), Sized(1, 1, 2), Value(2)}};
+constexpr RequestSpec kIsNullSpec{"ZDB_IsNull", wire::Op("IsNull"), {Text(0), Fixed(1, 2)}};
 constexpr RequestSpec kCpyFieldSpec{
-    "ZDB_CpyField", wire::kStatusOnly, 40, 4, {Text(0), Text(1), Text(2), Text(3)}};
-constexpr RequestSpec kCpyField2Spec{"ZDB_2CpyField",
-                                     wire::kStatusOnly,
-                                     41,
-                                     6,
-                                     {Text(0), Text(1), Text(2), Text(3), Text(4), Text(5)}};
+    "ZDB_CpyField", wire::Op("CpyField"), {Text(0), Text(1), Text(2), Text(3)}};
+constexpr RequestSpec kCpyField2Spec{
+    "ZDB_2CpyField", wire::Op("2CpyField"), {Text(0), Text(1), Text(2), Text(3), Text(4), Text(5)}};
 
 // A full reply overwrites every slot, the sent field list included; lookups made on the
 // caller's behalf therefore send a copy and leave the caller's name alone.
@@ -49,15 +46,15 @@ int32_t LettersFromDefinitions(Session& s, const char* name, FieldLetters* out) 
 }
 
 int32_t LettersFromDescriptor(Session& s, const char* name, FieldLetters* out) {
-  std::unique_ptr<uint8_t[]> desc(new (std::nothrow) uint8_t[catalog::kDescriptorSize]());
+  std::unique_ptr<uint8_t[]> desc(new (std::nothrow) uint8_t[kDescriptorSize]());
   if (!desc) return kErrNoMemory;
   std::vector<char> copy = WritableCopy(name);
-  const int32_t r = catalog::RequestFieldDescriptor(s, copy.data(), nullptr, desc.get());
+  const int32_t r = RequestFieldDescriptor(s, copy.data(), nullptr, desc.get());
   if (r != kOk) return r;
-  out->type = static_cast<char>(desc[catalog::kDescriptorType]);
-  out->subtype = static_cast<char>(desc[catalog::kDescriptorSubtype]);
-  out->charWidth = wire::GetU32(desc.get() + catalog::kDescriptorCharWidth);
-  out->otherWidth = wire::GetU32(desc.get() + catalog::kDescriptorOtherWidth);
+  out->type = static_cast<char>(desc[kDescriptorType]);
+  out->subtype = static_cast<char>(desc[kDescriptorSubtype]);
+  out->charWidth = wire::GetU32(desc.get() + kDescriptorCharWidth);
+  out->otherWidth = wire::GetU32(desc.get() + kDescriptorOtherWidth);
   return kOk;
 }
 

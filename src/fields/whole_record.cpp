@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "session/request_table.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
@@ -23,13 +23,13 @@ constexpr uint64_t kMaxAreaSize = 0x7FFFFFFFu - wire::kFieldDefListSize - 0x1000
 // The field list never travels in these requests; the server learns the fields from the
 // definitions. The definitions and the ValueArea always do.
 constexpr RequestSpec kGetReadSpec{
-    "ZDB_GetRead", wire::kPlain, 118, 4, {Text(0), Text(1), Fixed(2, kDefs), Sized(3, 1, 4)}};
+    "ZDB_GetRead", wire::Op("GetRead"), {Text(0), Text(1), Fixed(2, kDefs), Sized(3, 1, 4)}};
 constexpr RequestSpec kMatGetFieldsSpec{
-    "ZDB_MatGetFields", wire::kPlain, 30, 2, {Fixed(0, kDefs), Sized(1, 1, 2)}};
+    "ZDB_MatGetFields", wire::Op("MatGetFields"), {Fixed(0, kDefs), Sized(1, 1, 2)}};
 constexpr RequestSpec kPutWriteSpec{
-    "ZDB_PutWrite", wire::kPlain, 119, 2, {Fixed(0, kDefs), Sized(1, 1, 2)}};
+    "ZDB_PutWrite", wire::Op("PutWrite"), {Fixed(0, kDefs), Sized(1, 1, 2)}};
 constexpr RequestSpec kMatPutFieldsSpec{
-    "ZDB_MatPutFields", wire::kPlain, 31, 2, {Fixed(0, kDefs), Sized(1, 1, 2)}};
+    "ZDB_MatPutFields", wire::Op("MatPutFields"), {Fixed(0, kDefs), Sized(1, 1, 2)}};
 
 const uint8_t* Record(const uint8_t* defs, size_t i) {
   return defs + i * wire::kFieldDefSize;

@@ -13,15 +13,15 @@
 
 namespace zdb {
 
-void Session::CloseIfDone() {
-  if (ClosesAfterExchange() && socket != platform::kNoSocket) {
+void Session::CloseIfDone(const Request& request) {
+  if (ClosesAfterExchange(request) && socket != platform::kNoSocket) {
     platform::CloseSocket(socket);
     socket = platform::kNoSocket;
   }
 }
 
-int32_t Session::Fail(int32_t result) {
-  CloseIfDone();
+int32_t Session::Fail(const Request& request, int32_t result) {
+  CloseIfDone(request);
   lastResult = kErrComm;
   return result;
 }
@@ -51,25 +51,31 @@ uint8_t* Session::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) 
   return frame_.get();
 }
 
-const uint8_t* Session::EncodeRequestHeader(int count) {
+const uint8_t* Session::EncodeRequestHeader(const Request& r, int count) {
   HeaderInputs& in = sentInputs_;
   wire::FrameHeader h;
-  h.kind = static_cast<uint8_t>(kindFlags & 0xFF);
-  h.flags = static_cast<uint8_t>(kindFlags >> 8);
+  h.kind = static_cast<uint8_t>(r.kindFlags & 0xFF);
+  h.flags = static_cast<uint8_t>(r.kindFlags >> 8);
   h.connectionOptions = connectionOptions;
   h.chars = headerChars;
-  h.opcode = opcode;
-  wire::LayoutSlots(h, slotLength.data(), count);
-  h.paramCount = paramCount;
+  h.opcode = r.opcode;
+  wire::LayoutSlots(h, r.slotLength.data(), count);
+  h.paramCount = r.paramCount;
   h.sessionHandle = sessionHandle;
   h.status = wire::kStatusPreset;
   wire::EncodeHeader(h, sentHeader_.data());
-  in = {kindFlags, connectionOptions, headerChars, paramCount, count, opcode, sessionHandle, {}};
-  std::copy(slotLength.begin(), slotLength.begin() + count, in.lengths.begin());
+  in = {r.kindFlags, connectionOptions, headerChars,   r.paramCount,
+        count,       r.opcode,          sessionHandle, {}};
+  std::copy(r.slotLength.begin(), r.slotLength.begin() + count, in.lengths.begin());
   return sentHeader_.data();
 }
 
-int32_t Session::Exchange() {
+int32_t Session::Exchange(const Request& request) {
+  const uint16_t kindFlags = request.kindFlags;
+  const uint32_t opcode = request.opcode;
+  const int8_t paramCount = request.paramCount;
+  const auto& slotLength = request.slotLength;
+  const auto& slotBuffer = request.slotBuffer;
   if (NeedsNewConnection()) {
     // A held connection that a refused login left behind is never used again.
     if (socket != platform::kNoSocket) platform::CloseSocket(socket);
@@ -92,16 +98,16 @@ int32_t Session::Exchange() {
   const int count = paramCount < 0 ? 0 : (paramCount > 16 ? 16 : paramCount);
   uint64_t dataBytes = 0;
   for (int i = 0; i < count; ++i) dataBytes += slotLength[i];
-  if (dataBytes > UINT32_MAX - wire::kHeaderSize) return Fail(kErrNoMemory);
+  if (dataBytes > UINT32_MAX - wire::kHeaderSize) return Fail(request, kErrNoMemory);
   const size_t total = wire::kHeaderSize + static_cast<size_t>(dataBytes);
   std::unique_ptr<uint8_t[]> oneOff;
   uint8_t* const frame = total <= frameCapacity_ ? frame_.get() : FrameBuffer(total, &oneOff);
-  if (!frame) return Fail(kErrNoMemory);
+  if (!frame) return Fail(request, kErrNoMemory);
 
   // The slot data goes out straight from the caller's buffers; only a slot without a buffer
   // takes zeros from its place in the frame buffer, which otherwise waits for the reply.
   platform::ConstBuffer parts[1 + wire::kMaxSlots];
-  parts[0] = {RequestHeader(count), wire::kHeaderSize};
+  parts[0] = {RequestHeader(request, count), wire::kHeaderSize};
   uint8_t* data = frame + wire::kHeaderSize;
   for (int i = 0; i < count; ++i) {
     if (!slotBuffer[i]) std::memset(data, 0, slotLength[i]);
@@ -111,13 +117,16 @@ int32_t Session::Exchange() {
 
   if (!platform::SendAllParts(socket, parts, 1 + static_cast<size_t>(count))) {
     lastSocketError = platform::LastSocketError();
-    return Fail(kErrComm);
+    return Fail(request, kErrComm);
   }
 
   pendingReply_.clear();
-  if ((kindFlags & wire::kFlagSendFile) && !SendFileStream()) return Fail(kErrComm);
-  if ((kindFlags & wire::kFlagReceiveFile) && !ReceiveFileStream()) return Fail(kErrComm);
-  if ((kindFlags & wire::kFlagReceiveRecords) && !ReceiveRecordStream()) return Fail(kErrComm);
+  if ((kindFlags & wire::kFlagSendFile) && !SendFileStream(request.uploadPath))
+    return Fail(request, kErrComm);
+  if ((kindFlags & wire::kFlagReceiveFile) && !ReceiveFileStream(request.downloadPath))
+    return Fail(request, kErrComm);
+  if ((kindFlags & wire::kFlagReceiveRecords) && !ReceiveRecordStream(request.downloadPath))
+    return Fail(request, kErrComm);
 
   if (kindFlags & wire::kFlagStatusOnly) {
     uint8_t word[4];
@@ -127,7 +136,7 @@ int32_t Session::Exchange() {
       long r = platform::ReceiveSome(socket, word + got, sizeof word - got);
       if (r < 0) {
         lastSocketError = platform::LastSocketError();
-        return Fail(kErrComm);
+        return Fail(request, kErrComm);
       }
       if (r == 0) break;  // a closed connection leaves the preset status
       got += static_cast<size_t>(r);
@@ -135,9 +144,9 @@ int32_t Session::Exchange() {
     // A word cut short would read as a status the server never sent.
     if (got > 0 && got < sizeof word) {
       lastSocketError = 0;
-      return Fail(kErrComm);
+      return Fail(request, kErrComm);
     }
-    CloseIfDone();
+    CloseIfDone(request);
     lastResult = wire::GetI32(word);
     lastSocketError = 0;
     return kOk;
@@ -149,14 +158,15 @@ int32_t Session::Exchange() {
     long r = platform::ReceiveSome(socket, frame + got, total - got);
     if (r <= 0) {
       lastSocketError = r < 0 ? platform::LastSocketError() : 0;
-      return Fail(kErrComm);
+      return Fail(request, kErrComm);
     }
     got += static_cast<size_t>(r);
   }
 
   const uint8_t* reply = frame;
   int32_t result = kOk;
-  if (opcode == 0 || opcode == 1) {
+  // Login and logout replies carry the session handle and the result the caller sees.
+  if (opcode == wire::Op("Login").opcode || opcode == wire::Op("Logout").opcode) {
     sessionHandle = wire::GetU32(reply + wire::kOffSession);
     result = wire::GetI32(reply + wire::kOffStatus);
   }
@@ -166,7 +176,7 @@ int32_t Session::Exchange() {
     src += slotLength[i];
   }
   lastResult = wire::GetI32(reply + wire::kOffStatus);
-  CloseIfDone();
+  CloseIfDone(request);
   lastSocketError = 0;
   return result;
 }

@@ -11,13 +11,7 @@
 #include "wire/le.h"
 
 namespace zdb {
-namespace {
-
-constexpr uint32_t kOpLogout = 1;
-constexpr uint32_t kOpVersion = 2;
-constexpr uint32_t kOpErrorText = 120;
-
-}  // namespace
+namespace {}  // namespace
 
 int32_t SelectHost(const char* host) {
   if (!host || !*host || std::strlen(host) > kHostTextMax) return kErrComm;
@@ -42,19 +36,21 @@ int32_t InitSession(Session& s, const char* user, const char* password) {
 
 int32_t GetServerVersion(Session& s, uint32_t* version) {
   if (!version) return kErrArgument;
-  if (s.PrepareRequest(wire::kPlain, kOpVersion, 1) != kOk) return s.lastResult;
+  Request request(wire::Op("GetVersion"), 1);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
   // The caller's word goes out as it is and comes back as the server's version word.
   uint8_t word[4];
   wire::PutU32(word, *version);
-  s.SetSlot(0, sizeof word, word);
-  s.Exchange();
+  request.SetSlot(0, sizeof word, word);
+  s.Exchange(request);
   *version = wire::GetU32(word);
   return s.lastResult;
 }
 
 int32_t FinishSession(Session& s) {
-  if (s.PrepareRequest(wire::kPlain, kOpLogout, 0) != kOk) return s.lastResult;
-  s.Exchange();
+  const Request request(wire::Op("Logout"), 0);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
+  s.Exchange(request);
   if (s.lastResult == kOk) s.sessionHandle = wire::kNoSession;
   return s.lastResult;
 }
@@ -91,12 +87,13 @@ int32_t CopyHostName(Session& s, char* buffer) {
 
 int32_t GetErrorText(Session& s, uint32_t code, char* text) {
   if (!text) return kErrArgument;
-  if (s.PrepareRequest(wire::kPlain, kOpErrorText, 2) != kOk) return s.lastResult;
+  Request request(wire::Op("GetError"), 2);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
   uint8_t word[4];
   wire::PutU32(word, code);
-  s.SetSlot(0, sizeof word, word);
-  s.SetSlot(1, kErrorTextSize, text);
-  s.Exchange();
+  request.SetSlot(0, sizeof word, word);
+  request.SetSlot(1, kErrorTextSize, text);
+  s.Exchange(request);
   FromServerCharset(reinterpret_cast<uint8_t*>(text), kErrorTextSize);
   return s.lastResult;
 }

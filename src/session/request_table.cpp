@@ -38,12 +38,14 @@ bool ArgumentsUsable(const RequestSpec& spec, const ArgValue* args, size_t argCo
 }  // namespace
 
 int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_list<ArgValue> list,
-                       RequestScratch* scratch) {
+                       RequestScratch* scratch, const StreamPaths& paths) {
   const ArgValue* args = list.begin();
   const size_t argCount = list.size();
   if (!ArgumentsUsable(spec, args, argCount)) return kErrArgument;
-  if (s.PrepareRequest(spec.kindFlags, spec.opcode, static_cast<int8_t>(spec.slotCount)) != kOk)
-    return s.lastResult;
+  Request request(spec.kindFlags, spec.opcode, static_cast<int8_t>(spec.slotCount));
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
+  request.uploadPath = paths.upload;
+  request.downloadPath = paths.download;
 
   RequestScratch local;
   RequestScratch& own = scratch ? *scratch : local;
@@ -53,37 +55,45 @@ int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_lis
     void* buffer = const_cast<void*>(a.ptr);
     switch (rule.kind) {
       case ArgKind::kNone:
-        s.SetSlot(i, 0, nullptr);
+        request.SetSlot(i, 0, nullptr);
         break;
       case ArgKind::kText:
-        s.SetSlot(i, static_cast<uint32_t>(std::strlen(static_cast<const char*>(a.ptr)) + 1),
-                  buffer);
+        request.SetSlot(i, static_cast<uint32_t>(std::strlen(static_cast<const char*>(a.ptr)) + 1),
+                        buffer);
         break;
       case ArgKind::kServerText:
         own.texts[i] = ToServerText(static_cast<const char*>(a.ptr));
-        s.SetSlot(i, static_cast<uint32_t>(own.texts[i].size()), own.texts[i].data());
+        request.SetSlot(i, static_cast<uint32_t>(own.texts[i].size()), own.texts[i].data());
         break;
       case ArgKind::kValue:
         wire::PutI32(own.values[i].data(), a.value);
-        s.SetSlot(i, 4, own.values[i].data());
+        request.SetSlot(i, 4, own.values[i].data());
         break;
       case ArgKind::kValue16:
         wire::PutU16(own.values[i].data(), static_cast<uint16_t>(a.value & 0xFFFF));
-        s.SetSlot(i, 2, own.values[i].data());
+        request.SetSlot(i, 2, own.values[i].data());
         break;
       case ArgKind::kCounter:
-        s.SetSlot(i, 4, buffer);
+        request.SetSlot(i, 4, buffer);
         break;
       case ArgKind::kFixed:
-        s.SetSlot(i, rule.width, buffer);
+        request.SetSlot(i, rule.width, buffer);
+        break;
+      case ArgKind::kWildcard:
+        if (buffer) {
+          request.SetSlot(i, rule.width, buffer);
+        } else {
+          own.values[i][0] = '*';
+          request.SetSlot(i, 1, own.values[i].data());
+        }
         break;
       case ArgKind::kSized:
-        s.SetSlot(i, static_cast<uint32_t>(SizedLength(rule, args, argCount)), buffer);
+        request.SetSlot(i, static_cast<uint32_t>(SizedLength(rule, args, argCount)), buffer);
         break;
     }
   }
   own.exchanged = true;
-  s.Exchange();
+  s.Exchange(request);
   return s.lastResult;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "session/session.h"
+#include "wire/catalogue.h"
 
 namespace zdb {
 
@@ -21,6 +22,7 @@ enum class ArgKind : uint8_t {
   kCounter,     // pointer to the caller's 32-bit integer, 4 bytes
   kFixed,       // caller memory of a width fixed by the member
   kSized,       // caller memory whose length another argument gives (count x width)
+  kWildcard,    // caller memory of a fixed width, or the one byte "*" when there is none
 };
 
 struct SlotRule {
@@ -48,16 +50,64 @@ constexpr SlotRule Counter(uint8_t arg) {
 constexpr SlotRule Fixed(uint8_t arg, uint32_t width) {
   return {ArgKind::kFixed, arg, width, 0};
 }
+constexpr SlotRule Wildcard(uint8_t arg, uint32_t width) {
+  return {ArgKind::kWildcard, arg, width, 0};
+}
 constexpr SlotRule Sized(uint8_t arg, uint32_t width, uint8_t sizeArg) {
   return {ArgKind::kSized, arg, width, sizeArg};
 }
 
+// True when a rule fills a slot of this shape: texts go into text slots, values into 4-byte
+// slots, a fixed width into a slot of that width or of any length.
+constexpr bool RuleFitsShape(const SlotRule& rule, const wire::SlotShape& shape) {
+  const bool any = shape.type == '*';
+  const bool exactly = shape.type == '#';
+  switch (rule.kind) {
+    case ArgKind::kNone:
+      return true;
+    case ArgKind::kText:
+    case ArgKind::kServerText:
+      return shape.type == 'T' || shape.type == 'P';
+    case ArgKind::kValue:
+    case ArgKind::kCounter:
+    case ArgKind::kValue16:
+    case ArgKind::kFixed:
+      return any || (exactly && shape.bytes == rule.width);
+    case ArgKind::kSized:
+    case ArgKind::kWildcard:
+      return any;
+  }
+  return false;
+}
+
+// One request of the library: the operation it sends (kind, flags and opcode come from the
+// protocol catalogue) and how each argument fills a slot. A row whose rules do not fit the
+// operation's slot shapes does not build.
 struct RequestSpec {
   const char* name;
   uint16_t kindFlags;
   uint32_t opcode;
   uint8_t slotCount;
   std::array<SlotRule, wire::kMaxSlots> slots;
+
+  consteval RequestSpec(const char* exportName, const wire::Operation& op,
+                        std::initializer_list<SlotRule> rules)
+      : name(exportName),
+        kindFlags(op.kindFlags),
+        opcode(op.opcode),
+        slotCount(static_cast<uint8_t>(rules.size())),
+        slots{} {
+    if (rules.size() > wire::kMaxSlots) throw "too many slots";
+    if (op.OpenEnded() ? static_cast<int>(rules.size()) < op.SlotCount()
+                       : static_cast<int>(rules.size()) != op.SlotCount())
+      throw "the rules do not name the operation's slots";
+    int i = 0;
+    for (const SlotRule& rule : rules) {
+      if (i < op.SlotCount() && !RuleFitsShape(rule, op.Slot(i)))
+        throw "a rule does not fit its slot";
+      slots[static_cast<size_t>(i++)] = rule;
+    }
+  }
 };
 
 // One argument of an exported function: a pointer or a 32-bit value.
@@ -79,10 +129,16 @@ struct RequestScratch {
   uint32_t ValueAt(int i) const;
 };
 
+// The local files of a request that streams them.
+struct StreamPaths {
+  const char* upload = "";
+  const char* download = "";
+};
+
 // Checks the arguments (a missing text is 2003, a negative or oversized count 2003; nothing is
 // sent then), runs PrepareRequest, fills the slots, exchanges and returns the Session's
 // lastResult.
 int32_t ExecuteRequest(Session& s, const RequestSpec& spec, std::initializer_list<ArgValue> args,
-                       RequestScratch* scratch = nullptr);
+                       RequestScratch* scratch = nullptr, const StreamPaths& paths = {});
 
 }  // namespace zdb

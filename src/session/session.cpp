@@ -4,6 +4,7 @@
 
 #include "platform/platform.h"
 #include "session/charset.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 
 namespace zdb {
@@ -14,7 +15,8 @@ Session::~Session() {
   if (LoggedIn()) {
     // A logout whose result nobody can see any more; the server would otherwise keep the
     // session until it expires.
-    if (PrepareRequest(wire::kPlain, 1, 0) == kOk) Exchange();
+    const Request logout(wire::Op("Logout"), 0);
+    if (PrepareRequest(logout) == kOk) Exchange(logout);
     sessionHandle = wire::kNoSession;
   }
   if (socket != platform::kNoSocket) {
@@ -23,25 +25,27 @@ Session::~Session() {
   }
 }
 
-int32_t Session::LoginWithSlots(const char* user, const char* password, int8_t count) {
+int32_t Session::Login(const char* user, const char* password, const Request* extra) {
   if (LoggedIn()) return kOk;
-  kindFlags = wire::kPlain;
-  opcode = 0;
-  paramCount = count;
+  Request login(wire::Op("Login"), extra ? extra->paramCount : 2);
+  for (int i = 2; i < login.paramCount; ++i)
+    login.SetSlot(i, extra->slotLength[static_cast<size_t>(i)],
+                  extra->slotBuffer[static_cast<size_t>(i)]);
   std::string u = ToServerText(user);
   std::string p = ToServerText(password);
-  SetSlot(0, static_cast<uint32_t>(u.size()), u.data());
-  SetSlot(1, static_cast<uint32_t>(p.size()), p.data());
-  int32_t r = Exchange();
+  login.SetSlot(0, static_cast<uint32_t>(u.size()), u.data());
+  login.SetSlot(1, static_cast<uint32_t>(p.size()), p.data());
+  int32_t r = Exchange(login);
   if (r != kOk) {
     lastResult = r;
     return r;
   }
   ResetFieldCache(*this);
   uint8_t version[4] = {0, 0, 0, 0};
-  if (PrepareRequest(wire::kPlain, 2, 1) == kOk) {
-    SetSlot(0, 4, version);
-    Exchange();
+  Request getVersion(wire::Op("GetVersion"), 1);
+  if (PrepareRequest(getVersion) == kOk) {
+    getVersion.SetSlot(0, 4, version);
+    Exchange(getVersion);
     if (lastResult == kOk && (wire::GetU32(version) & 0xFF00u) != 0x1200u) {
       lastResult = kErrVersion;
       return kErrVersion;

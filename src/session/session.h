@@ -1,5 +1,5 @@
 // The client state of one calling thread: which server it talks to, its connection and login,
-// the request being built, and the field-definition cache. Every request of the library is an
+// and the field-definition cache. Every request of the library is an
 // operation on a Session; a Session is used only by the thread that created it.
 #pragma once
 
@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "fields/field_cache.h"
 #include "platform/platform.h"
+#include "session/field_cache.h"
+#include "session/request.h"
+#include "wire/catalogue.h"
 #include "wire/frame.h"
 #include "wire/result_codes.h"
 
@@ -32,38 +34,27 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // ---- request building (every request method follows PrepareRequest, slots, Exchange) ----
-  // Inline: it runs before every request, and only the first of a connection logs in.
-  int32_t PrepareRequest(uint16_t kind, uint32_t op, int8_t count) {
-    if (kind == 0 && op == 0 && count == 0) return kOk;
-    if (!LoggedIn()) {
-      const int32_t r = Login("", "");
-      if (r != kOk) return r;
-    }
-    kindFlags = kind;
-    opcode = op;
-    paramCount = count;
-    return kOk;
+  // ---- requests (every request is PrepareRequest, then Exchange of the same request) ----
+  // Logs in unless logged in already or the request is empty. Inline: it runs before every
+  // request, and only the first of a connection logs in.
+  int32_t PrepareRequest(const Request& request) {
+    if (request.Empty() || LoggedIn()) return kOk;
+    return Login("", "");
   }
-  void SetSlot(int i, uint32_t length, void* buffer) {
-    slotLength[i] = length;
-    slotBuffer[i] = buffer;
-  }
-  int32_t Exchange();
-  // Logs in unless already logged in; behind ZDB_Init and the implicit login.
-  int32_t Login(const char* user, const char* password) {
-    return LoginWithSlots(user, password, 2);
-  }
-  // The same login carrying further slots (2 up to paramCount - 1) that the caller has set
-  // beforehand, as the run login does.
-  int32_t LoginWithSlots(const char* user, const char* password, int8_t paramCount);
+  // Sends the request and reads its reply into its slots. Returns the result and keeps it in
+  // lastResult; keeps lastSocketError, and the session handle a login or logout reply gives.
+  int32_t Exchange(const Request& request);
+  // Logs in unless already logged in; behind ZDB_Init and the implicit login. `extra`, when
+  // given, carries further slots (2 up to its paramCount - 1), as the run login does.
+  int32_t Login(const char* user, const char* password, const Request* extra = nullptr);
 
   bool NeedsNewConnection() const {
     return (connectionOptions & kPersistentBits) == 0 || socket == platform::kNoSocket ||
            sessionHandle == wire::kNoSession;
   }
-  bool ClosesAfterExchange() const {
-    return (connectionOptions & kPersistentBits) == 0 || opcode == 1;
+  bool ClosesAfterExchange(const Request& request) const {
+    return (connectionOptions & kPersistentBits) == 0 ||
+           request.opcode == wire::Op("Logout").opcode;
   }
   bool LoggedIn() const { return sessionHandle != wire::kNoSession; }
 
@@ -72,16 +63,9 @@ class Session {
   platform::Socket socket = platform::kNoSocket;
   platform::Endpoint serverAddress;
   uint32_t port = 0;
-  uint16_t kindFlags = 0;
   uint16_t connectionOptions = kDefaultConnectionOptions;
   uint32_t sessionHandle = wire::kNoSession;
   int32_t lastResult = 0;
-  uint32_t opcode = 0;
-  int8_t paramCount = 0;
-  std::array<uint32_t, wire::kMaxSlots> slotLength{};
-  std::array<void*, wire::kMaxSlots> slotBuffer{};
-  char uploadFileName[kFileNameSize] = {};
-  char downloadFileName[kFileNameSize] = {};
   std::array<uint8_t, 3> headerChars{0x00, 0x20, 0x00};
   int32_t lastSocketError = 0;
   FieldCache fieldCache;
@@ -89,12 +73,12 @@ class Session {
 
  private:
   // Stream steps run by Exchange between the frame and the reply; false ends it with 2001.
-  bool SendFileStream();
-  bool ReceiveFileStream();
-  bool ReceiveRecordStream();
+  bool SendFileStream(const char* path);
+  bool ReceiveFileStream(const char* path);
+  bool ReceiveRecordStream(const char* path);
 
-  void CloseIfDone();
-  int32_t Fail(int32_t result);
+  void CloseIfDone(const Request& request);
+  int32_t Fail(const Request& request, int32_t result);
 
   // The frame buffer (header and reply) for frames up to kKeptFrameBytes; a larger frame gets
   // *oneOff. Null when memory is short.
@@ -115,21 +99,20 @@ class Session {
     uint32_t sessionHandle = 0;
     std::array<uint32_t, wire::kMaxSlots> lengths{};  // of the first `count` slots
   };
-  // The header for the request now in the Session's fields, encoded only when they differ
-  // from the last request's.
-  const uint8_t* RequestHeader(int count) {
+  // The header of the request, encoded only when its inputs differ from the last request's.
+  const uint8_t* RequestHeader(const Request& r, int count) {
     const HeaderInputs& in = sentInputs_;
-    if (in.count == count && in.kindFlags == kindFlags && in.opcode == opcode &&
-        in.paramCount == paramCount && in.sessionHandle == sessionHandle &&
+    if (in.count == count && in.kindFlags == r.kindFlags && in.opcode == r.opcode &&
+        in.paramCount == r.paramCount && in.sessionHandle == sessionHandle &&
         in.connectionOptions == connectionOptions && in.chars[0] == headerChars[0] &&
         in.chars[1] == headerChars[1] && in.chars[2] == headerChars[2]) {
       int i = 0;
-      while (i < count && in.lengths[i] == slotLength[i]) ++i;
+      while (i < count && in.lengths[i] == r.slotLength[i]) ++i;
       if (i == count) return sentHeader_.data();
     }
-    return EncodeRequestHeader(count);
+    return EncodeRequestHeader(r, count);
   }
-  const uint8_t* EncodeRequestHeader(int count);
+  const uint8_t* EncodeRequestHeader(const Request& r, int count);
   HeaderInputs sentInputs_;
   std::array<uint8_t, wire::kHeaderSize> sentHeader_{};
 

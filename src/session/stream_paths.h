@@ -1,5 +1,5 @@
-// Local file names that a stream request hands to its exchange. The Session holds each in a
-// fixed field, so a longer path is refused before anything is sent, never cut or overrun.
+// Local file names that a stream request hands to its exchange. A name longer than kFileNameSize
+// allows is refused before anything is sent, never cut or overrun.
 #pragma once
 
 #include <cstring>

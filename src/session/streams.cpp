@@ -7,10 +7,10 @@
 
 #include "platform/platform.h"
 #include "session/buffered_file.h"
-#include "session/record_stream.h"
 #include "session/session.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
+#include "wire/record_stream.h"
 
 namespace zdb {
 namespace {
@@ -55,9 +55,9 @@ constexpr size_t kUploadBlock = 2 * 1024 * 1024;
 
 }  // namespace
 
-bool Session::SendFileStream() {
+bool Session::SendFileStream(const char* path) {
   platform::File file;
-  if (!file.OpenRead(uploadFileName)) {
+  if (!file.OpenRead(path)) {
     lastSocketError = file.LastError();
     return false;
   }
@@ -104,9 +104,9 @@ bool Session::SendFileStream() {
   return true;
 }
 
-bool Session::ReceiveFileStream() {
+bool Session::ReceiveFileStream(const char* path) {
   platform::File file;
-  if (!file.Create(downloadFileName)) {
+  if (!file.Create(path)) {
     lastSocketError = file.LastError();
     return false;
   }
@@ -132,16 +132,16 @@ bool Session::ReceiveFileStream() {
   return true;
 }
 
-bool Session::ReceiveRecordStream() {
+bool Session::ReceiveRecordStream(const char* path) {
   platform::File file;
-  if (!file.Create(downloadFileName, true)) {
+  if (!file.Create(path, true)) {
     lastSocketError = file.LastError();
     return false;
   }
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBuffer]);
   BufferedFileWriter out(file);
   if (!buffer || !out.ok()) return false;
-  RecordStreamParser parser;
+  wire::RecordStreamParser parser;
   auto sink = [&out](const uint8_t* p, size_t n) { out.Append(p, n); };
   // Every way out flushes, so the file holds exactly the data bytes that arrived.
   auto finish = [&](bool success) {
@@ -167,8 +167,8 @@ bool Session::ReceiveRecordStream() {
     size_t used = 0;
     auto status = parser.Feed(buffer.get(), static_cast<size_t>(r), &used, sink);
     if (!out.ok()) return finish(false);
-    if (status == RecordStreamParser::Status::kNegativeLength) return finish(false);
-    if (status == RecordStreamParser::Status::kEndMark) {
+    if (status == wire::RecordStreamParser::Status::kNegativeLength) return finish(false);
+    if (status == wire::RecordStreamParser::Status::kEndMark) {
       // What came along with the end mark is the start of the reply.
       pendingReply_.assign(buffer.get() + used, buffer.get() + r);
       return finish(true);

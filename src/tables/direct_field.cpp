@@ -9,9 +9,9 @@ using fields::ReceiveValue;
 namespace {
 
 constexpr RequestSpec kFReadSpec{
-    "ZDB_FRead", wire::kPlain, 32, 4, {Text(0), Text(1), Sized(2, 1, 3), Value(3)}};
+    "ZDB_FRead", wire::Op("FRead"), {Text(0), Text(1), Sized(2, 1, 3), Value(3)}};
 constexpr RequestSpec kFWriteSpec{
-    "ZDB_FWrite", wire::kPlain, 33, 4, {Text(0), Text(1), Sized(2, 1, 3), Value(3)}};
+    "ZDB_FWrite", wire::Op("FWrite"), {Text(0), Text(1), Sized(2, 1, 3), Value(3)}};
 
 }  // namespace
 

@@ -2,7 +2,7 @@
 
 #include <iterator>
 
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "tables/records.h"
 
 namespace zdb::tables {
@@ -64,17 +64,21 @@ int32_t ForgetTable(Session& s, const char* name) {
 // In the order of Selection. Names the cache keys are sent converted to the server character
 // set; the texts only the server reads go byte for byte.
 constexpr SelectionMember kMembers[] = {
-    {{"ZDB_UseDB", kStatus, 3, 1, {ServerText(0)}}, NameKey::kDatabase, UseDatabase},
-    {{"ZDB_UnUseDB", kStatus, 4, 1, {ServerText(0)}}, NameKey::kDatabase, ReleaseDatabase},
-    {{"ZDB_SelDB", kStatus, 5, 1, {ServerText(0)}}, NameKey::kDatabase, ChooseDatabase},
-    {{"ZDB_GetDB", kFull, 6, 1, {Fixed(0, wire::kDbKeySize)}}, NameKey::kNone, nullptr},
-    {{"ZDB_OpenTable", kStatus, 10, 3, {ServerText(0), Text(1), Text(2)}}, NameKey::kNone, nullptr},
-    {{"ZDB_CloseTable", kStatus, 11, 1, {ServerText(0)}}, NameKey::kTable, ForgetTable},
-    {{"ZDB_SelTable", kStatus, 12, 2, {ServerText(0), ServerText(1)}},
+    {{"ZDB_UseDB", wire::Op("UseDB"), {ServerText(0)}}, NameKey::kDatabase, UseDatabase},
+    {{"ZDB_UnUseDB", wire::Op("UnUseDB"), {ServerText(0)}}, NameKey::kDatabase, ReleaseDatabase},
+    {{"ZDB_SelDB", wire::Op("SelDB"), {ServerText(0)}}, NameKey::kDatabase, ChooseDatabase},
+    {{"ZDB_GetDB", wire::Op("GetDB"), {Fixed(0, wire::kDbKeySize)}}, NameKey::kNone, nullptr},
+    {{"ZDB_OpenTable", wire::Op("OpenTable"), {ServerText(0), Text(1), Text(2)}},
+     NameKey::kNone,
+     nullptr},
+    {{"ZDB_CloseTable", wire::Op("CloseTable"), {ServerText(0)}}, NameKey::kTable, ForgetTable},
+    {{"ZDB_SelTable", wire::Op("SelTable"), {ServerText(0), ServerText(1)}},
      NameKey::kTable,
      ChooseTable},
-    {{"ZDB_GetTable", kFull, 13, 1, {Fixed(0, wire::kNameKeySize)}}, NameKey::kNone, nullptr},
-    {{"ZDB_Alias", kStatus, 39, 3, {Text(0), Text(1), Text(2)}}, NameKey::kNone, nullptr},
+    {{"ZDB_GetTable", wire::Op("GetTable"), {Fixed(0, wire::kNameKeySize)}},
+     NameKey::kNone,
+     nullptr},
+    {{"ZDB_Alias", wire::Op("Alias"), {Text(0), Text(1), Text(2)}}, NameKey::kNone, nullptr},
 };
 
 static_assert(std::size(kMembers) == static_cast<size_t>(Selection::kAlias) + 1,

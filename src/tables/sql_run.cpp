@@ -104,16 +104,17 @@ int32_t RunScriptFile(Session& s, const char* scriptFile, const char* outputFile
   if (!FitsFileName(scriptFile) || !FitsFileName(outputFile)) return kErrArgument;
   char script[kFileNameSize];
   CopyFileName(script, scriptFile);
-  if (s.PrepareRequest(wire::kScriptKind, 0, 3) != kOk) return s.lastResult;
+  Request request(wire::Op("SqlRun"), 3);
+  if (s.PrepareRequest(request) != kOk) return s.lastResult;
   std::string output(outputFile);
   uint8_t run[4];
   wire::PutI32(run, runValue);
-  s.SetSlot(0, static_cast<uint32_t>(std::strlen(script) + 1), script);
-  s.SetSlot(1, static_cast<uint32_t>(output.size() + 1), output.data());
-  s.SetSlot(2, sizeof run, run);
-  CopyFileName(s.uploadFileName, script);
-  CopyFileName(s.downloadFileName, outputFile);
-  s.Exchange();
+  request.SetSlot(0, static_cast<uint32_t>(std::strlen(script) + 1), script);
+  request.SetSlot(1, static_cast<uint32_t>(output.size() + 1), output.data());
+  request.SetSlot(2, sizeof run, run);
+  request.uploadPath = script;
+  request.downloadPath = outputFile;
+  s.Exchange(request);
   return s.lastResult;
 }
 

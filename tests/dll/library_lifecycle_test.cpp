@@ -11,7 +11,10 @@
 
 #include "support/scripted_peer.h"
 #include "support/test_platform.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -56,7 +59,7 @@ class CountingPeer : public ScriptedPeer {
  public:
   CountingPeer() {
     SetServeOnAcceptThread(true);
-    OnOpcode(0, [this](const Request& req, PeerConnection& c) {
+    OnOpcode(Opcode("Login"), [this](const Request& req, PeerConnection& c) {
       return c.ReplyFull(req, 1000, 0x100 + next_++);
     });
   }
@@ -64,7 +67,7 @@ class CountingPeer : public ScriptedPeer {
   std::vector<uint32_t> Logouts() const {
     std::vector<uint32_t> handles;
     for (const auto& r : requests())
-      if (r.header.opcode == 1) handles.push_back(r.header.sessionHandle);
+      if (r.header.opcode == Opcode("Logout")) handles.push_back(r.header.sessionHandle);
     return handles;
   }
   bool WaitForLogouts(size_t n) const {

@@ -12,7 +12,10 @@
 #include "support/fault_checks.h"
 #include "support/scripted_peer.h"
 #include "support/stream_helpers.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -130,7 +133,7 @@ class CutSweep : public ::testing::TestWithParam<uint16_t> {
 TEST_P(CutSweep, FullReply) {
   GuardedBuffer value(20);
   Shape s{"full reply",
-          27,
+          Opcode("GetField"),
           1,
           [](const Request& r) {
             Bytes reply = PeerConnection::FullReply(r, 1000, 0);
@@ -150,7 +153,7 @@ TEST_P(CutSweep, FullReply) {
 
 TEST_P(CutSweep, StatusWord) {
   const Shape s{"status word",
-                28,
+                Opcode("PutField"),
                 1,
                 [](const Request&) { return Status(1805); },
                 [] { return ZDB_PutField("NOTE", "abc", 4); },
@@ -163,7 +166,7 @@ TEST_P(CutSweep, StatusWord) {
 TEST_P(CutSweep, FileStreamWithHeaderAndStatus) {
   const std::string down = dir_.Path("down.bin");
   const Shape s{"file stream",
-                88,
+                Opcode("ExportDB"),
                 1,
                 [](const Request&) {
                   Bytes b(wire::kFileBlockHeaderSize, 0);
@@ -184,7 +187,7 @@ TEST_P(CutSweep, FileStreamWithHeaderAndStatus) {
 TEST_P(CutSweep, RecordStreamWithEndMarkAndStatus) {
   const std::string out = dir_.Path("out.txt");
   const Shape s{"record stream",
-                0,
+                Opcode("SqlRun"),
                 2,
                 [](const Request&) {
                   Bytes b;
@@ -204,7 +207,7 @@ TEST_P(CutSweep, RecordStreamWithEndMarkAndStatus) {
 
 TEST_P(CutSweep, LoginReply) {
   const Shape s{"login reply",
-                0,
+                Opcode("Login"),
                 1,
                 [](const Request& r) { return PeerConnection::FullReply(r, 1000, 0x1234); },
                 [] { return ZDB_Init("user", "pw"); },
@@ -217,7 +220,7 @@ TEST_P(CutSweep, LoginReply) {
 TEST_P(CutSweep, VersionReplyAfterLogin) {
   // A version request that fails in transport does not undo the login it follows.
   const Shape s{"version reply",
-                2,
+                Opcode("GetVersion"),
                 1,
                 [](const Request& r) {
                   Bytes reply = PeerConnection::FullReply(r, 1000, 0x1234);

@@ -16,9 +16,12 @@
 #include "support/raw_peer.h"
 #include "support/scripted_peer.h"
 #include "support/stream_helpers.h"
+#include "wire/catalogue.h"
 #include "wire/control.h"
 #include "wire/field_def.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -51,22 +54,22 @@ TEST(MisbehavingServer, RepliesDribbledOneByteAtATime) {
   test::ScratchDir dir;
   ScriptedPeer peer;
   auto dribble = [](PeerConnection& c, const Bytes& b) { return c.WriteInPieces(b, 1, 0); };
-  peer.OnOpcode(0, [&](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Login"), [&](const Request& r, PeerConnection& c) {
     if (r.header.kind == 1) return dribble(c, PeerConnection::FullReply(r, 1000, 0x4321));
     test::ReceivedFile script;
     return test::ReadUploadedFile(c, &script) && dribble(c, RecordAnswer());
   });
-  peer.OnOpcode(27, [&](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetField"), [&](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     std::fill(reply.begin() + 161 + 5, reply.begin() + 161 + 25, 'v');
     return dribble(c, reply);
   });
-  peer.OnOpcode(28, [&](const Request&, PeerConnection& c) {
+  peer.OnOpcode(Opcode("PutField"), [&](const Request&, PeerConnection& c) {
     Bytes w;
     test::AppendStatus(w, 3003);
     return dribble(c, w);
   });
-  peer.OnOpcode(88, [&](const Request&, PeerConnection& c) {
+  peer.OnOpcode(Opcode("ExportDB"), [&](const Request&, PeerConnection& c) {
     return dribble(c, FileAnswer(300, test::Pattern(300, 2), true));
   });
   test::ThreadSession thread(peer);
@@ -88,11 +91,11 @@ TEST(MisbehavingServer, RepliesDribbledOneByteAtATime) {
 TEST(MisbehavingServer, CountsAndLengthsLargerThanWhatFollows) {
   test::ScratchDir dir;
   ScriptedPeer peer;
-  peer.OnOpcode(88, [](const Request&, PeerConnection& c) {
+  peer.OnOpcode(Opcode("ExportDB"), [](const Request&, PeerConnection& c) {
     c.Write(FileAnswer(100000, test::Pattern(100, 1), false));
     return false;
   });
-  peer.OnOpcode(0, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Login"), [](const Request& r, PeerConnection& c) {
     if (r.header.kind == 1) return c.ReplyFull(r, 1000, 0x1234);
     test::ReceivedFile script;
     if (!test::ReadUploadedFile(c, &script)) return false;
@@ -107,7 +110,7 @@ TEST(MisbehavingServer, CountsAndLengthsLargerThanWhatFollows) {
   });
   // A reply whose own length and offset fields claim far more than it carries: the library
   // goes by the lengths it sent.
-  peer.OnOpcode(27, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetField"), [](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     std::fill(reply.begin() + 21, reply.begin() + 153, 0xFF);
     std::fill(reply.begin() + 161 + 5, reply.begin() + 161 + 25, 'v');
@@ -130,7 +133,7 @@ TEST(MisbehavingServer, CountsAndLengthsLargerThanWhatFollows) {
 
 TEST(MisbehavingServer, TextsWithoutTheirZeroAndDefinitionsChangedByTheReply) {
   ScriptedPeer peer;
-  peer.OnOpcode(120, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetError"), [](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     std::fill(reply.begin() + 161 + 4, reply.end(), 'z');
     return c.Write(reply);
@@ -145,14 +148,14 @@ TEST(MisbehavingServer, TextsWithoutTheirZeroAndDefinitionsChangedByTheReply) {
   d.name = "B";
   d.width = 3;
   wire::EncodeFieldDef(d, defs.data() + wire::kFieldDefSize);
-  peer.OnOpcode(63, [defs](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("InfoFields"), [defs](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     std::copy(defs.begin(), defs.end(), reply.begin() + 161 + static_cast<long>(r.slots[0].size()));
     return c.Write(reply);
   });
   // The value area comes back without a single zero, and the definitions with other widths
   // and more fields than were asked for.
-  peer.OnOpcode(30, [defs](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("MatGetFields"), [defs](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     uint8_t* list = reply.data() + 161;
     for (size_t i = 0; i < wire::kMaxFields; ++i) {

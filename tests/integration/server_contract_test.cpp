@@ -3,8 +3,11 @@
 #include <thread>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
 #include "wire/control.h"
 #include "wire/file_block.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -18,7 +21,8 @@ class ServerContract : public ::testing::Test {
 
 TEST_F(ServerContract, LoginVersionErrorTextAndLogout) {
   ASSERT_TRUE(server.running());
-  RawReply login = CallOnce(port(), 0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
+  RawReply login =
+      CallOnce(port(), 0x0001, Opcode("Login"), {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
   ASSERT_TRUE(login.ok);
   EXPECT_EQ(login.status, 1000);
   ASSERT_NE(login.handle, 0xFFFFFFFFu);
@@ -27,23 +31,23 @@ TEST_F(ServerContract, LoginVersionErrorTextAndLogout) {
   uint32_t h2 = LoginRaw(port());
   EXPECT_NE(h2, h);
 
-  RawReply v = CallOnce(port(), 0x0001, 2, {U32Slot(0)}, h);
+  RawReply v = CallOnce(port(), 0x0001, Opcode("GetVersion"), {U32Slot(0)}, h);
   ASSERT_TRUE(v.ok);
   EXPECT_EQ(wire::GetU32(v.slots[0].data()) & 0xFF00, 0x1200u);
 
-  RawReply e = CallOnce(port(), 0x0001, 120, {U32Slot(4021), Bytes(129, 'x')}, h);
+  RawReply e = CallOnce(port(), 0x0001, Opcode("GetError"), {U32Slot(4021), Bytes(129, 'x')}, h);
   ASSERT_TRUE(e.ok);
   EXPECT_STREQ(reinterpret_cast<const char*>(e.slots[1].data()), "Table not found");
   EXPECT_EQ(e.slots[1][128], 0);  // zero-filled to the end
 
-  RawReply out = CallOnce(port(), 0x0001, 1, {}, h);
+  RawReply out = CallOnce(port(), 0x0001, Opcode("Logout"), {}, h);
   ASSERT_TRUE(out.ok);
   EXPECT_EQ(out.status, 1000);
   EXPECT_EQ(out.handle, 0xFFFFFFFFu);
   // The handle is gone: a request carrying it is refused, a second logout too.
-  EXPECT_EQ(CallOnce(port(), 0x8001, 3, {TextSlot("X")}, h).status, 4003);
-  EXPECT_EQ(CallOnce(port(), 0x0001, 1, {}, h).status, 4003);
-  CallOnce(port(), 0x0001, 1, {}, h2);
+  EXPECT_EQ(CallOnce(port(), 0x8001, Opcode("UseDB"), {TextSlot("X")}, h).status, 4003);
+  EXPECT_EQ(CallOnce(port(), 0x0001, Opcode("Logout"), {}, h).status, 4003);
+  CallOnce(port(), 0x0001, Opcode("Logout"), {}, h2);
 }
 
 TEST_F(ServerContract, RepliesHaveTheRequestsShapeEvenForUnknownOpcodes) {
@@ -62,22 +66,22 @@ TEST_F(ServerContract, RepliesHaveTheRequestsShapeEvenForUnknownOpcodes) {
   EXPECT_TRUE(s.ok);
   EXPECT_EQ(s.status, 4001);
   // Slots that do not fit the request are refused as malformed, not misread.
-  EXPECT_EQ(CallOnce(port(), 0x8001, 3, {}, h).status, 4002);
-  EXPECT_EQ(CallOnce(port(), 0x0001, 6, {Bytes(8)}, h).status, 4002);
+  EXPECT_EQ(CallOnce(port(), 0x8001, Opcode("UseDB"), {}, h).status, 4002);
+  EXPECT_EQ(CallOnce(port(), 0x0001, Opcode("GetDB"), {Bytes(8)}, h).status, 4002);
 }
 
 TEST_F(ServerContract, PersistentConnectionServesManyRequests) {
   RawClient c(port());
   c.options = RawClient::kPersistent;
-  RawReply login = c.Call(0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
+  RawReply login = c.Call(0x0001, Opcode("Login"), {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
   ASSERT_EQ(login.status, 1000);
   for (int i = 0; i < 20; ++i) {
-    RawReply v = c.Call(0x0001, 2, {U32Slot(0)}, login.handle);
+    RawReply v = c.Call(0x0001, Opcode("GetVersion"), {U32Slot(0)}, login.handle);
     ASSERT_TRUE(v.ok);
     EXPECT_EQ(wire::GetU32(v.slots[0].data()), 0x1210u);
   }
-  EXPECT_EQ(c.Call(0x8001, 4, {TextSlot("NOPE")}, login.handle).status, 4015);
-  RawReply out = c.Call(0x0001, 1, {}, login.handle);
+  EXPECT_EQ(c.Call(0x8001, Opcode("UnUseDB"), {TextSlot("NOPE")}, login.handle).status, 4015);
+  RawReply out = c.Call(0x0001, Opcode("Logout"), {}, login.handle);
   EXPECT_EQ(out.status, 1000);
   EXPECT_TRUE(c.ClosedByPeer(2000));  // a logout ends the connection
 }
@@ -94,7 +98,7 @@ TEST_F(ServerContract, HostileFramesAreDroppedAndOthersCarryOn) {
   ASSERT_TRUE(other.loggedIn());
   MakePeople(other, "SAFE", 2);
 
-  Bytes good = RawClient::Frame(0x0001, 2, {U32Slot(0)}, other.handle());
+  Bytes good = RawClient::Frame(0x0001, Opcode("GetVersion"), {U32Slot(0)}, other.handle());
   Bytes badMagic = good;
   badMagic[0] = 'X';
   ExpectDropped(port(), badMagic);
@@ -103,16 +107,17 @@ TEST_F(ServerContract, HostileFramesAreDroppedAndOthersCarryOn) {
   wire::PutU32(badLengths.data() + wire::kOffLengths, 5);
   ExpectDropped(port(), badLengths);
 
-  Bytes huge = RawClient::Frame(0x0001, 2, {}, other.handle());  // a total of 3 GB
+  Bytes huge =
+      RawClient::Frame(0x0001, Opcode("GetVersion"), {}, other.handle());  // a total of 3 GB
   wire::PutU32(huge.data() + wire::kOffLengths, 3000000000u);
   wire::PutU32(huge.data() + wire::kOffTotal, 3000000161u);
   huge[wire::kOffParamCount] = 1;
   ExpectDropped(port(), huge);
 
-  Bytes tooMany = RawClient::Frame(0x0001, 2, {}, other.handle());
+  Bytes tooMany = RawClient::Frame(0x0001, Opcode("GetVersion"), {}, other.handle());
   tooMany[wire::kOffParamCount] = 17;
   ExpectDropped(port(), tooMany);
-  Bytes negative = RawClient::Frame(0x0001, 2, {}, other.handle());
+  Bytes negative = RawClient::Frame(0x0001, Opcode("GetVersion"), {}, other.handle());
   negative[wire::kOffParamCount] = 0xFF;
   ExpectDropped(port(), negative);
 
@@ -124,8 +129,8 @@ TEST_F(ServerContract, HostileFramesAreDroppedAndOthersCarryOn) {
   {
     // A script request whose file is shorter than announced: the connection goes, nothing runs.
     RawClient c(port());
-    Bytes script =
-        RawClient::Frame(0xD002, 0, {TextSlot("s"), TextSlot("o"), U32Slot(0)}, other.handle());
+    Bytes script = RawClient::Frame(0xD002, Opcode("SqlRun"),
+                                    {TextSlot("s"), TextSlot("o"), U32Slot(0)}, other.handle());
     uint8_t head[wire::kFileBlockHeaderSize];
     wire::EncodeFileBlockHeader(1000, head);
     script.insert(script.end(), head, head + sizeof head);

@@ -3,6 +3,9 @@
 #include <cstring>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -42,17 +45,20 @@ TEST_F(ServerData, NavigationAndSingleFieldValues) {
   EXPECT_EQ(s.Read("SIDEWAYS"), 4002);
 
   // Seek by a field's value.
-  ASSERT_EQ(s.Status(22, {TextSlot("NAME"), TextSlot("Person3")}), 1000);
+  ASSERT_EQ(s.Status(Opcode("Seek"), {TextSlot("NAME"), TextSlot("Person3")}), 1000);
   std::string age = s.Get("AGE", 2);
   EXPECT_EQ(wire::GetU16(reinterpret_cast<const uint8_t*>(age.data())), 23);
-  EXPECT_EQ(s.Status(22, {TextSlot("NAME"), TextSlot("Nobody")}), 4041);
-  ASSERT_EQ(s.Status(22, {TextSlot("AGE"), TextSlot("21")}), 1000);
+  EXPECT_EQ(s.Status(Opcode("Seek"), {TextSlot("NAME"), TextSlot("Nobody")}), 4041);
+  ASSERT_EQ(s.Status(Opcode("Seek"), {TextSlot("AGE"), TextSlot("21")}), 1000);
   EXPECT_EQ(s.Get("NAME", 20), "Person1             ");
 
   // N travels as an 8-byte double, I as a 2-byte integer, a date as 10 characters.
-  ASSERT_EQ(s.Status(28, {TextSlot("SALARY"), DoubleSlot(1234.5), U32Slot(8)}), 1000);
+  ASSERT_EQ(s.Status(Opcode("PutField"), {TextSlot("SALARY"), DoubleSlot(1234.5), U32Slot(8)}),
+            1000);
   EXPECT_DOUBLE_EQ(DoubleOf(s.Get("SALARY", 8)), 1234.5);
-  ASSERT_EQ(s.Status(28, {TextSlot("AGE"), H16(static_cast<uint16_t>(-7)), U32Slot(2)}), 1000);
+  ASSERT_EQ(
+      s.Status(Opcode("PutField"), {TextSlot("AGE"), H16(static_cast<uint16_t>(-7)), U32Slot(2)}),
+      1000);
   EXPECT_EQ(
       static_cast<int16_t>(wire::GetU16(reinterpret_cast<const uint8_t*>(s.Get("AGE", 2).data()))),
       -7);
@@ -62,30 +68,31 @@ TEST_F(ServerData, NavigationAndSingleFieldValues) {
   EXPECT_EQ(s.Put("NAME", std::string(21, 'x')), 4033);  // longer than the width: refused
   EXPECT_EQ(s.Put("NOSUCH", "x"), 4030);
   // Testing a value checks it without storing it.
-  EXPECT_EQ(s.Status(29, {TextSlot("AGE"), TextSlot("70000"), U32Slot(6)}), 4033);
-  EXPECT_EQ(s.Status(29, {TextSlot("AGE"), TextSlot("12"), U32Slot(3)}), 1000);
+  EXPECT_EQ(s.Status(Opcode("TestField"), {TextSlot("AGE"), TextSlot("70000"), U32Slot(6)}), 4033);
+  EXPECT_EQ(s.Status(Opcode("TestField"), {TextSlot("AGE"), TextSlot("12"), U32Slot(3)}), 1000);
   EXPECT_EQ(s.Get("AGE", 6), "-7    ");
 
   // A blank record's fields are null until written.
-  ASSERT_EQ(s.Status(24), 1000);
-  RawReply n = s.Full(133, {TextSlot("NAME"), Bytes(2)});
+  ASSERT_EQ(s.Status(Opcode("AppendBlank")), 1000);
+  RawReply n = s.Full(Opcode("IsNull"), {TextSlot("NAME"), Bytes(2)});
   EXPECT_EQ(n.slots[1], (Bytes{1, 0}));
   ASSERT_EQ(s.Put("NAME", "Zed"), 1000);
-  n = s.Full(133, {TextSlot("NAME"), Bytes(2)});
+  n = s.Full(Opcode("IsNull"), {TextSlot("NAME"), Bytes(2)});
   EXPECT_EQ(n.slots[1], (Bytes{0, 0}));
   // Direct read with a leading table name; delete moves to the next record.
-  RawReply f = s.Full(32, {TextSlot("PEOPLE"), TextSlot("NAME"), Bytes(5), U32Slot(5)});
+  RawReply f =
+      s.Full(Opcode("FRead"), {TextSlot("PEOPLE"), TextSlot("NAME"), Bytes(5), U32Slot(5)});
   EXPECT_EQ(std::string(f.slots[2].begin(), f.slots[2].end()), "Zed  ");
   ASSERT_EQ(s.Read("FIRST"), 1000);
-  ASSERT_EQ(s.Status(26, {TextSlot("")}), 1000);
+  ASSERT_EQ(s.Status(Opcode("Delete"), {TextSlot("")}), 1000);
   EXPECT_EQ(s.Get("NAME", 20), "Person2             ");
-  EXPECT_EQ(s.Status(26, {TextSlot("1")}), 4041);
+  EXPECT_EQ(s.Status(Opcode("Delete"), {TextSlot("1")}), 4041);
 }
 
 TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   RawSession s(port());
   MakePeople(s, "SHOP", 2);
-  RawReply info = s.Full(63, {TextSlot("*"), Bytes(wire::kFieldDefListSize)});
+  RawReply info = s.Full(Opcode("InfoFields"), {TextSlot("*"), Bytes(wire::kFieldDefListSize)});
   ASSERT_EQ(info.status, 1000);
   wire::FieldDef born = wire::DecodeFieldDef(info.slots[1].data() + 3 * wire::kFieldDefSize);
   EXPECT_EQ(born.name, "BORN");
@@ -93,17 +100,18 @@ TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   EXPECT_EQ(born.subtype, 'D');
   EXPECT_EQ(born.width, 10u);
   EXPECT_EQ(info.slots[1][4 * wire::kFieldDefSize], 0);  // the list ends after four
-  EXPECT_EQ(s.Full(63, {TextSlot("NOPE"), Bytes(wire::kFieldDefListSize)}).status, 4030);
+  EXPECT_EQ(s.Full(Opcode("InfoFields"), {TextSlot("NOPE"), Bytes(wire::kFieldDefListSize)}).status,
+            4030);
 
   // The 132-byte descriptor: subtype at 99, type at 100, widths at 101 and 105.
-  RawReply d = s.Full(58, {TextSlot("SALARY"), Bytes{'*'}, Bytes(132)});
+  RawReply d = s.Full(Opcode("GetField descriptor"), {TextSlot("SALARY"), Bytes{'*'}, Bytes(132)});
   ASSERT_EQ(d.status, 1000);
   EXPECT_EQ(d.slots[2][100], 'N');
   EXPECT_EQ(wire::GetU32(d.slots[2].data() + 105), 8u);
 
   // Read the listed fields of record 2, then write two of them back changed.
   Bytes defs = Defs({{"NAME", 20}, {"AGE", 6}});
-  RawReply r = s.Full(118, {TextSlot("2"), TextSlot(""), defs, Bytes(28)});
+  RawReply r = s.Full(Opcode("GetRead"), {TextSlot("2"), TextSlot(""), defs, Bytes(28)});
   ASSERT_EQ(r.status, 1000);
   EXPECT_STREQ(reinterpret_cast<const char*>(r.slots[3].data()), "Person2");
   EXPECT_STREQ(reinterpret_cast<const char*>(r.slots[3].data() + 21), "22");
@@ -112,13 +120,15 @@ TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   Bytes values(28);
   std::memcpy(values.data(), "Renamed", 7);
   std::memcpy(values.data() + 21, "44", 2);
-  EXPECT_EQ(CallOnce(port(), 0x0001, 31, {defs, values}, s.handle()).status, 1000);
+  EXPECT_EQ(CallOnce(port(), 0x0001, Opcode("MatPutFields"), {defs, values}, s.handle()).status,
+            1000);
   EXPECT_EQ(s.Get("NAME", 7), "Renamed");
   // A value area that does not match the definitions is refused.
-  EXPECT_EQ(CallOnce(port(), 0x0001, 31, {defs, Bytes(27)}, s.handle()).status, 4002);
+  EXPECT_EQ(CallOnce(port(), 0x0001, Opcode("MatPutFields"), {defs, Bytes(27)}, s.handle()).status,
+            4002);
   // Put-and-write appends a record holding the values.
   std::memcpy(values.data(), "NewOne\0", 7);
-  EXPECT_EQ(CallOnce(port(), 0x0001, 119, {defs, values}, s.handle()).status, 1000);
+  EXPECT_EQ(CallOnce(port(), 0x0001, Opcode("PutWrite"), {defs, values}, s.handle()).status, 1000);
   ASSERT_EQ(s.Read("LAST"), 1000);
   EXPECT_EQ(s.Get("NAME", 6), "NewOne");
 
@@ -128,11 +138,11 @@ TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   desc[99] = 'M';
   desc[100] = 'C';
   wire::PutU32(desc.data() + 101, 10);
-  EXPECT_EQ(s.Status(55, {TextSlot(""), TextSlot(""), desc}), 1000);
-  EXPECT_EQ(s.Status(55, {TextSlot(""), TextSlot(""), desc}), 4031);
+  EXPECT_EQ(s.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), desc}), 1000);
+  EXPECT_EQ(s.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), desc}), 4031);
   EXPECT_EQ(s.Put("NOTE", std::string(300, 'm')), 1000);  // memo: not held to the width
   EXPECT_EQ(s.Get("NOTE", 256), std::string(256, 'm'));
-  EXPECT_EQ(s.Status(56, {TextSlot("NOTE")}), 1000);
+  EXPECT_EQ(s.Status(Opcode("DelField"), {TextSlot("NOTE")}), 1000);
   EXPECT_EQ(s.Put("NOTE", "x"), 4030);
 }
 
@@ -145,52 +155,52 @@ TEST_F(ServerData, TwoSessionsSeeEachOthersLocksAndOnlyCommittedWork) {
   ASSERT_EQ(a.Read("1", "L"), 1000);
   ASSERT_EQ(b.Read("1"), 1000);
   EXPECT_EQ(b.Put("NAME", "Intruder"), 4050);
-  RawReply who = b.Full(138, {TextSlot(""), Bytes(33)});
+  RawReply who = b.Full(Opcode("WhoLock"), {TextSlot(""), Bytes(33)});
   ASSERT_EQ(who.status, 1000);
   char expect[40];
   std::snprintf(expect, sizeof expect, "anonymous#%08X", a.handle());
   EXPECT_STREQ(reinterpret_cast<const char*>(who.slots[1].data()), expect);
   EXPECT_EQ(b.Read("1", "L"), 4050);
-  EXPECT_EQ(a.Status(135, {TextSlot("1")}), 1000);
+  EXPECT_EQ(a.Status(Opcode("RecUnLock"), {TextSlot("1")}), 1000);
   EXPECT_EQ(b.Put("NAME", "Allowed"), 1000);
 
   // Database locks: the other session's changes and locks are refused until released.
-  EXPECT_EQ(a.Status(7, {TextSlot("SHOP")}), 1000);
-  EXPECT_EQ(b.Status(9, {TextSlot("SHOP")}), 4052);
-  EXPECT_EQ(a.Status(9, {TextSlot("SHOP")}), 4056);
-  EXPECT_EQ(b.Status(24), 4052);
-  EXPECT_EQ(b.Status(7, {TextSlot("SHOP")}), 4052);
-  EXPECT_EQ(b.Status(8, {TextSlot("SHOP")}), 4053);  // only the holder unlocks
-  EXPECT_EQ(a.Status(8, {TextSlot("SHOP")}), 1000);
-  EXPECT_EQ(b.Status(9, {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(a.Status(Opcode("DBLock"), {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(b.Status(Opcode("DBIsLock"), {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(a.Status(Opcode("DBIsLock"), {TextSlot("SHOP")}), 4056);
+  EXPECT_EQ(b.Status(Opcode("AppendBlank")), 4052);
+  EXPECT_EQ(b.Status(Opcode("DBLock"), {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(b.Status(Opcode("DBUnLock"), {TextSlot("SHOP")}), 4053);  // only the holder unlocks
+  EXPECT_EQ(a.Status(Opcode("DBUnLock"), {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(b.Status(Opcode("DBIsLock"), {TextSlot("SHOP")}), 1000);
 
   // A table lock, released when its holder logs out.
   {
     RawSession c(port());
     c.Enter("SHOP", "PEOPLE");
-    EXPECT_EQ(c.Status(16, {TextSlot("PEOPLE")}), 1000);
-    EXPECT_EQ(b.Status(24), 4051);
+    EXPECT_EQ(c.Status(Opcode("LockTable"), {TextSlot("PEOPLE")}), 1000);
+    EXPECT_EQ(b.Status(Opcode("AppendBlank")), 4051);
   }
-  EXPECT_EQ(b.Status(24), 1000);
+  EXPECT_EQ(b.Status(Opcode("AppendBlank")), 1000);
 
   // A transaction's changes stay invisible to the other session until committed.
   ASSERT_EQ(a.Read("2"), 1000);
-  ASSERT_EQ(a.Status(14), 1000);
-  RawReply tr = a.Full(17, {U32Slot(0)});
+  ASSERT_EQ(a.Status(Opcode("BeginTransaction")), 1000);
+  RawReply tr = a.Full(Opcode("TRStatus"), {U32Slot(0)});
   EXPECT_EQ(wire::GetU32(tr.slots[0].data()), 1u);
   ASSERT_EQ(a.Put("NAME", "Pending"), 1000);
   ASSERT_EQ(b.Read("2"), 1000);
   EXPECT_EQ(b.Get("NAME", 7), "Person2");
   EXPECT_EQ(b.Put("NAME", "Clash"), 4054);  // the open transaction holds the write lock
-  ASSERT_EQ(a.Status(15), 1000);
+  ASSERT_EQ(a.Status(Opcode("EndTransaction")), 1000);
   EXPECT_EQ(b.Get("NAME", 7), "Pending");
-  EXPECT_EQ(a.Status(15), 4060);
+  EXPECT_EQ(a.Status(Opcode("EndTransaction")), 4060);
 
   // One rolled back: as if it never happened.
-  ASSERT_EQ(a.Status(14), 1000);
+  ASSERT_EQ(a.Status(Opcode("BeginTransaction")), 1000);
   ASSERT_EQ(a.Put("NAME", "Ghost"), 1000);
   EXPECT_EQ(a.Get("NAME", 5), "Ghost");
-  ASSERT_EQ(a.Status(19), 1000);
+  ASSERT_EQ(a.Status(Opcode("RollBack")), 1000);
   EXPECT_EQ(a.Get("NAME", 7), "Pending");
   EXPECT_EQ(b.Get("NAME", 7), "Pending");
 }
@@ -211,7 +221,7 @@ TEST_F(ServerData, SqlScriptsStreamRowsAndReportErrors) {
   r = Script(port(), s.handle(), "SELECT nonsense FROM nowhere");
   EXPECT_EQ(r.status, 4070);
   EXPECT_TRUE(r.records.empty());
-  RawReply e = s.Full(120, {U32Slot(4070), Bytes(129)});
+  RawReply e = s.Full(Opcode("GetError"), {U32Slot(4070), Bytes(129)});
   EXPECT_NE(std::string(reinterpret_cast<const char*>(e.slots[1].data())).find("no such table"),
             std::string::npos);
 }
@@ -241,7 +251,7 @@ TEST_F(ServerData, ExportImportAndDataSurvivingARestart) {
   s.Enter("COPY", "PEOPLE");
   ASSERT_EQ(s.Read("LAST"), 1000);
   EXPECT_EQ(s.Get("NAME", 7), "Person4");
-  RawReply list = s.Full(83, {U32Slot(5), Bytes(45)});
+  RawReply list = s.Full(Opcode("DataBase"), {U32Slot(5), Bytes(45)});
   EXPECT_EQ(wire::GetU32(list.slots[0].data()), 2u);
   EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data()), "COPY");
   EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data() + 9), "SHOP");
@@ -251,15 +261,18 @@ TEST_F(ServerData, UsersAndPrivilegesOnceDefined) {
   RawSession anon(port());
   MakePeople(anon, "SHOP", 1);
   // The first user is an administrator whatever its role says.
-  ASSERT_EQ(anon.Status(96, {TextSlot("boss"), TextSlot("secret"), TextSlot("")}), 1000);
+  ASSERT_EQ(anon.Status(Opcode("AddUser"), {TextSlot("boss"), TextSlot("secret"), TextSlot("")}),
+            1000);
   // From now on logins are checked and the anonymous session has lost its rights.
   EXPECT_EQ(LoginRaw(port()), 0xFFFFFFFFu);
   EXPECT_EQ(LoginRaw(port(), "boss", "wrong"), 0xFFFFFFFFu);
-  EXPECT_EQ(anon.Status(96, {TextSlot("x"), TextSlot("y"), TextSlot("")}), 4005);
+  EXPECT_EQ(anon.Status(Opcode("AddUser"), {TextSlot("x"), TextSlot("y"), TextSlot("")}), 4005);
   RawSession boss(port(), "boss", "secret");
   ASSERT_TRUE(boss.loggedIn());
-  ASSERT_EQ(boss.Status(96, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}), 1000);
-  EXPECT_EQ(boss.Status(96, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}), 4081);
+  ASSERT_EQ(boss.Status(Opcode("AddUser"), {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}),
+            1000);
+  EXPECT_EQ(boss.Status(Opcode("AddUser"), {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}),
+            4081);
 
   RawSession clerk(port(), "clerk", "pw");
   ASSERT_TRUE(clerk.loggedIn());
@@ -267,25 +280,29 @@ TEST_F(ServerData, UsersAndPrivilegesOnceDefined) {
   EXPECT_EQ(clerk.Read("FIRST"), 4005);
   std::vector<Bytes> grant = {TextSlot("clerk"), TextSlot("SHOP"), TextSlot("PEOPLE"), TextSlot(""),
                               U32Slot(1)};
-  ASSERT_EQ(boss.Status(103, grant), 1000);
-  EXPECT_EQ(boss.Status(105, grant), 1000);
+  ASSERT_EQ(boss.Status(Opcode("Grant"), grant), 1000);
+  EXPECT_EQ(boss.Status(Opcode("IsAuthorizated"), grant), 1000);
   EXPECT_EQ(clerk.Read("FIRST"), 1000);
   EXPECT_EQ(clerk.Get("NAME", 7), "Person1");
   EXPECT_EQ(clerk.Put("NAME", "Changed"), 4005);  // read only
   grant[4] = U32Slot(2);
-  EXPECT_EQ(boss.Status(105, grant), 4005);
-  ASSERT_EQ(boss.Status(103, grant), 1000);
+  EXPECT_EQ(boss.Status(Opcode("IsAuthorizated"), grant), 4005);
+  ASSERT_EQ(boss.Status(Opcode("Grant"), grant), 1000);
   EXPECT_EQ(clerk.Put("NAME", "Changed"), 1000);
-  ASSERT_EQ(boss.Status(104, grant), 1000);
+  ASSERT_EQ(boss.Status(Opcode("Revoke"), grant), 1000);
   EXPECT_EQ(clerk.Put("NAME", "Again"), 4005);
   // A clerk cannot manage users; the list shows both.
-  EXPECT_EQ(clerk.Status(97, {TextSlot("boss"), TextSlot(""), TextSlot("")}), 4005);
-  RawReply users = clerk.Full(100, {TextSlot(""), U32Slot(4), Bytes(4 * 65)});
+  EXPECT_EQ(clerk.Status(Opcode("DelUser"), {TextSlot("boss"), TextSlot(""), TextSlot("")}), 4005);
+  RawReply users = clerk.Full(Opcode("GetUsers"), {TextSlot(""), U32Slot(4), Bytes(4 * 65)});
   EXPECT_EQ(wire::GetU32(users.slots[1].data()), 2u);
   EXPECT_STREQ(reinterpret_cast<const char*>(users.slots[2].data()), "boss");
   EXPECT_STREQ(reinterpret_cast<const char*>(users.slots[2].data() + 65), "clerk");
-  EXPECT_EQ(boss.Full(94, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}).status, 1000);
-  EXPECT_EQ(boss.Full(94, {TextSlot("clerk"), TextSlot("no"), TextSlot("")}).status, 4004);
+  EXPECT_EQ(
+      boss.Full(Opcode("ValidUser"), {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}).status,
+      1000);
+  EXPECT_EQ(
+      boss.Full(Opcode("ValidUser"), {TextSlot("clerk"), TextSlot("no"), TextSlot("")}).status,
+      4004);
 }
 
 }  // namespace
@@ -300,48 +317,53 @@ TEST(ServerCatalogRequests, TablesAndDatabasesAreListedRenamedAndDeleted) {
   ASSERT_TRUE(server.running());
   RawSession s(server.port());
   MakePeople(s, "SHOP", 2);
-  ASSERT_EQ(s.Status(70, {TextSlot("ORDERS"), TextSlot("ITEM C 10"), TextSlot(""), Bytes(113)}),
+  ASSERT_EQ(s.Status(Opcode("CreTable"),
+                     {TextSlot("ORDERS"), TextSlot("ITEM C 10"), TextSlot(""), Bytes(113)}),
             1000);
-  EXPECT_EQ(s.Status(70, {TextSlot("ORDERS"), TextSlot("ITEM C 10"), TextSlot(""), Bytes(113)}),
+  EXPECT_EQ(s.Status(Opcode("CreTable"),
+                     {TextSlot("ORDERS"), TextSlot("ITEM C 10"), TextSlot(""), Bytes(113)}),
             4022);
-  EXPECT_EQ(s.Status(70, {TextSlot("BAD NAME"), TextSlot(""), TextSlot(""), Bytes(113)}), 4023);
-  RawReply list = s.Full(71, {U32Slot(5), Bytes(5 * 33)});
+  EXPECT_EQ(
+      s.Status(Opcode("CreTable"), {TextSlot("BAD NAME"), TextSlot(""), TextSlot(""), Bytes(113)}),
+      4023);
+  RawReply list = s.Full(Opcode("DbTables"), {U32Slot(5), Bytes(5 * 33)});
   ASSERT_EQ(list.status, 1000);
   EXPECT_EQ(wire::GetU32(list.slots[0].data()), 2u);
   EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data()), "PEOPLE");
   EXPECT_STREQ(reinterpret_cast<const char*>(list.slots[1].data() + 33), "ORDERS");
 
   // The table record of the selected table: name, record and field counts.
-  RawReply rec = s.Full(75, {Bytes(113)});
+  RawReply rec = s.Full(Opcode("GetTable record"), {Bytes(113)});
   EXPECT_STREQ(reinterpret_cast<const char*>(rec.slots[0].data()), "PEOPLE");
   EXPECT_EQ(wire::GetU32(rec.slots[0].data() + 97), 2u);
   EXPECT_EQ(wire::GetU32(rec.slots[0].data() + 101), 4u);
 
   // Renaming the selected table keeps it open and selected under its new name.
-  ASSERT_EQ(s.Status(81, {TextSlot("PEOPLE"), TextSlot("FOLKS")}), 1000);
-  RawReply cur = s.Full(13, {Bytes(33)});
+  ASSERT_EQ(s.Status(Opcode("Rename"), {TextSlot("PEOPLE"), TextSlot("FOLKS")}), 1000);
+  RawReply cur = s.Full(Opcode("GetTable"), {Bytes(33)});
   EXPECT_STREQ(reinterpret_cast<const char*>(cur.slots[0].data()), "FOLKS");
   EXPECT_EQ(s.Read("LAST"), 1000);
-  EXPECT_EQ(s.Status(10, {TextSlot("PEOPLE"), TextSlot(""), TextSlot("")}), 4021);
-  ASSERT_EQ(s.Status(72, {TextSlot("ORDERS"), U32Slot(0)}), 1000);
-  EXPECT_EQ(s.Status(72, {TextSlot("ORDERS"), U32Slot(0)}), 4021);
+  EXPECT_EQ(s.Status(Opcode("OpenTable"), {TextSlot("PEOPLE"), TextSlot(""), TextSlot("")}), 4021);
+  ASSERT_EQ(s.Status(Opcode("DelTable"), {TextSlot("ORDERS"), U32Slot(0)}), 1000);
+  EXPECT_EQ(s.Status(Opcode("DelTable"), {TextSlot("ORDERS"), U32Slot(0)}), 4021);
 
   // Counting and deleting databases: refused while another session has it in use.
-  ASSERT_EQ(s.Status(86, {TextSlot("OTHER"), TextSlot(""), TextSlot(""), H16(0), TextSlot("")}),
+  ASSERT_EQ(s.Status(Opcode("NewDB"),
+                     {TextSlot("OTHER"), TextSlot(""), TextSlot(""), H16(0), TextSlot("")}),
             1000);
-  RawReply num = s.Full(87, {U32Slot(0), U32Slot(0)});
+  RawReply num = s.Full(Opcode("NumDB"), {U32Slot(0), U32Slot(0)});
   EXPECT_EQ(wire::GetU32(num.slots[0].data()), 2u);
   EXPECT_EQ(wire::GetU32(num.slots[1].data()), 1u);
   {
     RawSession user(server.port());
-    ASSERT_EQ(user.Status(3, {TextSlot("SHOP")}), 1000);
-    EXPECT_EQ(s.Status(85), 4014);
+    ASSERT_EQ(user.Status(Opcode("UseDB"), {TextSlot("SHOP")}), 1000);
+    EXPECT_EQ(s.Status(Opcode("DelDB")), 4014);
   }
-  ASSERT_EQ(s.Status(85), 1000);
-  EXPECT_EQ(s.Status(3, {TextSlot("SHOP")}), 4011);
-  RawReply db = s.Full(6, {Bytes(9)});
+  ASSERT_EQ(s.Status(Opcode("DelDB")), 1000);
+  EXPECT_EQ(s.Status(Opcode("UseDB"), {TextSlot("SHOP")}), 4011);
+  RawReply db = s.Full(Opcode("GetDB"), {Bytes(9)});
   EXPECT_EQ(db.status, 4010);
-  num = s.Full(87, {U32Slot(0), U32Slot(0)});
+  num = s.Full(Opcode("NumDB"), {U32Slot(0), U32Slot(0)});
   EXPECT_EQ(wire::GetU32(num.slots[0].data()), 1u);
 }
 

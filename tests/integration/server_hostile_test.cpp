@@ -5,8 +5,11 @@
 #include <thread>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
 #include "wire/control.h"
 #include "wire/file_block.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -21,7 +24,8 @@ bool ProbeAnswered(uint16_t port) {
 
 // A script request with its upload header; the script's bytes follow separately.
 Bytes ScriptHead(uint32_t handle, size_t scriptSize) {
-  Bytes frame = RawClient::Frame(0xD002, 0, {TextSlot("s"), TextSlot("o"), U32Slot(0)}, handle);
+  Bytes frame = RawClient::Frame(0xD002, Opcode("SqlRun"),
+                                 {TextSlot("s"), TextSlot("o"), U32Slot(0)}, handle);
   uint8_t head[wire::kFileBlockHeaderSize];
   wire::EncodeFileBlockHeader(static_cast<int32_t>(scriptSize), head);
   frame.insert(frame.end(), head, head + sizeof head);
@@ -81,7 +85,7 @@ TEST(ServerHostile, TrickledFrameIsCutAtTheWholeFrameLimit) {
   // A byte every 100 ms would complete the 165-byte frame only after 16 s; the server must cut
   // it about a second after its first byte, although every byte came well within a second.
   RawClient c(server.port());
-  Bytes frame = RawClient::Frame(0x0001, 2, {U32Slot(0)}, 0xFFFFFFFF);
+  Bytes frame = RawClient::Frame(0x0001, Opcode("GetVersion"), {U32Slot(0)}, 0xFFFFFFFF);
   EXPECT_TRUE(CutWhileTrickling(c, frame, 60));
   EXPECT_NE(server.Log().find("not whole within 1 s"), std::string::npos);
   // Everyone else is served as ever.
@@ -107,8 +111,8 @@ TEST(ServerHostile, EndlessStalledAndSlowRequestsBlockNoOneAndNotTheStop) {
   ASSERT_TRUE(endless.Send(req));
   // 2. A client that asks for many rows and reads none of them.
   uint32_t reader = LoginRaw(port);
-  ASSERT_EQ(CallOnce(port, 0x8001, 3, {TextSlot("SHOP")}, reader).status, 1000);
-  ASSERT_EQ(CallOnce(port, 0x8001, 5, {TextSlot("SHOP")}, reader).status, 1000);
+  ASSERT_EQ(CallOnce(port, 0x8001, Opcode("UseDB"), {TextSlot("SHOP")}, reader).status, 1000);
+  ASSERT_EQ(CallOnce(port, 0x8001, Opcode("SelDB"), {TextSlot("SHOP")}, reader).status, 1000);
   RawClient stalled(port);
   std::string many =
       "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < "
@@ -132,7 +136,7 @@ TEST(ServerHostile, EndlessStalledAndSlowRequestsBlockNoOneAndNotTheStop) {
   EXPECT_TRUE(ProbeAnswered(port));
   uint32_t fresh = LoginRaw(port);
   ASSERT_NE(fresh, 0xFFFFFFFFu);
-  EXPECT_EQ(CallOnce(port, 0x8001, 3, {TextSlot("SHOP")}, fresh).status, 1000);
+  EXPECT_EQ(CallOnce(port, 0x8001, Opcode("UseDB"), {TextSlot("SHOP")}, fresh).status, 1000);
   EXPECT_TRUE(LogShows(server, "script rows not taken", 20000));
   EXPECT_TRUE(DrainUntilClosed(stalled, 64u << 20, 10000));
   EXPECT_FALSE(slowCut);
@@ -183,8 +187,8 @@ TEST(ServerHostile, StopLetsTheRunningRequestFinishAndAnswer) {
   // What was answered as stored is stored.
   ZdbdProcess again(data);
   RawSession s(again.port());
-  ASSERT_EQ(s.Status(3, {TextSlot("SHOP")}), 1000);
-  ASSERT_EQ(s.Status(5, {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(s.Status(Opcode("UseDB"), {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(s.Status(Opcode("SelDB"), {TextSlot("SHOP")}), 1000);
   RawClient c(again.port());
   std::string count = "SELECT count(*) FROM PEOPLE;";
   Bytes req = ScriptHead(s.handle(), count.size());
@@ -204,7 +208,7 @@ TEST(ServerHostile, SilentConnectionsLoseTheirSlotsSoon) {
   // A working client on a kept connection outlives the first-request limit.
   RawClient worker(port);
   worker.options = RawClient::kPersistent;
-  RawReply login = worker.Call(0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
+  RawReply login = worker.Call(0x0001, Opcode("Login"), {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
   ASSERT_EQ(login.status, 1000);
   std::vector<std::unique_ptr<RawClient>> silent;
   for (int i = 0; i < 7; ++i) silent.push_back(std::make_unique<RawClient>(port));
@@ -217,7 +221,7 @@ TEST(ServerHostile, SilentConnectionsLoseTheirSlotsSoon) {
   // The silent ones are closed after the first-request limit, not after the idle limit.
   for (auto& c : silent) EXPECT_TRUE(c->ClosedByPeer(5000));
   EXPECT_NE(server.Log().find("no request for 1 s"), std::string::npos);
-  RawReply v = worker.Call(0x0001, 2, {U32Slot(0)}, login.handle);
+  RawReply v = worker.Call(0x0001, Opcode("GetVersion"), {U32Slot(0)}, login.handle);
   ASSERT_TRUE(v.ok);
   EXPECT_EQ(wire::GetU32(v.slots[0].data()), 0x1210u);
   EXPECT_NE(LoginRaw(port), 0xFFFFFFFFu);
@@ -229,12 +233,12 @@ TEST(ServerHostile, AtTheConnectionCapTheOldestSilentConnectionMakesRoom) {
   ASSERT_TRUE(server.running());
   uint16_t port = server.port();
   auto version = [](RawClient& c, uint32_t handle) {
-    RawReply v = c.Call(0x0001, 2, {U32Slot(0)}, handle);
+    RawReply v = c.Call(0x0001, Opcode("GetVersion"), {U32Slot(0)}, handle);
     return v.ok ? wire::GetU32(v.slots[0].data()) : 0u;
   };
   RawClient worker(port);
   worker.options = RawClient::kPersistent;
-  RawReply login = worker.Call(0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
+  RawReply login = worker.Call(0x0001, Opcode("Login"), {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
   ASSERT_EQ(login.status, 1000);
   RawClient first(port), second(port);
   // A newcomer at the cap pushes out the older of the two silent connections and is served.
@@ -267,17 +271,19 @@ TEST(ServerHostile, SessionsAreCappedAndTheCapIsSaid) {
   std::vector<uint32_t> handles;
   for (int i = 0; i < 5; ++i) handles.push_back(LoginRaw(port));
   for (uint32_t h : handles) ASSERT_NE(h, 0xFFFFFFFFu);
-  RawReply refused = CallOnce(port, 0x0001, 0, {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
+  RawReply refused =
+      CallOnce(port, 0x0001, Opcode("Login"), {TextSlot(""), TextSlot("")}, 0xFFFFFFFF);
   ASSERT_TRUE(refused.ok);
   EXPECT_EQ(refused.status, 4110);
   EXPECT_EQ(refused.handle, 0xFFFFFFFFu);
-  RawReply text = CallOnce(port, 0x0001, 120, {U32Slot(4110), Bytes(129)}, 0xFFFFFFFF);
+  RawReply text =
+      CallOnce(port, 0x0001, Opcode("GetError"), {U32Slot(4110), Bytes(129)}, 0xFFFFFFFF);
   EXPECT_NE(std::string(reinterpret_cast<const char*>(text.slots[1].data())).find("session limit"),
             std::string::npos);
   EXPECT_NE(server.Log().find("5 sessions live (--max-sessions)"), std::string::npos);
   // The sessions that exist go on; a logout makes room for the next login.
-  EXPECT_EQ(CallOnce(port, 0x8001, 3, {TextSlot("NONE")}, handles[0]).status, 4011);
-  EXPECT_EQ(CallOnce(port, 0x0001, 1, {}, handles[1]).status, 1000);
+  EXPECT_EQ(CallOnce(port, 0x8001, Opcode("UseDB"), {TextSlot("NONE")}, handles[0]).status, 4011);
+  EXPECT_EQ(CallOnce(port, 0x0001, Opcode("Logout"), {}, handles[1]).status, 1000);
   EXPECT_NE(LoginRaw(port), 0xFFFFFFFFu);
 }
 

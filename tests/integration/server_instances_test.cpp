@@ -19,6 +19,9 @@
 #include <thread>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -78,7 +81,7 @@ class Instances : public ::testing::Test {
 };
 
 std::string WhoLocks(RawSession& s, const std::string& what) {
-  RawReply r = s.Full(138, {TextSlot(what), Bytes(33)});
+  RawReply r = s.Full(Opcode("WhoLock"), {TextSlot(what), Bytes(33)});
   if (!r.ok || r.status != 1000) return "status " + std::to_string(r.ok ? r.status : -1);
   return reinterpret_cast<const char*>(r.slots[1].data());
 }
@@ -117,40 +120,42 @@ TEST_F(Instances, WritesLocksAndUsersAreSharedAcrossInstances) {
   EXPECT_EQ(onB.Read("FIRST", "L"), 4050);
   EXPECT_EQ(onB.Put("NAME", "Taken"), 4050);
   EXPECT_EQ(WhoLocks(onB, "1"), Holder("anonymous", onA.handle()));
-  EXPECT_EQ(onA.Status(135, {TextSlot("1")}), 1000);
+  EXPECT_EQ(onA.Status(Opcode("RecUnLock"), {TextSlot("1")}), 1000);
   EXPECT_EQ(WhoLocks(onB, "1"), "status 4053");
   ASSERT_EQ(onB.Put("NAME", "ChangedOnB"), 1000);
   EXPECT_EQ(onA.Read("FIRST"), 1000);
   EXPECT_EQ(Name(onA), "ChangedOnB");
 
   // Table and database locks the same way.
-  ASSERT_EQ(onA.Status(16, {TextSlot("PEOPLE")}), 1000);
-  EXPECT_EQ(onB.Status(16, {TextSlot("PEOPLE")}), 4051);
+  ASSERT_EQ(onA.Status(Opcode("LockTable"), {TextSlot("PEOPLE")}), 1000);
+  EXPECT_EQ(onB.Status(Opcode("LockTable"), {TextSlot("PEOPLE")}), 4051);
   EXPECT_EQ(onB.Put("NAME", "Blocked"), 4051);
   EXPECT_EQ(WhoLocks(onB, "T:PEOPLE"), Holder("anonymous", onA.handle()));
-  ASSERT_EQ(onA.Status(135, {TextSlot("*")}), 1000);
-  ASSERT_EQ(onA.Status(7, {TextSlot("SHOP")}), 1000);
-  EXPECT_EQ(onB.Status(7, {TextSlot("SHOP")}), 4052);
-  EXPECT_EQ(onB.Status(9, {TextSlot("SHOP")}), 4052);
-  EXPECT_EQ(onA.Status(9, {TextSlot("SHOP")}), 4056);
-  EXPECT_EQ(onB.Status(24), 4052);  // no append into a database locked elsewhere
-  ASSERT_EQ(onA.Status(8, {TextSlot("SHOP")}), 1000);
-  EXPECT_EQ(onB.Status(7, {TextSlot("SHOP")}), 1000);
-  ASSERT_EQ(onB.Status(8, {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(onA.Status(Opcode("RecUnLock"), {TextSlot("*")}), 1000);
+  ASSERT_EQ(onA.Status(Opcode("DBLock"), {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(onB.Status(Opcode("DBLock"), {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(onB.Status(Opcode("DBIsLock"), {TextSlot("SHOP")}), 4052);
+  EXPECT_EQ(onA.Status(Opcode("DBIsLock"), {TextSlot("SHOP")}), 4056);
+  EXPECT_EQ(onB.Status(Opcode("AppendBlank")), 4052);  // no append into a database locked elsewhere
+  ASSERT_EQ(onA.Status(Opcode("DBUnLock"), {TextSlot("SHOP")}), 1000);
+  EXPECT_EQ(onB.Status(Opcode("DBLock"), {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(onB.Status(Opcode("DBUnLock"), {TextSlot("SHOP")}), 1000);
 
   // Users and privileges changed on A rule the logins and requests on B.
-  ASSERT_EQ(onA.Status(96, {TextSlot("boss"), TextSlot("secret"), TextSlot("")}), 1000);
+  ASSERT_EQ(onA.Status(Opcode("AddUser"), {TextSlot("boss"), TextSlot("secret"), TextSlot("")}),
+            1000);
   EXPECT_EQ(LoginRaw(b->port()), 0xFFFFFFFFu);
   RawSession boss(a->port(), "boss", "secret");
   ASSERT_TRUE(boss.loggedIn());
-  ASSERT_EQ(boss.Status(96, {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}), 1000);
+  ASSERT_EQ(boss.Status(Opcode("AddUser"), {TextSlot("clerk"), TextSlot("pw"), TextSlot("")}),
+            1000);
   RawSession clerk(b->port(), "clerk", "pw");
   ASSERT_TRUE(clerk.loggedIn());
   clerk.Enter("SHOP", "PEOPLE");
   EXPECT_EQ(clerk.Read("FIRST"), 4005);
   std::vector<Bytes> grant = {TextSlot("clerk"), TextSlot("SHOP"), TextSlot("PEOPLE"), TextSlot(""),
                               U32Slot(1)};
-  ASSERT_EQ(boss.Status(103, grant), 1000);
+  ASSERT_EQ(boss.Status(Opcode("Grant"), grant), 1000);
   EXPECT_EQ(clerk.Read("FIRST"), 1000);
   EXPECT_EQ(clerk.Put("NAME", "NoRight"), 4005);
 }
@@ -162,7 +167,8 @@ TEST_F(Instances, AKilledInstancesLocksFreeWithinItsLeaseAndNoAnsweredWriteIsLos
   onB.Enter("SHOP", "PEOPLE");
   std::set<std::string> answered;
   auto append = [&](RawSession& s, const std::string& name) {
-    if (s.Status(24) == 1000 && s.Put("NAME", name) == 1000) answered.insert(name);
+    if (s.Status(Opcode("AppendBlank")) == 1000 && s.Put("NAME", name) == 1000)
+      answered.insert(name);
   };
   for (int i = 0; i < 10; ++i) {
     append(onA, "A" + std::to_string(i));
@@ -170,7 +176,7 @@ TEST_F(Instances, AKilledInstancesLocksFreeWithinItsLeaseAndNoAnsweredWriteIsLos
   }
   ASSERT_EQ(answered.size(), 20u);
   ASSERT_EQ(onA.Read("FIRST", "L"), 1000);
-  ASSERT_EQ(onA.Status(16, {TextSlot("PEOPLE")}), 1000);
+  ASSERT_EQ(onA.Status(Opcode("LockTable"), {TextSlot("PEOPLE")}), 1000);
   a->Kill();
   auto killed = Clock::now();
   ASSERT_EQ(onB.Read("FIRST"), 1000);
@@ -178,7 +184,7 @@ TEST_F(Instances, AKilledInstancesLocksFreeWithinItsLeaseAndNoAnsweredWriteIsLos
   int32_t rc = 4051;
   while (rc != 1000 && Clock::now() - killed < std::chrono::seconds(4 * kLease)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    rc = onB.Status(16, {TextSlot("PEOPLE")});
+    rc = onB.Status(Opcode("LockTable"), {TextSlot("PEOPLE")});
   }
   double freed = std::chrono::duration<double>(Clock::now() - killed).count();
   std::printf("failover: locks of the killed instance free after %.2f s (lease %d s)\n", freed,
@@ -199,13 +205,14 @@ TEST_F(Instances, PostgresKilledAndRestartedLosesNothingAnsweredUnderDurable) {
   MakePeople(onA, "SHOP", 0);
   std::set<std::string> answered;
   auto append = [&](const std::string& name) {
-    if (onA.Status(24) == 1000 && onA.Put("NAME", name) == 1000) answered.insert(name);
+    if (onA.Status(Opcode("AppendBlank")) == 1000 && onA.Put("NAME", name) == 1000)
+      answered.insert(name);
   };
   for (int i = 0; i < 10; ++i) append("before" + std::to_string(i));
   ASSERT_EQ(answered.size(), 10u);
   ASSERT_EQ(Shell("bash '" + script + "' kill '" + dir + "'"), 0);
   // While PostgreSQL is gone every request that needs it is refused, none is answered 1000.
-  int32_t during = onA.Status(24);
+  int32_t during = onA.Status(Opcode("AppendBlank"));
   EXPECT_NE(during, 1000);
   EXPECT_GE(during, 2000) << "an answer, not a lost connection";
   append("during");
@@ -216,7 +223,7 @@ TEST_F(Instances, PostgresKilledAndRestartedLosesNothingAnsweredUnderDurable) {
   int32_t rc = -1;
   while (rc != 1000 && Clock::now() - restarted < std::chrono::seconds(15)) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    rc = onA.Status(24);
+    rc = onA.Status(Opcode("AppendBlank"));
   }
   std::printf("PostgreSQL restart: zdbd answered again %.2f s after the restart began\n",
               std::chrono::duration<double>(Clock::now() - restarted).count());
@@ -300,7 +307,9 @@ TEST_F(Instances, ThroughNginxAClientLogsInAgainWhenItsInstanceDies) {
   ASSERT_TRUE(first.loggedIn());
   MakePeople(first, "SHOP", 3);
   // The session is on the instance nginx chose for this address; that one dies.
-  bool onA = CallOnce(a->port(), 0x8001, 5, {TextSlot("SHOP")}, first.handle()).status != 4003;
+  bool onA =
+      CallOnce(a->port(), 0x8001, Opcode("SelDB"), {TextSlot("SHOP")}, first.handle()).status !=
+      4003;
   (onA ? a : b)->Kill();
   auto killed = Clock::now();
   // A request under way at the moment of the kill gets no answer at all; the next one finds

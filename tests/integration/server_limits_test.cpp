@@ -6,6 +6,9 @@
 #include <sstream>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -43,8 +46,8 @@ TEST(ServerLimits, WhateverIsExportedImportsBackAndLargerIsRefusedInStep) {
   FileReply refused = Import(port, s.handle(), "OVER", oversize);
   EXPECT_EQ(refused.status, 4111);
   EXPECT_NE(refused.file.find("File too large"), std::string::npos);
-  EXPECT_EQ(s.Status(3, {TextSlot("OVER")}), 4011);
-  EXPECT_EQ(s.Status(3, {TextSlot("COPY")}), 1000);
+  EXPECT_EQ(s.Status(Opcode("UseDB"), {TextSlot("OVER")}), 4011);
+  EXPECT_EQ(s.Status(Opcode("UseDB"), {TextSlot("COPY")}), 1000);
 }
 
 // TIME-WAIT sockets in /proc/net/tcp whose local (or remote) port is `port`.
@@ -72,7 +75,7 @@ TEST(ServerLimits, DefaultModeClosesFromTheServerSoTheClientKeepsItsPorts) {
   // The server closes a default-mode connection after its one reply, without the client's help.
   {
     RawClient c(port);
-    RawReply v = c.Call(0x0001, 2, {U32Slot(0)}, 0xFFFFFFFF);
+    RawReply v = c.Call(0x0001, Opcode("GetVersion"), {U32Slot(0)}, 0xFFFFFFFF);
     ASSERT_TRUE(v.ok);
     EXPECT_TRUE(c.ClosedByPeer(2000));
   }
@@ -89,7 +92,7 @@ TEST(ServerLimits, DefaultModeClosesFromTheServerSoTheClientKeepsItsPorts) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
   long failed = 0, done = 0;
   for (; done < total && std::chrono::steady_clock::now() < deadline; ++done) {
-    RawReply v = CallOnce(port, 0x0001, 2, {U32Slot(0)}, 0xFFFFFFFF);
+    RawReply v = CallOnce(port, 0x0001, Opcode("GetVersion"), {U32Slot(0)}, 0xFFFFFFFF);
     if (!v.ok || v.status != 1000 || wire::GetU32(v.slots[0].data()) != 0x1210u) ++failed;
   }
   EXPECT_EQ(done, total) << "stopped at the five-minute bound";

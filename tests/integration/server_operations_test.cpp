@@ -20,6 +20,9 @@
 #include <thread>
 
 #include "server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -113,7 +116,9 @@ TEST(ServerOperations, HelpVersionAndFailedStartsLeaveNothingBehind) {
   uint32_t h = LoginRaw(server.port(), "boss", "s3cret");
   ASSERT_NE(h, wire::kNoSession);
   // An administrator: it may add users.
-  EXPECT_EQ(CallOnce(server.port(), 0x0001, 96, Texts({"ann", "pw", "USER"}), h).status, 1000);
+  EXPECT_EQ(
+      CallOnce(server.port(), 0x0001, Opcode("AddUser"), Texts({"ann", "pw", "USER"}), h).status,
+      1000);
 }
 
 // Samples of a scrape by their full name with labels.
@@ -158,13 +163,14 @@ TEST(ServerOperations, MetricsMoveByExactlyTheLoad) {
   ASSERT_NE(a, wire::kNoSession);
   ASSERT_NE(b, wire::kNoSession);
   EXPECT_EQ(LoginRaw(port), wire::kNoSession);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(CallOnce(port, 0x0001, 2, {U32Slot(0)}, a).status, 1000);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(CallOnce(port, 0x0001, Opcode("GetVersion"), {U32Slot(0)}, a).status, 1000);
   EXPECT_EQ(CallOnce(port, 0x0001, 9999, {}, a).status, 4001);
-  EXPECT_EQ(CallOnce(port, 0x0001, 5, {TextSlot("X")}, 0x12345).status, 4003);
+  EXPECT_EQ(CallOnce(port, 0x0001, Opcode("SelDB"), {TextSlot("X")}, 0x12345).status, 4003);
   // No database is selected: the script is refused by its rules, as a failed run.
   EXPECT_EQ(Script(port, a, "SELECT 1").status, 4010);
-  EXPECT_EQ(CallOnce(port, 0x0001, 1, {}, a).status, 1000);
-  EXPECT_EQ(CallOnce(port, 0x0001, 1, {}, b).status, 1000);
+  EXPECT_EQ(CallOnce(port, 0x0001, Opcode("Logout"), {}, a).status, 1000);
+  EXPECT_EQ(CallOnce(port, 0x0001, Opcode("Logout"), {}, b).status, 1000);
 
   auto after = Scrape(mport);
   auto delta = [&](const std::string& name) { return after[name] - before[name]; };

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/zdbd_process.h"
+#include "wire/catalogue.h"
 #include "wire/field_def.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
@@ -46,9 +47,9 @@ inline Bytes WithUpload(Bytes frame, const std::string& bytes) {
 }
 
 inline Bytes ScriptFrame(uint32_t handle, const std::string& script) {
-  return WithUpload(
-      RawClient::Frame(0xD002, 0, {TextSlot("/tmp/con1"), TextSlot("out"), U32Slot(0)}, handle),
-      script);
+  return WithUpload(RawClient::Frame(0xD002, zdb::wire::Opcode("SqlRun"),
+                                     {TextSlot("/tmp/con1"), TextSlot("out"), U32Slot(0)}, handle),
+                    script);
 }
 
 // A definitions buffer naming text fields of the given widths, and its value area.
@@ -123,13 +124,14 @@ inline FileReply Transfer(uint16_t port, uint16_t kindFlags, uint32_t opcode,
 }
 
 inline FileReply Export(uint16_t port, uint32_t h, const std::string& db) {
-  return Transfer(port, 0xA001, 88, {TextSlot(db), TextSlot(""), TextSlot("x")}, h, nullptr);
+  return Transfer(port, 0xA001, zdb::wire::Opcode("ExportDB"),
+                  {TextSlot(db), TextSlot(""), TextSlot("x")}, h, nullptr);
 }
 
 inline FileReply Import(uint16_t port, uint32_t h, const std::string& db, const std::string& file,
                         const std::string& mode = "REPLACE") {
-  return Transfer(port, 0xE001, 89, {TextSlot(db), TextSlot(mode), TextSlot(""), TextSlot("")}, h,
-                  &file);
+  return Transfer(port, 0xE001, zdb::wire::Opcode("ImportDB"),
+                  {TextSlot(db), TextSlot(mode), TextSlot(""), TextSlot("")}, h, &file);
 }
 
 class RawSession {
@@ -137,7 +139,7 @@ class RawSession {
   RawSession(uint16_t port, const std::string& user = "", const std::string& pw = "")
       : port_(port), handle_(LoginRaw(port, user, pw)) {}
   ~RawSession() {
-    if (loggedIn()) CallOnce(port_, 0x0001, 1, {}, handle_);
+    if (loggedIn()) CallOnce(port_, 0x0001, zdb::wire::Opcode("Logout"), {}, handle_);
   }
   bool loggedIn() const { return handle_ != wire::kNoSession; }
   uint32_t handle() const { return handle_; }
@@ -151,21 +153,24 @@ class RawSession {
   }
   // Use, select, open and select a table in one go.
   void Enter(const std::string& db, const std::string& table) {
-    ASSERT_EQ(Status(3, {TextSlot(db)}), 1000);
-    ASSERT_EQ(Status(5, {TextSlot(db)}), 1000);
-    ASSERT_EQ(Status(10, {TextSlot(table), TextSlot(""), TextSlot("")}), 1000);
-    ASSERT_EQ(Status(12, {TextSlot(table), TextSlot("")}), 1000);
+    ASSERT_EQ(Status(zdb::wire::Opcode("UseDB"), {TextSlot(db)}), 1000);
+    ASSERT_EQ(Status(zdb::wire::Opcode("SelDB"), {TextSlot(db)}), 1000);
+    ASSERT_EQ(Status(zdb::wire::Opcode("OpenTable"), {TextSlot(table), TextSlot(""), TextSlot("")}),
+              1000);
+    ASSERT_EQ(Status(zdb::wire::Opcode("SelTable"), {TextSlot(table), TextSlot("")}), 1000);
   }
   int32_t Put(const std::string& field, const std::string& text) {
-    return Status(28, {TextSlot(field), TextSlot(text), U32Slot(uint32_t(text.size() + 1))});
+    return Status(zdb::wire::Opcode("PutField"),
+                  {TextSlot(field), TextSlot(text), U32Slot(uint32_t(text.size() + 1))});
   }
   std::string Get(const std::string& field, size_t size, int32_t* status = nullptr) {
-    RawReply r = Full(27, {TextSlot(field), Bytes(size), U32Slot(uint32_t(size))});
+    RawReply r = Full(zdb::wire::Opcode("GetField"),
+                      {TextSlot(field), Bytes(size), U32Slot(uint32_t(size))});
     if (status) *status = r.ok ? r.status : -1;
     return r.ok ? std::string(r.slots[1].begin(), r.slots[1].end()) : std::string();
   }
   int32_t Read(const std::string& mode, const std::string& option = "") {
-    return Status(23, {TextSlot(mode), TextSlot(option)});
+    return Status(zdb::wire::Opcode("Read"), {TextSlot(mode), TextSlot(option)});
   }
 
  private:
@@ -179,16 +184,21 @@ inline Bytes H16(uint16_t v) {
 
 // A database with one table PEOPLE (NAME C 20, AGE I, SALARY N, BORN C D) and `rows` records.
 inline void MakePeople(RawSession& s, const std::string& db, int rows) {
-  ASSERT_EQ(s.Status(86, {TextSlot(db), TextSlot(""), TextSlot(""), H16(0), TextSlot("")}), 1000);
-  ASSERT_EQ(s.Status(3, {TextSlot(db)}), 1000);
-  ASSERT_EQ(s.Status(5, {TextSlot(db)}), 1000);
-  ASSERT_EQ(s.Status(70, {TextSlot("PEOPLE"), TextSlot("NAME C 20; AGE I; SALARY N; BORN C D"),
-                          TextSlot("people"), Bytes(113)}),
+  ASSERT_EQ(s.Status(zdb::wire::Opcode("NewDB"),
+                     {TextSlot(db), TextSlot(""), TextSlot(""), H16(0), TextSlot("")}),
             1000);
-  ASSERT_EQ(s.Status(10, {TextSlot("PEOPLE"), TextSlot(""), TextSlot("")}), 1000);
-  ASSERT_EQ(s.Status(12, {TextSlot("PEOPLE"), TextSlot("")}), 1000);
+  ASSERT_EQ(s.Status(zdb::wire::Opcode("UseDB"), {TextSlot(db)}), 1000);
+  ASSERT_EQ(s.Status(zdb::wire::Opcode("SelDB"), {TextSlot(db)}), 1000);
+  ASSERT_EQ(s.Status(zdb::wire::Opcode("CreTable"),
+                     {TextSlot("PEOPLE"), TextSlot("NAME C 20; AGE I; SALARY N; BORN C D"),
+                      TextSlot("people"), Bytes(113)}),
+            1000);
+  ASSERT_EQ(
+      s.Status(zdb::wire::Opcode("OpenTable"), {TextSlot("PEOPLE"), TextSlot(""), TextSlot("")}),
+      1000);
+  ASSERT_EQ(s.Status(zdb::wire::Opcode("SelTable"), {TextSlot("PEOPLE"), TextSlot("")}), 1000);
   for (int i = 1; i <= rows; ++i) {
-    ASSERT_EQ(s.Status(24), 1000);
+    ASSERT_EQ(s.Status(zdb::wire::Opcode("AppendBlank")), 1000);
     ASSERT_EQ(s.Put("NAME", "Person" + std::to_string(i)), 1000);
     ASSERT_EQ(s.Put("AGE", std::to_string(20 + i)), 1000);
   }
@@ -214,7 +224,8 @@ inline std::string TextAt(const Bytes& b, size_t off) {
 }
 
 inline std::string ErrorText(RawSession& s, int32_t code) {
-  RawReply e = s.Full(120, {U32Slot(static_cast<uint32_t>(code)), Bytes(129)});
+  RawReply e =
+      s.Full(zdb::wire::Opcode("GetError"), {U32Slot(static_cast<uint32_t>(code)), Bytes(129)});
   return e.ok ? TextAt(e.slots[1], 0) : std::string();
 }
 

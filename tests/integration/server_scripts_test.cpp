@@ -1,6 +1,9 @@
 // Scripts cannot make the catalog lie: zdbd's metadata is read-only to them, table definitions
 // change only through the catalog requests, and the values they write obey the field rules.
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -8,7 +11,7 @@ namespace {
 using ServerScripts = ServerFixture;
 
 uint32_t TableCount(RawSession& s) {
-  return wire::GetU32(s.Full(71, {U32Slot(10), Bytes(330)}).slots[0].data());
+  return wire::GetU32(s.Full(Opcode("DbTables"), {U32Slot(10), Bytes(330)}).slots[0].data());
 }
 
 TEST_F(ServerScripts, CatalogAndDefinitionsAreOutOfReach) {
@@ -43,7 +46,9 @@ TEST_F(ServerScripts, CatalogAndDefinitionsAreOutOfReach) {
 
   // Everything is as it was.
   EXPECT_EQ(TableCount(s), 1u);
-  EXPECT_EQ(s.Full(63, {TextSlot("*"), Bytes(wire::kFieldDefListSize)}).slots[1][3 * 43], 'B');
+  EXPECT_EQ(s.Full(Opcode("InfoFields"), {TextSlot("*"), Bytes(wire::kFieldDefListSize)})
+                .slots[1][3 * 43],
+            'B');
   ASSERT_EQ(s.Read("FIRST"), 1000);
   EXPECT_EQ(s.Get("NAME", 7), "Person1");
 
@@ -57,7 +62,7 @@ TEST_F(ServerScripts, CatalogAndDefinitionsAreOutOfReach) {
   EXPECT_EQ(ok.records.front(), "PEOPLE\n");
   EXPECT_EQ(ok.records.back(), "7\n");
   // The guard leaves nothing behind: the record requests work as before.
-  ASSERT_EQ(s.Status(24), 1000);
+  ASSERT_EQ(s.Status(Opcode("AppendBlank")), 1000);
   EXPECT_EQ(s.Put("NAME", "After"), 1000);
   EXPECT_EQ(s.Get("NAME", 5), "After");
 }
@@ -84,7 +89,7 @@ TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
   EXPECT_EQ(s.Get("AGE", 6), "22    ");
 
   // Inserts receive the defaults of the fields they leave null.
-  ASSERT_EQ(s.Status(129, {TextSlot("AGE"), TextSlot("33")}), 1000);
+  ASSERT_EQ(s.Status(Opcode("PutDefaultValue"), {TextSlot("AGE"), TextSlot("33")}), 1000);
   EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO PEOPLE(NAME) VALUES('Fresh')").status, 1000)
       << ErrorText(s, 4071);
   EXPECT_EQ(Script(port(), s.handle(), "SELECT AGE FROM PEOPLE WHERE NAME = 'Fresh'").records,
@@ -92,14 +97,16 @@ TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
   ASSERT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Fresh'").status, 1000);
 
   // Constraints and cross references hold for scripts too.
-  ASSERT_EQ(s.Status(42, {TextSlot("NAME"), Constraint("", 0, 'U')}), 1000);
+  ASSERT_EQ(s.Status(Opcode("AddConstrain"), {TextSlot("NAME"), Constraint("", 0, 'U')}), 1000);
   EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET NAME = 'Person1' WHERE rowid = 2").status,
             4071);
   EXPECT_NE(ErrorText(s, 4071).find("constraint"), std::string::npos);
-  ASSERT_EQ(s.Status(70, {TextSlot("ORDERS"), TextSlot("WHO C 20"), TextSlot(""), Bytes(113)}),
+  ASSERT_EQ(s.Status(Opcode("CreTable"),
+                     {TextSlot("ORDERS"), TextSlot("WHO C 20"), TextSlot(""), Bytes(113)}),
             1000);
-  ASSERT_EQ(s.Status(47, {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"),
-                          TextSlot("PEOPLE"), TextSlot("NAME"), TextSlot(""), TextSlot("")}),
+  ASSERT_EQ(s.Status(Opcode("AddFXREF"),
+                     {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"), TextSlot("PEOPLE"),
+                      TextSlot("NAME"), TextSlot(""), TextSlot("")}),
             1000);
   EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO ORDERS VALUES('Nobody')").status, 4071);
   EXPECT_EQ(Script(port(), s.handle(), "INSERT INTO ORDERS VALUES('Person1')").status, 1000);
@@ -108,9 +115,10 @@ TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
             4071);
   EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person2'").status, 1000);
   // A cascading reference: the script's delete takes the pointing records along.
-  ASSERT_EQ(s.Status(125, {TextSlot("BUYER")}), 1000);
-  ASSERT_EQ(s.Status(47, {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"),
-                          TextSlot("PEOPLE"), TextSlot("NAME"), TextSlot("CASCADE"), TextSlot("")}),
+  ASSERT_EQ(s.Status(Opcode("DelXREF"), {TextSlot("BUYER")}), 1000);
+  ASSERT_EQ(s.Status(Opcode("AddFXREF"),
+                     {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"), TextSlot("PEOPLE"),
+                      TextSlot("NAME"), TextSlot("CASCADE"), TextSlot("")}),
             1000);
   EXPECT_EQ(Script(port(), s.handle(), "DELETE FROM PEOPLE WHERE NAME = 'Person1'").status, 1000)
       << ErrorText(s, 4071);
@@ -128,9 +136,9 @@ TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
   EXPECT_EQ(Script(port(), s.handle(), "SELECT AGE FROM PEOPLE").records,
             (std::vector<std::string>{"30\n"}));
   // Inside the session's own transaction the script may not end it.
-  ASSERT_EQ(s.Status(14), 1000);
+  ASSERT_EQ(s.Status(Opcode("BeginTransaction")), 1000);
   EXPECT_EQ(Script(port(), s.handle(), "COMMIT").status, 4071);
-  EXPECT_EQ(s.Status(19), 1000);
+  EXPECT_EQ(s.Status(Opcode("RollBack")), 1000);
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 // with --durable a kill.
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -16,7 +19,7 @@ std::string Padded(const std::string& text) {
 }
 
 int32_t Append(RawSession& s, const std::string& name) {
-  int32_t rc = s.Status(24);
+  int32_t rc = s.Status(Opcode("AppendBlank"));
   return rc == 1000 ? s.Put("NAME", name) : rc;
 }
 
@@ -38,7 +41,7 @@ TEST_F(ServerShared, AnsweredWritesAreSeenByEveryKindOfReader) {
 
   // A transaction of b's own runs on another connection: its view begins at its first read and
   // holds what a was answered up to then.
-  ASSERT_EQ(b.Status(14), 1000);
+  ASSERT_EQ(b.Status(Opcode("BeginTransaction")), 1000);
   ASSERT_EQ(Append(a, "Fourth"), 1000);
   ASSERT_EQ(b.Read("LAST"), 1000);
   EXPECT_EQ(b.Get("NAME", 21), Padded("Fourth"));
@@ -46,7 +49,7 @@ TEST_F(ServerShared, AnsweredWritesAreSeenByEveryKindOfReader) {
   ASSERT_EQ(b.Put("NAME", "Changed"), 1000);
   EXPECT_EQ(a.Get("NAME", 21), Padded("Fourth"));
   EXPECT_EQ(a.Put("AGE", "55"), 4054);
-  ASSERT_EQ(b.Status(15), 1000);
+  ASSERT_EQ(b.Status(Opcode("EndTransaction")), 1000);
   EXPECT_EQ(a.Get("NAME", 21), Padded("Changed"));
   EXPECT_EQ(a.Put("AGE", "55"), 1000);
 

@@ -8,8 +8,11 @@
 
 #include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/field_def.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -26,14 +29,15 @@ struct CatalogPFields : testing::Test {
 
   void SetUp() override {
     // The current table's name, as the server reports it.
-    peer.OnOpcode(13, [](const Request& req, PeerConnection& c) {
+    peer.OnOpcode(Opcode("GetTable"), [](const Request& req, PeerConnection& c) {
       Bytes reply = PeerConnection::FullReply(req, 1000, req.header.sessionHandle);
       std::memcpy(reply.data() + wire::kHeaderSize, "T1", 3);
       return c.Write(reply);
     });
-    peer.OnOpcode(
-        61, [this](const Request&, PeerConnection& c) { return c.ReplyStatus(change.load()); });
-    peer.OnOpcode(63, [this](const Request& req, PeerConnection& c) {
+    peer.OnOpcode(Opcode("PFields"), [this](const Request&, PeerConnection& c) {
+      return c.ReplyStatus(change.load());
+    });
+    peer.OnOpcode(Opcode("InfoFields"), [this](const Request& req, PeerConnection& c) {
       Bytes reply = PeerConnection::FullReply(req, 1000, req.header.sessionHandle);
       uint8_t* list = reply.data() + wire::kHeaderSize + req.slots[0].size();
       std::memset(list, 0, wire::kFieldDefListSize);
@@ -71,7 +75,8 @@ TEST_F(CatalogPFields, AnAcceptedChangeReloadsTheCachedTable) {
   std::vector<uint8_t> defs(50, 'd');
   const size_t from = peer.requests().size();
   EXPECT_EQ(Z_PFields(defs.data(), 50), kOk);
-  EXPECT_EQ(OpcodesSince(from), (std::vector<uint32_t>{13, 61, 63}));
+  EXPECT_EQ(OpcodesSince(from),
+            (std::vector<uint32_t>{Opcode("GetTable"), Opcode("PFields"), Opcode("InfoFields")}));
   const Request put = peer.requests()[from + 1];
   EXPECT_EQ(put.header.kindFlags(), 0x8001);
   ASSERT_EQ(put.header.paramCount, 2);
@@ -89,7 +94,7 @@ TEST_F(CatalogPFields, ARefusedChangeLeavesTheCacheAlone) {
   uint8_t defs[4] = {};
   const size_t from = peer.requests().size();
   EXPECT_EQ(Z_PFields(defs, 4), 3400);
-  EXPECT_EQ(OpcodesSince(from), (std::vector<uint32_t>{13, 61}));
+  EXPECT_EQ(OpcodesSince(from), (std::vector<uint32_t>{Opcode("GetTable"), Opcode("PFields")}));
   EXPECT_EQ(CachedWidth(), 10u);
 }
 
@@ -102,7 +107,7 @@ TEST_F(CatalogPFields, CacheFailuresAreReturnedAfterTheServerAccepted) {
   ASSERT_EQ(ZDB_SelDB("DB1"), kOk);
   const size_t from = peer.requests().size();
   EXPECT_EQ(Z_PFields(defs, 4), kErrComm);
-  EXPECT_EQ(OpcodesSince(from), (std::vector<uint32_t>{13, 61}));
+  EXPECT_EQ(OpcodesSince(from), (std::vector<uint32_t>{Opcode("GetTable"), Opcode("PFields")}));
   EXPECT_EQ(session->lastResult, kOk);
   EXPECT_EQ(Z_PFields(defs, -1), kErrArgument);
 }

@@ -7,8 +7,11 @@
 
 #include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -19,7 +22,7 @@ using test::Request;
 
 // The login answer of a run session: handle 0x777, slot 2 filled with 'R', counter 42.
 void AnswerRunLogin(test::ScriptedPeer& peer, int32_t status = 1000) {
-  peer.OnOpcode(0, [status](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Login"), [status](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, status, status == 1000 ? 0x777 : 0xFFFFFFFFu);
     if (req.header.paramCount == 4) {
       uint8_t* data = reply.data() + wire::kHeaderSize + req.slots[0].size() + req.slots[1].size();
@@ -40,7 +43,7 @@ TEST(CatalogRunSession, RunLogsInWithFourSlotsAndMarksTheSessionForGood) {
   std::vector<Request> requests = peer.requests();
   ASSERT_EQ(requests.size(), 2u);  // the login and the version check
   const Request& login = requests[0];
-  EXPECT_EQ(login.header.opcode, 0u);
+  EXPECT_EQ(login.header.opcode, Opcode("Login"));
   EXPECT_EQ(login.header.kindFlags(), 0x0001);
   ASSERT_EQ(login.header.paramCount, 4);
   EXPECT_EQ(login.slots[0], (Bytes{'u', 's', 'r', 0}));
@@ -49,7 +52,7 @@ TEST(CatalogRunSession, RunLogsInWithFourSlotsAndMarksTheSessionForGood) {
   EXPECT_EQ(login.slots[3], (Bytes{9, 0, 0, 0}));
   EXPECT_EQ(login.raw[12], 0x01);  // the run mark in header byte 12
   EXPECT_EQ(login.header.connectionOptions, 0x0103);
-  EXPECT_EQ(requests[1].header.opcode, 2u);
+  EXPECT_EQ(requests[1].header.opcode, Opcode("GetVersion"));
   EXPECT_EQ(requests[1].header.connectionOptions, 0x0103);
   EXPECT_EQ(Bytes(data, data + 6), (Bytes{'R', 'R', 'R', 'R', 'R', 0x66}));
   EXPECT_EQ(counter, 42);
@@ -140,7 +143,7 @@ TEST(CatalogRunSession, RunPassesTheTransportsOwnCodesAndTheVersionCheck) {
 
 TEST(CatalogRunSession, NoRunEndsTheLoginAndTheNextRequestLogsInAgain) {
   test::ScriptedPeer peer;
-  peer.OnOpcode(1, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Logout"), [](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, 1000, 0xFFFFFFFFu);
     std::memset(reply.data() + wire::kHeaderSize, 'E', req.slots[0].size());
     c.Write(reply);
@@ -150,7 +153,8 @@ TEST(CatalogRunSession, NoRunEndsTheLoginAndTheNextRequestLogsInAgain) {
   uint8_t buffer[5] = {1, 2, 3, 4, 0x99};
   // Not logged in: the empty login comes first.
   EXPECT_EQ(Z_NoRun(buffer, 4), kOk);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 1}));
+  EXPECT_EQ(peer.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("Logout")}));
   const Request end = peer.requests().back();
   EXPECT_EQ(end.header.kindFlags(), 0x0001);
   ASSERT_EQ(end.header.paramCount, 1);
@@ -159,16 +163,18 @@ TEST(CatalogRunSession, NoRunEndsTheLoginAndTheNextRequestLogsInAgain) {
   EXPECT_EQ(Bytes(buffer, buffer + 5), (Bytes{'E', 'E', 'E', 'E', 0x99}));
   EXPECT_FALSE(session->LoggedIn());
   EXPECT_EQ(Z_DelField("f"), kOk);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 1, 0, 2, 56}));
+  EXPECT_EQ(peer.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("Logout"),
+                                   Opcode("Login"), Opcode("GetVersion"), Opcode("DelField")}));
 
   // A refused logout keeps the login.
-  peer.OnOpcode(1, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Logout"), [](const Request& req, PeerConnection& c) {
     c.ReplyFull(req, 3300, req.header.sessionHandle);
     return false;
   });
   EXPECT_EQ(Z_NoRun(buffer, 0), 3300);
   EXPECT_TRUE(session->LoggedIn());
-  peer.OnOpcode(1, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Logout"), [](const Request& req, PeerConnection& c) {
     c.ReplyFull(req, 1000, 0xFFFFFFFFu);
     return false;
   });

@@ -8,8 +8,11 @@
 
 #include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -45,7 +48,7 @@ struct CatalogSpecial : testing::Test {
 };
 
 TEST_F(CatalogSpecial, GetFieldWithoutSecondBufferSendsTheBareWildcard) {
-  AnswerSlot(peer, 58, 2, Bytes(132, 'D'), 1000);
+  AnswerSlot(peer, Opcode("GetField descriptor"), 2, Bytes(132, 'D'), 1000);
   char name[] = "NAME";
   uint8_t descriptor[140];
   std::memset(descriptor, 0, sizeof descriptor);
@@ -64,7 +67,7 @@ TEST_F(CatalogSpecial, GetFieldWithoutSecondBufferSendsTheBareWildcard) {
 }
 
 TEST_F(CatalogSpecial, ExistWithoutOptionalResultsStillSendsTheirSlots) {
-  peer.OnOpcode(92, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Exist"), [](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, 1000, req.header.sessionHandle);
     std::memset(reply.data() + wire::kHeaderSize, 'R', reply.size() - wire::kHeaderSize);
     return c.Write(reply);
@@ -109,7 +112,7 @@ TEST_F(CatalogSpecial, StructureSendsItsWholeNameBuffer) {
 }
 
 TEST_F(CatalogSpecial, ValidUserSendsConvertedCopiesAndKeepsTheCallersTexts) {
-  AnswerSlot(peer, 94, 0, Bytes(8, 'Q'), 1000);
+  AnswerSlot(peer, Opcode("ValidUser"), 0, Bytes(8, 'Q'), 1000);
   const char user[] = "u\x15";
   EXPECT_EQ(Z_ValidUser(user, "", "pw"), kOk);
   Request req = Last();
@@ -145,7 +148,8 @@ TEST_F(CatalogSpecial, ParameterCountsThatAreNotArgumentCounts) {
 }
 
 TEST_F(CatalogSpecial, AnAuthorizationAnswerIsTheStatusAlone) {
-  peer.OnOpcode(105, [](const Request&, PeerConnection& c) { return c.ReplyStatus(3217); });
+  peer.OnOpcode(Opcode("IsAuthorizated"),
+                [](const Request&, PeerConnection& c) { return c.ReplyStatus(3217); });
   char a[] = "a";
   EXPECT_EQ(Z_IsAuthorizated(a, a, a, a, 2), 3217);
   EXPECT_STREQ(a, "a");
@@ -165,7 +169,7 @@ TEST_F(CatalogSpecial, UnusableArgumentsAreRefusedUnsent) {
 
 TEST_F(CatalogSpecial, DatabaseListConvertsOnlyTheEntriesSentAndCounted) {
   // The server claims five entries for a list of two: only the two sent are converted.
-  AnswerSlot(peer, 83, 0, {5, 0, 0, 0});
+  AnswerSlot(peer, Opcode("DataBase"), 0, {5, 0, 0, 0});
   char names[2 * 9 + 4];
   std::memset(names, 0x77, sizeof names);
   EXPECT_EQ(Z_DataBase(2, names), kOk);
@@ -174,7 +178,7 @@ TEST_F(CatalogSpecial, DatabaseListConvertsOnlyTheEntriesSentAndCounted) {
   EXPECT_EQ(static_cast<uint8_t>(names[18]), 0x77);
 
   // It counts one: the second entry keeps the server's bytes.
-  AnswerSlot(peer, 83, 0, {1, 0, 0, 0});
+  AnswerSlot(peer, Opcode("DataBase"), 0, {1, 0, 0, 0});
   EXPECT_EQ(Z_DataBase(2, names), kOk);
   EXPECT_EQ(std::string(names, 9), std::string(9, ' '));
   EXPECT_EQ(static_cast<uint8_t>(names[9]), kMarker);
@@ -188,14 +192,14 @@ TEST_F(CatalogSpecial, DatabaseListConvertsOnlyTheEntriesSentAndCounted) {
 }
 
 TEST_F(CatalogSpecial, TableListAndAccountsConvertTheirTextBytesOnly) {
-  AnswerSlot(peer, 71, 0, {9, 0, 0, 0});
+  AnswerSlot(peer, Opcode("DbTables"), 0, {9, 0, 0, 0});
   std::vector<char> tables(3 * 33 + 1, 0x77);
   EXPECT_EQ(Z_DbTables(3, tables.data()), kOk);
   EXPECT_EQ(std::string(tables.data(), 99), std::string(99, ' '));
   EXPECT_EQ(tables[99], 0x77);
 
   // Accounts: 12-byte entries whose first 8 bytes are text; the count is the second slot.
-  AnswerSlot(peer, 116, 1, {2, 0, 0, 0});
+  AnswerSlot(peer, Opcode("GetAccounts"), 1, {2, 0, 0, 0});
   uint8_t accounts[3 * 12 + 1];
   std::memset(accounts, 0x77, sizeof accounts);
   EXPECT_EQ(Z_GetAccounts(accounts, 3), kOk);
@@ -211,7 +215,7 @@ TEST_F(CatalogSpecial, DatabaseRecordConvertsItsTwoTextsWithinTheRecord) {
   Bytes record(773, kMarker);
   record[20] = 0;   // first text: bytes 5 to 19
   record[300] = 0;  // second text: bytes 261 to 299
-  AnswerSlot(peer, 84, 0, record);
+  AnswerSlot(peer, Opcode("GetDataBase"), 0, record);
   std::vector<uint8_t> buf(774, 0x77);
   EXPECT_EQ(Z_GetDataBase(buf.data()), kOk);
   EXPECT_EQ(Last().slots[0].size(), 773u);
@@ -222,7 +226,7 @@ TEST_F(CatalogSpecial, DatabaseRecordConvertsItsTwoTextsWithinTheRecord) {
   EXPECT_EQ(buf[773], 0x77);
 
   // Without terminators the texts run to the record's end and no further.
-  AnswerSlot(peer, 84, 0, Bytes(773, kMarker));
+  AnswerSlot(peer, Opcode("GetDataBase"), 0, Bytes(773, kMarker));
   EXPECT_EQ(Z_GetDataBase(buf.data()), kOk);
   EXPECT_EQ(Bytes(buf.begin(), buf.begin() + 5), Bytes(5, kMarker));
   EXPECT_EQ(Bytes(buf.begin() + 5, buf.begin() + 773), Bytes(768, ' '));
@@ -232,7 +236,7 @@ TEST_F(CatalogSpecial, DatabaseRecordConvertsItsTwoTextsWithinTheRecord) {
 TEST_F(CatalogSpecial, ConversionsFollowAFailedExchangeButNotAnUnsentRequest) {
   // The server drops the connection instead of answering: the record keeps the caller's bytes,
   // which are converted all the same.
-  peer.OnOpcode(84, [](const Request&, PeerConnection&) { return false; });
+  peer.OnOpcode(Opcode("GetDataBase"), [](const Request&, PeerConnection&) { return false; });
   std::vector<uint8_t> record(773, kMarker);
   record[10] = 0;
   record[270] = 0;
@@ -244,7 +248,7 @@ TEST_F(CatalogSpecial, ConversionsFollowAFailedExchangeButNotAnUnsentRequest) {
   EXPECT_EQ(record[271], kMarker);
 
   // With no reply the sent count stands: both entries are converted.
-  peer.OnOpcode(83, [](const Request&, PeerConnection&) { return false; });
+  peer.OnOpcode(Opcode("DataBase"), [](const Request&, PeerConnection&) { return false; });
   char names[18];
   std::memset(names, kMarker, sizeof names);
   EXPECT_EQ(Z_DataBase(2, names), kErrComm);

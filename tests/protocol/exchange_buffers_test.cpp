@@ -9,8 +9,11 @@
 
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/frame.h"
 #include "wire/le.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -30,7 +33,7 @@ TEST(ExchangeBuffers, LargeAndSmallFramesInTurnSendAndReceiveEveryByte) {
   ScriptedPeer peer;
   // The reply carries the request's slot bytes turned around, so that every byte of the reply
   // differs from what the caller sent and from the reply before.
-  peer.OnOpcode(77, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("RebTable"), [](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     for (size_t i = 161; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(~r.raw[i]);
     return c.Write(reply);
@@ -47,12 +50,13 @@ TEST(ExchangeBuffers, LargeAndSmallFramesInTurnSendAndReceiveEveryByte) {
     SCOPED_TRACE(big);
     Bytes a = Pattern(big, 1), c = Pattern(big / 3 + 1, 2);
     const Bytes sentA = a, sentC = c;
-    ASSERT_EQ(s->PrepareRequest(0x0001, 77, 4), kOk);
-    s->SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
-    s->SetSlot(1, 4, nullptr);
-    s->SetSlot(2, static_cast<uint32_t>(c.size()), c.data());
-    s->SetSlot(3, 4, nullptr);
-    ASSERT_EQ(s->Exchange(), kOk);
+    zdb::Request request(0x0001, Opcode("RebTable"), 4);
+    ASSERT_EQ(s->PrepareRequest(request), kOk);
+    request.SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
+    request.SetSlot(1, 4, nullptr);
+    request.SetSlot(2, static_cast<uint32_t>(c.size()), c.data());
+    request.SetSlot(3, 4, nullptr);
+    ASSERT_EQ(s->Exchange(request), kOk);
     ASSERT_EQ(s->lastResult, 1000);
 
     const Bytes raw = peer.requests().back().raw;
@@ -76,7 +80,7 @@ TEST(ExchangeBuffers, LargeAndSmallFramesInTurnSendAndReceiveEveryByte) {
 
 TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
   ScriptedPeer peer;
-  peer.OnOpcode(78, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("UpdTable"), [](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     std::memset(reply.data() + 161, 0xAB, reply.size() - 161);
     c.Write(reply.data(), reply.size() - 1);
@@ -88,9 +92,10 @@ TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
   for (size_t n : {size_t{16}, kKeptFrameBytes}) {
     Bytes a = Pattern(n, 5);
     const Bytes before = a;
-    ASSERT_EQ(s->PrepareRequest(0x0001, 78, 1), kOk);
-    s->SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
-    EXPECT_EQ(s->Exchange(), 2001);
+    zdb::Request request(0x0001, Opcode("UpdTable"), 1);
+    ASSERT_EQ(s->PrepareRequest(request), kOk);
+    request.SetSlot(0, static_cast<uint32_t>(a.size()), a.data());
+    EXPECT_EQ(s->Exchange(request), 2001);
     EXPECT_EQ(s->lastResult, 2001);
     EXPECT_EQ(a, before);
   }
@@ -100,7 +105,7 @@ TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
 // give the header of its own request, never the kept one.
 TEST(ExchangeBuffers, EveryRequestSendsTheHeaderOfItsOwnInputs) {
   ScriptedPeer peer;
-  for (uint32_t op : {77u, 78u})
+  for (uint32_t op : {Opcode("RebTable"), Opcode("UpdTable")})
     peer.OnOpcode(op, [](const Request& r, PeerConnection& c) {
       return c.Write(PeerConnection::FullReply(r, 1000, 0));
     });
@@ -120,17 +125,17 @@ TEST(ExchangeBuffers, EveryRequestSendsTheHeaderOfItsOwnInputs) {
   const std::array<uint8_t, 3> plain{0x00, 0x20, 0x00}, other{0x01, 0x2C, 0x02};
   const uint32_t h = s->sessionHandle;
   const Step steps[] = {
-      {"first", 77, {4}, plain, 0x10, h},
-      {"same again", 77, {4}, plain, 0x10, h},
-      {"other opcode", 78, {4}, plain, 0x10, h},
-      {"longer slot", 78, {9}, plain, 0x10, h},
-      {"one slot more", 78, {9, 2}, plain, 0x10, h},
-      {"one slot less", 78, {9}, plain, 0x10, h},
-      {"no slot", 78, {}, plain, 0x10, h},
-      {"other characters", 78, {}, other, 0x10, h},
-      {"other options", 78, {}, other, 0x20, h},
-      {"other handle", 78, {}, other, 0x20, h + 1},
-      {"back to the first", 77, {4}, plain, 0x10, h},
+      {"first", Opcode("RebTable"), {4}, plain, 0x10, h},
+      {"same again", Opcode("RebTable"), {4}, plain, 0x10, h},
+      {"other opcode", Opcode("UpdTable"), {4}, plain, 0x10, h},
+      {"longer slot", Opcode("UpdTable"), {9}, plain, 0x10, h},
+      {"one slot more", Opcode("UpdTable"), {9, 2}, plain, 0x10, h},
+      {"one slot less", Opcode("UpdTable"), {9}, plain, 0x10, h},
+      {"no slot", Opcode("UpdTable"), {}, plain, 0x10, h},
+      {"other characters", Opcode("UpdTable"), {}, other, 0x10, h},
+      {"other options", Opcode("UpdTable"), {}, other, 0x20, h},
+      {"other handle", Opcode("UpdTable"), {}, other, 0x20, h + 1},
+      {"back to the first", Opcode("RebTable"), {4}, plain, 0x10, h},
   };
   uint8_t buffer[16] = {};
   for (const Step& step : steps) {
@@ -139,9 +144,10 @@ TEST(ExchangeBuffers, EveryRequestSendsTheHeaderOfItsOwnInputs) {
     s->connectionOptions = step.options;
     s->sessionHandle = step.handle;
     const auto count = static_cast<int8_t>(step.lengths.size());
-    ASSERT_EQ(s->PrepareRequest(0x0001, step.opcode, count), kOk);
-    for (int8_t i = 0; i < count; ++i) s->SetSlot(i, step.lengths[i], buffer);
-    ASSERT_EQ(s->Exchange(), kOk);
+    zdb::Request request(0x0001, step.opcode, count);
+    ASSERT_EQ(s->PrepareRequest(request), kOk);
+    for (int8_t i = 0; i < count; ++i) request.SetSlot(i, step.lengths[i], buffer);
+    ASSERT_EQ(s->Exchange(request), kOk);
 
     wire::FrameHeader want;
     want.kind = 1;

@@ -5,7 +5,10 @@
 
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -24,7 +27,7 @@ std::unique_ptr<Session> LoggedInSession(const ScriptedPeer& peer) {
 
 TEST(ExchangeFrames, SlotLayoutNullBuffersAndCopyBack) {
   ScriptedPeer peer;
-  peer.OnOpcode(77, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("RebTable"), [](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, 0);
     for (size_t i = 161; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(i);
     return c.Write(reply);
@@ -34,12 +37,13 @@ TEST(ExchangeFrames, SlotLayoutNullBuffersAndCopyBack) {
   uint8_t nothing[1] = {0xEE};
   uint8_t c[129];
   std::memset(c, 'c', sizeof c);
-  ASSERT_EQ(s->PrepareRequest(0x0001, 77, 4), kOk);
-  s->SetSlot(0, 4, a);
-  s->SetSlot(1, 0, nothing);
-  s->SetSlot(2, 129, c);
-  s->SetSlot(3, 4, nullptr);
-  ASSERT_EQ(s->Exchange(), kOk);
+  zdb::Request request(0x0001, Opcode("RebTable"), 4);
+  ASSERT_EQ(s->PrepareRequest(request), kOk);
+  request.SetSlot(0, 4, a);
+  request.SetSlot(1, 0, nothing);
+  request.SetSlot(2, 129, c);
+  request.SetSlot(3, 4, nullptr);
+  ASSERT_EQ(s->Exchange(request), kOk);
   EXPECT_EQ(s->lastResult, 1000);
 
   const Request r = peer.requests().back();
@@ -67,35 +71,37 @@ TEST(ExchangeFrames, SlotLayoutNullBuffersAndCopyBack) {
 TEST(ExchangeFrames, StatusOnlyReplies) {
   ScriptedPeer peer;
   int32_t next = 3003;
-  peer.OnOpcode(40, [&next](const Request&, PeerConnection& c) {
+  peer.OnOpcode(Opcode("CpyField"), [&next](const Request&, PeerConnection& c) {
     if (next == 0) return false;  // close without a word: the preset status stays
     c.ReplyStatus(next);
     return false;
   });
   auto s = LoggedInSession(peer);
   uint8_t buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
-  ASSERT_EQ(s->PrepareRequest(0x8001, 40, 1), kOk);
-  s->SetSlot(0, 8, buffer);
-  EXPECT_EQ(s->Exchange(), kOk);
+  zdb::Request request2(0x8001, Opcode("CpyField"), 1);
+  ASSERT_EQ(s->PrepareRequest(request2), kOk);
+  request2.SetSlot(0, 8, buffer);
+  EXPECT_EQ(s->Exchange(request2), kOk);
   EXPECT_EQ(s->lastResult, 3003);
   EXPECT_EQ(buffer[0], 1);  // a status-only reply writes no caller buffer
   EXPECT_EQ(s->sessionHandle, 0x1234u);
   EXPECT_EQ(peer.requests().back().raw[10], 0x80);
 
   next = 0;
-  ASSERT_EQ(s->PrepareRequest(0x8001, 40, 0), kOk);
-  EXPECT_EQ(s->Exchange(), kOk);
+  zdb::Request request3(0x8001, Opcode("CpyField"), 0);
+  ASSERT_EQ(s->PrepareRequest(request3), kOk);
+  EXPECT_EQ(s->Exchange(request3), kOk);
   EXPECT_EQ(s->lastResult, 2001);
 
   // Kind, opcode and count zero: nothing to do, nothing sent.
   const size_t sent = peer.requests().size();
-  EXPECT_EQ(s->PrepareRequest(0, 0, 0), kOk);
+  EXPECT_EQ(s->PrepareRequest(zdb::Request()), kOk);
   EXPECT_EQ(peer.requests().size(), sent);
 }
 
 TEST(ExchangeFrames, PersistentSocketIsKeptAfterAFailure) {
   ScriptedPeer peer;
-  peer.OnOpcode(50, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("DelTXREF"), [](const Request& r, PeerConnection& c) {
     c.Write(PeerConnection::FullReply(r, 1000, 0).data(), 10);
     return false;  // the connection ends in the middle of the reply
   });
@@ -105,13 +111,15 @@ TEST(ExchangeFrames, PersistentSocketIsKeptAfterAFailure) {
   ASSERT_EQ(s->Login("", ""), kOk);
   const platform::Socket held = s->socket;
   ASSERT_NE(held, platform::kNoSocket);
-  ASSERT_EQ(s->PrepareRequest(0x0001, 50, 0), kOk);
-  EXPECT_EQ(s->Exchange(), kErrComm);
+  zdb::Request request4(0x0001, Opcode("DelTXREF"), 0);
+  ASSERT_EQ(s->PrepareRequest(request4), kOk);
+  EXPECT_EQ(s->Exchange(request4), kErrComm);
   EXPECT_EQ(s->lastResult, kErrComm);
   EXPECT_EQ(s->socket, held);  // a failure does not close a held connection
   // The next request goes to the same, dead connection rather than a new one.
-  ASSERT_EQ(s->PrepareRequest(0x0001, 51, 0), kOk);
-  EXPECT_EQ(s->Exchange(), kErrComm);
+  zdb::Request request5(0x0001, Opcode("XRefFromField"), 0);
+  ASSERT_EQ(s->PrepareRequest(request5), kOk);
+  EXPECT_EQ(s->Exchange(request5), kErrComm);
   EXPECT_EQ(peer.connections(), 1);
   EXPECT_EQ(s->socket, held);
 }

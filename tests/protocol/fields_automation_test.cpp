@@ -5,7 +5,10 @@
 
 #include "fields_fixture.h"
 #include "platform/automation.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -63,8 +66,8 @@ std::vector<wire::FieldDef> Fields(size_t n) {
 
 TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
   CacheTable(Fields(12));
-  ServeNamedValues(peer, 30, 1);
-  ServeNamedValues(peer, 118, 3);
+  ServeNamedValues(peer, Opcode("MatGetFields"), 1);
+  ServeNamedValues(peer, Opcode("GetRead"), 3);
   Array created;
   ASSERT_EQ(DB_MatGetFields("*", &created.psa), 1000);
   ASSERT_NE(created.psa, nullptr);
@@ -81,7 +84,7 @@ TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
   char first[] = "f";
   char second[] = "s";
   ASSERT_EQ(DB_GetRead(first, second, "*", &own.psa), 1000);
-  EXPECT_EQ(Last().header.opcode, 118u);
+  EXPECT_EQ(Last().header.opcode, Opcode("GetRead"));
   EXPECT_EQ(At(own.psa, 1), "A!");
   EXPECT_EQ(At(own.psa, 10), "J!");
   platform::ArrayIndex outside = 11;
@@ -91,7 +94,7 @@ TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
 
 TEST_F(FieldsTest, AutomationKeepsBytesAndReplacesEarlierElements) {
   CacheTable({Def("A", 'C', ' ', 4)});
-  peer.OnOpcode(30, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("MatGetFields"), [](const Request& req, PeerConnection& c) {
     return ReplyWithSlot(req, c, 1, Bytes{0xE9, 0x80, 0xFF});
   });
   Array a;
@@ -128,7 +131,7 @@ TEST_F(FieldsTest, AutomationWriteStopsAtTheFirstEmptyElement) {
   Put(a.psa, 6, "");
   Put(a.psa, 7, "x3");
   ASSERT_EQ(DB_PutWrite("*", &a.psa), 1000);
-  EXPECT_EQ(Last().header.opcode, 119u);
+  EXPECT_EQ(Last().header.opcode, Opcode("PutWrite"));
   EXPECT_EQ(Last().slots[1], (Bytes{'x', '1', 0, 0, 0, 0, 0, 0, 0}));
 
   // Fewer elements than fields: the missing values go as empty texts.
@@ -137,9 +140,9 @@ TEST_F(FieldsTest, AutomationWriteStopsAtTheFirstEmptyElement) {
   Put(shorter.psa, 0, "p");
   Put(shorter.psa, 1, std::string("q\0r", 3));  // read up to its first zero byte
   ASSERT_EQ(DB_MatPutFields("*", &shorter.psa), 1000);
-  EXPECT_EQ(Last().header.opcode, 31u);
+  EXPECT_EQ(Last().header.opcode, Opcode("MatPutFields"));
   EXPECT_EQ(Last().slots[1], (Bytes{'p', 0, 0, 'q', 0, 0, 0, 0, 0}));
-  EXPECT_EQ(peer.opcodes(), (Ops{119, 31}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("PutWrite"), Opcode("MatPutFields")}));
 }
 
 TEST(FieldsNoSession, AutomationReadWithoutSessionLeavesTheNewArray) {

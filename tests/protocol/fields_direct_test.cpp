@@ -4,7 +4,10 @@
 
 #include "fields_fixture.h"
 #include "tables/direct_field.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -21,7 +24,7 @@ TEST_F(FieldsTest, DirectCallsSendLeadingTextNameValueAndSize) {
 
   ASSERT_EQ(ZDB_FWrite(lead, word, value, kChoose), 1000);
   Request r = Last();
-  EXPECT_EQ(r.header.opcode, 33u);
+  EXPECT_EQ(r.header.opcode, Opcode("FWrite"));
   EXPECT_EQ(r.header.kind, 1);
   EXPECT_EQ(r.header.flags, 0);
   ASSERT_EQ(r.header.paramCount, 4);
@@ -32,7 +35,7 @@ TEST_F(FieldsTest, DirectCallsSendLeadingTextNameValueAndSize) {
 
   char day[] = "DAY";
   ASSERT_EQ(ZDB_FRead(lead, day, value, kChoose), 1000);
-  EXPECT_EQ(Last().header.opcode, 32u);
+  EXPECT_EQ(Last().header.opcode, Opcode("FRead"));
   EXPECT_EQ(Last().slots[2].size(), 10u);
   char n[] = "N";
   ASSERT_EQ(ZDB_FRead(lead, n, value, kChoose), 1000);
@@ -45,19 +48,20 @@ TEST_F(FieldsTest, DirectCallsSendLeadingTextNameValueAndSize) {
   ASSERT_EQ(ZDB_FWrite(lead, n, value, kChoose), 1000);
   EXPECT_EQ(Last().slots[2].size(), 2u);
   // Every one of these came from the cache.
-  EXPECT_EQ(peer.opcodes(), (Ops{33, 32, 32, 32, 33, 33}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("FWrite"), Opcode("FRead"), Opcode("FRead"),
+                                 Opcode("FRead"), Opcode("FWrite"), Opcode("FWrite")}));
 
   // An explicit size is sent as it is, with no definition asked for.
   peer.ClearRecords();
   char other[] = "X.Y";
   ASSERT_EQ(ZDB_FWrite(lead, other, value, 3), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{33}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("FWrite")}));
   EXPECT_EQ(Last().slots[2], (Bytes{'h', 'e', 'l'}));
   EXPECT_EQ(Last().SlotU32(3), 3u);
 }
 
 TEST_F(FieldsTest, DirectCallsReceiveTheReplyIntoEverySlot) {
-  peer.OnOpcode(33, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("FWrite"), [](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, 1000, 0);
     reply[SlotOffset(req, 0)] = 'Z';
     std::memcpy(reply.data() + SlotOffset(req, 2), "HEY", 3);
@@ -69,7 +73,7 @@ TEST_F(FieldsTest, DirectCallsReceiveTheReplyIntoEverySlot) {
   char value[8] = "hey";
   ASSERT_EQ(ZDB_FWrite(lead, name, value, kChoose), 1000);
   // A qualified name costs the descriptor before the value.
-  EXPECT_EQ(peer.opcodes(), (Ops{58, 33}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("GetField descriptor"), Opcode("FWrite")}));
   EXPECT_EQ(Last().slots[2].size(), 3u);
   EXPECT_STREQ(value, "HEY");
   EXPECT_STREQ(lead, "Zead");
@@ -77,7 +81,7 @@ TEST_F(FieldsTest, DirectCallsReceiveTheReplyIntoEverySlot) {
 
 TEST_F(FieldsTest, DirectReadIntoTheLibrarysOwnBuffer) {
   CacheTable({Def("CODE", 'C', ' ', 3)});
-  peer.OnOpcode(32, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("FRead"), [](const Request& req, PeerConnection& c) {
     return ReplyWithSlot(req, c, 2, Bytes{'x', 'y', 'z'});
   });
   char lead[] = "";
@@ -90,7 +94,7 @@ TEST_F(FieldsTest, DirectReadIntoTheLibrarysOwnBuffer) {
   EXPECT_EQ(fields::GetFieldBuffer().size(), before);
   // Writing has no library buffer: -2 is a size like any other and is refused as one.
   EXPECT_EQ(ZDB_FWrite(lead, name, got, 0xFFFFFFFEu), 2003);
-  EXPECT_EQ(peer.opcodes(), (Ops{32}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("FRead")}));
 }
 
 }  // namespace

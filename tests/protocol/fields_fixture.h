@@ -10,10 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "catalog/field_descriptor.h"
+#include "fields/field_descriptor.h"
 #include "session/registry.h"
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
 
@@ -54,22 +55,24 @@ inline bool ReplyWithSlot(const Request& req, PeerConnection& c, int slot, const
 inline void ServeDefinitions(ScriptedPeer& peer, const std::vector<wire::FieldDef>& defs,
                              int32_t status = 1000) {
   const Bytes list = DefList(defs);
-  peer.OnOpcode(63, [list, status](const Request& req, PeerConnection& c) {
-    return ReplyWithSlot(req, c, 1, list, status);
-  });
+  peer.OnOpcode(zdb::wire::Opcode("InfoFields"),
+                [list, status](const Request& req, PeerConnection& c) {
+                  return ReplyWithSlot(req, c, 1, list, status);
+                });
 }
 
 // The server's field descriptor (opcode 58), letters and two widths.
 inline void ServeDescriptor(ScriptedPeer& peer, char type, char subtype, uint32_t charWidth,
                             uint32_t otherWidth, int32_t status = 1000) {
-  Bytes d(catalog::kDescriptorSize, 0);
-  d[catalog::kDescriptorType] = static_cast<uint8_t>(type);
-  d[catalog::kDescriptorSubtype] = static_cast<uint8_t>(subtype);
-  wire::PutU32(&d[catalog::kDescriptorCharWidth], charWidth);
-  wire::PutU32(&d[catalog::kDescriptorOtherWidth], otherWidth);
-  peer.OnOpcode(58, [d, status](const Request& req, PeerConnection& c) {
-    return ReplyWithSlot(req, c, 2, d, status);
-  });
+  Bytes d(fields::kDescriptorSize, 0);
+  d[fields::kDescriptorType] = static_cast<uint8_t>(type);
+  d[fields::kDescriptorSubtype] = static_cast<uint8_t>(subtype);
+  wire::PutU32(&d[fields::kDescriptorCharWidth], charWidth);
+  wire::PutU32(&d[fields::kDescriptorOtherWidth], otherWidth);
+  peer.OnOpcode(zdb::wire::Opcode("GetField descriptor"),
+                [d, status](const Request& req, PeerConnection& c) {
+                  return ReplyWithSlot(req, c, 2, d, status);
+                });
 }
 
 class FieldsTest : public ::testing::Test {

@@ -4,7 +4,10 @@
 #include <cstring>
 
 #include "fields_fixture.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -38,10 +41,11 @@ void ServeArea(ScriptedPeer& peer, uint32_t opcode, int areaSlot,
 TEST_F(FieldsTest, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
   CacheTable({Def("NAME", 'C', ' ', 5), Def("NOTE", 'C', 'M', 10), Def("PRICE", 'C', 'N', 8),
               Def("CODE", 'C', ' ', 6)});
-  ServeArea(peer, 30, 1, {{0, "bolt"}, {6, "long note"}, {262, " 12.5 \t"}, {271, "  ab  "}});
+  ServeArea(peer, Opcode("MatGetFields"), 1,
+            {{0, "bolt"}, {6, "long note"}, {262, " 12.5 \t"}, {271, "  ab  "}});
   Values out;
   ASSERT_EQ(ZDB_MatGetFields("*", out.v), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{30}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("MatGetFields")}));
   const Request r = Last();
   ASSERT_EQ(r.header.paramCount, 2);
   ASSERT_EQ(r.slots[0].size(), 12900u);
@@ -66,7 +70,7 @@ TEST_F(FieldsTest, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
 
 TEST_F(FieldsTest, ReadingFollowsTheDeliveredDefinitionsNotTheList) {
   CacheTable({Def("A", 'C', ' ', 2), Def("B", 'C', ' ', 2), Def("C", 'C', ' ', 2)});
-  ServeArea(peer, 118, 3, {{0, "a1"}, {3, "c1"}});
+  ServeArea(peer, Opcode("GetRead"), 3, {{0, "a1"}, {3, "c1"}});
   Values out;
   char* keep = static_cast<char*>(std::malloc(4));
   std::strcpy(keep, "old");
@@ -75,7 +79,7 @@ TEST_F(FieldsTest, ReadingFollowsTheDeliveredDefinitionsNotTheList) {
   char second[] = "SS";
   ASSERT_EQ(ZDB_GetRead(first, second, "A, NOPE ,C", out.v), 1000);
   const Request r = Last();
-  EXPECT_EQ(r.header.opcode, 118u);
+  EXPECT_EQ(r.header.opcode, Opcode("GetRead"));
   ASSERT_EQ(r.header.paramCount, 4);
   EXPECT_EQ(r.slots[0], (Bytes{'F', 0}));
   EXPECT_EQ(r.slots[1], (Bytes{'S', 'S', 0}));
@@ -93,7 +97,7 @@ TEST_F(FieldsTest, ReadingSurvivesRepliesThatDoNotFitTheirBuffers) {
   CacheTable({Def("A", 'C', ' ', 3), Def("B", 'C', 'N', 4)});
   // The reply claims wider fields than were sent and fills the area without any zero byte.
   Bytes wide = DefList({Def("A", 'C', ' ', 7), Def("B", 'C', 'N', 4), Def("C", 'C', ' ', 9)});
-  ServeArea(peer, 30, 1, {{0, "xxxxxxxxx"}}, wide);
+  ServeArea(peer, Opcode("MatGetFields"), 1, {{0, "xxxxxxxxx"}}, wide);
   Values out;
   ASSERT_EQ(ZDB_MatGetFields("*", out.v), 1000);
   EXPECT_STREQ(out.v[0], "xxx");  // cut to the room its buffer was given
@@ -108,7 +112,7 @@ TEST_F(FieldsTest, ReadingWithoutDefinitionsStillSendsAndTouchesNothing) {
   *keep = 0;
   out.v[0] = keep;
   ASSERT_EQ(ZDB_MatGetFields("X", out.v), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{63, 30}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("InfoFields"), Opcode("MatGetFields")}));
   EXPECT_TRUE(Last().slots[1].empty());
   EXPECT_EQ(out.v[0], keep);
 
@@ -120,7 +124,7 @@ TEST_F(FieldsTest, ReadingWithoutDefinitionsStillSendsAndTouchesNothing) {
   EXPECT_TRUE(peer.opcodes().empty());
   EXPECT_EQ(out.v[0], keep);
   // A failed value request leaves every delivered element an empty text.
-  peer.OnOpcode(30, [](const Request&, PeerConnection& c) {
+  peer.OnOpcode(Opcode("MatGetFields"), [](const Request&, PeerConnection& c) {
     c.Close();
     return false;
   });
@@ -134,7 +138,7 @@ TEST_F(FieldsTest, WritingLaysOutValuesCutToTheirWidths) {
   const char* values[] = {"toolong", "", "12"};
   ASSERT_EQ(ZDB_PutWrite("*", const_cast<char**>(values)), 1000);
   Request r = Last();
-  EXPECT_EQ(r.header.opcode, 119u);
+  EXPECT_EQ(r.header.opcode, Opcode("PutWrite"));
   EXPECT_EQ(r.header.flags, 0);
   EXPECT_EQ(wire::GetU32(&r.slots[0][43 + 35]), 255u);
   Bytes area(5 + 256 + 4, 0);
@@ -145,23 +149,23 @@ TEST_F(FieldsTest, WritingLaysOutValuesCutToTheirWidths) {
 
   ASSERT_EQ(ZDB_MatPutFields("QTY,NAME", const_cast<char**>(values)), 1000);
   r = Last();
-  EXPECT_EQ(r.header.opcode, 31u);
+  EXPECT_EQ(r.header.opcode, Opcode("MatPutFields"));
   EXPECT_EQ(r.slots[0][0], 'Q');
   EXPECT_EQ(r.slots[1], (Bytes{'t', 'o', 'o', 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(peer.opcodes(), (Ops{119, 31}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("PutWrite"), Opcode("MatPutFields")}));
 }
 
 TEST_F(FieldsTest, WritingMarksTheDefinitionsAskedOfTheServer) {
   Bytes seen;
   const Bytes defs = DefList({Def("A", 'C', ' ', 3)});
-  peer.OnOpcode(63, [&seen, defs](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("InfoFields"), [&seen, defs](const Request& req, PeerConnection& c) {
     seen = req.slots[1];
     return ReplyWithSlot(req, c, 1, defs);
   });
   const char* values[] = {"abc"};
   const char list[] = "A";
   ASSERT_EQ(ZDB_MatPutFields(list, const_cast<char**>(values)), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{63, 31}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("InfoFields"), Opcode("MatPutFields")}));
   ASSERT_EQ(seen.size(), 12900u);
   EXPECT_EQ(seen[0], '#');
   EXPECT_EQ(seen[1], 0);

@@ -4,7 +4,10 @@
 
 #include "fields/single_field.h"
 #include "fields_fixture.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -40,7 +43,7 @@ TEST_F(FieldsTest, SizeRulesFromTheCachedDefinitionCostOneExchangeEach) {
     const char text[16] = "abc";  // room for the 8 bytes a number sends
     ASSERT_EQ(ZDB_PutField("PRICE", text, kChoose), 1000);
     ASSERT_EQ(ZDB_TestField("PRICE", text, kChoose), 1000);
-    ASSERT_EQ(peer.opcodes(), (Ops{27, 28, 29}));
+    ASSERT_EQ(peer.opcodes(), (Ops{Opcode("GetField"), Opcode("PutField"), Opcode("TestField")}));
     const auto reqs = peer.requests();
     EXPECT_EQ(reqs[0].slots[1].size(), c.readSize);
     EXPECT_EQ(reqs[0].SlotU32(2), c.readSize);
@@ -68,7 +71,7 @@ TEST_F(FieldsTest, DescriptorWidthsChooseByType) {
   EXPECT_EQ(Last().slots[1].size(), 8u);
   // The descriptor request names the field and sends the one-byte wildcard.
   const auto reqs = peer.requests();
-  ASSERT_EQ(reqs[0].header.opcode, 58u);
+  ASSERT_EQ(reqs[0].header.opcode, Opcode("GetField descriptor"));
   EXPECT_EQ(reqs[0].slots[0], (Bytes{'T', '.', 'F', 0}));
   EXPECT_EQ(reqs[0].slots[1], (Bytes{'*'}));
   EXPECT_EQ(reqs[0].slots[2].size(), 132u);
@@ -82,7 +85,7 @@ TEST_F(FieldsTest, ExchangesPerCallFollowWhereTheDefinitionComesFrom) {
   // No table selected: the server's definitions, then the value.
   ServeDefinitions(peer, {Def("PRICE", 'N', ' ', 10)});
   ASSERT_EQ(ZDB_GetField(name, value, kChoose), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{63, 27}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("InfoFields"), Opcode("GetField")}));
   EXPECT_EQ(peer.requests()[0].SlotText(0), "PRICE");
   EXPECT_EQ(Last().slots[1].size(), 8u);
 
@@ -90,7 +93,8 @@ TEST_F(FieldsTest, ExchangesPerCallFollowWhereTheDefinitionComesFrom) {
   peer.ClearRecords();
   ServeDefinitions(peer, {}, 2013);
   ASSERT_EQ(ZDB_GetField(name, value, kChoose), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{63, 58, 27}));
+  EXPECT_EQ(peer.opcodes(),
+            (Ops{Opcode("InfoFields"), Opcode("GetField descriptor"), Opcode("GetField")}));
   EXPECT_EQ(Last().slots[1].size(), 2u);
 
   // Cached: the value alone; missing from the cache: descriptor and value.
@@ -99,7 +103,8 @@ TEST_F(FieldsTest, ExchangesPerCallFollowWhereTheDefinitionComesFrom) {
   ASSERT_EQ(ZDB_GetField(name, value, kChoose), 1000);
   char other[] = "STOCK";
   ASSERT_EQ(ZDB_GetField(other, value, kChoose), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{27, 58, 27}));
+  EXPECT_EQ(peer.opcodes(),
+            (Ops{Opcode("GetField"), Opcode("GetField descriptor"), Opcode("GetField")}));
   EXPECT_EQ(peer.requests()[0].slots[1].size(), 12u);
   EXPECT_EQ(peer.requests()[2].slots[1].size(), 2u);
 
@@ -108,12 +113,12 @@ TEST_F(FieldsTest, ExchangesPerCallFollowWhereTheDefinitionComesFrom) {
   peer.ClearRecords();
   char qualified[] = "ITEMS.PRICE";
   ASSERT_EQ(ZDB_PutField(qualified, "xy", kChoose), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{58, 28}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("GetField descriptor"), Opcode("PutField")}));
 
   // An explicit size consults nothing.
   peer.ClearRecords();
   ASSERT_EQ(ZDB_PutField("ANY", "xyz", 0), 1000);
-  EXPECT_EQ(peer.opcodes(), (Ops{28}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("PutField")}));
   EXPECT_TRUE(Last().slots[1].empty());
   EXPECT_EQ(Last().SlotU32(2), 0u);
 }
@@ -125,24 +130,26 @@ TEST_F(FieldsTest, FailingDescriptorEndsTheCallWithItsCode) {
   ServeDescriptor(peer, 'C', ' ', 4, 4, 2044);
   EXPECT_EQ(ZDB_GetField(name, value, kChoose), 2044);
   EXPECT_EQ(ZDB_PutField(name, value, kChoose), 2044);
-  EXPECT_EQ(peer.opcodes(), (Ops{63, 58, 63, 58}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("InfoFields"), Opcode("GetField descriptor"),
+                                 Opcode("InfoFields"), Opcode("GetField descriptor")}));
   // The cache's own refusal leads to the descriptor as well.
   CacheTable({Def("OTHER", 'C', ' ', 4)});
   peer.ClearRecords();
   EXPECT_EQ(ZDB_TestField(name, value, kChoose), 2044);
-  EXPECT_EQ(peer.opcodes(), (Ops{58}));
+  EXPECT_EQ(peer.opcodes(), (Ops{Opcode("GetField descriptor")}));
 }
 
 TEST_F(FieldsTest, GetFieldCopiesTheReplyBackAndPutFieldChangesNothing) {
   CacheTable({Def("NAME", 'C', ' ', 6), Def("QTY", 'N', ' ', 10)});
-  peer.OnOpcode(27, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetField"), [](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, 1000, 0);
     std::memcpy(reply.data() + SlotOffset(req, 0), "NAMX", 4);
     std::memcpy(reply.data() + SlotOffset(req, 1), "widget", 6);
     wire::PutU32(reply.data() + SlotOffset(req, 2), 99);
     return c.Write(reply);
   });
-  peer.OnOpcode(28, [](const Request&, PeerConnection& c) { return c.ReplyStatus(2300); });
+  peer.OnOpcode(Opcode("PutField"),
+                [](const Request&, PeerConnection& c) { return c.ReplyStatus(2300); });
   char name[] = "NAME";
   char value[10];
   std::memset(value, '.', sizeof value);
@@ -167,7 +174,7 @@ TEST_F(FieldsTest, GetFieldCopiesTheReplyBackAndPutFieldChangesNothing) {
 
 TEST_F(FieldsTest, LibraryBufferTakesTheValueAndIsReplacedByTheNext) {
   CacheTable({Def("CODE", 'C', ' ', 4), Def("MEMO", 'C', 'M', 4)});
-  peer.OnOpcode(27, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetField"), [](const Request& req, PeerConnection& c) {
     Bytes v(req.slots[1].size(), 'v');
     return ReplyWithSlot(req, c, 1, v);
   });
@@ -192,7 +199,7 @@ TEST_F(FieldsTest, LibraryBufferTakesTheValueAndIsReplacedByTheNext) {
 }
 
 TEST_F(FieldsTest, NullIndicatorAndCopyRequestsCarryTheirSlots) {
-  peer.OnOpcode(133, [](const Request& req, PeerConnection& c) {
+  peer.OnOpcode(Opcode("IsNull"), [](const Request& req, PeerConnection& c) {
     return ReplyWithSlot(req, c, 1, Bytes{0x01, 0x00});
   });
   char name[] = "QTY";
@@ -207,20 +214,20 @@ TEST_F(FieldsTest, NullIndicatorAndCopyRequestsCarryTheirSlots) {
 
   EXPECT_EQ(ZDB_CpyField("a", "bb", "", "d"), 1000);
   Request r = Last();
-  EXPECT_EQ(r.header.opcode, 40u);
+  EXPECT_EQ(r.header.opcode, Opcode("CpyField"));
   EXPECT_EQ(r.header.flags, 0x80);
   ASSERT_EQ(r.header.paramCount, 4);
   EXPECT_EQ(r.slots[1], (Bytes{'b', 'b', 0}));
   EXPECT_EQ(r.slots[2], (Bytes{0}));
   EXPECT_EQ(ZDB_2CpyField("1", "2", "3", "4", "5", "six"), 1000);
   r = Last();
-  EXPECT_EQ(r.header.opcode, 41u);
+  EXPECT_EQ(r.header.opcode, Opcode("2CpyField"));
   ASSERT_EQ(r.header.paramCount, 6);
   EXPECT_EQ(r.slots[5], (Bytes{'s', 'i', 'x', 0}));
-  EXPECT_EQ(peer.opcodes().size(), 3u);
+  EXPECT_EQ(peer.opcodes().size(), Opcode("UseDB"));
   // A missing text is refused before anything is sent.
   EXPECT_EQ(ZDB_CpyField("a", nullptr, "c", "d"), 2003);
-  EXPECT_EQ(peer.opcodes().size(), 3u);
+  EXPECT_EQ(peer.opcodes().size(), Opcode("UseDB"));
 }
 
 TEST(FieldsNoSession, EveryCallNeedsTheThreadsSession) {

@@ -7,7 +7,10 @@
 
 #include "fields/single_field.h"
 #include "fields_fixture.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -23,8 +26,8 @@ constexpr uint32_t kWidest = 0xFFFFFFFFu - 161 - 12900 - 1;
 
 // Answers value requests with the slot filled with 'v' from its first to its last byte.
 void ServeValues(ScriptedPeer& peer) {
-  for (uint32_t op : {27u, 32u}) {
-    const int slot = op == 27 ? 1 : 2;
+  for (uint32_t op : {Opcode("GetField"), Opcode("FRead")}) {
+    const int slot = op == Opcode("GetField") ? 1 : 2;
     peer.OnOpcode(op, [slot](const Request& req, PeerConnection& c) {
       return ReplyWithSlot(req, c, slot, Bytes(req.slots[static_cast<size_t>(slot)].size(), 'v'));
     });
@@ -70,7 +73,7 @@ TEST_F(FieldsTest, WidthNoRecordCanHoldIsRefusedBeforeSending) {
     ServeDescriptor(peer, 'X', ' ', 1, width);
     EXPECT_EQ(ZDB_GetField(qualified, value, kChoose), 2001);
     EXPECT_EQ(ZDB_FRead(lead, qualified, value, kChoose), 2001);
-    EXPECT_EQ(peer.opcodes(), (Ops{58, 58}));
+    EXPECT_EQ(peer.opcodes(), (Ops{Opcode("GetField descriptor"), Opcode("GetField descriptor")}));
     for (uint8_t b : value) EXPECT_EQ(b, kGuard);
   }
   // The widest field a record can hold is still accepted (not sent here: its frame would take

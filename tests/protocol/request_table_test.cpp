@@ -4,7 +4,10 @@
 
 #include "session/request_table.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -16,16 +19,16 @@ std::unique_ptr<Session> LoggedInSession(const test::ScriptedPeer& peer) {
   return s;
 }
 
+// A request of every argument kind, under an operation whose shape leaves its slots open.
+constexpr wire::Operation kMixedOperation{"Mixed", wire::kPlain, Opcode("NumUsers"), ">"};
 constexpr RequestSpec kMixed{
     "Mixed",
-    wire::kPlain,
-    99,
-    6,
+    kMixedOperation,
     {Text(0), ServerText(1), Value(2), Value16(2), Counter(3), Sized(4, 9, 5)}};
 
 TEST(RequestTable, EachArgumentKindBecomesItsSlotAndFullRepliesCopyBack) {
   test::ScriptedPeer peer;
-  peer.OnOpcode(99, [](const test::Request& req, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("NumUsers"), [](const test::Request& req, test::PeerConnection& c) {
     test::Bytes reply = test::PeerConnection::FullReply(req, 1234, 0);
     uint8_t* data = reply.data() + wire::kHeaderSize;
     data[0] = 'X';                                         // text slot comes back changed

@@ -9,8 +9,11 @@
 #include "session/registry.h"
 #include "support/scripted_peer.h"
 #include "support/test_platform.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -80,7 +83,8 @@ TEST_F(SessionControl, DefaultModeHeadersAndConnections) {
   ASSERT_EQ(ZDB_GetVersion(&version), 1000);
   EXPECT_EQ(version, 0x1234u);
   ASSERT_EQ(ZDB_Finish(), 1000);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 2, 1}));
+  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"),
+                                                   Opcode("GetVersion"), Opcode("Logout")}));
   EXPECT_EQ(peer.connections(), 4);  // one connection per request
 
   const auto reqs = peer.requests();
@@ -114,7 +118,7 @@ TEST_F(SessionControl, DefaultModeHeadersAndConnections) {
   ASSERT_EQ(ZDB_GetVersion(&version), 1000);
   const auto again = peer.requests();
   ASSERT_EQ(again.size(), 7u);
-  EXPECT_EQ(again[4].header.opcode, 0u);
+  EXPECT_EQ(again[4].header.opcode, Opcode("Login"));
   EXPECT_EQ(again[4].slots, (std::vector<Bytes>{Bytes{0}, Bytes{0}}));
 }
 
@@ -156,23 +160,25 @@ TEST_F(SessionControl, LoginRulesAndVersionCheck) {
   // Refused for its version, the Session is still logged in: nothing more is sent now.
   EXPECT_EQ(ZDB_Init("other", "creds"), 1000);
   EXPECT_EQ(ZDB_Init(nullptr, nullptr), 1000);  // not even looked at
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2}));
+  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion")}));
   uint32_t version = 0;
   EXPECT_EQ(ZDB_GetVersion(&version), 1000);
   EXPECT_EQ(version, 0x1300u);
   ASSERT_EQ(ZDB_Finish(), 1000);
   EXPECT_EQ(ZDB_Init(nullptr, "p"), 2003);
   EXPECT_EQ(ZDB_GetVersion(nullptr), 2003);
-  EXPECT_EQ(peer.opcodes().size(), 4u);  // the null arguments sent nothing
+  EXPECT_EQ(peer.opcodes().size(), Opcode("UnUseDB"));  // the null arguments sent nothing
 
   // The implicit login of a request is refused the same way; the next request goes through.
   EXPECT_EQ(ZDB_GetVersion(&version), 2700);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 2, 1, 0, 2}));
+  EXPECT_EQ(peer.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("GetVersion"),
+                                   Opcode("Logout"), Opcode("Login"), Opcode("GetVersion")}));
   EXPECT_EQ(ZDB_GetVersion(&version), 1000);
 
   // A login refused by the server keeps the server's status and leaves the Session out.
   ASSERT_EQ(ZDB_Finish(), 1000);
-  peer.OnOpcode(0, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("Login"), [](const Request& r, PeerConnection& c) {
     c.ReplyFull(r, 4711, 0xFFFFFFFFu);
     return false;
   });
@@ -184,16 +190,17 @@ TEST_F(SessionControl, FinishOfANeverLoggedInSessionLogsInFirst) {
   ScriptedPeer peer;
   Select(peer);
   ASSERT_EQ(ZDB_Finish(), 1000);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{0, 2, 1}));
+  EXPECT_EQ(peer.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("Logout")}));
   // A Session that is not logged in sends nothing when it goes.
   RemoveSessionForThread(platform::CurrentThreadId());
-  EXPECT_EQ(peer.opcodes().size(), 3u);
+  EXPECT_EQ(peer.opcodes().size(), Opcode("UseDB"));
   EXPECT_EQ(RegisteredSessionCount(), 0u);
 }
 
 TEST_F(SessionControl, ErrorTextIsCopiedBackAndConverted) {
   ScriptedPeer peer;
-  peer.OnOpcode(120, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetError"), [](const Request& r, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(r, 1000, r.header.sessionHandle);
     const char text[] = "Fehler \xC9 \xBA";  // server e-acute, and a byte with no counterpart
     std::memcpy(reply.data() + 165, text, sizeof text);
@@ -207,7 +214,7 @@ TEST_F(SessionControl, ErrorTextIsCopiedBackAndConverted) {
   EXPECT_STREQ(text, "Fehler \xE9  ");
   EXPECT_EQ(text[128], 'Q');  // all 129 bytes come back
   const Request last = peer.requests().back();
-  EXPECT_EQ(last.header.opcode, 120u);
+  EXPECT_EQ(last.header.opcode, Opcode("GetError"));
   EXPECT_EQ(last.raw.size(), 294u);
   EXPECT_EQ(last.SlotU32(0), 3003u);
   EXPECT_EQ(last.slots[1], Bytes(129, 'k'));  // the caller's buffer is sent as it is
@@ -216,7 +223,7 @@ TEST_F(SessionControl, ErrorTextIsCopiedBackAndConverted) {
 
   EXPECT_EQ(ZDB_GetError(1, nullptr), 2003);
   const size_t before = peer.requests().size();
-  peer.OnOpcode(120, [](const Request& r, PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetError"), [](const Request& r, PeerConnection& c) {
     c.ReplyFull(r, 1234);
     return false;
   });
@@ -229,7 +236,7 @@ TEST_F(SessionControl, TransportFailures) {
   char text[64];
   {
     ScriptedPeer peer;
-    peer.OnOpcode(2, [](const Request& r, PeerConnection& c) {
+    peer.OnOpcode(Opcode("GetVersion"), [](const Request& r, PeerConnection& c) {
       Bytes reply = PeerConnection::FullReply(r, 1000, 0);
       if (r.SlotU32(0) == 7) {
         c.Write(reply.data(), 100);  // then close in the middle of the reply

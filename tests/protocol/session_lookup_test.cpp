@@ -16,7 +16,10 @@
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -69,12 +72,13 @@ TEST_F(SessionLookup, ARemovedOrReplacedSessionIsNeverFoundAgain) {
   const size_t firstRequests = first.requests().size();
   ASSERT_NE(Version(), 0u);
   EXPECT_EQ(first.requests().size(), firstRequests);
-  EXPECT_EQ(second.opcodes(), (std::vector<uint32_t>{0, 2, 2}));
+  EXPECT_EQ(second.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("GetVersion")}));
 
   // Replaced by a second selection on the same thread.
   ASSERT_EQ(ZDB_SelHost(first.host().c_str()), 1000);
   EXPECT_EQ(FindSessionForThread()->port, first.port());
-  EXPECT_EQ(second.opcodes().back(), 1u);  // the replaced Session logged out
+  EXPECT_EQ(second.opcodes().back(), Opcode("Logout"));  // the replaced Session logged out
   EXPECT_EQ(RegisteredSessionCount(), 1u);
 }
 

@@ -10,7 +10,10 @@
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -34,7 +37,7 @@ void ThreadEnds() {
 // Counts the logouts a peer has seen.
 size_t Logouts(const ScriptedPeer& peer) {
   size_t n = 0;
-  for (uint32_t op : peer.opcodes()) n += op == 1;
+  for (uint32_t op : peer.opcodes()) n += op == Opcode("Logout");
   return n;
 }
 
@@ -58,12 +61,13 @@ TEST_F(SessionThreads, EachThreadHasItsOwnSessionAndLosesItWhenItEnds) {
   EXPECT_EQ(inThread[3], 1000);
   EXPECT_STREQ(hostInThread, "localhost");
   // The thread's end logged its Session out and removed it; this thread's is untouched.
-  EXPECT_EQ(theirs.opcodes(), (std::vector<uint32_t>{0, 2, 1}));
+  EXPECT_EQ(theirs.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("Logout")}));
   EXPECT_EQ(RegisteredSessionCount(), 1u);
   char host[257];
   ASSERT_EQ(ZDB_GetHost(host), 1000);
   EXPECT_STREQ(host, "127.0.0.1");
-  EXPECT_EQ(mine.opcodes(), (std::vector<uint32_t>{0, 2}));
+  EXPECT_EQ(mine.opcodes(), (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion")}));
 }
 
 TEST_F(SessionThreads, SecondSelectionReplacesTheFirstOnlyWhenItSucceeds) {
@@ -75,13 +79,14 @@ TEST_F(SessionThreads, SecondSelectionReplacesTheFirstOnlyWhenItSucceeds) {
   EXPECT_EQ(Logouts(first), 0u);
   uint32_t version = 0;
   EXPECT_EQ(ZDB_GetVersion(&version), 1000);  // the first Session is still in use
-  EXPECT_EQ(first.opcodes().back(), 2u);
+  EXPECT_EQ(first.opcodes().back(), Opcode("GetVersion"));
 
   ASSERT_EQ(ZDB_SelHost(second.host().c_str()), 1000);
   EXPECT_EQ(Logouts(first), 1u);  // the replaced Session logged out
   EXPECT_EQ(RegisteredSessionCount(), 1u);
   EXPECT_EQ(ZDB_GetVersion(&version), 1000);
-  EXPECT_EQ(second.opcodes(), (std::vector<uint32_t>{0, 2, 2}));
+  EXPECT_EQ(second.opcodes(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("GetVersion")}));
   EXPECT_EQ(silent.connections(), 0);
 }
 

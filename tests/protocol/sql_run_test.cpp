@@ -8,7 +8,10 @@
 
 #include "support/scripted_peer.h"
 #include "support/stream_helpers.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -20,7 +23,7 @@ using test::Bytes;
 class ScriptServer {
  public:
   explicit ScriptServer(test::ScriptedPeer& peer) {
-    peer.OnOpcode(0, [this](const test::Request& req, test::PeerConnection& c) {
+    peer.OnOpcode(Opcode("Login"), [this](const test::Request& req, test::PeerConnection& c) {
       if (req.header.kind != 2) return c.ReplyFull(req, 1000, 0x1234);
       test::ReceivedFile f;
       const bool ok = test::ReadUploadedFile(c, &f);
@@ -110,7 +113,7 @@ TEST_F(SqlRunTest, InlineScriptRequestCarriesConvertedFileAndWritesTheRecords) {
 
   const test::Request req = server.request();
   EXPECT_EQ(req.header.kindFlags(), 0xD002);
-  EXPECT_EQ(req.header.opcode, 0u);
+  EXPECT_EQ(req.header.opcode, Opcode("Login"));
   ASSERT_EQ(req.header.paramCount, 3);
   const std::string converted = req.SlotText(0);
   EXPECT_EQ(converted.rfind(dir.Path("con"), 0), 0u) << converted;
@@ -128,8 +131,6 @@ TEST_F(SqlRunTest, InlineScriptRequestCarriesConvertedFileAndWritesTheRecords) {
   const Bytes big = test::Pattern(7000, 5);
   expected.insert(expected.end(), big.begin(), big.end());
   EXPECT_EQ(test::ReadLocalFile(out), expected);
-  EXPECT_STREQ(session().uploadFileName, converted.c_str());
-  EXPECT_STREQ(session().downloadFileName, out.c_str());
   EXPECT_EQ(dir.Files(), std::vector<std::string>{"r.out"});
 
   // Ten characters and no reference: eleven bytes sent, the parameter text never read.
@@ -268,9 +269,10 @@ TEST_F(SqlRunTest, HeldConnectionCarriesRunAfterRun) {
   server.RespondWith(stream);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, i), 1000);
   uint8_t version[4] = {};
-  ASSERT_EQ(session().PrepareRequest(wire::kPlain, 2, 1), kOk);
-  session().SetSlot(0, 4, version);
-  EXPECT_EQ(session().Exchange(), kOk);
+  Request getVersion(wire::Op("GetVersion"), 1);
+  getVersion.SetSlot(0, 4, version);
+  ASSERT_EQ(session().PrepareRequest(getVersion), kOk);
+  EXPECT_EQ(session().Exchange(getVersion), kOk);
   EXPECT_EQ(wire::GetU32(version), 0x1234u);
   EXPECT_EQ(peer.connections(), 1);
   EXPECT_EQ(server.runs(), 3);
@@ -326,7 +328,7 @@ TEST_F(SqlRunTest, FullReplyAfterARecordStreamIsReadWhole) {
   Bytes stream;
   test::AppendRecord(stream, Text("abc"));
   test::AppendEndMark(stream);
-  peer.OnOpcode(77, [stream](const test::Request& req, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("RebTable"), [stream](const test::Request& req, test::PeerConnection& c) {
     Bytes all = stream;
     Bytes reply = test::PeerConnection::FullReply(req, 1555, 0);
     wire::PutU32(reply.data() + wire::kHeaderSize, 0xCAFEF00D);
@@ -335,10 +337,11 @@ TEST_F(SqlRunTest, FullReplyAfterARecordStreamIsReadWhole) {
     return false;
   });
   uint8_t value[4] = {};
-  ASSERT_EQ(session().PrepareRequest(wire::kKindOrdinary | wire::kFlagReceiveRecords, 77, 1), kOk);
-  session().SetSlot(0, 4, value);
-  std::strcpy(session().downloadFileName, out.c_str());
-  EXPECT_EQ(session().Exchange(), kOk);
+  Request records(wire::kKindOrdinary | wire::kFlagReceiveRecords, Opcode("RebTable"), 1);
+  records.SetSlot(0, 4, value);
+  records.downloadPath = out.c_str();
+  ASSERT_EQ(session().PrepareRequest(records), kOk);
+  EXPECT_EQ(session().Exchange(records), kOk);
   EXPECT_EQ(session().lastResult, 1555);
   EXPECT_EQ(wire::GetU32(value), 0xCAFEF00Du);
   EXPECT_EQ(test::ReadLocalFile(out), Text("abc"));

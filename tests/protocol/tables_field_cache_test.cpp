@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "fields/field_cache.h"
+#include "fields/field_lookup.h"
 #include "tables_peer.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -34,7 +37,7 @@ TEST_F(AddTableTest, FetchesAllFieldsIntoTheLowestFreePlace) {
 
   const auto reqs = peer.requests();
   ASSERT_EQ(reqs.size(), 1u);
-  EXPECT_EQ(reqs[0].header.opcode, 63u);
+  EXPECT_EQ(reqs[0].header.opcode, Opcode("InfoFields"));
   EXPECT_EQ(reqs[0].header.kindFlags(), 0x0001);
   ASSERT_EQ(reqs[0].header.paramCount, 2);
   EXPECT_EQ(reqs[0].slots[0], (test::Bytes{'*', 0}));

@@ -11,6 +11,7 @@
 
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "wire/catalogue.h"
 #include "wire/field_def.h"
 
 namespace zdb::test {
@@ -35,14 +36,15 @@ inline Bytes FieldList(const std::vector<std::string>& names) {
 // Answers opcode 63 with `status` and, in slot 1, the list `fields()` returns at that moment.
 template <class Fields>
 void AnswerFieldDefs(ScriptedPeer& peer, Fields fields, int32_t status = 1000) {
-  peer.OnOpcode(63, [fields, status](const Request& req, PeerConnection& c) {
-    Bytes reply = PeerConnection::FullReply(req, status, req.header.sessionHandle);
-    const Bytes list = fields();
-    const size_t at = wire::kHeaderSize + req.header.lengths[0];
-    if (req.header.paramCount == 2 && req.header.lengths[1] == list.size())
-      std::memcpy(reply.data() + at, list.data(), list.size());
-    return c.Write(reply);
-  });
+  peer.OnOpcode(zdb::wire::Opcode("InfoFields"),
+                [fields, status](const Request& req, PeerConnection& c) {
+                  Bytes reply = PeerConnection::FullReply(req, status, req.header.sessionHandle);
+                  const Bytes list = fields();
+                  const size_t at = wire::kHeaderSize + req.header.lengths[0];
+                  if (req.header.paramCount == 2 && req.header.lengths[1] == list.size())
+                    std::memcpy(reply.data() + at, list.data(), list.size());
+                  return c.Write(reply);
+                });
 }
 
 // Names of the records of a FieldDefList up to its end record.

@@ -7,8 +7,11 @@
 #include "platform/platform.h"
 #include "session/registry.h"
 #include "tables_peer.h"
+#include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -42,32 +45,41 @@ Bytes T(const char* text) {
 TEST_F(RecordsTest, EveryStatusOnlyMemberSendsItsRowExactly) {
   const char* a = "k\xE9y";  // an accented letter travels unchanged
   const std::vector<Member> members = {
-      {"DBLock", [&] { return ZDB_DBLock(a); }, 7, {T(a)}},
-      {"DBUnLock", [&] { return ZDB_DBUnLock("db"); }, 8, {T("db")}},
-      {"DBIsLock", [&] { return ZDB_DBIsLock("db"); }, 9, {T("db")}},
-      {"LockTable", [&] { return ZDB_LockTable("t"); }, 16, {T("t")}},
-      {"Seek", [&] { return ZDB_Seek("Id", a); }, 22, {T("Id"), T(a)}},
-      {"Read", [&] { return ZDB_Read("", ""); }, 23, {{0}, {0}}},
-      {"AppendBlank", [&] { return ZDB_AppendBlank(); }, 24, {}},
-      {"Write", [&] { return ZDB_Write(); }, 25, {}},
-      {"Delete", [&] { return ZDB_Delete("7"); }, 26, {T("7")}},
-      {"RecUnLock", [&] { return ZDB_RecUnLock("7"); }, 135, {T("7")}},
-      {"BeginTransaction", [&] { return ZDB_BeginTransaction(); }, 14, {}},
-      {"EndTransaction", [&] { return ZDB_EndTransaction(); }, 15, {}},
-      {"Commit", [&] { return ZDB_Commit(); }, 18, {}},
-      {"RollBack", [&] { return ZDB_RollBack(); }, 19, {}},
-      {"BackupTable", [&] { return ZDB_BackupTable("t", "f"); }, 20, {T("t"), T("f")}},
-      {"RestoreTable", [&] { return ZDB_RestoreTable("t", "f"); }, 21, {T("t"), T("f")}},
+      {"DBLock", [&] { return ZDB_DBLock(a); }, Opcode("DBLock"), {T(a)}},
+      {"DBUnLock", [&] { return ZDB_DBUnLock("db"); }, Opcode("DBUnLock"), {T("db")}},
+      {"DBIsLock", [&] { return ZDB_DBIsLock("db"); }, Opcode("DBIsLock"), {T("db")}},
+      {"LockTable", [&] { return ZDB_LockTable("t"); }, Opcode("LockTable"), {T("t")}},
+      {"Seek", [&] { return ZDB_Seek("Id", a); }, Opcode("Seek"), {T("Id"), T(a)}},
+      {"Read", [&] { return ZDB_Read("", ""); }, Opcode("Read"), {{0}, {0}}},
+      {"AppendBlank", [&] { return ZDB_AppendBlank(); }, Opcode("AppendBlank"), {}},
+      {"Write", [&] { return ZDB_Write(); }, Opcode("Write"), {}},
+      {"Delete", [&] { return ZDB_Delete("7"); }, Opcode("Delete"), {T("7")}},
+      {"RecUnLock", [&] { return ZDB_RecUnLock("7"); }, Opcode("RecUnLock"), {T("7")}},
+      {"BeginTransaction", [&] { return ZDB_BeginTransaction(); }, Opcode("BeginTransaction"), {}},
+      {"EndTransaction", [&] { return ZDB_EndTransaction(); }, Opcode("EndTransaction"), {}},
+      {"Commit", [&] { return ZDB_Commit(); }, Opcode("Commit"), {}},
+      {"RollBack", [&] { return ZDB_RollBack(); }, Opcode("RollBack"), {}},
+      {"BackupTable",
+       [&] { return ZDB_BackupTable("t", "f"); },
+       Opcode("BackupTable"),
+       {T("t"), T("f")}},
+      {"RestoreTable",
+       [&] { return ZDB_RestoreTable("t", "f"); },
+       Opcode("RestoreTable"),
+       {T("t"), T("f")}},
       {"CreateIndex",
        [&] { return ZDB_CreateIndex("Index", "", "Field,1"); },
-       36,
+       Opcode("CreateIndex"),
        {T("Index"), T(""), T("Field,1")}},
-      {"EraseIndex", [&] { return ZDB_EraseIndex("i"); }, 37, {T("i")}},
-      {"RebuildIndex", [&] { return ZDB_RebuildIndex(a); }, 38, {T(a)}},
-      {"CompactTable", [&] { return ZDB_CompactTable("t"); }, 115, {T("t")}},
-      {"ClearTable", [&] { return ZDB_ClearTable("t", 0x7FFF1234); }, 117, {T("t"), {0x34, 0x12}}},
-      {"FFCopy", [&] { return ZDB_FFCopy("a", "b"); }, 122, {T("a"), T("b")}},
-      {"XRefTest", [&] { return ZDB_XRefTest("a", "bc"); }, 136, {T("a"), T("bc")}},
+      {"EraseIndex", [&] { return ZDB_EraseIndex("i"); }, Opcode("EraseIndex"), {T("i")}},
+      {"RebuildIndex", [&] { return ZDB_RebuildIndex(a); }, Opcode("RebuildIndex"), {T(a)}},
+      {"CompactTable", [&] { return ZDB_CompactTable("t"); }, Opcode("CompactTable"), {T("t")}},
+      {"ClearTable",
+       [&] { return ZDB_ClearTable("t", 0x7FFF1234); },
+       Opcode("ClearTable"),
+       {T("t"), {0x34, 0x12}}},
+      {"FFCopy", [&] { return ZDB_FFCopy("a", "b"); }, Opcode("FFCopy"), {T("a"), T("b")}},
+      {"XRefTest", [&] { return ZDB_XRefTest("a", "bc"); }, Opcode("XRefTest"), {T("a"), T("bc")}},
   };
   for (const Member& m : members) {
     SCOPED_TRACE(m.name);
@@ -106,14 +118,14 @@ TEST_F(RecordsTest, SlotsAreLaidOutBackToBackAndValuesCutTo16Bits) {
 }
 
 TEST_F(RecordsTest, FullRepliesCopyBackEverySlot) {
-  peer.OnOpcode(138, [](const test::Request& req, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("WhoLock"), [](const test::Request& req, test::PeerConnection& c) {
     Bytes reply = test::PeerConnection::FullReply(req, 1000, 0);
     uint8_t* data = reply.data() + wire::kHeaderSize;
     data[0] = 'R';  // the server's copy of the text differs from what was sent
     std::memcpy(data + req.header.lengths[0], "holder\0", 7);
     return c.Write(reply);
   });
-  peer.OnOpcode(17, [](const test::Request& req, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("TRStatus"), [](const test::Request& req, test::PeerConnection& c) {
     Bytes reply = test::PeerConnection::FullReply(req, 1000, 0);
     wire::PutI32(reply.data() + wire::kHeaderSize, -2);
     return c.Write(reply);
@@ -128,27 +140,27 @@ TEST_F(RecordsTest, FullRepliesCopyBackEverySlot) {
   const auto reqs = peer.requests();
   ASSERT_EQ(reqs.size(), 2u);
   EXPECT_EQ(reqs[0].header.kindFlags(), 0x0001);
-  EXPECT_EQ(reqs[0].header.opcode, 138u);
+  EXPECT_EQ(reqs[0].header.opcode, Opcode("WhoLock"));
   EXPECT_EQ(reqs[0].slots, (std::vector<Bytes>{T("rec 12"), Bytes(33, 0xA5)}));
   EXPECT_STREQ(text, "Rec 12");
   EXPECT_STREQ(holder, "holder");
   EXPECT_EQ(static_cast<uint8_t>(holder[32]), 0xA5);  // the server's bytes, all 33 of them
 
   EXPECT_EQ(reqs[1].header.kindFlags(), 0x0001);
-  EXPECT_EQ(reqs[1].header.opcode, 17u);
+  EXPECT_EQ(reqs[1].header.opcode, Opcode("TRStatus"));
   EXPECT_EQ(reqs[1].slots, (std::vector<Bytes>{{4, 3, 2, 1}}));
   EXPECT_EQ(status, -2);
 }
 
 TEST_F(RecordsTest, ServerCodesPassThroughAndFailuresAreReported) {
-  peer.OnOpcode(9,
+  peer.OnOpcode(Opcode("DBIsLock"),
                 [](const test::Request&, test::PeerConnection& c) { return c.ReplyStatus(3457); });
   EXPECT_EQ(ZDB_DBIsLock("db"), 3457);
   // A server that closes without answering.
-  peer.OnOpcode(25, [](const test::Request&, test::PeerConnection&) { return false; });
+  peer.OnOpcode(Opcode("Write"), [](const test::Request&, test::PeerConnection&) { return false; });
   EXPECT_EQ(ZDB_Write(), kErrComm);
   EXPECT_EQ(ZDB_Seek(nullptr, "x"), kErrArgument);
-  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{9, 25}));
+  EXPECT_EQ(peer.opcodes(), (std::vector<uint32_t>{Opcode("DBIsLock"), Opcode("Write")}));
 
   // A thread without a Session gets 2001 from every member and sends nothing.
   peer.ClearRecords();

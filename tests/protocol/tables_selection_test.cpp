@@ -6,7 +6,10 @@
 #include "session/charset.h"
 #include "session/registry.h"
 #include "tables_peer.h"
+#include "wire/catalogue.h"
 #include "zdb_api.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
@@ -63,7 +66,7 @@ class SelectionTest : public ::testing::Test {
 TEST_F(SelectionTest, DatabaseNamesAreKeyedPaddedAndSentConverted) {
   EXPECT_EQ(ZDB_UseDB("Caf\xE9s"), kOk);
   auto req = peer.requests().at(0);
-  EXPECT_EQ(req.header.opcode, 3u);
+  EXPECT_EQ(req.header.opcode, Opcode("UseDB"));
   EXPECT_EQ(req.header.kindFlags(), 0x8001);
   EXPECT_EQ(req.slots.at(0), Converted("Caf\xE9s"));
   EXPECT_EQ(0, std::memcmp(cache().databases[0].name, "Caf\xE9s   \0", 9));  // unconverted
@@ -74,7 +77,7 @@ TEST_F(SelectionTest, DatabaseNamesAreKeyedPaddedAndSentConverted) {
   EXPECT_EQ(cache().selectedDatabase, kNoDatabaseSelected);
   EXPECT_EQ(ZDB_SelDB("Caf\xE9s   "), kOk);
   EXPECT_EQ(cache().selectedDatabase, 0);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{3, 5, 5}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("UseDB"), Opcode("SelDB"), Opcode("SelDB")}));
 
   // Recorded once; a sixth database is accepted but not recorded, so it cannot be selected.
   for (const char* db : {"Caf\xE9s", "B", "C", "D", "E", "SIXTH"}) EXPECT_EQ(ZDB_UseDB(db), kOk);
@@ -83,11 +86,11 @@ TEST_F(SelectionTest, DatabaseNamesAreKeyedPaddedAndSentConverted) {
   EXPECT_EQ(cache().selectedDatabase, 0);
 
   // A refusal by the server changes nothing locally.
-  peer.OnOpcode(5,
+  peer.OnOpcode(Opcode("SelDB"),
                 [](const test::Request&, test::PeerConnection& c) { return c.ReplyStatus(3101); });
   EXPECT_EQ(ZDB_SelDB("B"), 3101);
   EXPECT_EQ(cache().selectedDatabase, 0);
-  peer.OnOpcode(4,
+  peer.OnOpcode(Opcode("UnUseDB"),
                 [](const test::Request&, test::PeerConnection& c) { return c.ReplyStatus(3102); });
   EXPECT_EQ(ZDB_UnUseDB("B"), 3102);
   EXPECT_STREQ(cache().databases[1].name, "B       ");
@@ -105,14 +108,14 @@ TEST_F(SelectionTest, SelectingATableLoadsItsDefinitionsOnce) {
   UseAndSelect("SALES");
   // Nothing selected yet: the lookup goes to the server.
   EXPECT_EQ(InfoFields("*"), fields);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{63}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("InfoFields")}));
 
   EXPECT_EQ(ZDB_OpenTable("Orders", "", ""), kOk);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{10}));  // opening loads nothing
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("OpenTable")}));  // opening loads nothing
   EXPECT_EQ(cache().databases[0].tables[0], nullptr);
 
   EXPECT_EQ(ZDB_SelTable("Orders", "x"), kOk);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{12, 63}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("SelTable"), Opcode("InfoFields")}));
   EXPECT_EQ(cache().databases[0].selectedTable, 0);
 
   // Answered from the cache: no request at all.
@@ -128,11 +131,11 @@ TEST_F(SelectionTest, SelectingATableLoadsItsDefinitionsOnce) {
   EXPECT_EQ(ZDB_ClearTable("Orders", 0), kOk);
   EXPECT_EQ(ZDB_RestoreTable("Orders", "backup"), kOk);
   EXPECT_EQ(InfoFields("Id"), (std::vector<std::string>{"Id"}));
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{117, 21}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("ClearTable"), Opcode("RestoreTable")}));
 
   // A second selection of a cached table sends only its own request.
   EXPECT_EQ(ZDB_SelTable("Orders", "x"), kOk);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{12}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("SelTable")}));
 
   // Closing another table leaves the selection; closing this one sends lookups to the server.
   EXPECT_EQ(ZDB_SelTable("Lines", ""), kOk);
@@ -141,15 +144,15 @@ TEST_F(SelectionTest, SelectingATableLoadsItsDefinitionsOnce) {
   EXPECT_EQ(ZDB_CloseTable("Lines"), kOk);
   EXPECT_EQ(cache().databases[0].selectedTable, 0);
   EXPECT_EQ(InfoFields("*"), (std::vector<std::string>{"Id", "Name"}));
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{11}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("CloseTable")}));
   EXPECT_EQ(ZDB_CloseTable("Orders"), kOk);
   EXPECT_EQ(cache().databases[0].selectedTable, kNoTableSelected);
   EXPECT_EQ(InfoFields("*"), fields);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{11, 63}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("CloseTable"), Opcode("InfoFields")}));
 
   // Never selected, so never cached: the server closed it, the cache did not know it.
   EXPECT_EQ(ZDB_CloseTable("Orders"), kErrComm);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{11}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("CloseTable")}));
 }
 
 TEST_F(SelectionTest, TableNamesAreConvertedOtherTextsSentAsTheyAre) {
@@ -162,9 +165,9 @@ TEST_F(SelectionTest, TableNamesAreConvertedOtherTextsSentAsTheyAre) {
   EXPECT_EQ(reqs[0].header.kindFlags(), 0x8001);
   EXPECT_EQ(reqs[0].slots,
             (std::vector<Bytes>{Converted("\xC4nd"), {0xC4, 'x', 0}, {'y', 0xE9, 0}}));
-  EXPECT_EQ(reqs[1].header.opcode, 12u);
+  EXPECT_EQ(reqs[1].header.opcode, Opcode("SelTable"));
   EXPECT_EQ(reqs[1].slots, (std::vector<Bytes>{Converted("\xC4nd"), Converted("\xC4x")}));
-  EXPECT_EQ(reqs[3].header.opcode, 39u);
+  EXPECT_EQ(reqs[3].header.opcode, Opcode("Alias"));
   EXPECT_EQ(reqs[3].header.kindFlags(), 0x8001);
   EXPECT_EQ(reqs[3].slots, (std::vector<Bytes>{{0xC4, 0}, {'b', 0}, {0}}));
   // The cache keys the caller's own bytes.
@@ -178,7 +181,7 @@ TEST_F(SelectionTest, TableNamesAreConvertedOtherTextsSentAsTheyAre) {
 }
 
 TEST_F(SelectionTest, CurrentNamesComeBackUnconverted) {
-  peer.OnOpcode(6, [](const test::Request& req, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetDB"), [](const test::Request& req, test::PeerConnection& c) {
     Bytes reply = test::PeerConnection::FullReply(req, 1000, 0);
     std::memcpy(reply.data() + wire::kHeaderSize,
                 "\x8E"
@@ -186,7 +189,7 @@ TEST_F(SelectionTest, CurrentNamesComeBackUnconverted) {
                 9);
     return c.Write(reply);
   });
-  peer.OnOpcode(13, [](const test::Request& req, test::PeerConnection& c) {
+  peer.OnOpcode(Opcode("GetTable"), [](const test::Request& req, test::PeerConnection& c) {
     Bytes reply = test::PeerConnection::FullReply(req, 1000, 0);
     std::memcpy(reply.data() + wire::kHeaderSize, "\x8E", 2);
     return c.Write(reply);
@@ -212,14 +215,14 @@ TEST_F(SelectionTest, CacheLimitsAndMissingDatabase) {
   // No database selected: the server accepts the selection, the cache cannot hold it.
   EXPECT_EQ(ZDB_SelTable("Orders", ""), kErrNoDatabase);
   EXPECT_EQ(ZDB_CloseTable("Orders"), kErrNoDatabase);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{12, 11}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("SelTable"), Opcode("CloseTable")}));
 
   UseAndSelect("SALES");
   for (int i = 0; i < kCacheTables; ++i)
     ASSERT_EQ(ZDB_SelTable(("T" + std::to_string(i)).c_str(), ""), kOk);
   Sent();
   EXPECT_EQ(ZDB_SelTable("T25", ""), kErrComm);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{12}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("SelTable")}));
   EXPECT_EQ(cache().databases[0].selectedTable, 24);
 
   // A definition request the server refuses ends the selection with its code.
@@ -252,7 +255,7 @@ TEST_F(SelectionTest, EachDatabaseKeepsItsSelectedTable) {
   EXPECT_EQ(cache().databases[0].tables[0], nullptr);
   Sent();
   EXPECT_EQ(InfoFields("*"), fields);
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{63}));
+  EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("InfoFields")}));
 }
 
 TEST_F(SelectionTest, ASecondLoginEmptiesTheFirstEntryOnly) {
@@ -260,13 +263,15 @@ TEST_F(SelectionTest, ASecondLoginEmptiesTheFirstEntryOnly) {
   ASSERT_EQ(ZDB_SelTable("Alpha", ""), kOk);
   UseAndSelect("TWO");
   ASSERT_EQ(ZDB_SelTable("Beta", ""), kOk);
-  ASSERT_EQ(s->PrepareRequest(wire::kPlain, 1, 0), kOk);  // log out
-  s->Exchange();
+  const Request logout(wire::Op("Logout"), 0);
+  ASSERT_EQ(s->PrepareRequest(logout), kOk);
+  s->Exchange(logout);
   ASSERT_FALSE(s->LoggedIn());
   Sent();
 
   EXPECT_EQ(ZDB_DBLock("x"), kOk);  // logs in again on the way
-  EXPECT_EQ(Sent(), (std::vector<uint32_t>{0, 2, 7}));
+  EXPECT_EQ(Sent(),
+            (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("DBLock")}));
   EXPECT_EQ(cache().selectedDatabase, kNoDatabaseSelected);
   EXPECT_EQ(cache().databases[0].name[0], 0);
   EXPECT_EQ(cache().databases[0].tables[0], nullptr);

@@ -1,8 +1,11 @@
 #include "support/zdbd_process.h"
 
 // The raw clients of zdbd, through the platform layer so that they serve Linux and Windows.
+#include "wire/catalogue.h"
 #include "wire/control.h"
 #include "wire/le.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 
@@ -139,7 +142,8 @@ RawReply CallOnce(uint16_t port, uint16_t kindFlags, uint32_t opcode,
 }
 
 uint32_t LoginRaw(uint16_t port, const std::string& user, const std::string& pw) {
-  RawReply r = CallOnce(port, 0x0001, 0, {TextSlot(user), TextSlot(pw)}, wire::kNoSession);
+  RawReply r =
+      CallOnce(port, 0x0001, Opcode("Login"), {TextSlot(user), TextSlot(pw)}, wire::kNoSession);
   return r.ok && r.status == 1000 ? r.handle : wire::kNoSession;
 }
 

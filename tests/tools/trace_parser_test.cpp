@@ -3,10 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "wire/catalogue.h"
 #include "wire/file_block.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 #include "zdb/frame_parser.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::trace {
 namespace {
@@ -54,7 +57,7 @@ void FeedBytewise(RequestParser& p, const std::vector<uint8_t>& b) {
 
 TEST(TraceParser, FollowsAFullRequestAndReplyEvenBytewise) {
   Harness h;
-  auto req = Frame(0x0001, 27, {{'N', 'A', 'M', 'E', 0}, {0, 0, 0, 0}});
+  auto req = Frame(0x0001, Opcode("GetField"), {{'N', 'A', 'M', 'E', 0}, {0, 0, 0, 0}});
   FeedBytewise(h.requests, req);
   ASSERT_EQ(h.lines.size(), 1u);
   EXPECT_NE(h.lines[0].find("-> op 27 kind 1 flags 0x00"), std::string::npos);
@@ -69,12 +72,12 @@ TEST(TraceParser, FollowsAFullRequestAndReplyEvenBytewise) {
 
 TEST(TraceParser, FollowsAScriptRunWithFileAndRecordStreams) {
   Harness h;
-  std::vector<uint8_t> up = Frame(0xD002, 0, {{'c', 0}, {'o', 0}, {1, 0, 0, 0}});
+  std::vector<uint8_t> up = Frame(0xD002, Opcode("SqlRun"), {{'c', 0}, {'o', 0}, {1, 0, 0, 0}});
   uint8_t fileHeader[wire::kFileBlockHeaderSize];
   wire::EncodeFileBlockHeader(5, fileHeader);
   up.insert(up.end(), fileHeader, fileHeader + sizeof fileHeader);
   Append(up, {'s', 'e', 'l', 'e', 'c'});
-  Append(up, Frame(0x8001, 25, {}));  // the next request follows the file
+  Append(up, Frame(0x8001, Opcode("Write"), {}));  // the next request follows the file
   ASSERT_TRUE(h.requests.Feed(up.data(), up.size()));
   ASSERT_EQ(h.lines.size(), 3u);
   EXPECT_EQ(h.lines[1], "-> file of 5 bytes");
@@ -100,7 +103,7 @@ TEST(TraceParser, GivesUpOnBytesThatAreNoProtocol) {
   std::vector<uint8_t> junk(200, 'A');
   EXPECT_FALSE(h.requests.Feed(junk.data(), junk.size()));
   EXPECT_FALSE(h.answers.Feed(junk.data(), junk.size()));  // nothing was asked
-  auto bad = Frame(0x0001, 3, {{1, 2}});
+  auto bad = Frame(0x0001, Opcode("UseDB"), {{1, 2}});
   wire::PutU32(bad.data() + wire::kOffTotal, 999);  // total does not add up
   Harness h2;
   EXPECT_FALSE(h2.requests.Feed(bad.data(), bad.size()));

@@ -4,11 +4,14 @@
 #include <cstdio>
 #include <string>
 
+#include "wire/catalogue.h"
 #include "wire/frame.h"
 #include "zdb/csv_dump.h"
 #include "zdb/frame_parser.h"
 #include "zdb/progress.h"
 #include "zdb/sql_format.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::cli {
 namespace {
@@ -137,15 +140,17 @@ TEST(ZdbPieces, ProgressLines) {
 
 TEST(ZdbPieces, PasswordSlotsOfEveryRequestThatCarriesOne) {
   // (kind, opcode) of login, run login, user validation, adding and updating users.
-  for (uint32_t op : {0u, 94u, 96u, 98u}) {
+  for (uint32_t op : {Opcode("Login"), Opcode("ValidUser"), Opcode("AddUser"), Opcode("UpdUser")}) {
     EXPECT_TRUE(trace::IsPasswordSlot(1, op, 1)) << op;
     EXPECT_FALSE(trace::IsPasswordSlot(1, op, 0)) << op;
   }
-  EXPECT_FALSE(trace::IsPasswordSlot(2, 0, 1)) << "a script run's slot 1 is a file name";
-  EXPECT_FALSE(trace::IsPasswordSlot(1, 97, 1)) << "deleting a user sends no password";
+  EXPECT_FALSE(trace::IsPasswordSlot(2, Opcode("SqlRun"), 1))
+      << "a script run's slot 1 is a file name";
+  EXPECT_FALSE(trace::IsPasswordSlot(1, Opcode("DelUser"), 1))
+      << "deleting a user sends no password";
   wire::FrameHeader h;
   h.kind = 1;
-  h.opcode = 96;
+  h.opcode = Opcode("AddUser");
   const uint32_t lengths[] = {4, 7, 6};
   wire::LayoutSlots(h, lengths, 3);
   const char data[] = "bob\0s3cret\0ADMIN";

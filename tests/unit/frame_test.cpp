@@ -2,8 +2,11 @@
 
 #include <cstring>
 
+#include "wire/catalogue.h"
 #include "wire/frame.h"
 #include "wire/le.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::wire {
 namespace {
@@ -14,7 +17,7 @@ TEST(FrameHeader, SlotLayoutAndRoundTrip) {
   h.flags = 0x80;
   h.connectionOptions = 3;
   h.chars = {0x00, 0x20, 0x00};
-  h.opcode = 27;
+  h.opcode = Opcode("GetField");
   const uint32_t lengths[3] = {4, 0, 129};
   LayoutSlots(h, lengths, 3);
   h.sessionHandle = 0xFFFFFFFF;

@@ -5,14 +5,15 @@
 #include <vector>
 
 #include "session/buffered_file.h"
-#include "session/record_stream.h"
 #include "tables/sql_run.h"
 #include "wire/le.h"
+#include "wire/record_stream.h"
 
 namespace zdb {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using wire::RecordStreamParser;
 
 void AddRecord(Bytes& s, const Bytes& data) {
   uint8_t len[4];
@@ -32,6 +33,8 @@ struct Outcome {
   Bytes data;
   size_t consumed = 0;  // stream bytes up to and including what ended the parse
   bool betweenRecords = false;
+  int64_t records = 0;
+  int32_t lastLength = 0;
 };
 
 // Feeds the stream cut into pieces of `piece` bytes, as receives of any size would deliver it.
@@ -47,6 +50,8 @@ Outcome Parse(const Bytes& stream, size_t piece) {
     if (o.status != RecordStreamParser::Status::kMore) break;
   }
   o.betweenRecords = parser.BetweenRecords();
+  o.records = parser.Records();
+  o.lastLength = parser.LastLength();
   return o;
 }
 
@@ -81,6 +86,7 @@ TEST(RecordStreamParser, SameOutcomeForEveryWayTheStreamIsCut) {
     EXPECT_EQ(o.status, RecordStreamParser::Status::kEndMark);
     EXPECT_EQ(o.data, expected);
     EXPECT_EQ(o.consumed, endOfMark);
+    EXPECT_EQ(o.records, 39 + 6);  // the end mark is no record
   }
 }
 
@@ -95,6 +101,8 @@ TEST(RecordStreamParser, NegativeLengthAndStreamsThatStopEarly) {
     EXPECT_EQ(o.status, RecordStreamParser::Status::kNegativeLength);
     EXPECT_EQ(o.data, Filled(3, 9));
     EXPECT_EQ(o.consumed, 11u);
+    EXPECT_EQ(o.records, 1);
+    EXPECT_EQ(o.lastLength, -1);
   }
 
   // Cut inside a length word: still between records. Cut inside data: not.

@@ -15,6 +15,9 @@
 #include "schema.h"
 #include "script_guard.h"
 #include "status.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdbd {
 namespace {
@@ -40,12 +43,24 @@ TEST(ServerHandlers, EveryRequestOfTheLibraryHasARow) {
     }
   }
   // The table, record, value and maintenance requests, and the script request.
-  for (uint32_t op :
-       {3u,   4u,   5u,   6u,   10u, 11u,  12u, 13u, 39u, 7u,  8u,  9u,   16u, 22u, 23u,  24u,
-        25u,  26u,  135u, 138u, 14u, 15u,  17u, 18u, 19u, 20u, 21u, 36u,  37u, 38u, 115u, 117u,
-        122u, 136u, 27u,  28u,  29u, 133u, 40u, 41u, 32u, 33u, 30u, 118u, 31u, 119u})
+  for (uint32_t op : {Opcode("UseDB"),          Opcode("UnUseDB"),     Opcode("SelDB"),
+                      Opcode("GetDB"),          Opcode("OpenTable"),   Opcode("CloseTable"),
+                      Opcode("SelTable"),       Opcode("GetTable"),    Opcode("Alias"),
+                      Opcode("DBLock"),         Opcode("DBUnLock"),    Opcode("DBIsLock"),
+                      Opcode("LockTable"),      Opcode("Seek"),        Opcode("Read"),
+                      Opcode("AppendBlank"),    Opcode("Write"),       Opcode("Delete"),
+                      Opcode("RecUnLock"),      Opcode("WhoLock"),     Opcode("BeginTransaction"),
+                      Opcode("EndTransaction"), Opcode("TRStatus"),    Opcode("Commit"),
+                      Opcode("RollBack"),       Opcode("BackupTable"), Opcode("RestoreTable"),
+                      Opcode("CreateIndex"),    Opcode("EraseIndex"),  Opcode("RebuildIndex"),
+                      Opcode("CompactTable"),   Opcode("ClearTable"),  Opcode("FFCopy"),
+                      Opcode("XRefTest"),       Opcode("GetField"),    Opcode("PutField"),
+                      Opcode("TestField"),      Opcode("IsNull"),      Opcode("CpyField"),
+                      Opcode("2CpyField"),      Opcode("FRead"),       Opcode("FWrite"),
+                      Opcode("MatGetFields"),   Opcode("GetRead"),     Opcode("MatPutFields"),
+                      Opcode("PutWrite")})
     EXPECT_NE(FindOp(1, op), nullptr) << op;
-  EXPECT_NE(FindOp(2, 0), nullptr);
+  EXPECT_NE(FindOp(2, Opcode("SqlRun")), nullptr);
 }
 
 // The protocol document gives every row of the table a line of its own.

@@ -17,6 +17,9 @@
 #include "state.h"
 #include "status.h"
 #include "support/zdbd_process.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdbd {
 namespace {
@@ -117,16 +120,17 @@ TEST(ServerOperations, MetricsTextCountsByFamilyResultAndLatency) {
   // the one before), and no row is left without a family.
   for (size_t f = 0; f + 1 < FamilyCount(); ++f) EXPECT_GT(seen[f], 0) << FamilyName(f);
   EXPECT_EQ(seen.back(), 0);
-  EXPECT_STREQ(FamilyName(FamilyOf(FindOp(1, 0))), "session");
-  EXPECT_STREQ(FamilyName(FamilyOf(FindOp(1, 25))), "records");
-  EXPECT_STREQ(FamilyName(FamilyOf(FindOp(2, 0))), "streams");
+  EXPECT_STREQ(FamilyName(FamilyOf(FindOp(1, Opcode("Login")))), "session");
+  EXPECT_STREQ(FamilyName(FamilyOf(FindOp(1, Opcode("Write")))), "records");
+  EXPECT_STREQ(FamilyName(FamilyOf(FindOp(2, Opcode("SqlRun")))), "streams");
   EXPECT_STREQ(FamilyName(FamilyOf(nullptr)), "unknown");
 
   Metrics m;
   using std::chrono::microseconds;
-  m.Request(FamilyOf(FindOp(1, 0)), kOk, microseconds(50));
-  m.Request(FamilyOf(FindOp(1, 0)), kLoginRefused, microseconds(100));  // on the bound: le=0.0001
-  m.Request(FamilyOf(FindOp(1, 25)), kInternal, microseconds(3000));
+  m.Request(FamilyOf(FindOp(1, Opcode("Login"))), kOk, microseconds(50));
+  m.Request(FamilyOf(FindOp(1, Opcode("Login"))), kLoginRefused,
+            microseconds(100));  // on the bound: le=0.0001
+  m.Request(FamilyOf(FindOp(1, Opcode("Write"))), kInternal, microseconds(3000));
   m.Request(FamilyOf(nullptr), kUnsupported, std::chrono::seconds(20));
   m.LoginRefused(LoginRefusal::kRemoteWithoutUsers);
   std::string text = RenderMetrics(m, 4);
@@ -168,7 +172,7 @@ void LoginOver(Server& server, int fd, const std::string& user) {
   Conn conn(fd);
   Request req;
   req.header.kind = 1;
-  req.header.opcode = 0;
+  req.header.opcode = Opcode("Login");
   req.header.sessionHandle = 0xFFFFFFFFu;
   req.slots = {std::vector<uint8_t>(user.begin(), user.end()), std::vector<uint8_t>{'p', 0}};
   req.slots[0].push_back(0);

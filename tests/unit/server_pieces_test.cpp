@@ -15,8 +15,11 @@
 #include "support/zdbd_process.h"
 #include "udp.h"
 #include "values.h"
+#include "wire/catalogue.h"
 #include "wire/control.h"
 #include "wire/le.h"
+
+using zdb::wire::Opcode;
 
 namespace zdbd {
 namespace {
@@ -145,8 +148,8 @@ TEST(ServerFrames, SlotRulesOfTheOpcodeTable) {
     EXPECT_TRUE(seen.insert({rows[i].kind, rows[i].opcode}).second) << rows[i].name;
     EXPECT_NE(rows[i].handler, nullptr);
   }
-  EXPECT_EQ(FindOp(2, 0)->name, std::string("SqlRun"));
-  EXPECT_EQ(FindOp(1, 0)->name, std::string("Login"));
+  EXPECT_EQ(FindOp(2, Opcode("SqlRun"))->name, std::string("SqlRun"));
+  EXPECT_EQ(FindOp(1, Opcode("Login"))->name, std::string("Login"));
   EXPECT_EQ(FindOp(1, 250), nullptr);  // no client sends it
 }
 

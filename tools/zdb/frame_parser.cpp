@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "wire/catalogue.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
 
@@ -67,17 +68,10 @@ std::string Preview(const uint8_t* data, size_t n) {
 }
 
 bool IsPasswordSlot(uint8_t kind, uint32_t opcode, int slot) {
-  // (opcode, slot) of every ordinary request that carries a password; a script run is kind 2
-  // with opcode 0 too, and its slot 1 is an output file name.
-  struct Row {
-    uint32_t opcode;
-    int slot;
-  };
-  static constexpr Row kRows[] = {{0, 1}, {94, 1}, {96, 1}, {98, 1}};
-  if (kind != 1) return false;
-  for (const Row& r : kRows)
-    if (r.opcode == opcode && r.slot == slot) return true;
-  return false;
+  // The catalogue marks the slots that carry a password; a script run shares the login's
+  // opcode under another kind, and its slot 1 is an output file name.
+  const wire::Operation* op = wire::FindOperation(kind, opcode);
+  return op != nullptr && op->Slot(slot).type == 'P';
 }
 
 std::string DescribeRequest(const wire::FrameHeader& h, const uint8_t* data, size_t n,
@@ -159,15 +153,14 @@ bool RequestParser::Step() {
 void ReplyParser::Begin() {
   current_ = replies_->front();
   replies_->pop_front();
-  records_ = 0;
+  records_ = wire::RecordStreamParser();
   recordBytes_ = 0;
   buf_.clear();
   if (current_.kindFlags & wire::kFlagReceiveFile) {
     state_ = State::kFileHeader;
     want_ = wire::kFileBlockHeaderSize;
   } else if (current_.kindFlags & wire::kFlagReceiveRecords) {
-    state_ = State::kRecordLength;
-    want_ = 4;
+    state_ = State::kRecords;
   } else {
     AfterStreams();
   }
@@ -193,18 +186,30 @@ bool ReplyParser::Feed(const uint8_t* data, size_t n) {
       }
       Begin();
     }
-    if (state_ == State::kFileData || (state_ == State::kRecordData && want_ == 0)) {
+    if (state_ == State::kFileData) {
       if (!SkipCounted(fileLeft_, data, n)) continue;
-      if (state_ == State::kFileData) {
-        if (current_.kindFlags & wire::kFlagReceiveRecords) {
-          state_ = State::kRecordLength;
-          want_ = 4;
-        } else {
-          AfterStreams();
-        }
-      } else {
-        state_ = State::kRecordLength;
-        want_ = 4;
+      if (current_.kindFlags & wire::kFlagReceiveRecords)
+        state_ = State::kRecords;
+      else
+        AfterStreams();
+      continue;
+    }
+    if (state_ == State::kRecords) {
+      size_t used = 0;
+      const auto status = records_.Feed(data, n, &used, [this](const uint8_t*, size_t k) {
+        recordBytes_ += static_cast<int64_t>(k);
+      });
+      data += used;
+      n -= used;
+      if (status == wire::RecordStreamParser::Status::kNegativeLength) {
+        sink_("<- record of negative length " + std::to_string(records_.LastLength()) +
+              "; stream broken");
+        return false;
+      }
+      if (status == wire::RecordStreamParser::Status::kEndMark) {
+        sink_("<- " + std::to_string(records_.Records()) + " records, " +
+              std::to_string(recordBytes_) + " bytes, end mark");
+        AfterStreams();
       }
       continue;
     }
@@ -223,43 +228,12 @@ bool ReplyParser::Step() {
         fileLeft_ = length;
         state_ = State::kFileData;
       } else if (current_.kindFlags & wire::kFlagReceiveRecords) {
-        state_ = State::kRecordLength;
-        want_ = 4;
+        state_ = State::kRecords;
       } else {
         AfterStreams();
       }
       return true;
     }
-    case State::kRecordLength: {
-      const int32_t length = wire::GetI32(buf_.data());
-      buf_.clear();
-      if (length < 0) {
-        sink_("<- record of negative length " + std::to_string(length) + "; stream broken");
-        return false;
-      }
-      ++records_;
-      recordBytes_ += length;
-      if (length == 2) {  // may be the end mark: look at it
-        state_ = State::kRecordData;
-        want_ = 2;
-      } else if (length > 0) {
-        state_ = State::kRecordData;
-        want_ = 0;  // counted, not buffered
-        fileLeft_ = length;
-      }
-      return true;
-    }
-    case State::kRecordData:
-      if (buf_[0] == wire::kEndMark[0] && buf_[1] == wire::kEndMark[1]) {
-        sink_("<- " + std::to_string(records_ - 1) + " records, " +
-              std::to_string(recordBytes_ - 2) + " bytes, end mark");
-        AfterStreams();
-      } else {
-        buf_.clear();
-        state_ = State::kRecordLength;
-        want_ = 4;
-      }
-      return true;
     case State::kStatus:
       sink_("<- status " + std::to_string(wire::GetI32(buf_.data())));
       if (hook_) hook_(current_, wire::GetI32(buf_.data()));
@@ -270,7 +244,8 @@ bool ReplyParser::Step() {
       std::string line = "<- status " +
                          std::to_string(wire::GetI32(buf_.data() + wire::kOffStatus)) +
                          ", full reply of " + std::to_string(current_.total) + " bytes";
-      if (current_.opcode == 0 || current_.opcode == 1)
+      if (current_.opcode == wire::Op("Login").opcode ||
+          current_.opcode == wire::Op("Logout").opcode)
         line += ", handle " + Hex(wire::GetU32(buf_.data() + wire::kOffSession), 8);
       sink_(line);
       if (hook_) hook_(current_, wire::GetI32(buf_.data() + wire::kOffStatus));

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "wire/frame.h"
+#include "wire/record_stream.h"
 
 namespace zdb::trace {
 
@@ -55,7 +56,7 @@ class ReplyParser {
   void SetReplyHook(ReplyHook hook) { hook_ = std::move(hook); }
 
  private:
-  enum class State { kIdle, kFileHeader, kFileData, kRecordLength, kRecordData, kStatus, kFrame };
+  enum class State { kIdle, kFileHeader, kFileData, kRecords, kStatus, kFrame };
   void Begin();
   void AfterStreams();
   bool Step();
@@ -67,7 +68,7 @@ class ReplyParser {
   std::vector<uint8_t> buf_;
   size_t want_ = 0;
   int64_t fileLeft_ = 0;
-  int64_t records_ = 0;
+  wire::RecordStreamParser records_;
   int64_t recordBytes_ = 0;
 };
 

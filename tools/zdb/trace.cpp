@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "wire/catalogue.h"
 #include "wire/control.h"
 #include "wire/le.h"
 #include "zdb/frame_parser.h"
@@ -91,7 +92,8 @@ void Relay(int conn, Fd client, const sockaddr_in& upstream, Printer& printer,
   RequestParser requests(sink, &replies, options.showPasswords);
   ReplyParser answers(sink, &replies);
   answers.SetReplyHook([&](const ExpectedReply& r, int32_t) {
-    if ((r.kindFlags & 0xFF) == 1 && r.opcode == 1) ++logouts;
+    constexpr const zdb::wire::Operation& logout = zdb::wire::Op("Logout");
+    if ((r.kindFlags & 0xFF) == logout.Kind() && r.opcode == logout.opcode) ++logouts;
   });
   bool decodeRequests = true, decodeReplies = true;
   std::vector<uint8_t> buf(65536);

@@ -1,7 +1,8 @@
 // The reading side of a record stream, kept apart from the socket so that it can be fed any
 // split of the bytes: a record is a signed 32-bit little-endian length and that many bytes, a
 // record of length 2 holding 0x03 0x04 ends the stream. Where one receive call happens to cut
-// the stream never changes what the parser reports.
+// the stream never changes what the parser reports. The library's exchange, the tracer and the
+// fuzz targets all read record streams with it.
 #pragma once
 
 #include <algorithm>
@@ -11,7 +12,7 @@
 #include "wire/file_block.h"
 #include "wire/le.h"
 
-namespace zdb {
+namespace zdb::wire {
 
 class RecordStreamParser {
  public:
@@ -34,6 +35,7 @@ class RecordStreamParser {
           if (length < 0 || length == 2 || static_cast<size_t>(length) > n - i - 4) break;
           if (length > 0) sink(p + i + 4, static_cast<size_t>(length));
           i += 4 + static_cast<size_t>(length);
+          ++records_;
         }
         if (i == n) break;
       }
@@ -47,11 +49,13 @@ class RecordStreamParser {
           lengthHave_ = 0;
         }
         const int32_t length = wire::GetI32(lengthBytes_);
+        lastLength_ = length;
         if (length < 0) {
           *used = i;
           return Status::kNegativeLength;
         }
         remaining_ = static_cast<uint32_t>(length);
+        if (length != 2) ++records_;
         if (length == 2) state_ = State::kShort;
         if (length > 2 || length == 1) state_ = State::kData;
       } else if (state_ == State::kData) {
@@ -69,12 +73,18 @@ class RecordStreamParser {
           *used = i;
           return Status::kEndMark;
         }
+        ++records_;
         sink(held_, 2);
       }
     }
     *used = n;
     return Status::kMore;
   }
+
+  // The records begun so far, the end mark not counted.
+  int64_t Records() const { return records_; }
+  // The length field read last; negative after kNegativeLength.
+  int32_t LastLength() const { return lastLength_; }
 
   // True between records: a stream that the server closes here has simply ended.
   bool BetweenRecords() const { return state_ == State::kLength; }
@@ -95,6 +105,8 @@ class RecordStreamParser {
   uint32_t remaining_ = 0;
   uint8_t held_[2] = {};
   size_t heldCount_ = 0;
+  int64_t records_ = 0;
+  int32_t lastLength_ = 0;
 };
 
-}  // namespace zdb
+}  // namespace zdb::wire

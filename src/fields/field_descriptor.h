@@ -1,4 +1,4 @@
-// The field-descriptor request (opcode 58): the 132-byte descriptor of one field of the current
+// The field-descriptor request: the 132-byte descriptor of one field of the current
 // table. Exported as Z_GetField and sent by the single-field and direct field calls when they
 // must size a value that the field definitions did not deliver.
 #pragma once
@@ -8,7 +8,7 @@
 
 #include "session/session.h"
 
-namespace zdb::catalog {
+namespace zdb::fields {
 
 inline constexpr size_t kDescriptorSize = wire::kFieldDescriptorSize;
 inline constexpr size_t kDefaultValueSize = wire::kValueTextSize;
@@ -22,4 +22,4 @@ inline constexpr size_t kDescriptorOtherWidth = 105;
 // "*". Returns the Session's lastResult.
 int32_t RequestFieldDescriptor(Session& s, char* fieldName, uint8_t* second, uint8_t* descriptor);
 
-}  // namespace zdb::catalog
+}  // namespace zdb::fields
