@@ -34,6 +34,7 @@ TEST(PgSql, StatementsAreRewrittenWordByWord) {
   EXPECT_EQ(ign.text, "INSERT INTO users VALUES($1,$2) ON CONFLICT DO NOTHING RETURNING rowid");
 
   EXPECT_TRUE(TranslateForPostgres("PRAGMA journal_mode=DELETE").skip);
+  EXPECT_EQ(TranslateForPostgres("REINDEX \"PEOPLE\"").text, "REINDEX TABLE \"people\"");
 
   PgSql cat = TranslateForPostgres(
       "CREATE TABLE IF NOT EXISTS zdb_tables(name TEXT PRIMARY KEY, pos INTEGER, d REAL, b BLOB)");
