@@ -128,8 +128,9 @@ const OptionRow kOptions[] = {
        return StorageUriAccepted(o.storage);
      },
      nullptr},
-    {"--durable", nullptr, "every commit is on disk before it is answered", 0, 0, nullptr,
-     [](Options& o, const char*) { return o.durable = true; }, nullptr},
+    {"--durable", nullptr,
+     "SQLite synchronous=FULL, PostgreSQL synchronous_commit=on: a commit survives a power cut", 0,
+     0, nullptr, [](Options& o, const char*) { return o.durable = true; }, nullptr},
     {"--log", "FILE|syslog", "where the log goes; a file is reopened on SIGHUP", 0, 0, nullptr,
      [](Options& o, const char* v) {
        o.log = v;
@@ -205,8 +206,14 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     long n = 0;
     bool ok = row->setNumber ? ToInt(v, row->min, row->max, &n) : row->setText(*o, v);
     if (!ok) {
-      *error = std::string("bad value for ") + a + ": '" + v + "'";
-      if (row->setNumber)
+      // A storage URI is not repeated: it may be refused for the password it carries.
+      const bool secret = a == "--storage";
+      *error = std::string("bad value for ") + a + (secret ? "" : ": '" + std::string(v) + "'");
+      if (secret)
+        *error +=
+            " (postgresql://USER@HOST:PORT/DBNAME, the password from PGPASSWORD or "
+            "~/.pgpass, never in the URI)";
+      else if (row->setNumber)
         *error += " (a number from " + Num(row->min) + " to " + Num(row->max) + ")";
       else
         *error += std::string(" (expected ") + row->value + ")";

@@ -214,9 +214,13 @@ bool PgConn::DropSchema(const std::string& schema, std::string* error) {
   return ok;
 }
 
-bool PgConn::InTransaction() const {
+bool PgConn::ServerTransaction() const {
   auto st = PQtransactionStatus(C(conn_));
   return st == PQTRANS_INTRANS || st == PQTRANS_INERROR || st == PQTRANS_ACTIVE;
+}
+
+bool PgConn::InTransaction() const {
+  return pendingBegin_ || ServerTransaction();
 }
 
 bool PgConn::Broken() const {
@@ -244,9 +248,11 @@ void PgConn::NoteError(void* result) {
 }
 
 bool PgConn::Simple(const std::string& sql) {
-  if (Broken() && !InTransaction()) Reconnect();
+  if (Broken() && !ServerTransaction()) Reconnect();
   ++roundTrips_;
-  Result r(PQexec(C(conn_), sql.c_str()));
+  const std::string text = pendingBegin_ ? "BEGIN; " + sql : sql;
+  pendingBegin_ = false;
+  Result r(PQexec(C(conn_), text.c_str()));
   if (!Good(r.get())) {
     NoteError(r.get());
     return false;
@@ -275,7 +281,15 @@ bool PgConn::ExecOne(const std::string& given) {
     return true;
   }
   if (IsControl(given)) {
-    if (word != "ROLLBACK" || t.text.find(" TO ") == std::string::npos) implicitSavepoint_.clear();
+    const bool to = word == "ROLLBACK" && Upper(t.text).find(" TO ") != std::string::npos;
+    if (!to) implicitSavepoint_.clear();
+    // A plain BEGIN goes out with the transaction's first statement, and an end before any
+    // statement sends nothing: a request costs one round trip less, a read-only one two.
+    if (Upper(t.text) == "BEGIN" && !InTransaction()) return pendingBegin_ = true;
+    if (pendingBegin_ && !to && word != "SAVEPOINT" && word != "RELEASE") {
+      pendingBegin_ = false;
+      return true;
+    }
     return Simple(t.text);
   }
   if (!InTransaction()) return Simple(t.text);
@@ -453,7 +467,7 @@ std::string PgConn::UpsertClause(const std::string& table) {
 }
 
 std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, bool* skip) {
-  if (Broken() && !InTransaction()) Reconnect();
+  if (Broken() && !ServerTransaction()) Reconnect();
   auto it = prepared_.find(sql);
   if (it == prepared_.end()) {
     PgSql t = TranslateForPostgres(sql);
@@ -564,12 +578,17 @@ bool PgStmt::Step() {
       // The savepoint, the statement and its release go in one round trip; a failure rolls
       // back the statement alone, as it would in SQLite.
       PQenterPipelineMode(c);
+      const bool begin = conn_.pendingBegin_;
+      conn_.pendingBegin_ = false;
+      if (begin) PQsendQueryParams(c, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
       PQsendQueryParams(c, "SAVEPOINT zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
       PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
                           0);
       PQsendQueryParams(c, "RELEASE zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
       PQpipelineSync(c);
       ++conn_.roundTrips_;
+      if (begin)
+        while (PGresult* r = PQgetResult(c)) PQclear(r);
       PGresult* got[3] = {nullptr, nullptr, nullptr};
       for (PGresult*& slot : got)
         while (PGresult* r = PQgetResult(c)) {

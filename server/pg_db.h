@@ -65,6 +65,7 @@ class PgConn {
   int ErrorCode() const { return code_; }
   int64_t LastRowId() const { return lastRowId_; }
   int Changes() const { return changes_; }
+  // True from a BEGIN on, also before that BEGIN has reached the server.
   bool InTransaction() const;
   bool Broken() const;
   // Statements sent to the server since the connection opened: the cost of a request is
@@ -85,6 +86,8 @@ class PgConn {
   void NoteError(void* result);
   std::string UpsertClause(const std::string& table);
   bool Reconnect();
+  bool ServerTransaction() const;  // the server's own view
+  bool pendingBegin_ = false;      // a BEGIN that leaves with the next statement
   bool ScriptLogin(std::string* role, std::string* password);
   void* conn_ = nullptr;  // PGconn
   std::string schema_;

@@ -76,6 +76,8 @@ PgSql TranslateForPostgres(const std::string& given) {
   std::string second = Upper(NextWord(given, first, nullptr));
   bool orIgnore = false;
   std::string in = given;
+  if (lead == "REINDEX" && second != "TABLE" && second != "INDEX")
+    in = "REINDEX TABLE" + in.substr(first);  // SQLite's REINDEX names a table alone
   if (lead == "INSERT" && second == "OR") {
     size_t afterOr = 0, afterWhat = 0, afterInto = 0;
     NextWord(in, first, &afterOr);

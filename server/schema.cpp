@@ -237,6 +237,28 @@ int32_t DropField(Db& db, const std::string& table, const std::string& field) {
   });
 }
 
+namespace {
+
+// A PostgreSQL column's check follows its field's new width or subtype: the check PostgreSQL
+// named after the table and the column goes, the new one comes.
+bool PgRecheck(Db& db, const std::string& table, const std::string& field, const FieldInfo& to) {
+  const std::string t = Lower(table);
+  std::string sql = "ALTER TABLE " + QuoteIdent(t);
+  for (const std::string& name : {field, to.name})
+    sql += " DROP CONSTRAINT IF EXISTS " + QuoteIdent(t + "_" + Lower(name) + "_check") + ",";
+  std::string type = StorageType(db, to);
+  size_t check = type.find(" CHECK ");
+  if (check == std::string::npos) {
+    sql.pop_back();
+  } else {
+    sql +=
+        " ADD CONSTRAINT " + QuoteIdent(t + "_" + Lower(to.name) + "_check") + type.substr(check);
+  }
+  return db.ExecNative(sql);
+}
+
+}  // namespace
+
 int32_t UpdateField(Db& db, const std::string& table, const std::string& field, FieldInfo to) {
   std::vector<FieldInfo> fields = TableFields(db, table);
   size_t at = fields.size();
@@ -254,6 +276,7 @@ int32_t UpdateField(Db& db, const std::string& table, const std::string& field, 
                                       QuoteIdent(field) + " TO " + QuoteIdent(to.name)) ||
                              !RulesRenameField(db, table, field, to.name)))
       return StorageFailure(db);
+    if (db.Postgres() && !PgRecheck(db, table, field, to)) return StorageFailure(db);
     Stmt s(db,
            "UPDATE zdb_fields SET name=?, type=?, subtype=?, width=?, description=? WHERE tbl=? "
            "AND name=?");
@@ -349,7 +372,9 @@ int32_t DropIndex(Db& db, const std::string& table, const std::string& name) {
 bool DropIndexesOn(Db& db, const std::string& table, const std::string& field) {
   for (const auto& ix : TableIndexes(db, table))
     for (const auto& f : ix.fields)
-      if (f == field && DropIndex(db, table, ix.name) != kOk) return false;
+      if ((db.Postgres() ? Lower(f) == Lower(field) : f == field) &&
+          DropIndex(db, table, ix.name) != kOk)
+        return false;
   return true;
 }
 

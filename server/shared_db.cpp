@@ -1,5 +1,7 @@
 #include "shared_db.h"
 
+#include "storage.h"
+
 #include "schema.h"
 #include "state.h"
 #include "status.h"
@@ -289,6 +291,9 @@ void SharedDbs::Loop() {
 }
 
 RequestDbs::RequestDbs(Server& server, ServerSession& s, bool own, bool writes) : server_(server) {
+  // Another zdbd on the same PostgreSQL database may have changed a definition since the last
+  // request: what a session cached is read again, once per request.
+  if (Storage::Postgres()) Db::CatalogChanged();
   for (auto& [name, use] : s.dbs) {
     // The session keeps the database's entry; a closed one (the file was replaced) is looked up
     // again.

@@ -9,7 +9,12 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zdb-guide.XXXXXX")
 storage=() pgdb=""
 if [[ -n ${ZDB_TEST_STORAGE:-} ]]; then
   pgdb=zg_$(basename "$work" | tr 'A-Z.-' 'a-z__')
-  psql "$ZDB_TEST_STORAGE" -qAt -c "CREATE DATABASE $pgdb" >/dev/null
+  # Two CREATE DATABASE at once may find the template busy: the loser tries again.
+  for try in $(seq 20); do
+    psql "$ZDB_TEST_STORAGE" -qAt -c "CREATE DATABASE $pgdb" >/dev/null 2>&1 && break
+    ((try < 20)) || { echo "cannot make PostgreSQL database $pgdb" >&2; exit 1; }
+    sleep 0.2
+  done
   storage=(--storage "${ZDB_TEST_STORAGE%/*}/$pgdb")
 fi
 "$zdbd" --port 0 --data "$work/data" "${storage[@]}" >"$work/stdout" 2>"$work/server.log" &

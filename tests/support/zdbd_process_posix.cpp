@@ -51,8 +51,8 @@ std::string UriWith(const std::string& database) {
   return (slash == std::string::npos ? uri + "/" : uri.substr(0, slash + 1)) + database;
 }
 
-// psql against the cluster's own database; its output is not needed.
-void Psql(const std::string& sql) {
+// psql against the cluster's own database; its output is not needed. True when it succeeded.
+bool Psql(const std::string& sql) {
   pid_t pid = ::fork();
   if (pid == 0) {
     std::FILE* null = std::fopen("/dev/null", "w");
@@ -66,6 +66,7 @@ void Psql(const std::string& sql) {
   }
   int st = 0;
   if (pid > 0) ::waitpid(pid, &st, 0);
+  return pid > 0 && WIFEXITED(st) && WEXITSTATUS(st) == 0;
 }
 
 // The databases made for data directories in this process, dropped with the directory that holds
@@ -109,7 +110,10 @@ ZdbdProcess::ZdbdProcess(const std::string& dataDir, std::vector<std::string> ex
   if (TestStorage() && !chosen) {
     std::string database = DatabaseFor(dataDir);
     std::lock_guard<std::mutex> lock(g_madeMutex);
-    if (g_made.emplace(dataDir, database).second) Psql("CREATE DATABASE " + database);
+    // Two CREATE DATABASE at once may find the template busy: the loser tries again.
+    if (g_made.emplace(dataDir, database).second)
+      for (int i = 0; i < 20 && !Psql("CREATE DATABASE " + database); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     extra.insert(extra.begin(), {"--storage", UriWith(database)});
   }
   int out[2];

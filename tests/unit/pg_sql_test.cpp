@@ -34,6 +34,7 @@ TEST(PgSql, StatementsAreRewrittenWordByWord) {
   EXPECT_EQ(ign.text, "INSERT INTO users VALUES($1,$2) ON CONFLICT DO NOTHING RETURNING rowid");
 
   EXPECT_TRUE(TranslateForPostgres("PRAGMA journal_mode=DELETE").skip);
+  EXPECT_EQ(TranslateForPostgres("REINDEX \"PEOPLE\"").text, "REINDEX TABLE \"people\"");
 
   PgSql cat = TranslateForPostgres(
       "CREATE TABLE IF NOT EXISTS zdb_tables(name TEXT PRIMARY KEY, pos INTEGER, d REAL, b BLOB)");
@@ -83,6 +84,19 @@ TEST(PgSql, StorageUrisNeverCarryAPassword) {
   EXPECT_FALSE(StorageUriAccepted("postgresql://zdbd@127.0.0.1/zdbd?password=secret"));
   EXPECT_FALSE(StorageUriAccepted("mysql://zdbd@127.0.0.1/zdbd"));
   EXPECT_FALSE(StorageUriAccepted("/var/lib/zdbd"));
+
+  Options o;
+  std::string error;
+  char zdbd[] = "zdbd", flag[] = "--storage", good[] = "postgresql://zdbd@127.0.0.1:5432/zdbd",
+       bad[] = "postgresql://zdbd:pw@127.0.0.1/zdbd";
+  char* ok[] = {zdbd, flag, good};
+  ASSERT_TRUE(ParseOptions(3, ok, &o, &error)) << error;
+  EXPECT_EQ(o.storage, good);
+  Options refused;
+  char* withPassword[] = {zdbd, flag, bad};
+  EXPECT_FALSE(ParseOptions(3, withPassword, &refused, &error));
+  EXPECT_NE(error.find("--storage"), std::string::npos);
+  EXPECT_EQ(error.find("pw@"), std::string::npos) << "the password is not repeated: " << error;
 }
 
 }  // namespace
