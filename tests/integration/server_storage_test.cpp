@@ -10,6 +10,9 @@
 #include <thread>
 
 #include "integration/server_raw.h"
+#include "wire/catalogue.h"
+
+using zdb::wire::Opcode;
 
 namespace zdb::test {
 namespace {
@@ -64,14 +67,14 @@ TEST(Storage, ADatabaseMovesBetweenTheEnginesWithEveryValueKept) {
   FileReply in = Import(pg.port(), b.handle(), "SHOP", file.file);
   ASSERT_EQ(in.status, 1000);
   EXPECT_NE(in.file.find("table PEOPLE: 4 records"), std::string::npos);
-  ASSERT_EQ(b.Status(3, {TextSlot("SHOP")}), 1000);
-  ASSERT_EQ(b.Status(5, {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(b.Status(Opcode("UseDB"), {TextSlot("SHOP")}), 1000);
+  ASSERT_EQ(b.Status(Opcode("SelDB"), {TextSlot("SHOP")}), 1000);
   ScriptRun here = Script(pg.port(), b.handle(), kAll);
   ASSERT_EQ(here.status, 1000);
   EXPECT_EQ(here.records, there.records);
   // Appends after the import number on from the largest record number.
   b.Enter("SHOP", "PEOPLE");
-  ASSERT_EQ(b.Status(24), 1000);
+  ASSERT_EQ(b.Status(Opcode("AppendBlank")), 1000);
   ASSERT_EQ(b.Put("NAME", "Fifth"), 1000);
   ScriptRun fifth = Script(pg.port(), b.handle(), "SELECT rowid FROM PEOPLE WHERE NAME='Fifth'");
   EXPECT_EQ(fifth.records, std::vector<std::string>{"5\n"});
@@ -80,8 +83,8 @@ TEST(Storage, ADatabaseMovesBetweenTheEnginesWithEveryValueKept) {
   FileReply out = Export(pg.port(), b.handle(), "SHOP");
   ASSERT_EQ(out.status, 1000);
   ASSERT_EQ(Import(lite.port(), a.handle(), "BACK", out.file).status, 1000);
-  ASSERT_EQ(a.Status(3, {TextSlot("BACK")}), 1000);
-  ASSERT_EQ(a.Status(5, {TextSlot("BACK")}), 1000);
+  ASSERT_EQ(a.Status(Opcode("UseDB"), {TextSlot("BACK")}), 1000);
+  ASSERT_EQ(a.Status(Opcode("SelDB"), {TextSlot("BACK")}), 1000);
   ScriptRun back = Script(lite.port(), a.handle(), kAll + std::string(" LIMIT 4"));
   ASSERT_EQ(back.status, 1000);
   EXPECT_EQ(back.records, there.records);
