@@ -17,6 +17,9 @@ if [[ -n ${ZDB_TEST_STORAGE:-} ]]; then
   done
   storage=(--storage "${ZDB_TEST_STORAGE%/*}/$pgdb")
 fi
+# The file exists before zdbd starts: the loop below may read it before the shell that starts
+# zdbd has opened it.
+: >"$work/stdout"
 "$zdbd" --port 0 --data "$work/data" "${storage[@]}" >"$work/stdout" 2>"$work/server.log" &
 pid=$!
 cleanup() {
