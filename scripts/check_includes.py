@@ -27,13 +27,7 @@ LAYERS = {"wire": 0, "platform": 1, "session": 2, "fields": 3, "tables": 3, "cat
 
 # (kind, what) -> why it is allowed for now. Kinds: "up" (file -> included file), "folder-cycle"
 # (the folders of the cycle, sorted, joined by " "), "file-cycle" (the files, sorted).
-ALLOWED = {
-    ("up", "session/session.h -> fields/field_cache.h"):
-        "the Session holds the FieldCache by value; goes when the per-thread state leaves it",
-    ("folder-cycle", "catalog fields session tables"):
-        "fields and session include each other through the FieldCache, and fields -> catalog "
-        "(the descriptor request) -> fields, tables (Z_PFields); goes with the request values",
-}
+ALLOWED: dict = {}
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 
