@@ -6,6 +6,7 @@
 #include "handlers.h"
 #include "metrics.h"
 #include "status.h"
+#include "storage.h"
 #include "wire/le.h"
 
 namespace zdbd {
@@ -234,7 +235,11 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
       bool streams =
           row->handler == &HScript || row->handler == &HExport || row->handler == &HImport;
       bool writes = streams || row->need == Need::kWrite || row->need == Need::kDefine;
-      RequestDbs dbs(server, *call.session, streams, writes);
+      // On PostgreSQL an expression runs as a script does, on a login of the script role that
+      // the request may have just made: the statements that made it must be committed first,
+      // which the shared connection's open transaction would not be.
+      bool own = streams || (row->handler == &HExpressionCheck && Storage::Postgres());
+      RequestDbs dbs(server, *call.session, own, writes);
       status = dbs.Refused() ? kDiskFull : row->handler(call);
       status = dbs.Finish(status);
       // A handler that met the full disk outside SQLite (an upload) has said why itself.

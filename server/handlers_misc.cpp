@@ -4,10 +4,12 @@
 #include <sqlite3.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "handlers.h"
+#include "pg_sql.h"
 #include "rules.h"
 #include "status.h"
 #include "wire/le.h"
@@ -247,10 +249,46 @@ int32_t HCreate(Call& c) {
   return rc;
 }
 
+namespace {
+
+// PostgreSQL has no statement that is read-only by its nature: the expression runs as a script
+// does, under the role that reaches the database's data tables only, in a read-only transaction,
+// and must stay one statement.
+int32_t PgExpressionCheck(Call& c, const Target& t) {
+  Db& db = *t.use->conn;
+  std::string sql = "SELECT (" + c.req.Text(0) + ") FROM " + Lower(QuoteIdent(t.table)) +
+                    " WHERE rowid=" + std::to_string(t.open->current);
+  if (SplitStatements(sql).size() != 1) {
+    c.session->lastSqlError = "not a single expression";
+    return kSqlError;
+  }
+  bool found = false, truth = false;
+  const auto row = [&](const std::vector<Value>& cells) {
+    found = true;
+    const Value& v = cells.at(0);
+    truth = v.kind == Value::kInt    ? v.i != 0
+            : v.kind == Value::kReal ? v.d != 0
+            : v.kind == Value::kText ? std::strtod(v.s.c_str(), nullptr) != 0
+                                     : false;
+    return true;
+  };
+  if (!db.RunScript(
+          "START TRANSACTION READ ONLY;" + sql + ";COMMIT",
+          [](const std::vector<std::string>&) { return true; }, row)) {
+    c.session->lastSqlError = db.Error();
+    return kSqlError;
+  }
+  if (!found) return kNoCurrentRecord;
+  return truth ? kOk : kExpressionFalse;
+}
+
+}  // namespace
+
 int32_t HExpressionCheck(Call& c) {
   Target t;
   if (int32_t rc = OpenTableNamed(c, Trimmed(c.req.Text(1)), &t); rc != kOk) return rc;
   if (t.open->current <= 0) return kNoCurrentRecord;
+  if (t.use->conn->Postgres()) return PgExpressionCheck(c, t);
   std::string sql = "SELECT (" + c.req.Text(0) + ") FROM " + QuoteIdent(t.table) + " WHERE rowid=?";
   sqlite3* h = t.use->conn->Handle();
   sqlite3_stmt* raw = nullptr;

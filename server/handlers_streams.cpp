@@ -224,6 +224,10 @@ int32_t HScript(Call& c) {
       ran = guard.Ready() && db.RunScript(script, columns, row);
       if (!ran && db.Postgres() && db.ErrorCode() == kAuthCode)
         guard.Refuse("the script may read and write the database's tables only: " + db.Error());
+      // The columns' types and checks are the field rules there: a value they refuse is the
+      // script's value refused, as the guard's triggers answer it on SQLite.
+      if (!ran && db.Postgres() && db.ErrorCode() == SQLITE_CONSTRAINT)
+        guard.Refuse("a value breaks its field's rules: " + db.Error());
       flush();
       refusal = guard.Refusal();
       if (!guard.Ready()) refusal = "the script could not be guarded: " + db.Error();

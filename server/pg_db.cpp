@@ -379,10 +379,9 @@ bool PgConn::RunScript(const std::string& script,
       return false;
     }
   }
-  Result setup(PQexec(sc, ("SET client_min_messages TO warning; SET DateStyle TO ISO;"
-                           " SET lock_timeout TO 200; SET search_path TO " +
-                           Quote(schema_))
-                              .c_str()));
+  // The settings of zdbd's own connections, durability included: a script's writes are kept
+  // exactly as well as the record requests' are.
+  Result setup(PQexec(sc, Setup(schema_, false).c_str()));
   // Rows come one at a time, so that a result of any size never sits whole in memory, and a
   // reader that stops taking them cancels the statement.
   const auto cancel = [sc] {

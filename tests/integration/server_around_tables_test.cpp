@@ -171,7 +171,8 @@ TEST_F(ServerAroundTables, CatalogServicesAnswerWithRealValues) {
 
   // Expressions over the current record.
   ASSERT_EQ(s.Read("1"), 1000);
-  EXPECT_EQ(s.Status(Opcode("ExpCheck"), Texts({"AGE > 20 AND NAME LIKE 'Person%'", ""})), 1000);
+  EXPECT_EQ(s.Status(Opcode("ExpCheck"), Texts({"AGE > 20 AND NAME LIKE 'Person%'", ""})), 1000)
+      << ErrorText(s, 4070);
   EXPECT_EQ(s.Status(Opcode("ExpCheck"), Texts({"AGE > 30", "PEOPLE"})), 4044);
   EXPECT_EQ(s.Status(Opcode("ExpCheck"), Texts({"1); DROP TABLE PEOPLE; --", ""})), 4070);
   EXPECT_EQ(s.Status(Opcode("ExpCheck"), Texts({"nonsense(", ""})), 4070);

@@ -103,11 +103,14 @@ TEST(ServerOperations, HelpVersionAndFailedStartsLeaveNothingBehind) {
   EXPECT_EQ(log.err, "zdbd: cannot open log file nodir/zdbd.log: No such file or directory\n");
   EXPECT_FALSE(fs::exists(dir.path() + "/fresh"));
 
-  // --init-admin makes the directory and the administrator; a second time the name is taken.
-  Ran init = Shell(dir.path(), "echo s3cret | \"$ZDBD\" --init-admin boss --data made");
+  // --init-admin makes the directory and the administrator, in the storage the server will use;
+  // a second time the name is taken.
+  std::string storage = ZdbdProcess::MakeStorageFor(dir.path() + "/made");
+  if (!storage.empty()) storage = " --storage '" + storage + "'";
+  Ran init = Shell(dir.path(), "echo s3cret | \"$ZDBD\" --init-admin boss --data made" + storage);
   EXPECT_EQ(init.code, 0) << init.err;
   EXPECT_EQ(init.out, "administrator 'boss' added to made\n");
-  Ran again = Shell(dir.path(), "echo other | \"$ZDBD\" --init-admin boss --data made");
+  Ran again = Shell(dir.path(), "echo other | \"$ZDBD\" --init-admin boss --data made" + storage);
   EXPECT_EQ(again.code, 1);
   EXPECT_NE(again.err.find("user 'boss' not added: a user of that name exists"), std::string::npos);
   ZdbdProcess server(dir.path() + "/made");

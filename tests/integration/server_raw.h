@@ -18,6 +18,12 @@
 
 namespace zdb::test {
 
+// True when every zdbd of the tests runs over PostgreSQL (scripts/test_pg.sh): the few checks
+// that speak an engine's own SQL or read its own messages take that engine's.
+inline bool OnPostgres() {
+  return !ZdbdProcess::StorageFor("/").empty();
+}
+
 class ServerFixture : public ::testing::Test {
  protected:
   TempDir dir;

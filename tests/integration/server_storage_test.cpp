@@ -120,6 +120,23 @@ TEST(Storage, TablesArePostgresqlsOwnAndKeepTheFieldRules) {
   EXPECT_EQ(users.status, 4071);
   ScriptRun fields = Script(pg.port(), s.handle(), "SELECT count(*) FROM PEOPLE");
   EXPECT_EQ(fields.records, std::vector<std::string>{"3\n"});
+  // A script's value the columns refuse is refused as a field rule, with PostgreSQL's reason;
+  // an error of the script's own SQL stays 4070.
+  const std::pair<const char*, const char*> values[] = {
+      {"UPDATE PEOPLE SET AGE = 40000", "out of range"},
+      {"UPDATE PEOPLE SET NAME = repeat('x', 21)", "check constraint"},
+      {"UPDATE PEOPLE SET SALARY = 'much'", "invalid input syntax"},
+      {"INSERT INTO PEOPLE(BORN) VALUES('2023-02-29')", "2023-02-29"},
+  };
+  for (const auto& [sql, reason] : values) {
+    EXPECT_EQ(Script(pg.port(), s.handle(), sql).status, 4071) << sql;
+    std::string why = ErrorText(s, 4071);
+    EXPECT_EQ(why.rfind("SQL script refused: a value breaks its field's rules: ", 0), 0u) << why;
+    EXPECT_NE(why.find(reason), std::string::npos) << why;
+  }
+  EXPECT_EQ(Script(pg.port(), s.handle(), "UPDATE PEOPLE SET NOPE = 1").status, 4070);
+  EXPECT_EQ(Script(pg.port(), s.handle(), "SELECT count(*), sum(AGE) FROM PEOPLE").records,
+            std::vector<std::string>{"3\t50\n"});  // 21 + 22 + 7: nothing changed
 }
 
 // Kills the cluster itself: scripts/test_pg.sh runs it alone, after the others.

@@ -55,6 +55,8 @@ class ZdbdProcess {
   // The PostgreSQL URI ZDB_TEST_STORAGE gives a zdbd over `dataDir` (its own database there);
   // empty when the tests run over SQLite.
   static std::string StorageFor(const std::string& dataDir);
+  // The same, with the database made when it is missing: for a zdbd the test starts itself.
+  static std::string MakeStorageFor(const std::string& dataDir);
   // What the server wrote to stderr so far.
   std::string Log() const;
 

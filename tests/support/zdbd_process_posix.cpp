@@ -103,19 +103,22 @@ std::string ZdbdProcess::StorageFor(const std::string& dataDir) {
   return TestStorage() ? UriWith(DatabaseFor(dataDir)) : std::string();
 }
 
+std::string ZdbdProcess::MakeStorageFor(const std::string& dataDir) {
+  if (!TestStorage()) return {};
+  std::string database = DatabaseFor(dataDir);
+  std::lock_guard<std::mutex> lock(g_madeMutex);
+  // Two CREATE DATABASE at once may find the template busy: the loser tries again.
+  if (g_made.emplace(dataDir, database).second)
+    for (int i = 0; i < 20 && !Psql("CREATE DATABASE " + database); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  return UriWith(database);
+}
+
 ZdbdProcess::ZdbdProcess(const std::string& dataDir, std::vector<std::string> extra) {
   ref_ = dataDir + ".log";
   bool chosen = false;  // a test that names the storage itself gets what it names
   for (const auto& a : extra) chosen = chosen || a == "--storage";
-  if (TestStorage() && !chosen) {
-    std::string database = DatabaseFor(dataDir);
-    std::lock_guard<std::mutex> lock(g_madeMutex);
-    // Two CREATE DATABASE at once may find the template busy: the loser tries again.
-    if (g_made.emplace(dataDir, database).second)
-      for (int i = 0; i < 20 && !Psql("CREATE DATABASE " + database); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    extra.insert(extra.begin(), {"--storage", UriWith(database)});
-  }
+  if (TestStorage() && !chosen) extra.insert(extra.begin(), {"--storage", MakeStorageFor(dataDir)});
   int out[2];
   if (::pipe(out) != 0) return;
   pid_t pid = ::fork();

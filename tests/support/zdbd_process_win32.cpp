@@ -140,6 +140,10 @@ std::string ZdbdProcess::StorageFor(const std::string&) {
   return {};  // the Windows rings run against a launcher's zdbd over SQLite
 }
 
+std::string ZdbdProcess::MakeStorageFor(const std::string&) {
+  return {};
+}
+
 long ZdbdProcess::ResidentKb() const {
   std::vector<std::string> f = OkFields(AskLauncher("rss\t" + ref_));
   return f.size() == 2 ? std::atol(f[1].c_str()) : -1;
