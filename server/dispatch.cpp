@@ -212,6 +212,7 @@ bool SlotsMatch(const char* rule, const Request& r) {
 bool Dispatch(Server& server, Conn& conn, Request& req) {
   auto began = std::chrono::steady_clock::now();
   server.requests.fetch_add(1, std::memory_order_relaxed);
+  server.users.NewRequest();
   Call call{server, conn, req, nullptr, req.header.sessionHandle};
   const OpRow* row = FindOp(req.header.kind, req.header.opcode);
   int32_t status = kOk;

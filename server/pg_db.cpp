@@ -114,6 +114,17 @@ void Trace(const std::string& line) {
   }
 }
 
+// A SELECT that locks no rows and calls no sequence: run outside a transaction, it changes
+// nothing and holds nothing.
+bool ReadsOnly(const std::string& text) {
+  if (FirstWord(text) != "SELECT") return false;
+  const std::string upper = Upper(text);
+  for (const char* word :
+       {" FOR UPDATE", " FOR SHARE", " FOR NO KEY", " FOR KEY", "NEXTVAL(", "SETVAL("})
+    if (upper.find(word) != std::string::npos) return false;
+  return true;
+}
+
 std::string Quote(const std::string& name) {
   return QuoteIdent(name);
 }
@@ -465,7 +476,8 @@ std::string PgConn::UpsertClause(const std::string& table) {
   return " ON CONFLICT (" + keys + ") DO " + (sets.empty() ? "NOTHING" : "UPDATE SET " + sets);
 }
 
-std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, bool* skip) {
+std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, bool* skip,
+                             bool* reads) {
   if (Broken() && !ServerTransaction()) Reconnect();
   auto it = prepared_.find(sql);
   if (it == prepared_.end()) {
@@ -474,6 +486,7 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
     p.params = t.params;
     p.insert = t.insert;
     p.skip = t.skip;
+    p.reads = ReadsOnly(t.text);
     if (!t.skip) {
       if (!t.upsertInto.empty()) {
         std::string clause = UpsertClause(t.upsertInto);
@@ -503,6 +516,7 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
   *params = it->second.params;
   *insert = it->second.insert;
   *skip = it->second.skip;
+  *reads = it->second.reads;
   return it->second.skip ? "-" : it->second.name;
 }
 
@@ -519,7 +533,7 @@ PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
     ok_ = true;
     return;
   }
-  name_ = conn.Prepared(sql, &params_, &insert_, &skip_);
+  name_ = conn.Prepared(sql, &params_, &insert_, &skip_, &reads_);
   ok_ = !name_.empty();
   failed_ = !ok_;
   binds_.resize(static_cast<size_t>(params_));
@@ -572,7 +586,10 @@ bool PgStmt::Step() {
       lengths[i] = static_cast<int>(texts[i].size());
     }
     PGconn* c = C(conn_.conn_);
-    const bool wrap = conn_.InTransaction();
+    // Reads before a transaction's first change run outside it, its BEGIN still waiting: under
+    // READ COMMITTED each statement sees the commits before it either way, and a request that
+    // only reads then ends without a COMMIT (one round trip less) and without savepoints.
+    const bool wrap = conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
     if (wrap) {
       // The savepoint, the statement and its release go in one round trip; a failure rolls
       // back the statement alone, as it would in SQLite.

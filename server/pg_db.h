@@ -35,6 +35,7 @@ class PgStmt {
   PgConn& conn_;
   std::string name_;
   bool ok_ = false, failed_ = false, ran_ = false, insert_ = false, skip_ = false;
+  bool reads_ = false;   // a plain SELECT
   std::string control_;  // BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE: run as they are
   int params_ = 0;
   std::vector<Value> binds_;
@@ -82,7 +83,7 @@ class PgConn {
   bool Simple(const std::string& sql);  // one round trip, any number of statements
   // The prepared statement's name for a SQLite statement's text; empty when it cannot be
   // prepared.
-  std::string Prepared(const std::string& sql, int* params, bool* insert, bool* skip);
+  std::string Prepared(const std::string& sql, int* params, bool* insert, bool* skip, bool* reads);
   void NoteError(void* result);
   std::string UpsertClause(const std::string& table);
   bool Reconnect();
@@ -94,7 +95,7 @@ class PgConn {
   struct Prep {
     std::string name;
     int params = 0;
-    bool insert = false, skip = false;
+    bool insert = false, skip = false, reads = false;
   };
   std::unordered_map<std::string, Prep> prepared_;
   std::string error_;

@@ -1,6 +1,8 @@
 #include "rules.h"
 
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 #include "pg_sql.h"
@@ -305,12 +307,51 @@ int32_t DeleteXref(Db& db, const std::string& name) {
 }
 
 // Most tables have no rules at all; one cheap look spares the record path everything else.
-static bool HasRules(Db& db, const std::string& table) {
+static bool ReadHasRules(Db& db, const std::string& table) {
   Stmt s(db,
          "SELECT EXISTS(SELECT 1 FROM zdb_constraints WHERE tbl=?1) OR EXISTS(SELECT 1 FROM "
          "zdb_xrefs WHERE ftbl=?1 OR ttbl=?1)");
   s.Bind(1, table);
   return !s.Step() || s.Int(0) != 0;
+}
+
+using Defaults = std::vector<std::pair<std::string, std::string>>;
+
+static Defaults ReadDefaults(Db& db, const std::string& table) {
+  Defaults out;
+  Stmt d(db, "SELECT field, value FROM zdb_defaults WHERE tbl=?");
+  d.Bind(1, table);
+  while (d.Step()) out.push_back({d.Text(0), d.Text(1)});
+  return out;
+}
+
+// Over PostgreSQL each of these looks is a round trip on every write: what a connection read
+// is kept until the catalog generation moves (a change here, or one another zdbd committed).
+struct RulesOfTable {
+  uint64_t generation = 0;
+  bool hasRules = false;
+  Defaults defaults;
+};
+
+static RulesOfTable TableRules(Db& db, const std::string& table) {
+  if (!db.Postgres()) return {0, ReadHasRules(db, table), ReadDefaults(db, table)};
+  static std::mutex mutex;
+  static std::map<std::pair<const Db*, std::string>, RulesOfTable> cache;
+  const uint64_t now = Db::CatalogGeneration();  // before the read: a change after it shows
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = cache.find({&db, table});
+    if (it != cache.end() && it->second.generation == now) return it->second;
+  }
+  RulesOfTable read{now, ReadHasRules(db, table), ReadDefaults(db, table)};
+  std::lock_guard<std::mutex> lock(mutex);
+  if (cache.size() > 4096) cache.clear();
+  cache[{&db, table}] = read;
+  return read;
+}
+
+static bool HasRules(Db& db, const std::string& table) {
+  return TableRules(db, table).hasRules;
 }
 
 int32_t CheckValues(Db& db, const std::string& table, int64_t rowid,
@@ -341,12 +382,8 @@ int32_t InsertRecord(Db& db, const std::string& table, const std::vector<FieldIn
                      const std::vector<Value>& givenValues, int64_t* rowid) {
   std::vector<FieldInfo> fields = given;
   std::vector<Value> values = givenValues;
-  std::vector<std::pair<std::string, std::string>> defaults;
-  {
-    Stmt d(db, "SELECT field, value FROM zdb_defaults WHERE tbl=?");
-    d.Bind(1, table);
-    while (d.Step()) defaults.push_back({d.Text(0), d.Text(1)});
-  }
+  const RulesOfTable rules = TableRules(db, table);
+  const Defaults& defaults = rules.defaults;
   for (const auto& f : defaults.empty() ? std::vector<FieldInfo>{} : TableFields(db, table)) {
     bool listed = false;
     for (const auto& g : given) listed = listed || g.name == f.name;

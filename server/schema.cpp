@@ -33,7 +33,24 @@ bool EnsureCatalog(Db& db) {
              " uniq INTEGER, PRIMARY KEY(tbl, name));"
              "CREATE TABLE IF NOT EXISTS zdb_aliases(alias TEXT PRIMARY KEY, tbl TEXT,"
              " description TEXT);") &&
-         EnsureRuleCatalog(db) && AdoptOldIndexes(db);
+         EnsureRuleCatalog(db) && AdoptOldIndexes(db) && CountCatalogChanges(db);
+}
+
+bool CountCatalogChanges(Db& db) {
+  if (!db.Postgres()) return true;  // one zdbd per file: its own changes are all there are
+  // Other zdbd on the database know their cached definitions are old by this count.
+  return db.ExecNative(
+      "DO $$DECLARE t text; BEGIN"
+      " FOREACH t IN ARRAY ARRAY['zdb_tables', 'zdb_fields', 'zdb_indexes', 'zdb_aliases',"
+      "  'zdb_constraints', 'zdb_defaults', 'zdb_xrefs'] LOOP"
+      "  IF NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'zdb_generation'"
+      "   AND tgrelid = t::regclass) THEN"
+      "   EXECUTE format('CREATE TRIGGER zdb_generation AFTER INSERT OR UPDATE OR DELETE OR"
+      " TRUNCATE ON %I FOR EACH STATEMENT EXECUTE FUNCTION zdb_system.zdb_bump()', t);"
+      "  END IF;"
+      " END LOOP;"
+      " EXCEPTION WHEN duplicate_object THEN NULL;"
+      " END$$");
 }
 
 bool AdoptOldIndexes(Db& db) {

@@ -21,6 +21,8 @@ std::string StorageType(Db& db, const FieldInfo& f);
 bool EnsureCatalog(Db& db);
 // Lists the indexes that files of the first zdbd hold under their old naming (ix_TABLE_INDEX).
 bool AdoptOldIndexes(Db& db);
+// Over PostgreSQL, makes every change to the catalog tables count (Users::CatalogGeneration).
+bool CountCatalogChanges(Db& db);
 bool TableExists(Db& db, const std::string& table);
 std::vector<std::string> ListTables(Db& db);
 std::vector<FieldInfo> TableFields(Db& db, const std::string& table);

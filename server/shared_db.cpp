@@ -292,8 +292,12 @@ void SharedDbs::Loop() {
 
 RequestDbs::RequestDbs(Server& server, ServerSession& s, bool own, bool writes) : server_(server) {
   // Another zdbd on the same PostgreSQL database may have changed a definition since the last
-  // request: what a session cached is read again, once per request.
-  if (Storage::Postgres()) Db::CatalogChanged();
+  // request: what sessions cached is read again when the count of changes moved.
+  if (Storage::Postgres()) {
+    static std::atomic<uint64_t> seen{0};
+    uint64_t now = server.users.CatalogGeneration();
+    if (now == 0 || seen.exchange(now) != now) Db::CatalogChanged();
+  }
   for (auto& [name, use] : s.dbs) {
     // The session keeps the database's entry; a closed one (the file was replaced) is looked up
     // again.

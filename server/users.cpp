@@ -10,6 +10,27 @@
 namespace zdbd {
 namespace {
 
+// Bumped by a trigger on every catalog table of every database schema (see EnsureCatalog), in
+// the changing transaction: whoever sees the new definitions sees the new count.
+const char* const kGenerationSql =
+    "DO $$BEGIN"
+    " CREATE TABLE IF NOT EXISTS zdb_system.zdb_generation(schema_name text PRIMARY KEY,"
+    "  n bigint NOT NULL);"
+    " IF to_regproc('zdb_system.zdb_bump') IS NULL THEN"
+    "  CREATE FUNCTION zdb_system.zdb_bump() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN"
+    "   INSERT INTO zdb_system.zdb_generation VALUES (TG_TABLE_SCHEMA, 1) ON CONFLICT"
+    "   (schema_name) DO UPDATE SET n = zdb_system.zdb_generation.n + 1; RETURN NULL; END$f$;"
+    " END IF;"
+    " EXCEPTION WHEN unique_violation OR duplicate_function OR duplicate_table THEN NULL;"
+    " END$$";
+// Whether users exist, and the generation: one round trip.
+const char* const kAnySql =
+    "SELECT EXISTS(SELECT 1 FROM users), CAST(1 + coalesce((SELECT sum(n) FROM zdb_generation),"
+    " 0) AS bigint)";
+
+thread_local bool t_noted = false;
+thread_local uint64_t t_generation = 0;
+
 std::string NewSalt() {
   std::random_device rd;
   char buf[17];
@@ -42,13 +63,34 @@ bool Users::Open(const std::string& path) {
   bool opened = Storage::Postgres()
                     ? db_.OpenPostgres("zdb_system", true)
                     : db_.Open(path, true) && db_.Exec("PRAGMA locking_mode=EXCLUSIVE");
-  return opened && db_.Exec(kSchema);
+  return opened && db_.Exec(kSchema) && (!Storage::Postgres() || db_.ExecNative(kGenerationSql));
 }
 
 bool Users::Any() {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (db_.Postgres()) {
+    Stmt s(db_, kAnySql);
+    if (!s.Step()) return false;
+    t_generation = static_cast<uint64_t>(s.Int(1));
+    t_noted = true;
+    return s.Int(0) != 0;
+  }
   Stmt s(db_, "SELECT 1 FROM users LIMIT 1");
   return s.Step();
+}
+
+uint64_t Users::CatalogGeneration() {
+  if (t_noted) return t_generation;
+  std::lock_guard<std::mutex> lock(mutex_);
+  Stmt s(db_, kAnySql);
+  if (!s.Step()) return 0;
+  t_generation = static_cast<uint64_t>(s.Int(1));
+  t_noted = true;
+  return t_generation;
+}
+
+void Users::NewRequest() {
+  t_noted = false;
 }
 
 int32_t Users::CheckLogin(const std::string& name, const std::string& password, bool* admin) {

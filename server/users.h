@@ -22,6 +22,11 @@ class Users {
  public:
   bool Open(const std::string& path);
   bool Any();
+  // Over PostgreSQL, the count of definition changes any zdbd on the database has committed
+  // (0: unknown). A request's first Any() reads it in the same round trip; NewRequest() forgets
+  // that reading, so that each request sees the changes committed before it began.
+  uint64_t CatalogGeneration();
+  void NewRequest();
   // kOk with `admin` set, or kLoginRefused.
   int32_t CheckLogin(const std::string& name, const std::string& password, bool* admin);
   int32_t Add(const std::string& name, const std::string& password, bool admin);

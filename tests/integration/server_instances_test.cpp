@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <set>
@@ -158,6 +159,31 @@ TEST_F(Instances, WritesLocksAndUsersAreSharedAcrossInstances) {
   ASSERT_EQ(boss.Status(Opcode("Grant"), grant), 1000);
   EXPECT_EQ(clerk.Read("FIRST"), 1000);
   EXPECT_EQ(clerk.Put("NAME", "NoRight"), 4005);
+}
+
+TEST_F(Instances, AFieldAddedOrDeletedOnOneInstanceRulesTheOthersNextRequest) {
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 1);
+  RawSession onB(b->port());
+  onB.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(onB.Read("FIRST"), 1000);
+  EXPECT_EQ(Name(onB), "Person1");  // B has read the table's fields before the change
+  EXPECT_EQ(onB.Put("NOTE", "x"), 4030);
+
+  Bytes desc(132);
+  std::memcpy(desc.data(), "NOTE", 4);
+  desc[99] = 'M';
+  desc[100] = 'C';
+  wire::PutU32(desc.data() + 101, 10);
+  ASSERT_EQ(onA.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), desc}), 1000);
+  EXPECT_EQ(onB.Put("NOTE", "from B"), 1000);
+  EXPECT_EQ(onB.Get("NOTE", 6), "from B");
+  ASSERT_EQ(onA.Read("FIRST"), 1000);
+  EXPECT_EQ(onA.Get("NOTE", 6), "from B");
+
+  ASSERT_EQ(onA.Status(Opcode("DelField"), {TextSlot("NOTE")}), 1000);
+  EXPECT_EQ(onB.Put("NOTE", "y"), 4030);
+  EXPECT_EQ(Name(onB), "Person1");
 }
 
 TEST_F(Instances, AKilledInstancesLocksFreeWithinItsLeaseAndNoAnsweredWriteIsLost) {
