@@ -188,25 +188,17 @@ const OpRow* FindOp(uint8_t kind, uint32_t opcode) {
   return nullptr;
 }
 
-bool SlotsMatch(const char* rule, const Request& r) {
-  bool atLeast = *rule == '>';
-  if (atLeast) ++rule;
-  size_t i = 0;
-  for (const char* p = rule; *p;) {
-    while (*p == ' ') ++p;
-    if (!*p) break;
-    const char* end = p;
-    while (*end && *end != ' ') ++end;
-    std::string token(p, end);
-    p = end;
-    if (i >= r.Count()) return false;
-    size_t len = r.Len(i);
-    const bool text = token == "T" || token == "P";
-    if (text && len == 0) return false;
-    if (!text && token != "*" && len != std::strtoul(token.c_str(), nullptr, 10)) return false;
-    ++i;
+bool SlotsMatch(std::string_view rule, const Request& r) {
+  // The catalogue reads its own shapes; a temporary operation lends its reader to a bare rule.
+  const zdb::wire::Operation op{"", 0, 0, rule};
+  const size_t named = static_cast<size_t>(op.SlotCount());
+  if (op.OpenEnded() ? r.Count() < named : r.Count() != named) return false;
+  for (size_t i = 0; i < named; ++i) {
+    const zdb::wire::SlotShape shape = op.Slot(static_cast<int>(i));
+    const size_t len = r.Len(i);
+    if (shape.type == '#' ? len != shape.bytes : shape.type != '*' && len == 0) return false;
   }
-  return atLeast ? r.Count() >= i : r.Count() == i;
+  return true;
 }
 
 bool Dispatch(Server& server, Conn& conn, Request& req) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "conn.h"
 #include "state.h"
@@ -54,7 +55,7 @@ struct OpRow {
 };
 
 const OpRow* FindOp(uint8_t kind, uint32_t opcode);
-bool SlotsMatch(const char* rule, const Request& r);
+bool SlotsMatch(std::string_view rule, const Request& r);
 // Every row of the table, for the protocol document and its test.
 const OpRow* OpTable(size_t* count);
 
