@@ -221,7 +221,11 @@ int32_t HScript(Call& c) {
         }
         return record(start);
       };
-      ran = guard.Ready() && db.RunScript(script, columns, row);
+      if (db.Postgres())
+        if (std::string why = TransactionStatementRefusal(script, guard.InTransaction());
+            !why.empty())
+          guard.Refuse(why);
+      ran = guard.Ready() && guard.Refusal().empty() && db.RunScript(script, columns, row);
       if (!ran && db.Postgres() && db.ErrorCode() == kAuthCode)
         guard.Refuse("the script may read and write the database's tables only: " + db.Error());
       // The columns' types and checks are the field rules there: a value they refuse is the

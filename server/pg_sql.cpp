@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "pg_rules.h"
+
 namespace zdbd {
 
 namespace {
@@ -166,7 +168,7 @@ PgSql TranslateForPostgres(const std::string& given) {
 
 std::string PgColumnType(char type, char subtype, unsigned width, const std::string& q) {
   if (type == 'N') return "double precision";
-  if (type == 'I') return "smallint";
+  if (type == 'I') return kPgWholeNumber;
   if (subtype == 'B') return "bytea";
   if (subtype == 'M') return "text";
   std::string check = " CHECK (char_length(" + q + ") <= " + std::to_string(width) + ")";

@@ -24,7 +24,7 @@ std::string Lower(std::string s);
 PgSql TranslateForPostgres(const std::string& sqlite);
 
 // The natural PostgreSQL column type of a field, with its width as a check: text, double
-// precision, smallint, bytea; dates are text checked as dates (see docs/server.md).
+// precision, a whole-number domain, bytea; dates are text checked as dates (see docs/server.md).
 std::string PgColumnType(char type, char subtype, unsigned width, const std::string& quotedName);
 
 // SQLite's GLOB, for the engine that has none: * any run, ? one character, [...] a class

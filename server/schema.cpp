@@ -5,6 +5,7 @@
 #include <cctype>
 #include <sstream>
 
+#include "pg_rules.h"
 #include "pg_sql.h"
 #include "rules.h"
 #include "status.h"
@@ -33,7 +34,8 @@ bool EnsureCatalog(Db& db) {
              " uniq INTEGER, PRIMARY KEY(tbl, name));"
              "CREATE TABLE IF NOT EXISTS zdb_aliases(alias TEXT PRIMARY KEY, tbl TEXT,"
              " description TEXT);") &&
-         EnsureRuleCatalog(db) && AdoptOldIndexes(db) && CountCatalogChanges(db);
+         EnsureRuleCatalog(db) && AdoptOldIndexes(db) && CountCatalogChanges(db) &&
+         EnsurePgRules(db);
 }
 
 bool CountCatalogChanges(Db& db) {

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "pg_sql.h"
 #include "rules.h"
 #include "schema.h"
 #include "status.h"
@@ -123,11 +124,6 @@ int Authorize(void* user, int action, const char* a, const char* b, const char* 
   return SQLITE_DENY;
 }
 
-std::string Lower(std::string s) {
-  for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  return s;
-}
-
 std::string Quoted(const std::string& text) {
   std::string q = "'";
   for (char ch : text) q += ch == '\'' ? std::string("''") : std::string(1, ch);
@@ -194,6 +190,22 @@ std::string ScriptActionRefusal(int action, const char* a, const char* b, const 
     default:
       return {};
   }
+}
+
+std::string TransactionStatementRefusal(const std::string& script, bool inTransaction) {
+  if (!inTransaction) return {};
+  static const char* const kWords[] = {"begin",    "start", "commit",    "end",
+                                       "rollback", "abort", "savepoint", "release"};
+  for (const std::string& one : SplitStatements(script)) {
+    size_t b = one.find_first_not_of(" \t\r\n");
+    size_t e = b;
+    while (e < one.size() && std::isalpha(static_cast<unsigned char>(one[e]))) ++e;
+    const std::string word = Lower(one.substr(b, e - b));
+    for (const char* w : kWords)
+      if (word == w)
+        return "transaction statements are refused while the session's transaction is open";
+  }
+  return {};
 }
 
 ScriptGuard::ScriptGuard(Db& db, bool inTransaction) : db_(db), inTransaction_(inTransaction) {

@@ -49,4 +49,9 @@ std::string ScriptActionRefusal(int action, const char* a, const char* b, const 
                                 bool inTransaction,
                                 const std::vector<std::string>* tables = nullptr);
 
+// On PostgreSQL a script runs on a connection of its own, where a COMMIT would end nothing of the
+// session's: while the session's transaction is open, transaction statements are refused as on
+// SQLite. Empty when the script may run, else the reason.
+std::string TransactionStatementRefusal(const std::string& script, bool inTransaction);
+
 }  // namespace zdbd

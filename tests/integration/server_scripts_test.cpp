@@ -136,7 +136,11 @@ TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
       "UPDATE PEOPLE SET SALARY = 'much'",                         // not a number
   };
   for (const char* sql : refused) EXPECT_EQ(Script(port(), s.handle(), sql).status, 4071) << sql;
-  EXPECT_NE(ErrorText(s, 4071).find("PEOPLE.SALARY"), std::string::npos);
+  // The reason names what was refused: SQLite's guard the field, PostgreSQL the column's type.
+  EXPECT_NE(
+      ErrorText(s, 4071).find(OnPostgres() ? "type double precision: \"much\"" : "PEOPLE.SALARY"),
+      std::string::npos)
+      << ErrorText(s, 4071);
   ScriptRun count = Script(port(), s.handle(), "SELECT count(*), sum(AGE) FROM PEOPLE");
   EXPECT_EQ(count.records, (std::vector<std::string>{"2\t43\n"}));  // nothing changed
   EXPECT_EQ(Script(port(), s.handle(), "UPDATE PEOPLE SET AGE = AGE + 1, SALARY = '12.5'").status,
@@ -180,7 +184,11 @@ TEST_F(ServerScripts, ValuesWrittenByScriptsObeyTheFieldRules) {
       << ErrorText(s, 4071);
   EXPECT_EQ(Script(port(), s.handle(), "SELECT count(*) FROM ORDERS").records,
             (std::vector<std::string>{"0\n"}));
-  EXPECT_EQ(Script(port(), s.handle(), "CREATE TEMP TABLE people(x)").status, 4071);
+  // SQLite's scratch table would stand in front of the data table for the rest of the session;
+  // PostgreSQL's ends with the script's own connection.
+  if (!OnPostgres()) {
+    EXPECT_EQ(Script(port(), s.handle(), "CREATE TEMP TABLE people(x)").status, 4071);
+  }
   ASSERT_EQ(Script(port(), s.handle(), "INSERT INTO PEOPLE(NAME, AGE) VALUES('Back', 22)").status,
             1000);
 

@@ -123,7 +123,8 @@ TEST(Storage, TablesArePostgresqlsOwnAndKeepTheFieldRules) {
   // A script's value the columns refuse is refused as a field rule, with PostgreSQL's reason;
   // an error of the script's own SQL stays 4070.
   const std::pair<const char*, const char*> values[] = {
-      {"UPDATE PEOPLE SET AGE = 40000", "out of range"},
+      {"UPDATE PEOPLE SET AGE = 40000", "zdb_int_range"},
+      {"UPDATE PEOPLE SET AGE = 2.5", "zdb_int_whole_number"},
       {"UPDATE PEOPLE SET NAME = repeat('x', 21)", "check constraint"},
       {"UPDATE PEOPLE SET SALARY = 'much'", "invalid input syntax"},
       {"INSERT INTO PEOPLE(BORN) VALUES('2023-02-29')", "2023-02-29"},

@@ -49,7 +49,7 @@ TEST(PgSql, StatementsAreRewrittenWordByWord) {
 
 TEST(PgSql, ColumnTypesCarryTheFieldRules) {
   EXPECT_EQ(PgColumnType('N', ' ', 8, "\"s\""), "double precision");
-  EXPECT_EQ(PgColumnType('I', ' ', 2, "\"a\""), "smallint");
+  EXPECT_EQ(PgColumnType('I', ' ', 2, "\"a\""), "zdb_int");
   EXPECT_EQ(PgColumnType('C', 'B', 0, "\"b\""), "bytea");
   EXPECT_EQ(PgColumnType('C', 'M', 0, "\"m\""), "text");
   EXPECT_EQ(PgColumnType('C', ' ', 20, "\"n\""), "text CHECK (char_length(\"n\") <= 20)");
