@@ -22,15 +22,25 @@ const char* PgUri() {
   return uri && *uri ? uri : nullptr;
 }
 
-// psql's exit status for one command against `uri`.
-int Psql(const std::string& uri, const std::string& sql) {
+// psql's exit status for one command against `uri`; its complaint in *error.
+int Psql(const std::string& uri, const std::string& sql, std::string* error = nullptr) {
+  int err[2];
+  if (::pipe(err) != 0) return -1;
   pid_t pid = ::fork();
   if (pid == 0) {
-    if (std::FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 2);
+    ::close(err[0]);
+    ::dup2(err[1], 2);
+    if (std::FILE* null = std::fopen("/dev/null", "w")) ::dup2(fileno(null), 1);
     ::execlp("psql", "psql", uri.c_str(), "-qAt", "-v", "ON_ERROR_STOP=1", "-c", sql.c_str(),
              static_cast<char*>(nullptr));
     ::_exit(127);
   }
+  ::close(err[1]);
+  std::string text;
+  char buf[512];
+  for (ssize_t n; (n = ::read(err[0], buf, sizeof buf)) > 0;) text.append(buf, size_t(n));
+  ::close(err[0]);
+  if (error) *error = text;
   int st = 0;
   ::waitpid(pid, &st, 0);
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -138,6 +148,112 @@ TEST(Storage, TablesArePostgresqlsOwnAndKeepTheFieldRules) {
   EXPECT_EQ(Script(pg.port(), s.handle(), "UPDATE PEOPLE SET NOPE = 1").status, 4070);
   EXPECT_EQ(Script(pg.port(), s.handle(), "SELECT count(*), sum(AGE) FROM PEOPLE").records,
             std::vector<std::string>{"3\t50\n"});  // 21 + 22 + 7: nothing changed
+}
+
+TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
+  if (!PgUri()) GTEST_SKIP() << "ZDB_TEST_STORAGE names no PostgreSQL server";
+  TempDir dir;
+  std::string data = dir.path() + "/pg";
+  const std::string uri = ZdbdProcess::StorageFor(data);
+  const std::string people = "\"zdb_db_SHOP\".people", orders = "\"zdb_db_SHOP\".orders";
+  {
+    ZdbdProcess pg(data);
+    ASSERT_TRUE(pg.running());
+    RawSession s(pg.port());
+    MakePeople(s, "SHOP", 2);
+    ASSERT_EQ(
+        s.Status(Opcode("AddConstrain"), {TextSlot("AGE"), Constraint("", 0, 'R', "0", "99")}),
+        1000);
+    ASSERT_EQ(s.Status(Opcode("AddConstrain"), {TextSlot("NAME"), Constraint("", 0, 'U')}), 1000);
+    ASSERT_EQ(
+        s.Status(Opcode("AddConstrain"), {TextSlot("NAME"), Constraint("", 0, 'P', "[A-Z]*")}),
+        1000);
+    ASSERT_EQ(
+        s.Status(Opcode("AddConstrain"), {TextSlot("SALARY"), Constraint("", 0, 'L', "1.5, 2e3")}),
+        1000);
+    ASSERT_EQ(s.Status(Opcode("PutDefaultValue"), {TextSlot("AGE"), TextSlot("33")}), 1000);
+    ASSERT_EQ(s.Status(Opcode("CreTable"),
+                       {TextSlot("ORDERS"), TextSlot("WHO C 20; NO I"), TextSlot(""), Bytes(113)}),
+              1000);
+    ASSERT_EQ(s.Status(Opcode("AddFXREF"),
+                       {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"), TextSlot("PEOPLE"),
+                        TextSlot("NAME"), TextSlot(""), TextSlot("")}),
+              1000);
+    ASSERT_EQ(Psql(uri, "INSERT INTO " + orders + "(who) VALUES ('Person1')"), 0);
+
+    // Each write that breaks a rule is refused whole, with PostgreSQL's reason.
+    const std::pair<std::string, const char*> refused[] = {
+        {"UPDATE " + people + " SET age = 2.5", "zdb_int_whole_number"},
+        {"UPDATE " + people + " SET age = 100 WHERE rowid = 1",
+         "record 1 of PEOPLE refused: constraint 1 (R) of field AGE does not allow '100'"},
+        {"INSERT INTO " + people + "(name) VALUES ('Person2')",
+         "constraint 2 (U) of field NAME does not allow 'Person2'"},
+        {"UPDATE " + people + " SET name = 'lower' WHERE rowid = 2",
+         "record 2 of PEOPLE refused: constraint 3 (P) of field NAME does not allow 'lower'"},
+        {"UPDATE " + people + " SET salary = 2", "constraint 4 (L) of field SALARY"},
+        {"INSERT INTO " + orders + "(who) VALUES ('Nobody')",
+         "no record of PEOPLE for 'Nobody' (cross reference BUYER)"},
+        {"DELETE FROM " + people + " WHERE name = 'Person1'",
+         "record 1 of PEOPLE refused: records of ORDERS still point at it (cross reference BUYER)"},
+        {"UPDATE " + people + " SET name = 'Moved' WHERE rowid = 1", "still point at it"},
+        {"TRUNCATE " + people, "cross reference BUYER points at it"},
+    };
+    for (const auto& [sql, reason] : refused) {
+      std::string why;
+      EXPECT_NE(Psql(uri, sql, &why), 0) << sql;
+      EXPECT_NE(why.find(reason), std::string::npos) << sql << ": " << why;
+    }
+    // Good writes: the default fills the field left null, values read back exactly.
+    ASSERT_EQ(Psql(uri, "INSERT INTO " + people +
+                            "(name, salary, born) VALUES ('Quinn', 2000, '2024-02-29');"
+                            "UPDATE " +
+                            people + " SET age = -0, salary = 1.5 WHERE rowid = 2"),
+              0);
+    s.Enter("SHOP", "PEOPLE");
+    ASSERT_EQ(s.Read("LAST"), 1000);
+    EXPECT_EQ(s.Get("NAME", 20), "Quinn               ");
+    EXPECT_EQ(s.Get("AGE", 6), "33    ");
+    EXPECT_EQ(s.Get("SALARY", 6), "2000  ");
+    EXPECT_EQ(s.Get("BORN", 10), "2024-02-29");
+    ASSERT_EQ(s.Read("2"), 1000);
+    EXPECT_EQ(s.Get("AGE", 6), "0     ");
+    EXPECT_EQ(s.Get("SALARY", 6), "1.5   ");
+    // A rule changed through zdbd holds for psql at once: cascading now, the range gone.
+    ASSERT_EQ(s.Status(Opcode("DelXREF"), {TextSlot("BUYER")}), 1000);
+    ASSERT_EQ(s.Status(Opcode("AddFXREF"),
+                       {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"), TextSlot("PEOPLE"),
+                        TextSlot("NAME"), TextSlot("CASCADE"), TextSlot("")}),
+              1000);
+    ASSERT_EQ(s.Status(Opcode("DelConstrain"), {TextSlot("AGE"), U32Slot(1)}), 1000);
+    ASSERT_EQ(Psql(uri, "UPDATE " + people +
+                            " SET age = 100 WHERE rowid = 1;"
+                            "DELETE FROM " +
+                            people + " WHERE name = 'Person2'"),
+              0);
+    std::string why;
+    ASSERT_EQ(Psql(uri, "DELETE FROM " + people + " WHERE name = 'Person1'", &why), 0) << why;
+    ScriptRun left =
+        Script(pg.port(), s.handle(),
+               "SELECT (SELECT count(*) FROM ORDERS), string_agg(NAME, ',') FROM PEOPLE");
+    EXPECT_EQ(left.records, std::vector<std::string>{"0\tQuinn\n"});
+  }
+  // A schema an earlier zdbd made (smallint columns, no rule triggers) gets both when opened.
+  ASSERT_EQ(Psql(uri, "DROP TRIGGER zdb_rules ON " + people + "; DROP TRIGGER zdb_rules_new ON " +
+                          people + "; DROP TRIGGER zdb_rules_clear ON " + people +
+                          "; ALTER TABLE " + people + " ALTER COLUMN age TYPE smallint"),
+            0);
+  ASSERT_EQ(Psql(uri, "UPDATE " + people + " SET name = 'lower'"), 0);
+  ZdbdProcess again(data);
+  ASSERT_TRUE(again.running());
+  RawSession s(again.port());
+  s.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(s.Read("FIRST"), 1000);
+  EXPECT_EQ(s.Get("NAME", 5), "lower");
+  std::string why;
+  EXPECT_NE(Psql(uri, "UPDATE " + people + " SET age = 2.5", &why), 0);
+  EXPECT_NE(why.find("zdb_int_whole_number"), std::string::npos) << why;
+  EXPECT_NE(Psql(uri, "INSERT INTO " + people + "(name) VALUES ('lower')", &why), 0);
+  EXPECT_NE(why.find("constraint 2 (U)"), std::string::npos) << why;
 }
 
 // Kills the cluster itself: scripts/test_pg.sh runs it alone, after the others.
