@@ -1,13 +1,19 @@
 // Files on the server: a single table backed up to and restored from a file of the data
-// directory's backups folder, and the user catalog copied to and defined from such a file.
+// directory's backups folder, and the user catalog copied to and defined from such a file. Over
+// PostgreSQL a table backup is kept in PostgreSQL instead, as the same file's bytes, so that every
+// zdbd over the database restores what any of them backed up.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include "handlers.h"
 #include "rules.h"
 #include "status.h"
+#include "storage.h"
 
 namespace zdbd {
 
@@ -118,6 +124,52 @@ int32_t ReadBackup(Db& db, Db& in, const std::string& name) {
   return rc;
 }
 
+// The table of backups over PostgreSQL, on a connection of its own: a backup is stored at once,
+// whatever transaction the session has open.
+bool OpenBackupStore(Db& store) {
+  return store.OpenPostgres("zdb_system", false) &&
+         store.ExecNative(
+             "DO $$BEGIN CREATE TABLE IF NOT EXISTS zdb_system.zdb_backups(name text PRIMARY KEY,"
+             " data bytea NOT NULL, made timestamptz NOT NULL DEFAULT now(), rowid bigserial);"
+             " EXCEPTION WHEN unique_violation OR duplicate_table THEN NULL; END$$");
+}
+
+int32_t StoreBackup(const std::string& name, const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ::unlink(path.c_str());
+  if (!in.good() && !in.eof()) return kInternal;
+  Db store;
+  if (!OpenBackupStore(store)) return kInternal;
+  Stmt s(store,
+         "INSERT INTO zdb_system.zdb_backups(name, data) VALUES(?, ?)"
+         " ON CONFLICT (name) DO UPDATE SET data = excluded.data, made = now()");
+  s.Bind(1, name).Bind(2, Value::Blob(bytes));
+  return s.Run() ? kOk : StorageFailure(store);
+}
+
+// Writes the stored backup `name` to `path`; kServerFileNotFound when there is none.
+int32_t FetchBackup(const std::string& name, const std::string& path) {
+  Db store;
+  if (!OpenBackupStore(store)) return kInternal;
+  Stmt s(store, "SELECT data FROM zdb_system.zdb_backups WHERE name=?");
+  s.Bind(1, name);
+  if (!s.Step()) return s.Failed() ? StorageFailure(store) : kServerFileNotFound;
+  const std::string bytes = s.Get(0).s;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return out ? kOk : kInternal;
+}
+
+// A file that goes when the request ends.
+struct Scratch {
+  std::string path;
+  ~Scratch() {
+    if (!path.empty()) ::unlink(path.c_str());
+  }
+};
+
 }  // namespace
 
 int32_t HBackupTable(Call& c) {
@@ -125,8 +177,14 @@ int32_t HBackupTable(Call& c) {
   std::string path;
   if (int32_t rc = CatalogTable(c, c.req.Text(0), &t); rc != kOk) return rc;
   if (int32_t rc = ServerFile(c, c.req.Text(1), &path); rc != kOk) return rc;
-  int32_t rc = WriteBackup(*t.use->conn, t.table, path);
-  if (rc == kOk) Log("table %s of %s backed up to %s", t.table.c_str(), t.db.c_str(), path.c_str());
+  const bool shared = Storage::Postgres();
+  const std::string name = Trimmed(c.req.Text(1));
+  std::string file = shared ? path + ".store" : path;
+  int32_t rc = WriteBackup(*t.use->conn, t.table, file);
+  if (rc == kOk && shared) rc = StoreBackup(name, file);
+  if (rc == kOk)
+    Log("table %s of %s backed up to %s", t.table.c_str(), t.db.c_str(),
+        shared ? ("zdb_system.zdb_backups '" + name + "'").c_str() : path.c_str());
   return rc;
 }
 
@@ -135,6 +193,13 @@ int32_t HRestoreTable(Call& c) {
   std::string path, name = Trimmed(c.req.Text(0));
   if (int32_t rc = SelectedDb(c, &t); rc != kOk) return rc;
   if (int32_t rc = ServerFile(c, c.req.Text(1), &path); rc != kOk) return rc;
+  Scratch fetched;
+  if (Storage::Postgres()) {
+    std::hash<std::thread::id> id;
+    fetched.path = path + ".fetch" + std::to_string(id(std::this_thread::get_id()));
+    if (int32_t rc = FetchBackup(Trimmed(c.req.Text(1)), fetched.path); rc != kOk) return rc;
+    path = fetched.path;
+  }
   if (!FileExists(path)) return kServerFileNotFound;
   if (!name.empty() && !IsValidName(name, 32)) return kBadTableName;
   Db in;

@@ -186,6 +186,39 @@ TEST_F(Instances, AFieldAddedOrDeletedOnOneInstanceRulesTheOthersNextRequest) {
   EXPECT_EQ(Name(onB), "Person1");
 }
 
+TEST_F(Instances, ATableBackupMadeThroughOneInstanceIsRestoredThroughTheOther) {
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 2);
+  RawSession onB(b->port());
+  onB.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(onA.Status(Opcode("BackupTable"), {TextSlot("PEOPLE"), TextSlot("people.bak")}), 1000);
+  ASSERT_EQ(onB.Read("FIRST"), 1000);
+  ASSERT_EQ(onB.Put("NAME", "Changed"), 1000);
+  ASSERT_EQ(onB.Status(Opcode("RestoreTable"), {TextSlot(""), TextSlot("people.bak")}), 1000);
+  EXPECT_EQ(Names(onB), (std::set<std::string>{"Person1", "Person2"}));
+  EXPECT_EQ(Names(onA), (std::set<std::string>{"Person1", "Person2"}));
+  EXPECT_EQ(onB.Status(Opcode("RestoreTable"), {TextSlot(""), TextSlot("missing.bak")}), 4092);
+  // The same name backed up again through B replaces it for A; a restore under another name.
+  ASSERT_EQ(onB.Read("FIRST"), 1000);
+  ASSERT_EQ(onB.Put("NAME", "Second"), 1000);
+  ASSERT_EQ(onB.Status(Opcode("BackupTable"), {TextSlot("PEOPLE"), TextSlot("people.bak")}), 1000);
+  ASSERT_EQ(onA.Status(Opcode("RestoreTable"), {TextSlot("OLDPEOPLE"), TextSlot("people.bak")}),
+            1000);
+  onA.Enter("SHOP", "OLDPEOPLE");
+  EXPECT_EQ(Names(onA), (std::set<std::string>{"Second", "Person2"}));
+  // Nothing stays behind in either instance's data directory.
+  for (TempDir* dir : {&dirA, &dirB}) {
+    std::string left;
+    if (std::FILE* ls =
+            ::popen(("ls -A " + dir->path() + "/data/backups 2>/dev/null").c_str(), "r")) {
+      char buf[256];
+      while (std::fgets(buf, sizeof buf, ls)) left += buf;
+      ::pclose(ls);
+    }
+    EXPECT_EQ(left, "");
+  }
+}
+
 TEST_F(Instances, AKilledInstancesLocksFreeWithinItsLeaseAndNoAnsweredWriteIsLost) {
   RawSession onA(a->port());
   MakePeople(onA, "SHOP", 0);
