@@ -60,7 +60,18 @@ int32_t HLogin(Call& c) {
   } else {
     admin = true;
   }
-  auto s = c.server.sessions.Create(user, admin, static_cast<size_t>(c.server.options.maxSessions));
+  bool atLimit = false;
+  auto s = c.server.sessions.Create(user, admin, static_cast<size_t>(c.server.options.maxSessions),
+                                    &atLimit);
+  if (!s && !atLimit) {
+    // The limit is not the cause: the handle could not be claimed among the instances (their
+    // shared database unreachable, or every handle tried already taken).
+    m.LoginRefused(LoginRefusal::kHandleClaim);
+    LogEvent(Event::kHandleClaim, LogLevel::kWarning,
+             "login refused for %s: no session handle could be claimed in the shared database",
+             who);
+    return kTooManySessions;
+  }
   if (!s) {
     m.LoginRefused(LoginRefusal::kSessionLimit);
     LogEvent(Event::kSessionLimit, LogLevel::kWarning,

@@ -35,6 +35,7 @@ constexpr EventRow kEvents[] = {
     {"failed requests"},
     {"refused logins"},
     {"logins refused at the session limit"},
+    {"logins refused for want of a session handle"},
     {"connections refused at the connection limit"},
     {"dropped connections"},
     {"connections closed for silence"},

@@ -17,6 +17,7 @@ enum class Event {
   kRequestFailed,
   kLoginRefused,
   kSessionLimit,
+  kHandleClaim,
   kConnectionLimit,
   kConnectionDropped,
   kConnectionIdle,

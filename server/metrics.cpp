@@ -60,7 +60,8 @@ const std::vector<size_t>& RowFamilies() {
   return families;
 }
 
-constexpr const char* kRefusalNames[] = {"credentials", "session_limit", "remote_without_users"};
+constexpr const char* kRefusalNames[] = {"credentials", "session_limit", "remote_without_users",
+                                         "handle_claim"};
 static_assert(sizeof kRefusalNames / sizeof kRefusalNames[0] ==
               static_cast<size_t>(LoginRefusal::kCount));
 constexpr const char* kErrorNames[] = {"connection_dropped", "reply_not_sent"};

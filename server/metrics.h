@@ -26,7 +26,7 @@ const char* FamilyName(size_t family);
 // The family of a row of the opcode table (null: unknown opcode).
 size_t FamilyOf(const OpRow* row);
 
-enum class LoginRefusal { kCredentials, kSessionLimit, kRemoteWithoutUsers, kCount };
+enum class LoginRefusal { kCredentials, kSessionLimit, kRemoteWithoutUsers, kHandleClaim, kCount };
 enum class ErrorKind { kConnectionDropped, kReplyNotSent, kCount };
 
 inline constexpr size_t kMaxFamilies = 16;

@@ -169,8 +169,9 @@ uint32_t RandomHandle() {
   }
 }
 
-std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin,
-                                                    size_t max) {
+std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, bool admin, size_t max,
+                                                    bool* atLimit) {
+  if (atLimit) *atLimit = false;
   auto s = std::make_shared<ServerSession>();
   s->user = user;
   s->admin = admin;
@@ -178,7 +179,10 @@ std::shared_ptr<ServerSession> SessionTable::Create(const std::string& user, boo
   for (int tries = 0; tries < 16; ++tries) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (sessions_.size() >= max) return nullptr;
+      if (sessions_.size() >= max) {
+        if (atLimit) *atLimit = true;
+        return nullptr;
+      }
       s->handle = RandomHandle();
       if (sessions_.count(s->handle)) continue;
       if (!claim_) {

@@ -93,7 +93,9 @@ class SessionTable {
  public:
   // Null when `max` sessions are live already: the login is refused, no session is pushed out.
   // Also null when a handle cannot be claimed (ClaimWith).
-  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin, size_t max);
+  // *atLimit (when given) tells a refusal at the limit from a handle that could not be claimed.
+  std::shared_ptr<ServerSession> Create(const std::string& user, bool admin, size_t max,
+                                        bool* atLimit = nullptr);
   // Several instances share one handle space: a new handle must be claimed through `claim`.
   void ClaimWith(std::function<Claim(uint32_t)> claim) { claim_ = std::move(claim); }
   std::shared_ptr<ServerSession> Find(uint32_t handle);

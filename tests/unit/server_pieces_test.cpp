@@ -243,6 +243,24 @@ TEST(ServerSessions, CapAndIdleExpiryNeverWaitOnARunningRequest) {
   EXPECT_NE(table.Create("", true, 2), nullptr);  // b's place is free again
 }
 
+TEST(ServerSessions, AHandleThatCannotBeClaimedIsToldFromTheLimit) {
+  SessionTable table;
+  Claim answer = Claim::kFailed;
+  table.ClaimWith([&](uint32_t) { return answer; });
+  bool atLimit = true;
+  EXPECT_EQ(table.Create("", true, 2, &atLimit), nullptr);  // the shared store out of reach
+  EXPECT_FALSE(atLimit);
+  answer = Claim::kTaken;  // every handle tried is another instance's
+  atLimit = true;
+  EXPECT_EQ(table.Create("", true, 2, &atLimit), nullptr);
+  EXPECT_FALSE(atLimit);
+  answer = Claim::kClaimed;
+  ASSERT_NE(table.Create("", true, 1, &atLimit), nullptr);
+  EXPECT_FALSE(atLimit);
+  EXPECT_EQ(table.Create("", true, 1, &atLimit), nullptr);
+  EXPECT_TRUE(atLimit);
+}
+
 TEST(ServerLocks, OthersLocksRefuseChangesAndLogoutReleasesThem) {
   LockTable t;
   LockHolder a{1, "ann"}, b{2, "bob"}, seen;
