@@ -1,5 +1,7 @@
 #include "pg_rules.h"
 
+#include "pg_sql.h"
+
 namespace zdbd {
 
 namespace {
@@ -263,6 +265,19 @@ BEGIN
     EXECUTE format('ALTER TABLE %I.%I ALTER COLUMN %I TYPE %I.zdb_int',
                    sch, r.relname, r.attname, sch);
   END LOOP;
+  -- Numeric texts written by an earlier zdbd's schema had their width checked only; rows there
+  -- already are left as they are (NOT VALID), new writes are checked.
+  FOR r IN EXECUTE format('SELECT lower(tbl) AS t, lower(name) AS c, width FROM %I.zdb_fields'
+      ' WHERE type = ''C'' AND subtype = ''N''', sch) LOOP
+    IF to_regclass(format('%I.%I', sch, r.t)) IS NOT NULL AND NOT EXISTS (
+        SELECT 1 FROM pg_constraint WHERE conrelid = format('%I.%I', sch, r.t)::regclass
+        AND conname = r.t || '_' || r.c || '_check' AND pg_get_constraintdef(oid) LIKE '%~%') THEN
+      EXECUTE format('ALTER TABLE %I.%I DROP CONSTRAINT IF EXISTS %I, ADD CONSTRAINT %I'
+                     ' CHECK (char_length(%I) <= %s AND (%I = '''' OR %I ~ %L)) NOT VALID',
+                     sch, r.t, r.t || '_' || r.c || '_check', r.t || '_' || r.c || '_check',
+                     r.c, r.width, r.c, r.c, '@NUMBER@');
+    END IF;
+  END LOOP;
   FOR r IN SELECT unnest(ARRAY['zdb_tables', 'zdb_constraints', 'zdb_defaults', 'zdb_xrefs'])
       AS t LOOP
     IF NOT EXISTS (SELECT 1 FROM pg_trigger WHERE tgname = 'zdb_rules_sync'
@@ -290,7 +305,9 @@ bool EnsurePgRules(Db& db) {
           "  IS DISTINCT FROM '") +
       kVersion + "' THEN EXECUTE $fn$" + kFunctions +
       "$fn$; COMMENT ON FUNCTION zdb_system.zdb_rules() IS '" + kVersion + "'; END IF; END$do$";
-  return db.ExecNative(functions) && db.ExecNative(kSchema);
+  std::string schema = kSchema;
+  schema.replace(schema.find("@NUMBER@"), 8, kPgNumberPattern);
+  return db.ExecNative(functions) && db.ExecNative(schema);
 }
 
 }  // namespace zdbd

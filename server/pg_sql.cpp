@@ -172,6 +172,9 @@ std::string PgColumnType(char type, char subtype, unsigned width, const std::str
   if (subtype == 'B') return "bytea";
   if (subtype == 'M') return "text";
   std::string check = " CHECK (char_length(" + q + ") <= " + std::to_string(width) + ")";
+  if (subtype == 'N')
+    check = " CHECK (char_length(" + q + ") <= " + std::to_string(width) + " AND (" + q +
+            " = '' OR " + q + " ~ '" + kPgNumberPattern + "'))";
   if (subtype == 'D')
     check = " CHECK (" + q + " = '' OR (" + q + " ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' AND " + q +
             "::date IS NOT NULL))";

@@ -27,6 +27,11 @@ PgSql TranslateForPostgres(const std::string& sqlite);
 // precision, a whole-number domain, bytea; dates are text checked as dates (see docs/server.md).
 std::string PgColumnType(char type, char subtype, unsigned width, const std::string& quotedName);
 
+// What a numeric text (subtype N) holds when it is not empty: a decimal number, as PostgreSQL's
+// regular expression.
+inline constexpr const char* kPgNumberPattern =
+    "^[-+]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][-+]?[0-9]+)?$";
+
 // SQLite's GLOB, for the engine that has none: * any run, ? one character, [...] a class
 // (ranges, ^ negates), case counts.
 bool GlobMatch(const std::string& pattern, const std::string& text);

@@ -173,14 +173,14 @@ TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
         s.Status(Opcode("AddConstrain"), {TextSlot("SALARY"), Constraint("", 0, 'L', "1.5, 2e3")}),
         1000);
     ASSERT_EQ(s.Status(Opcode("PutDefaultValue"), {TextSlot("AGE"), TextSlot("33")}), 1000);
-    ASSERT_EQ(s.Status(Opcode("CreTable"),
-                       {TextSlot("ORDERS"), TextSlot("WHO C 20; NO I"), TextSlot(""), Bytes(113)}),
+    ASSERT_EQ(s.Status(Opcode("CreTable"), {TextSlot("ORDERS"), TextSlot("WHO C 20; CODE C N 6"),
+                                            TextSlot(""), Bytes(113)}),
               1000);
     ASSERT_EQ(s.Status(Opcode("AddFXREF"),
                        {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"), TextSlot("PEOPLE"),
                         TextSlot("NAME"), TextSlot(""), TextSlot("")}),
               1000);
-    ASSERT_EQ(Psql(uri, "INSERT INTO " + orders + "(who) VALUES ('Person1')"), 0);
+    ASSERT_EQ(Psql(uri, "INSERT INTO " + orders + "(who, code) VALUES ('Person1', '-1.5e3')"), 0);
 
     // Each write that breaks a rule is refused whole, with PostgreSQL's reason.
     const std::pair<std::string, const char*> refused[] = {
@@ -198,6 +198,7 @@ TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
          "record 1 of PEOPLE refused: records of ORDERS still point at it (cross reference BUYER)"},
         {"UPDATE " + people + " SET name = 'Moved' WHERE rowid = 1", "still point at it"},
         {"TRUNCATE " + people, "cross reference BUYER points at it"},
+        {"UPDATE " + orders + " SET code = '12a'", "orders_code_check"},
     };
     for (const auto& [sql, reason] : refused) {
       std::string why;
@@ -219,13 +220,16 @@ TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
     ASSERT_EQ(s.Read("2"), 1000);
     EXPECT_EQ(s.Get("AGE", 6), "0     ");
     EXPECT_EQ(s.Get("SALARY", 6), "1.5   ");
+    s.Enter("SHOP", "ORDERS");
+    ASSERT_EQ(s.Read("FIRST"), 1000);
+    EXPECT_EQ(s.Get("CODE", 6), "-1.5e3");
     // A rule changed through zdbd holds for psql at once: cascading now, the range gone.
     ASSERT_EQ(s.Status(Opcode("DelXREF"), {TextSlot("BUYER")}), 1000);
     ASSERT_EQ(s.Status(Opcode("AddFXREF"),
                        {TextSlot("BUYER"), TextSlot("ORDERS"), TextSlot("WHO"), TextSlot("PEOPLE"),
                         TextSlot("NAME"), TextSlot("CASCADE"), TextSlot("")}),
               1000);
-    ASSERT_EQ(s.Status(Opcode("DelConstrain"), {TextSlot("AGE"), U32Slot(1)}), 1000);
+    ASSERT_EQ(s.Status(Opcode("DelConstrain"), {TextSlot("PEOPLE.AGE"), U32Slot(1)}), 1000);
     ASSERT_EQ(Psql(uri, "UPDATE " + people +
                             " SET age = 100 WHERE rowid = 1;"
                             "DELETE FROM " +
@@ -239,10 +243,13 @@ TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
     EXPECT_EQ(left.records, std::vector<std::string>{"0\tQuinn\n"});
   }
   // A schema an earlier zdbd made (smallint columns, no rule triggers) gets both when opened.
-  ASSERT_EQ(Psql(uri, "DROP TRIGGER zdb_rules ON " + people + "; DROP TRIGGER zdb_rules_new ON " +
-                          people + "; DROP TRIGGER zdb_rules_clear ON " + people +
-                          "; ALTER TABLE " + people + " ALTER COLUMN age TYPE smallint"),
-            0);
+  ASSERT_EQ(
+      Psql(uri, "DROP TRIGGER zdb_rules ON " + people + "; DROP TRIGGER zdb_rules_new ON " +
+                    people + "; DROP TRIGGER zdb_rules_clear ON " + people + "; ALTER TABLE " +
+                    people + " ALTER COLUMN age TYPE smallint; ALTER TABLE " + orders +
+                    " DROP CONSTRAINT orders_code_check, ADD CONSTRAINT orders_code_check"
+                    " CHECK (char_length(code) <= 6)"),
+      0);
   ASSERT_EQ(Psql(uri, "UPDATE " + people + " SET name = 'lower'"), 0);
   ZdbdProcess again(data);
   ASSERT_TRUE(again.running());
@@ -255,6 +262,8 @@ TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
   EXPECT_NE(why.find("zdb_int_whole_number"), std::string::npos) << why;
   EXPECT_NE(Psql(uri, "INSERT INTO " + people + "(name) VALUES ('lower')", &why), 0);
   EXPECT_NE(why.find("constraint 2 (U)"), std::string::npos) << why;
+  EXPECT_NE(Psql(uri, "INSERT INTO " + orders + "(code) VALUES ('x')", &why), 0);
+  EXPECT_NE(why.find("orders_code_check"), std::string::npos) << why;
 }
 
 // Kills the cluster itself: scripts/test_pg.sh runs it alone, after the others.

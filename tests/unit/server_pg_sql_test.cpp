@@ -53,6 +53,9 @@ TEST(PgSql, ColumnTypesCarryTheFieldRules) {
   EXPECT_EQ(PgColumnType('C', 'B', 0, "\"b\""), "bytea");
   EXPECT_EQ(PgColumnType('C', 'M', 0, "\"m\""), "text");
   EXPECT_EQ(PgColumnType('C', ' ', 20, "\"n\""), "text CHECK (char_length(\"n\") <= 20)");
+  EXPECT_EQ(PgColumnType('C', 'N', 8, "\"n\""),
+            "text CHECK (char_length(\"n\") <= 8 AND (\"n\" = '' OR \"n\" ~ "
+            "'^[-+]?([0-9]+[.]?[0-9]*|[.][0-9]+)([eE][-+]?[0-9]+)?$'))");
   EXPECT_EQ(PgColumnType('C', 'D', 10, "\"d\""),
             "text CHECK (\"d\" = '' OR (\"d\" ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2}$' AND \"d\"::date IS "
             "NOT NULL))");
