@@ -19,10 +19,6 @@ Session::~Session() {
     if (PrepareRequest(logout) == kOk) Exchange(logout);
     sessionHandle = wire::kNoSession;
   }
-  if (socket != platform::kNoSocket) {
-    platform::CloseSocket(socket);
-    socket = platform::kNoSocket;
-  }
 }
 
 int32_t Session::Login(const char* user, const char* password, const Request* extra) {

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "session/session.h"
+#include "session/connection.h"
 
 namespace zdb {
 
