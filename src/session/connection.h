@@ -64,7 +64,12 @@ class Connection {
   // the same receives into the status word or frame.
   bool ReceiveStreams(const char* path);
 
-  void CloseIfDone(const Request& request);
+  void CloseIfDone(const Request& request) {
+    if (ClosesAfterExchange(request) && socket != platform::kNoSocket) {
+      platform::CloseSocket(socket);
+      socket = platform::kNoSocket;
+    }
+  }
   int32_t Fail(const Request& request, int32_t result);
 
   // The frame buffer (header and reply) for frames up to kKeptFrameBytes; a larger frame gets

@@ -13,13 +13,6 @@
 
 namespace zdb {
 
-void Connection::CloseIfDone(const Request& request) {
-  if (ClosesAfterExchange(request) && socket != platform::kNoSocket) {
-    platform::CloseSocket(socket);
-    socket = platform::kNoSocket;
-  }
-}
-
 int32_t Connection::Fail(const Request& request, int32_t result) {
   CloseIfDone(request);
   lastResult = kErrComm;

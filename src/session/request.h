@@ -32,8 +32,10 @@ struct Request {
   // every request clearing sixteen of them.
   std::array<uint32_t, wire::kMaxSlots> slotLength;
   std::array<void*, wire::kMaxSlots> slotBuffer;
-  const char* uploadPath = "";    // sent after the frame when kindFlags asks for it
-  const char* downloadPath = "";  // written from the file or record stream of the reply
+  // The local files of the streams, read only when kindFlags asks for a stream: whoever builds
+  // a stream request sets them, and every other request spares the stores.
+  const char* uploadPath;    // sent after the frame
+  const char* downloadPath;  // written from the file or record stream of the reply
 };
 
 }  // namespace zdb

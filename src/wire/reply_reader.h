@@ -34,16 +34,17 @@ class ReplyReader {
     kindFlags_ = kindFlags;
     frame_ = frame;
     total_ = total;
-    have_ = 0;
-    if (kindFlags & kFlagReceiveRecords) records_ = RecordStreamParser();
-    if (kindFlags & kFlagReceiveFile) {
-      part_ = Part::kFileHeader;
-      want_ = kFileBlockHeaderSize;
-    } else if (kindFlags & kFlagReceiveRecords) {
-      part_ = Part::kRecords;
+    if (kindFlags & (kFlagReceiveFile | kFlagReceiveRecords)) {
+      if (kindFlags & kFlagReceiveRecords) records_ = RecordStreamParser();
+      if (kindFlags & kFlagReceiveFile) {
+        part_ = Part::kFileHeader;
+        Gather(fileHeader_, kFileBlockHeaderSize);
+      } else {
+        part_ = Part::kRecords;
+      }
     } else {
       // The usual reply: nothing but the status word or the frame.
-      AfterStreams(total);
+      AfterStreams();
     }
   }
 
@@ -52,15 +53,16 @@ class ReplyReader {
   bool InStreams() const { return part_ < Part::kStatus; }
 
   // Where the rest of the status word or the frame goes, and how many bytes are missing.
-  uint8_t* Space() { return Target() + have_; }
-  size_t Missing() const { return want_ - have_; }
+  uint8_t* Space() const { return at_; }
+  size_t Missing() const { return missing_; }
   // n bytes arrived at Space(); at most Missing().
   void Received(size_t n) {
-    have_ += n;
-    if (have_ == want_) part_ = Part::kDone;
+    at_ += n;
+    missing_ -= n;
+    if (missing_ == 0) part_ = Part::kDone;
   }
   // Bytes of the status word or frame that have arrived.
-  size_t Have() const { return have_; }
+  size_t Have() const { return want_ - missing_; }
 
   // The reply's status: the word of a status-only reply (the preset while none arrived), or
   // the status field of a frame.
@@ -71,7 +73,7 @@ class ReplyReader {
 
   // A record stream that the server closes between records has ended without its mark; the
   // reader goes on to the status or frame that can then no longer come.
-  void EndRecordsEarly() { AfterStreams(total_); }
+  void EndRecordsEarly() { AfterStreams(); }
 
   // Consumes bytes from p[0..n) in the order of the reply's parts. The handler gets
   //   FileLength(int32_t)                           the length the file's block header announces
@@ -104,16 +106,17 @@ class ReplyReader {
           }
           if (s == RecordStreamParser::Status::kEndMark) {
             handler.RecordsEnd();
-            AfterStreams(total_);
+            AfterStreams();
           }
           break;
         }
         default: {
-          const size_t take = std::min(n - i, want_ - have_);
-          std::memcpy(Target() + have_, p + i, take);
+          const size_t take = std::min(n - i, missing_);
+          std::memcpy(at_, p + i, take);
           i += take;
-          have_ += take;
-          if (have_ < want_) break;
+          at_ += take;
+          missing_ -= take;
+          if (missing_ > 0) break;
           if (part_ == Part::kFileHeader) {
             const int32_t length = DecodeFileBlockLength(fileHeader_);
             handler.FileLength(length);
@@ -138,25 +141,24 @@ class ReplyReader {
   RecordStreamParser& records() { return records_; }
 
  private:
-  uint8_t* Target() {
-    if (part_ == Part::kFrame) return frame_;
-    return part_ == Part::kStatus ? word_ : fileHeader_;
+  void Gather(uint8_t* to, size_t n) {
+    at_ = to;
+    missing_ = want_ = n;
   }
   void AfterFile() {
     if (kindFlags_ & kFlagReceiveRecords)
       part_ = Part::kRecords;
     else
-      AfterStreams(total_);
+      AfterStreams();
   }
-  void AfterStreams(size_t total) {
-    have_ = 0;
+  void AfterStreams() {
     if (kindFlags_ & kFlagStatusOnly) {
       PutI32(word_, kStatusPreset);
       part_ = Part::kStatus;
-      want_ = sizeof word_;
+      Gather(word_, sizeof word_);
     } else {
       part_ = Part::kFrame;
-      want_ = total;
+      Gather(frame_, total_);
     }
   }
 
@@ -164,8 +166,9 @@ class ReplyReader {
   Part part_ = Part::kDone;
   uint8_t* frame_ = nullptr;
   size_t total_ = 0;
-  size_t want_ = 0;
-  size_t have_ = 0;
+  uint8_t* at_ = nullptr;  // where the next byte of the word, header or frame goes
+  size_t missing_ = 0;     // bytes still missing there
+  size_t want_ = 0;        // bytes it holds in all
   int64_t fileLeft_ = 0;
   // Filled before they are read; left uninitialised so that a reader kept across exchanges
   // costs nothing to start.
