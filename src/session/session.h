@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "session/connection.h"
+#include "net/connection.h"
+#include "net/request.h"
 #include "session/field_cache.h"
-#include "session/request.h"
 #include "wire/result_codes.h"
 
 namespace zdb {

@@ -6,9 +6,9 @@
 #include <new>
 #include <optional>
 
+#include "net/buffered_file.h"
+#include "net/connection.h"
 #include "platform/platform.h"
-#include "session/buffered_file.h"
-#include "session/connection.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
 #include "wire/reply_reader.h"

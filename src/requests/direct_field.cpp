@@ -1,6 +1,6 @@
-#include "tables/direct_field.h"
+#include "requests/direct_field.h"
 
-#include "session/request_table.h"
+#include "requests/request_table.h"
 
 namespace zdb::tables {
 

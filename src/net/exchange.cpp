@@ -6,8 +6,8 @@
 #include <memory>
 #include <new>
 
+#include "net/connection.h"
 #include "platform/platform.h"
-#include "session/connection.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "wire/catalogue.h"
 #include "wire/frame.h"
@@ -37,5 +38,18 @@ struct Request {
   const char* uploadPath;    // sent after the frame
   const char* downloadPath;  // written from the file or record stream of the reply
 };
+
+// Local file names that a stream request hands to its exchange. A name longer than kFileNameSize
+// allows is refused before anything is sent, never cut or overrun.
+inline constexpr size_t kFileNameSize = 256;
+
+inline bool FitsFileName(const char* path) {
+  return path != nullptr && std::strlen(path) < kFileNameSize;
+}
+
+// The caller has checked FitsFileName.
+inline void CopyFileName(char (&field)[kFileNameSize], const char* path) {
+  std::memcpy(field, path, std::strlen(path) + 1);
+}
 
 }  // namespace zdb

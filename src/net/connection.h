@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "net/request.h"
 #include "platform/platform.h"
-#include "session/request.h"
 #include "wire/catalogue.h"
 #include "wire/frame.h"
 #include "wire/reply_reader.h"
@@ -21,7 +21,6 @@ inline constexpr uint16_t kDefaultConnectionOptions = 3;
 inline constexpr uint16_t kPersistentBits = 0x00F0;
 inline constexpr uint16_t kRunSessionBit = 0x0100;
 inline constexpr uint16_t kDefaultPort = 2500;
-inline constexpr size_t kFileNameSize = 256;
 inline constexpr uint32_t kLoginOpcode = wire::Op("Login").opcode;
 inline constexpr uint32_t kLogoutOpcode = wire::Op("Logout").opcode;
 // Frames up to this size are built and received in a buffer the Session keeps, so that an

@@ -1,12 +1,11 @@
-#include "fields/single_field.h"
+#include "requests/single_field.h"
 
 #include <cstring>
 #include <new>
 #include <vector>
 
-#include "fields/field_descriptor.h"
-#include "fields/field_lookup.h"
-#include "session/request_table.h"
+#include "requests/field_lookup.h"
+#include "requests/request_table.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
 

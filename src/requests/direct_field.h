@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "fields/single_field.h"
+#include "requests/single_field.h"
 
 namespace zdb::tables {
 
