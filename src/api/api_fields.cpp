@@ -2,7 +2,6 @@
 // their Automation forms.
 #include "api/guard.h"
 #include "requests/automation.h"
-#include "requests/direct_field.h"
 #include "requests/single_field.h"
 #include "requests/whole_record.h"
 #include "zdb_api.h"
