@@ -5,14 +5,15 @@ Layers, bottom to top (a file may include its own layer and those below it, neve
 
   0  wire       byte layouts, codecs and readers shared with zdbd and the tools
   1  platform   the only code that knows the operating system
-  2  session    the Session, its registry, the exchange, transport and streams
-  3  fields, tables, catalog
-                the request families (one layer: they call one another's operations)
-  4  api        the exported entry points
+  2  net        the Request, the Connection with its exchange and streams, the server
+                character set, the host text and UDP control
+  3  session    the Session (a Connection and the thread's own state), its registry, login and
+                session control
+  4  requests   the request families and the executor of their rows
+  5  api        the exported entry points
 
 The public headers in include/ sit outside the layers and may be included anywhere. Besides
-the layer order, the folders must not include one another in a cycle (catalog -> tables ->
-fields -> catalog would be one even though the three share a layer), and no file may take part
+the layer order, the folders must not include one another in a cycle, and no file may take part
 in a cycle of #includes.
 
 Known violations are listed in ALLOWED with the reason each is still there; the check passes
@@ -23,7 +24,7 @@ import os
 import re
 import sys
 
-LAYERS = {"wire": 0, "platform": 1, "session": 2, "fields": 3, "tables": 3, "catalog": 3, "api": 4}
+LAYERS = {"wire": 0, "platform": 1, "net": 2, "session": 3, "requests": 4, "api": 5}
 
 # (kind, what) -> why it is allowed for now. Kinds: "up" (file -> included file), "folder-cycle"
 # (the folders of the cycle, sorted, joined by " "), "file-cycle" (the files, sorted).

@@ -4,9 +4,9 @@
 #include <initializer_list>
 
 #include "api/guard.h"
-#include "catalog/catalog_members.h"
-#include "catalog/catalog_ops.h"
-#include "session/request_table.h"
+#include "requests/catalog_members.h"
+#include "requests/catalog_ops.h"
+#include "requests/request_table.h"
 #include "zdb_api.h"
 
 using zdb::ArgValue;

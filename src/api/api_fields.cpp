@@ -1,10 +1,9 @@
 // Entry points of the field value calls: single fields, whole records, direct field access and
 // their Automation forms.
 #include "api/guard.h"
-#include "fields/automation.h"
-#include "fields/single_field.h"
-#include "fields/whole_record.h"
-#include "tables/direct_field.h"
+#include "requests/automation.h"
+#include "requests/single_field.h"
+#include "requests/whole_record.h"
 #include "zdb_api.h"
 
 using zdb::Session;

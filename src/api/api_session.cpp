@@ -1,6 +1,6 @@
 // Exported entry points of host selection, login and session control.
 #include "api/guard.h"
-#include "session/host.h"
+#include "session/control.h"
 #include "zdb_api.h"
 
 using zdb::Session;

@@ -1,7 +1,7 @@
 // Entry points of SQL script runs and of database export and import.
 #include "api/guard.h"
-#include "catalog/export_import.h"
-#include "tables/sql_run.h"
+#include "requests/catalog_ops.h"
+#include "requests/sql_run.h"
 #include "zdb_api.h"
 
 using zdb::Session;

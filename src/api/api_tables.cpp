@@ -1,9 +1,9 @@
 // Entry points of database and table selection, records and locks, transactions, table
 // maintenance and the field-definition lookup.
 #include "api/guard.h"
-#include "fields/field_lookup.h"
-#include "tables/records.h"
-#include "tables/selection.h"
+#include "requests/field_lookup.h"
+#include "requests/records.h"
+#include "requests/selection.h"
 #include "zdb_api.h"
 
 namespace zdb {

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "api/guard.h"
+#include "net/udp.h"
 #include "platform/automation.h"
-#include "session/udp.h"
 using zdb::Session;
 using zdb::api::Guarded;
 using zdb::api::WithSession;

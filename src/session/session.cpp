@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "net/charset.h"
 #include "platform/platform.h"
-#include "session/charset.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"
 
@@ -18,10 +18,6 @@ Session::~Session() {
     const Request logout(wire::Op("Logout"), 0);
     if (PrepareRequest(logout) == kOk) Exchange(logout);
     sessionHandle = wire::kNoSession;
-  }
-  if (socket != platform::kNoSocket) {
-    platform::CloseSocket(socket);
-    socket = platform::kNoSocket;
   }
 }
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "fields_fixture.h"
-#include "tables/direct_field.h"
+#include "requests/single_field.h"
 #include "wire/catalogue.h"
 #include "zdb_api.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "fields/field_descriptor.h"
+#include "requests/field_lookup.h"
 #include "session/registry.h"
 #include "session/session.h"
 #include "support/scripted_peer.h"

@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "fields/single_field.h"
 #include "fields_fixture.h"
+#include "requests/single_field.h"
 #include "wire/catalogue.h"
 #include "zdb_api.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "session/request_table.h"
+#include "requests/request_table.h"
 #include "support/scripted_peer.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"

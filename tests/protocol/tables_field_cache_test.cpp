@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "fields/field_lookup.h"
+#include "requests/field_lookup.h"
 #include "tables_peer.h"
 #include "wire/catalogue.h"
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "net/charset.h"
 #include "platform/platform.h"
-#include "session/charset.h"
 #include "session/registry.h"
 #include "tables_peer.h"
 #include "wire/catalogue.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "catalog/catalog_members.h"
-#include "catalog/catalog_ops.h"
+#include "requests/catalog_members.h"
+#include "requests/catalog_ops.h"
 
 namespace zdb {
 namespace {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "session/host_text.h"
-#include "session/udp.h"
+#include "net/udp.h"
 
 namespace zdb {
 namespace {

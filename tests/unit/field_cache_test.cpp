@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "fields/field_lookup.h"
+#include "requests/field_lookup.h"
 #include "session/session.h"
 #include "wire/field_def.h"
 

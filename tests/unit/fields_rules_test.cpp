@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "fields/single_field.h"
-#include "fields/whole_record.h"
+#include "requests/single_field.h"
+#include "requests/whole_record.h"
 #include "wire/field_def.h"
 
 namespace zdb::fields {

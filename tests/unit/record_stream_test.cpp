@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "session/buffered_file.h"
-#include "tables/sql_run.h"
+#include "net/buffered_file.h"
+#include "requests/sql_run.h"
 #include "wire/le.h"
 #include "wire/record_stream.h"
 

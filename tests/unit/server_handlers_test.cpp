@@ -9,8 +9,8 @@
 #include <sstream>
 #include <string>
 
-#include "catalog/catalog_members.h"
 #include "dispatch.h"
+#include "requests/catalog_members.h"
 #include "rules.h"
 #include "schema.h"
 #include "script_guard.h"

@@ -2,8 +2,8 @@
 
 #include <string>
 
+#include "net/charset.h"
 #include "platform/platform.h"
-#include "session/charset.h"
 
 namespace zdb {
 namespace {

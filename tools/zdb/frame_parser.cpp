@@ -150,112 +150,62 @@ bool RequestParser::Step() {
   return true;
 }
 
-void ReplyParser::Begin() {
-  current_ = replies_->front();
-  replies_->pop_front();
-  records_ = wire::RecordStreamParser();
-  recordBytes_ = 0;
-  buf_.clear();
-  if (current_.kindFlags & wire::kFlagReceiveFile) {
-    state_ = State::kFileHeader;
-    want_ = wire::kFileBlockHeaderSize;
-  } else if (current_.kindFlags & wire::kFlagReceiveRecords) {
-    state_ = State::kRecords;
-  } else {
-    AfterStreams();
-  }
+void ReplyParser::FileLength(int32_t length) {
+  sink_("<- file of " + std::to_string(length) + " bytes");
 }
 
-void ReplyParser::AfterStreams() {
-  buf_.clear();
-  if (current_.kindFlags & wire::kFlagStatusOnly) {
-    state_ = State::kStatus;
-    want_ = 4;
-  } else {
-    state_ = State::kFrame;
-    want_ = current_.total;
-  }
+void ReplyParser::StreamData(wire::ReplyReader::Part part, const uint8_t*, size_t n) {
+  if (part == wire::ReplyReader::Part::kRecords) recordBytes_ += static_cast<int64_t>(n);
+}
+
+void ReplyParser::RecordsEnd() {
+  sink_("<- " + std::to_string(reader_.records().Records()) + " records, " +
+        std::to_string(recordBytes_) + " bytes, end mark");
 }
 
 bool ReplyParser::Feed(const uint8_t* data, size_t n) {
   while (n > 0) {
-    if (state_ == State::kIdle) {
+    if (!busy_) {
       if (replies_->empty()) {
         sink_("<- bytes that answer no request; forwarding without decoding");
         return false;
       }
-      Begin();
+      current_ = replies_->front();
+      replies_->pop_front();
+      recordBytes_ = 0;
+      // A full reply is exactly as long as the request it answers.
+      frame_.clear();
+      if (!(current_.kindFlags & wire::kFlagStatusOnly)) frame_.resize(current_.total);
+      reader_.Begin(current_.kindFlags, frame_.data(), current_.total);
+      busy_ = true;
     }
-    if (state_ == State::kFileData) {
-      if (!SkipCounted(fileLeft_, data, n)) continue;
-      if (current_.kindFlags & wire::kFlagReceiveRecords)
-        state_ = State::kRecords;
-      else
-        AfterStreams();
-      continue;
+    size_t used = 0;
+    const auto status = reader_.Feed(data, n, &used, *this);
+    data += used;
+    n -= used;
+    if (status == wire::ReplyReader::Status::kNegativeLength) {
+      sink_("<- record of negative length " + std::to_string(reader_.records().LastLength()) +
+            "; stream broken");
+      return false;
     }
-    if (state_ == State::kRecords) {
-      size_t used = 0;
-      const auto status = records_.Feed(data, n, &used, [this](const uint8_t*, size_t k) {
-        recordBytes_ += static_cast<int64_t>(k);
-      });
-      data += used;
-      n -= used;
-      if (status == wire::RecordStreamParser::Status::kNegativeLength) {
-        sink_("<- record of negative length " + std::to_string(records_.LastLength()) +
-              "; stream broken");
-        return false;
-      }
-      if (status == wire::RecordStreamParser::Status::kEndMark) {
-        sink_("<- " + std::to_string(records_.Records()) + " records, " +
-              std::to_string(recordBytes_) + " bytes, end mark");
-        AfterStreams();
-      }
-      continue;
-    }
-    if (Gather(buf_, want_, data, n) && !Step()) return false;
+    if (status == wire::ReplyReader::Status::kDone) Finish();
   }
   return true;
 }
 
-bool ReplyParser::Step() {
-  switch (state_) {
-    case State::kFileHeader: {
-      const int32_t length = wire::DecodeFileBlockLength(buf_.data());
-      sink_("<- file of " + std::to_string(length) + " bytes");
-      buf_.clear();
-      if (length > 0) {
-        fileLeft_ = length;
-        state_ = State::kFileData;
-      } else if (current_.kindFlags & wire::kFlagReceiveRecords) {
-        state_ = State::kRecords;
-      } else {
-        AfterStreams();
-      }
-      return true;
-    }
-    case State::kStatus:
-      sink_("<- status " + std::to_string(wire::GetI32(buf_.data())));
-      if (hook_) hook_(current_, wire::GetI32(buf_.data()));
-      state_ = State::kIdle;
-      buf_.clear();
-      return true;
-    case State::kFrame: {
-      std::string line = "<- status " +
-                         std::to_string(wire::GetI32(buf_.data() + wire::kOffStatus)) +
-                         ", full reply of " + std::to_string(current_.total) + " bytes";
-      if (current_.opcode == wire::Op("Login").opcode ||
-          current_.opcode == wire::Op("Logout").opcode)
-        line += ", handle " + Hex(wire::GetU32(buf_.data() + wire::kOffSession), 8);
-      sink_(line);
-      if (hook_) hook_(current_, wire::GetI32(buf_.data() + wire::kOffStatus));
-      state_ = State::kIdle;
-      buf_.clear();
-      return true;
-    }
-    default:
-      return true;
+void ReplyParser::Finish() {
+  busy_ = false;
+  const int32_t status = reader_.StatusWord();
+  if (current_.kindFlags & wire::kFlagStatusOnly) {
+    sink_("<- status " + std::to_string(status));
+  } else {
+    std::string line = "<- status " + std::to_string(status) + ", full reply of " +
+                       std::to_string(current_.total) + " bytes";
+    if (current_.opcode == wire::Op("Login").opcode || current_.opcode == wire::Op("Logout").opcode)
+      line += ", handle " + Hex(wire::GetU32(reader_.Frame() + wire::kOffSession), 8);
+    sink_(line);
   }
+  if (hook_) hook_(current_, status);
 }
 
 }  // namespace zdb::trace

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "wire/frame.h"
-#include "wire/record_stream.h"
+#include "wire/reply_reader.h"
 
 namespace zdb::trace {
 
@@ -55,20 +55,20 @@ class ReplyParser {
   bool Feed(const uint8_t* data, size_t n);
   void SetReplyHook(ReplyHook hook) { hook_ = std::move(hook); }
 
+  // The reader's handler: stream events become lines.
+  void FileLength(int32_t length);
+  void StreamData(wire::ReplyReader::Part part, const uint8_t*, size_t n);
+  void RecordsEnd();
+
  private:
-  enum class State { kIdle, kFileHeader, kFileData, kRecords, kStatus, kFrame };
-  void Begin();
-  void AfterStreams();
-  bool Step();
+  void Finish();
   EventSink sink_;
   std::deque<ExpectedReply>* replies_;
   ReplyHook hook_;
   ExpectedReply current_;
-  State state_ = State::kIdle;
-  std::vector<uint8_t> buf_;
-  size_t want_ = 0;
-  int64_t fileLeft_ = 0;
-  wire::RecordStreamParser records_;
+  bool busy_ = false;  // a reply has begun and not yet ended
+  std::vector<uint8_t> frame_;
+  wire::ReplyReader reader_;
   int64_t recordBytes_ = 0;
 };
 

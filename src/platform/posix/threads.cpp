@@ -21,14 +21,20 @@ void ForgetThreadId() {
   t_threadId = 0;
 }
 
-}  // namespace
-
-uint32_t CurrentThreadId() {
-  if (t_threadId != 0) return t_threadId;
+// Out of line, so that the usual call, which finds the number kept, sets up no frame for the
+// once-only registration below.
+[[gnu::noinline]] uint32_t AskThreadId() {
   static const bool forkHandled = ::pthread_atfork(nullptr, nullptr, ForgetThreadId) == 0;
   (void)forkHandled;
   t_threadId = static_cast<uint32_t>(::syscall(SYS_gettid));
   return t_threadId;
+}
+
+}  // namespace
+
+uint32_t CurrentThreadId() {
+  const uint32_t id = t_threadId;
+  return id != 0 ? id : AskThreadId();
 }
 
 Mutex::Mutex() {

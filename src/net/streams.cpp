@@ -4,30 +4,17 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
+#include "net/buffered_file.h"
+#include "net/connection.h"
 #include "platform/platform.h"
-#include "session/buffered_file.h"
-#include "session/session.h"
 #include "wire/file_block.h"
 #include "wire/le.h"
-#include "wire/record_stream.h"
+#include "wire/reply_reader.h"
 
 namespace zdb {
 namespace {
-
-// Receives exactly n bytes; false on error or when the peer closes first.
-bool ReceiveExact(platform::Socket s, uint8_t* p, size_t n, int32_t* error) {
-  while (n > 0) {
-    long r = platform::ReceiveSome(s, p, n);
-    if (r <= 0) {
-      *error = r < 0 ? platform::LastSocketError() : 0;
-      return false;
-    }
-    p += r;
-    n -= static_cast<size_t>(r);
-  }
-  return true;
-}
 
 // Reads up to n bytes, fewer only at the end of the file or on an error.
 size_t ReadBlock(platform::File& file, uint8_t* p, size_t n) {
@@ -55,7 +42,7 @@ constexpr size_t kUploadBlock = 2 * 1024 * 1024;
 
 }  // namespace
 
-bool Session::SendFileStream(const char* path) {
+bool Connection::SendFileStream(const char* path) {
   platform::File file;
   if (!file.OpenRead(path)) {
     lastSocketError = file.LastError();
@@ -104,76 +91,71 @@ bool Session::SendFileStream(const char* path) {
   return true;
 }
 
-bool Session::ReceiveFileStream(const char* path) {
+bool Connection::ReceiveStreams(const char* path) {
+  // A file stream is written as it arrives; a record stream's data bytes are gathered into
+  // large writes.
+  const bool records = reader_.part() == wire::ReplyReader::Part::kRecords;
   platform::File file;
-  if (!file.Create(path)) {
-    lastSocketError = file.LastError();
-    return false;
-  }
-  uint8_t header[wire::kFileBlockHeaderSize];
-  if (!ReceiveExact(socket, header, sizeof header, &lastSocketError)) return false;
-  const int32_t length = wire::DecodeFileBlockLength(header);
-  std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kStreamBuffer]);
-  if (!block) return false;
-  int64_t received = 0;
-  while (received < length) {
-    const auto want = static_cast<size_t>(std::min<int64_t>(kStreamBuffer, length - received));
-    long r = platform::ReceiveSome(socket, block.get(), want);
-    if (r <= 0) {
-      lastSocketError = r < 0 ? platform::LastSocketError() : 0;
-      return false;
-    }
-    if (!file.Write(block.get(), static_cast<size_t>(r))) {
-      lastSocketError = file.LastError();
-      return false;
-    }
-    received += r;
-  }
-  return true;
-}
-
-bool Session::ReceiveRecordStream(const char* path) {
-  platform::File file;
-  if (!file.Create(path, true)) {
+  if (!file.Create(path, records)) {
     lastSocketError = file.LastError();
     return false;
   }
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kStreamBuffer]);
-  BufferedFileWriter out(file);
-  if (!buffer || !out.ok()) return false;
-  wire::RecordStreamParser parser;
-  auto sink = [&out](const uint8_t* p, size_t n) { out.Append(p, n); };
-  // Every way out flushes, so the file holds exactly the data bytes that arrived.
+  std::optional<BufferedFileWriter> out;
+  if (records) out.emplace(file);
+  if (!buffer || (records && !out->ok())) return false;
+  struct Handler {
+    platform::File& file;
+    BufferedFileWriter* out;
+    bool written = true;
+    void FileLength(int32_t) {}
+    void StreamData(wire::ReplyReader::Part part, const uint8_t* p, size_t n) {
+      if (part == wire::ReplyReader::Part::kRecords)
+        out->Append(p, n);
+      else if (written && !file.Write(p, n))
+        written = false;
+    }
+    void RecordsEnd() {}
+  } handler{file, out ? &*out : nullptr};
+  // Every way out flushes the record data, so the file holds exactly the data bytes that
+  // arrived.
   auto finish = [&](bool success) {
-    if (!success) parser.ReleaseHeld(sink);
-    if (!out.Flush()) {
+    if (!records) return success;
+    if (!success)
+      reader_.records().ReleaseHeld([&out](const uint8_t* p, size_t n) { out->Append(p, n); });
+    if (!out->Flush()) {
       lastSocketError = file.LastError();
       return false;
     }
     return success;
   };
-  for (;;) {
+  while (reader_.InStreams()) {
+    // A receive may run past the stream's end: the reader puts what follows into the status
+    // word or the frame.
     long r = platform::ReceiveSome(socket, buffer.get(), kStreamBuffer);
     if (r < 0) {
       lastSocketError = platform::LastSocketError();
       return finish(false);
     }
     if (r == 0) {
-      // Closed between records: the stream has ended without its mark, and the status that
-      // follows cannot come. Closed inside a record: the stream broke off.
-      if (!parser.BetweenRecords()) lastSocketError = 0;
-      return finish(parser.BetweenRecords());
+      // A record stream closed between records has ended without its mark, and the status
+      // that follows cannot come. Closed inside a record or a file: the stream broke off.
+      const bool ended =
+          reader_.part() == wire::ReplyReader::Part::kRecords && reader_.records().BetweenRecords();
+      if (!ended) lastSocketError = 0;
+      if (ended) reader_.EndRecordsEarly();
+      return finish(ended);
     }
     size_t used = 0;
-    auto status = parser.Feed(buffer.get(), static_cast<size_t>(r), &used, sink);
-    if (!out.ok()) return finish(false);
-    if (status == wire::RecordStreamParser::Status::kNegativeLength) return finish(false);
-    if (status == wire::RecordStreamParser::Status::kEndMark) {
-      // What came along with the end mark is the start of the reply.
-      pendingReply_.assign(buffer.get() + used, buffer.get() + r);
-      return finish(true);
+    const auto status = reader_.Feed(buffer.get(), static_cast<size_t>(r), &used, handler);
+    if (!handler.written) {
+      lastSocketError = file.LastError();
+      return false;
     }
+    if (records && !out->ok()) return finish(false);
+    if (status == wire::ReplyReader::Status::kNegativeLength) return finish(false);
   }
+  return finish(true);
 }
 
 }  // namespace zdb

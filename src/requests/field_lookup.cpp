@@ -1,11 +1,11 @@
-#include "fields/field_lookup.h"
+#include "requests/field_lookup.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
 
-#include "session/request_table.h"
+#include "requests/request_table.h"
 #include "session/session.h"
 
 namespace zdb {
@@ -233,3 +233,20 @@ void SelectDatabase(FieldCache& cache, const DatabaseKey& key) {
 }
 
 }  // namespace zdb
+
+namespace zdb::fields {
+namespace {
+
+// Without a second buffer slot 1 is the one byte "*".
+constexpr RequestSpec kGetFieldRow{
+    "Z_GetField",
+    wire::Op("GetField descriptor"),
+    {Text(0), Wildcard(1, kDefaultValueSize), Fixed(2, kDescriptorSize)}};
+
+}  // namespace
+
+int32_t RequestFieldDescriptor(Session& s, char* fieldName, uint8_t* second, uint8_t* descriptor) {
+  return ExecuteRequest(s, kGetFieldRow, {fieldName, second, descriptor});
+}
+
+}  // namespace zdb::fields

@@ -1,10 +1,10 @@
-#include "fields/automation.h"
+#include "requests/automation.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
-#include "fields/whole_record.h"
+#include "requests/whole_record.h"
 #include "session/registry.h"
 #include "session/session.h"
 

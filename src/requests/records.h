@@ -3,7 +3,7 @@
 // returns the server's code, so each member is its row here, run by ExecuteRequest.
 #pragma once
 
-#include "session/request_table.h"
+#include "requests/request_table.h"
 
 namespace zdb::tables {
 

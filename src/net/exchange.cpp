@@ -1,40 +1,32 @@
 // One request and its reply: the frame goes out in one gathering send, any file streams follow
-// on the same connection, and the reply is read back into the frame buffer and copied into the
-// slots.
+// on the same connection, and the reply is read back through the reply reader into the frame
+// buffer and copied into the slots.
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "net/connection.h"
 #include "platform/platform.h"
-#include "session/session.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 
 namespace zdb {
 
-void Session::CloseIfDone(const Request& request) {
-  if (ClosesAfterExchange(request) && socket != platform::kNoSocket) {
-    platform::CloseSocket(socket);
-    socket = platform::kNoSocket;
-  }
-}
-
-int32_t Session::Fail(const Request& request, int32_t result) {
+int32_t Connection::Fail(const Request& request, int32_t result) {
   CloseIfDone(request);
   lastResult = kErrComm;
   return result;
 }
 
-size_t Session::TakePendingReply(uint8_t* p, size_t n) {
-  if (pendingReply_.empty()) return 0;
-  const size_t k = std::min(n, pendingReply_.size());
-  if (k > 0) std::memcpy(p, pendingReply_.data(), k);
-  pendingReply_.clear();
-  return k;
+Connection::~Connection() {
+  if (socket != platform::kNoSocket) {
+    platform::CloseSocket(socket);
+    socket = platform::kNoSocket;
+  }
 }
 
-uint8_t* Session::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) {
+uint8_t* Connection::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) {
   if (total > kKeptFrameBytes) {
     oneOff->reset(new (std::nothrow) uint8_t[total]);
     return oneOff->get();
@@ -51,7 +43,7 @@ uint8_t* Session::FrameBuffer(size_t total, std::unique_ptr<uint8_t[]>* oneOff) 
   return frame_.get();
 }
 
-const uint8_t* Session::EncodeRequestHeader(const Request& r, int count) {
+const uint8_t* Connection::EncodeRequestHeader(const Request& r, int count) {
   HeaderInputs& in = sentInputs_;
   wire::FrameHeader h;
   h.kind = static_cast<uint8_t>(r.kindFlags & 0xFF);
@@ -70,7 +62,7 @@ const uint8_t* Session::EncodeRequestHeader(const Request& r, int count) {
   return sentHeader_.data();
 }
 
-int32_t Session::Exchange(const Request& request) {
+int32_t Connection::Exchange(const Request& request) {
   const uint16_t kindFlags = request.kindFlags;
   const uint32_t opcode = request.opcode;
   const int8_t paramCount = request.paramCount;
@@ -120,53 +112,45 @@ int32_t Session::Exchange(const Request& request) {
     return Fail(request, kErrComm);
   }
 
-  pendingReply_.clear();
   if ((kindFlags & wire::kFlagSendFile) && !SendFileStream(request.uploadPath))
     return Fail(request, kErrComm);
-  if ((kindFlags & wire::kFlagReceiveFile) && !ReceiveFileStream(request.downloadPath))
-    return Fail(request, kErrComm);
-  if ((kindFlags & wire::kFlagReceiveRecords) && !ReceiveRecordStream(request.downloadPath))
-    return Fail(request, kErrComm);
+  reader_.Begin(kindFlags, frame, total);
+  if (reader_.InStreams() && !ReceiveStreams(request.downloadPath)) return Fail(request, kErrComm);
 
   if (kindFlags & wire::kFlagStatusOnly) {
-    uint8_t word[4];
-    wire::PutI32(word, wire::kStatusPreset);
-    size_t got = TakePendingReply(word, sizeof word);
-    while (got < sizeof word) {
-      long r = platform::ReceiveSome(socket, word + got, sizeof word - got);
+    while (!reader_.Done()) {
+      long r = platform::ReceiveSome(socket, reader_.Space(), reader_.Missing());
       if (r < 0) {
         lastSocketError = platform::LastSocketError();
         return Fail(request, kErrComm);
       }
       if (r == 0) break;  // a closed connection leaves the preset status
-      got += static_cast<size_t>(r);
+      reader_.Received(static_cast<size_t>(r));
     }
     // A word cut short would read as a status the server never sent.
-    if (got > 0 && got < sizeof word) {
+    if (!reader_.Done() && reader_.Have() > 0) {
       lastSocketError = 0;
       return Fail(request, kErrComm);
     }
     CloseIfDone(request);
-    lastResult = wire::GetI32(word);
+    lastResult = reader_.StatusWord();
     lastSocketError = 0;
     return kOk;
   }
 
-  // A full reply after a record stream starts with what the stream read past its end mark.
-  size_t got = pendingReply_.empty() ? 0 : TakePendingReply(frame, total);
-  while (got < total) {
-    long r = platform::ReceiveSome(socket, frame + got, total - got);
+  while (!reader_.Done()) {
+    long r = platform::ReceiveSome(socket, reader_.Space(), reader_.Missing());
     if (r <= 0) {
       lastSocketError = r < 0 ? platform::LastSocketError() : 0;
       return Fail(request, kErrComm);
     }
-    got += static_cast<size_t>(r);
+    reader_.Received(static_cast<size_t>(r));
   }
 
   const uint8_t* reply = frame;
   int32_t result = kOk;
   // Login and logout replies carry the session handle and the result the caller sees.
-  if (opcode == wire::Op("Login").opcode || opcode == wire::Op("Logout").opcode) {
+  if (opcode == kLoginOpcode || opcode == kLogoutOpcode) {
     sessionHandle = wire::GetU32(reply + wire::kOffSession);
     result = wire::GetI32(reply + wire::kOffStatus);
   }

@@ -1,12 +1,12 @@
-#include "tables/sql_run.h"
+#include "requests/sql_run.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "session/buffered_file.h"
+#include "net/buffered_file.h"
+#include "net/request.h"
 #include "session/registry.h"
-#include "session/stream_paths.h"
 #include "wire/frame.h"
 #include "wire/le.h"
 

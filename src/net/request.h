@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 
 #include "wire/catalogue.h"
 #include "wire/frame.h"
@@ -32,8 +33,23 @@ struct Request {
   // every request clearing sixteen of them.
   std::array<uint32_t, wire::kMaxSlots> slotLength;
   std::array<void*, wire::kMaxSlots> slotBuffer;
-  const char* uploadPath = "";    // sent after the frame when kindFlags asks for it
-  const char* downloadPath = "";  // written from the file or record stream of the reply
+  // The local files of the streams, read only when kindFlags asks for a stream: whoever builds
+  // a stream request sets them, and every other request spares the stores.
+  const char* uploadPath;    // sent after the frame
+  const char* downloadPath;  // written from the file or record stream of the reply
 };
+
+// Local file names that a stream request hands to its exchange. A name longer than kFileNameSize
+// allows is refused before anything is sent, never cut or overrun.
+inline constexpr size_t kFileNameSize = 256;
+
+inline bool FitsFileName(const char* path) {
+  return path != nullptr && std::strlen(path) < kFileNameSize;
+}
+
+// The caller has checked FitsFileName.
+inline void CopyFileName(char (&field)[kFileNameSize], const char* path) {
+  std::memcpy(field, path, std::strlen(path) + 1);
+}
 
 }  // namespace zdb

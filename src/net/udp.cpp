@@ -1,12 +1,12 @@
-#include "session/udp.h"
+#include "net/udp.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "platform/platform.h"
-#include "session/host_text.h"
 
 namespace zdb {
 namespace {
@@ -21,8 +21,8 @@ class UdpSocket {
   UdpSocket(const UdpSocket&) = delete;
   UdpSocket& operator=(const UdpSocket&) = delete;
 
-  // False on a socket or bind failure, with the error number recorded in the Session.
-  bool Open(Session& s) {
+  // False on a socket or bind failure, with the error number recorded in the Connection.
+  bool Open(Connection& s) {
     fd_ = platform::OpenUdp();
     if (fd_ != platform::kNoSocket && platform::BindAny(fd_)) return true;
     s.lastSocketError = platform::LastSocketError();
@@ -43,7 +43,7 @@ int32_t ParseServer(const char* host, platform::Endpoint* to) {
   return kOk;
 }
 
-bool SendControl(Session& s, platform::Socket fd, uint16_t code, const platform::Endpoint& to) {
+bool SendControl(Connection& s, platform::Socket fd, uint16_t code, const platform::Endpoint& to) {
   uint8_t datagram[wire::kControlSize];
   wire::EncodeControl(code, datagram);
   if (platform::SendTo(fd, datagram, sizeof datagram, to)) return true;
@@ -52,7 +52,7 @@ bool SendControl(Session& s, platform::Socket fd, uint16_t code, const platform:
 }
 
 // Waits for a datagram carrying `code`, each arrival restarting the 2-second wait.
-int32_t AwaitCode(Session& s, platform::Socket fd, uint16_t code, int32_t answered) {
+int32_t AwaitCode(Connection& s, platform::Socket fd, uint16_t code, int32_t answered) {
   uint8_t reply[wire::kMaxReplySize];
   for (;;) {
     const int ready = platform::WaitReadable(fd, kUdpWaitMs);
@@ -82,7 +82,7 @@ void FreeEntries(char** list, int32_t max) {
 
 // Collects replies until 2 seconds pass without one or `max` servers have answered; -1 on a
 // wait or receive failure.
-int32_t CollectReplies(Session& s, platform::Socket fd, char** list, int32_t max) {
+int32_t CollectReplies(Connection& s, platform::Socket fd, char** list, int32_t max) {
   int32_t count = 0;
   uint8_t reply[wire::kMaxReplySize];
   while (count < max) {
@@ -121,7 +121,7 @@ std::string FormatServerEntry(const wire::DiscoveryInfo& info, uint32_t fromAddr
   return entry;
 }
 
-int32_t ProbeServer(Session& s, const char* host) {
+int32_t ProbeServer(Connection& s, const char* host) {
   UdpSocket sock;
   if (!sock.Open(s)) return 0;
   platform::Endpoint to;
@@ -130,7 +130,7 @@ int32_t ProbeServer(Session& s, const char* host) {
   return AwaitCode(s, sock.fd(), wire::kCodeProbe, kProbeAnswered);
 }
 
-int32_t StopServer(Session& s, const char* host) {
+int32_t StopServer(Connection& s, const char* host) {
   if (ProbeServer(s, host) != kProbeAnswered) return kProbeSilent;
   UdpSocket sock;
   if (!sock.Open(s)) return 0;
@@ -142,7 +142,7 @@ int32_t StopServer(Session& s, const char* host) {
   return ProbeServer(s, host) == kProbeSilent ? kStopped : kStopStillRunning;
 }
 
-int32_t DiscoverServers(Session& s, char** list, int32_t max, int32_t port) {
+int32_t DiscoverServers(Connection& s, char** list, int32_t max, int32_t port) {
   FreeEntries(list, max);
   if (max < 1) return 0;
   UdpSocket sock;
@@ -160,6 +160,28 @@ int32_t DiscoverServers(Session& s, char** list, int32_t max, int32_t port) {
   // Empty texts after the last entry mark the end for callers that walk the list.
   for (int32_t i = count; i <= count + 1 && i < max; ++i) list[i] = CopyText("");
   return count;
+}
+
+}  // namespace zdb
+
+namespace zdb {
+
+HostText SplitHostText(const char* host) {
+  HostText t;
+  t.name = host;
+  const size_t colon = t.name.find(':');
+  if (colon != std::string::npos) {
+    t.port = static_cast<uint32_t>(std::atoi(t.name.c_str() + colon + 1));
+    t.name.resize(colon);
+  }
+  return t;
+}
+
+bool ResolveHostName(const std::string& name, uint32_t* address) {
+  if (!name.empty() && std::isalpha(static_cast<unsigned char>(name[0])))
+    return platform::ResolveName(name.c_str(), address);
+  *address = platform::ParseDotted(name.c_str());
+  return true;
 }
 
 }  // namespace zdb

@@ -1,7 +1,7 @@
 // The server's own 8-bit character set. Texts pass through the OEM code page on their way in
 // and out: client code page -> OEM -> server, and server -> OEM -> client code page. The two
 // tables are not inverses of each other; characters without a counterpart become spaces.
-#include "session/charset.h"
+#include "net/charset.h"
 
 #include <cstring>
 

@@ -1,5 +1,6 @@
 // Single field values: the size a value occupies when the caller leaves it to the library, the
-// six single-field requests, and the buffer the library keeps for a value it receives itself.
+// six single-field requests, the direct reads and writes with a leading text, and the buffers
+// the library keeps for a value it receives itself.
 #pragma once
 
 #include <cstddef>
@@ -92,3 +93,14 @@ int32_t CpyField2(Session& s, const char* a, const char* b, const char* c, const
                   const char* e, const char* f);
 
 }  // namespace zdb::fields
+
+// Field reads and writes with a leading text sent ahead of the field name.
+namespace zdb::tables {
+
+int32_t FRead(Session& s, char* leading, char* name, void* value, uint32_t size);
+int32_t FWrite(Session& s, char* leading, char* name, void* value, uint32_t size);
+
+// Where ZDB_FRead with size -2 leaves its value; kept apart from ZDB_GetField's.
+fields::LibraryValueBuffer& FReadBuffer();
+
+}  // namespace zdb::tables

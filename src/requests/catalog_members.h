@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "session/request_table.h"
+#include "requests/request_table.h"
 #include "wire/frame.h"
 #include "wire/record_sizes.h"
 

@@ -1,13 +1,12 @@
-#include "session/host.h"
+#include "session/control.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "session/charset.h"
-#include "session/host_text.h"
+#include "net/charset.h"
+#include "net/udp.h"
 #include "session/registry.h"
-#include "session/udp.h"
 #include "wire/le.h"
 
 namespace zdb {

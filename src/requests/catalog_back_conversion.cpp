@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "catalog/catalog_members.h"
-#include "catalog/catalog_ops.h"
-#include "session/charset.h"
+#include "net/charset.h"
+#include "requests/catalog_members.h"
+#include "requests/catalog_ops.h"
 
 namespace zdb::catalog {
 

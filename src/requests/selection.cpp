@@ -1,9 +1,9 @@
-#include "tables/selection.h"
+#include "requests/selection.h"
 
 #include <iterator>
 
-#include "fields/field_lookup.h"
-#include "tables/records.h"
+#include "requests/field_lookup.h"
+#include "requests/records.h"
 
 namespace zdb::tables {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "session/request_table.h"
+#include "requests/request_table.h"
 
 namespace zdb::tables {
 

@@ -1,9 +1,9 @@
-#include "session/request_table.h"
+#include "requests/request_table.h"
 
 #include <cstring>
 #include <vector>
 
-#include "session/charset.h"
+#include "net/charset.h"
 #include "wire/le.h"
 
 namespace zdb {

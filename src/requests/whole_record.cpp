@@ -1,11 +1,11 @@
-#include "fields/whole_record.h"
+#include "requests/whole_record.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
-#include "fields/field_lookup.h"
-#include "session/request_table.h"
+#include "requests/field_lookup.h"
+#include "requests/request_table.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
 
