@@ -75,6 +75,8 @@ inline void ServeDescriptor(ScriptedPeer& peer, char type, char subtype, uint32_
                 });
 }
 
+using Ops = std::vector<uint32_t>;
+
 class FieldsTest : public ::testing::Test {
  protected:
   void SetUp() override {

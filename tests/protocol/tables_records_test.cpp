@@ -18,7 +18,7 @@ namespace {
 
 using test::Bytes;
 
-class RecordsTest : public ::testing::Test {
+class TablesRecords : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterSession(test::LoggedIn(peer));
@@ -42,7 +42,7 @@ Bytes T(const char* text) {
 
 // Every status-only member: its opcode, kind 1 with the status-only flag, its texts byte for
 // byte (no conversion), and one 4-byte status read back.
-TEST_F(RecordsTest, EveryStatusOnlyMemberSendsItsRowExactly) {
+TEST_F(TablesRecords, EveryStatusOnlyMemberSendsItsRowExactly) {
   const char* a = "k\xE9y";  // an accented letter travels unchanged
   const std::vector<Member> members = {
       {"DBLock", [&] { return ZDB_DBLock(a); }, Opcode("DBLock"), {T(a)}},
@@ -102,7 +102,7 @@ TEST_F(RecordsTest, EveryStatusOnlyMemberSendsItsRowExactly) {
   }
 }
 
-TEST_F(RecordsTest, SlotsAreLaidOutBackToBackAndValuesCutTo16Bits) {
+TEST_F(TablesRecords, SlotsAreLaidOutBackToBackAndValuesCutTo16Bits) {
   ASSERT_EQ(ZDB_CreateIndex("abcde", "", "fghijkl"), kOk);
   ASSERT_EQ(ZDB_ClearTable("t", 1), kOk);
   const auto reqs = peer.requests();
@@ -117,7 +117,7 @@ TEST_F(RecordsTest, SlotsAreLaidOutBackToBackAndValuesCutTo16Bits) {
   EXPECT_EQ(reqs[1].slots.at(1), (Bytes{0x01, 0x00}));
 }
 
-TEST_F(RecordsTest, FullRepliesCopyBackEverySlot) {
+TEST_F(TablesRecords, FullRepliesCopyBackEverySlot) {
   peer.OnOpcode(Opcode("WhoLock"), [](const test::Request& req, test::PeerConnection& c) {
     Bytes reply = test::PeerConnection::FullReply(req, 1000, 0);
     uint8_t* data = reply.data() + wire::kHeaderSize;
@@ -152,7 +152,7 @@ TEST_F(RecordsTest, FullRepliesCopyBackEverySlot) {
   EXPECT_EQ(status, -2);
 }
 
-TEST_F(RecordsTest, ServerCodesPassThroughAndFailuresAreReported) {
+TEST_F(TablesRecords, ServerCodesPassThroughAndFailuresAreReported) {
   peer.OnOpcode(Opcode("DBIsLock"),
                 [](const test::Request&, test::PeerConnection& c) { return c.ReplyStatus(3457); });
   EXPECT_EQ(ZDB_DBIsLock("db"), 3457);
