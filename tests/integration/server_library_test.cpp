@@ -1,12 +1,9 @@
 // The library's exported functions against a real zdbd: the typical road in both connection
-// modes, whole records, two threads with locks and transactions, a script run, export and
-// import, error texts, a remote stop, and rules, indexes and copies reached as an application
-// reaches them.
-#include <cstdlib>
+// modes, a script run, export and import, error texts, a remote stop, logins, and rules, indexes
+// and copies reached as an application reaches them.
 #include <cstring>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 #include "integration/library_fixture.h"
 
@@ -55,59 +52,6 @@ TEST_F(ServerLibrary, TheTypicalRoadInBothConnectionModes) {
   }
   // Two logins, two sessions; the persistent one used a single connection for all its requests.
   EXPECT_NE(server->Log().find("ended: logout"), std::string::npos);
-}
-
-TEST_F(ServerLibrary, WholeRecordsReadAndWrite) {
-  Enter(host(), 0);
-  char* values[300] = {};
-  ASSERT_EQ(ZDB_Read("FIRST", ""), 1000);
-  ASSERT_EQ(ZDB_MatGetFields("*", values), 1000);
-  EXPECT_STREQ(values[0], "Person1");
-  EXPECT_STREQ(values[1], "21");
-  EXPECT_STREQ(values[2], "");  // null salary
-  char* row[] = {const_cast<char*>("Newcomer"), const_cast<char*>("30")};
-  ASSERT_EQ(ZDB_PutWrite("NAME,AGE", row), 1000);
-  ASSERT_EQ(ZDB_Read("LAST", ""), 1000);
-  ASSERT_EQ(ZDB_MatGetFields("AGE,NAME", values), 1000);
-  EXPECT_STREQ(values[0], "30");
-  EXPECT_STREQ(values[1], "Newcomer");
-  for (char*& v : values) std::free(v);
-  EXPECT_EQ(ZDB_Finish(), 1000);
-}
-
-TEST_F(ServerLibrary, TwoThreadsLocksAndTransactions) {
-  const std::string host = this->host();
-  Enter(host, 0);
-  ASSERT_EQ(ZDB_Read("1", "L"), 1000);
-  ASSERT_EQ(ZDB_BeginTransaction(), 1000);
-  ASSERT_EQ(ZDB_PutField("NAME", "Uncommitted", 0xFFFFFFFFu), 1000);
-
-  std::string seenHolder, seenName;
-  int32_t putResult = 0;
-  auto other = [&] {
-    Enter(host, 1);
-    ASSERT_EQ(ZDB_Read("1", ""), 1000);
-    char what[] = "";
-    char holder[33] = {};
-    ASSERT_EQ(ZDB_WhoLock(what, holder), 1000);
-    seenHolder = holder;
-    char name[] = "NAME";
-    char value[21] = {};
-    ASSERT_EQ(ZDB_GetField(name, value, 0xFFFFFFFFu), 1000);
-    seenName = value;
-    putResult = ZDB_PutField("NAME", "Other", 0xFFFFFFFFu);
-    ZDB_Finish();
-  };
-  std::thread(other).join();
-  EXPECT_EQ(seenHolder.rfind("anonymous#", 0), 0u);
-  EXPECT_EQ(seenName, "Person1             ");  // the transaction is not visible
-  EXPECT_EQ(putResult, 4050);                   // the record lock is
-  ASSERT_EQ(ZDB_RollBack(), 1000);
-  char name[] = "NAME";
-  char value[21] = {};
-  ASSERT_EQ(ZDB_GetField(name, value, 0xFFFFFFFFu), 1000);
-  EXPECT_STREQ(value, "Person1             ");
-  ASSERT_EQ(ZDB_Finish(), 1000);
 }
 
 TEST_F(ServerLibrary, ScriptExportImportAndRemoteStop) {
