@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
