@@ -1,9 +1,9 @@
-// Every exported catalog member, and the table family's members with no step of their own,
-// called against the scripted peer: the frame that arrives must carry the member's request kind
-// and flags, opcode, parameter count and, slot by slot, the length and bytes of the right
-// argument; the reply must land in exactly the caller memory that a full reply writes and
-// nowhere else. The expectations below are written out per member by
-// hand, from the protocol's description, not read from the library's own table.
+// Every exported catalog member, and the members of the table and field families that have no
+// step of their own, called against the scripted peer: the frame that arrives must carry the
+// member's request kind and flags, opcode, parameter count and, slot by slot, the length and
+// bytes of the right argument; the reply must land in exactly the caller memory that a full
+// reply writes and nowhere else. The expectations below are written out per member by hand, from
+// the protocol's description, not read from the library's own table.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -284,6 +284,12 @@ const std::vector<Case>& Cases() {
     {"ZDB_ClearTable", kStatus, Opcode("ClearTable"), {Tx(0), Hx(1)},
      [](Args& a) { return ZDB_ClearTable(a.T(0), a.V(1)); }},
     {"ZDB_FFCopy", kStatus, Opcode("FFCopy"), {Tx(0), Tx(1)}, [](Args& a) { return ZDB_FFCopy(a.T(0), a.T(1)); }},
+    // the field family's members with no step of their own
+    {"ZDB_IsNull", kFull, Opcode("IsNull"), {Tx(0), Bx(1, 2)}, [](Args& a) { return ZDB_IsNull(a.T(0), a.B(1)); }},
+    {"ZDB_CpyField", kStatus, Opcode("CpyField"), {Tx(0), Tx(1), Tx(2), Tx(3)},
+     [](Args& a) { return ZDB_CpyField(a.T(0), a.T(1), a.T(2), a.T(3)); }},
+    {"ZDB_2CpyField", kStatus, Opcode("2CpyField"), {Tx(0), Tx(1), Tx(2), Tx(3), Tx(4), Tx(5)},
+     [](Args& a) { return ZDB_2CpyField(a.T(0), a.T(1), a.T(2), a.T(3), a.T(4), a.T(5)); }},
     {"ZDB_XRefTest", kStatus, Opcode("XRefTest"), {Tx(0), Tx(1)}, [](Args& a) { return ZDB_XRefTest(a.T(0), a.T(1)); }},
   };
   return cases;
@@ -427,8 +433,8 @@ TEST(CatalogMembers, EveryMemberSendsItsLayoutAndTakesBackExactlyItsSlots) {
   // With the run login and its end, Z_PFields (which asks for the table name first) and the
   // export and import with their file streams, the first 85 are the whole family of 89
   // members and the second name of the error-text request; 25 members of the table family
-  // follow.
-  EXPECT_EQ(names.size(), 85u + 25u);
+  // follow, then 3 of the field family.
+  EXPECT_EQ(names.size(), 85u + 25u + 3u);
 }
 
 TEST(CatalogMembers, WithoutASessionNothingIsSent) {
