@@ -1,21 +1,11 @@
 // The library's exported functions against a real zdbd: the typical road in both connection
-// modes, a script run, export and import, error texts, a remote stop, logins, and rules, indexes
-// and copies reached as an application reaches them.
+// modes with error texts, and rules, indexes and copies reached as an application reaches them.
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "integration/library_fixture.h"
 
 namespace zdb::test {
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class ServerLibrary : public LibraryFixture {
  protected:
@@ -52,38 +42,6 @@ TEST_F(ServerLibrary, TheTypicalRoadInBothConnectionModes) {
   }
   // Two logins, two sessions; the persistent one used a single connection for all its requests.
   EXPECT_NE(server->Log().find("ended: logout"), std::string::npos);
-}
-
-TEST_F(ServerLibrary, ScriptExportImportAndRemoteStop) {
-  Enter(host(), 0);
-  std::string out = dir.path() + "/result.txt";
-  ASSERT_EQ(
-      ZDB_SqlRun("#SELECT NAME FROM PEOPLE WHERE AGE >= &1 ORDER BY NAME", out.c_str(), "&1=22", 0),
-      1000);
-  EXPECT_EQ(Slurp(out), "Person2\nPerson3\n");
-  EXPECT_EQ(ZDB_SqlRun("#SELEKT", out.c_str(), nullptr, 0), 4070);
-
-  std::string exported = dir.path() + "/shop.export";
-  ASSERT_EQ(Z_ExportDB("SHOP", "", exported.c_str()), 1000);
-  std::string report = dir.path() + "/report.txt";
-  ASSERT_EQ(Z_ImportDB("BACKUP", "", exported.c_str(), report.c_str()), 1000);
-  EXPECT_NE(Slurp(report).find("table PEOPLE: 3 records"), std::string::npos);
-  ASSERT_EQ(ZDB_UseDB("BACKUP"), 1000);
-  ASSERT_EQ(ZDB_Finish(), 1000);
-
-  EXPECT_EQ(ZDB_Stop(server->host().c_str()), 2606);
-  EXPECT_TRUE(server->WaitExit(5000));
-}
-
-TEST_F(ServerLibrary, LoginsAreCheckedOnceAUserExists) {
-  Enter(host(), 0);
-  ASSERT_EQ(Z_AddUser("boss", "secret", "ADMIN"), 1000);
-  ASSERT_EQ(ZDB_Finish(), 1000);
-  EXPECT_EQ(ZDB_Init("boss", "wrong"), 4004);
-  EXPECT_EQ(ZDB_Init("", ""), 4004);
-  ASSERT_EQ(ZDB_Init("boss", "secret"), 1000);
-  EXPECT_EQ(ZDB_UseDB("SHOP"), 1000);
-  EXPECT_EQ(ZDB_Finish(), 1000);
 }
 
 TEST_F(ServerLibrary, RulesIndexesAndCopies) {
