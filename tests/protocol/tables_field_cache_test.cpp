@@ -13,7 +13,7 @@ class TablesFieldCache : public ::testing::Test {
  protected:
   void SetUp() override {
     test::AnswerFieldDefs(peer, [this] { return test::FieldList(fields); });
-    s = test::LoggedIn(peer);
+    s = test::LoggedInSession(peer);
     DatabaseKey db;
     MakeDatabaseKey("SALES", &db);
     RecordDatabase(s->fieldCache, db);

@@ -20,7 +20,7 @@ using test::Bytes;
 class TablesRecords : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegisterSession(test::LoggedIn(peer));
+    RegisterSession(test::LoggedInSession(peer));
     peer.ClearRecords();
   }
   void TearDown() override { RemoveSessionForThread(platform::CurrentThreadId()); }

@@ -29,7 +29,7 @@ class TablesSelection : public ::testing::Test {
  protected:
   void SetUp() override {
     test::AnswerFieldDefs(peer, [this] { return test::FieldList(fields); });
-    RegisterSession(test::LoggedIn(peer));
+    RegisterSession(test::LoggedInSession(peer));
     s = FindSessionForThread();
     ASSERT_NE(s, nullptr);
     peer.ClearRecords();

@@ -16,6 +16,8 @@ namespace zdb::test {
 // A Session of the test's own (not the thread's), logged in at the peer with `options`.
 inline std::unique_ptr<Session> LoggedInSession(const ScriptedPeer& peer, uint16_t options = 0) {
   auto s = std::make_unique<Session>();
+  s->hostName = "127.0.0.1";
+  s->port = peer.port();
   s->serverAddress = {0x7F000001u, peer.port()};
   s->connectionOptions = options;
   EXPECT_EQ(s->Login("", ""), kOk);
