@@ -352,7 +352,7 @@ void RunOnFullDisk(Way how, bool durable) {
 // Answered writes wait for space when SIGTERM comes: zdbd takes no new connection, still answers
 // UDP probes, refuses to remove the database meanwhile, and ends by itself with status 0 once the
 // space returns; after a restart every answered write is there.
-TEST(DiskFull, StopWaitsForTheAnsweredChangesOnAFullTmpfs) {
+TEST(ServerDiskFull, StopWaitsForTheAnsweredChangesOnAFullTmpfs) {
   TempDir dir;
   const std::string data = dir.path() + "/data";
   SmallDisk disk(Way::kTmpfs, data, dir.path() + "/page-limit");
@@ -410,19 +410,19 @@ TEST(DiskFull, StopWaitsForTheAnsweredChangesOnAFullTmpfs) {
   EXPECT_EQ(problem, "");
 }
 
-TEST(DiskFull, DefaultModeLosesNoAnsweredWriteOnAFullTmpfs) {
+TEST(ServerDiskFull, DefaultModeLosesNoAnsweredWriteOnAFullTmpfs) {
   RunOnFullDisk(Way::kTmpfs, false);
 }
 
-TEST(DiskFull, DurableModeAnswersNoWriteItCannotCommitOnAFullTmpfs) {
+TEST(ServerDiskFull, DurableModeAnswersNoWriteItCannotCommitOnAFullTmpfs) {
   RunOnFullDisk(Way::kTmpfs, true);
 }
 
-TEST(DiskFull, DefaultModeLosesNoAnsweredWriteAtSqlitesPageLimit) {
+TEST(ServerDiskFull, DefaultModeLosesNoAnsweredWriteAtSqlitesPageLimit) {
   RunOnFullDisk(Way::kPageLimit, false);
 }
 
-TEST(DiskFull, DurableModeAnswersNoWriteItCannotCommitAtSqlitesPageLimit) {
+TEST(ServerDiskFull, DurableModeAnswersNoWriteItCannotCommitAtSqlitesPageLimit) {
   RunOnFullDisk(Way::kPageLimit, true);
 }
 

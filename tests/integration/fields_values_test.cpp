@@ -71,11 +71,15 @@ TEST_F(FieldsValues, WholeRecordsRoundTripAsTexts) {
   EXPECT_STREQ(out[1], "0.5");
   EXPECT_STREQ(out[2], "washer");
   EXPECT_EQ(out[3], nullptr);
-  for (char* p : out) std::free(p);
 
-  // A new record by PutWrite, read back through the Automation form.
+  // A new record by PutWrite: a field it leaves out is null, read as an empty text.
   char* next[] = {const_cast<char*>("nut"), const_cast<char*>("3")};
   ASSERT_EQ(ZDB_PutWrite("NAME,QTY", next), 1000);
+  ASSERT_EQ(ZDB_MatGetFields("PRICE,NAME", out), 1000);
+  EXPECT_STREQ(out[0], "");
+  EXPECT_STREQ(out[1], "nut");
+  for (char* p : out) std::free(p);
+  // The same record through the Automation form.
   SAFEARRAY* array = nullptr;
   ASSERT_EQ(DB_MatGetFields("NAME,QTY", &array), 1000);
   ASSERT_NE(array, nullptr);

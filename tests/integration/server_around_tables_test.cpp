@@ -1,6 +1,6 @@
 // The requests around the tables: aliases, table backup and restore, two-field and table copies,
 // table numbers and structures, field specs, creation by kind, expressions, the selector, the
-// internal request, the user catalog on file, and a text for every code.
+// internal request and the user catalog on file.
 #include <sys/stat.h>
 
 #include "integration/server_raw.h"
@@ -217,19 +217,6 @@ TEST_F(ServerAroundTables, UserCatalogGoesToAFileAndComesBack) {
   RawSession cal(port(), "cal", "pw");
   ASSERT_TRUE(cal.loggedIn());
   EXPECT_EQ(cal.Status(Opcode("CFUsers"), {TextSlot("x.bak")}), 4005);  // administrators only
-}
-
-TEST_F(ServerAroundTables, EveryCodeHasAText) {
-  RawSession s(port());
-  for (int32_t code :
-       {2001, 2003, 2004, 2013, 2016, 2021, 2120, 2600, 2601, 2605, 2606, 2700, 3003, 4025,
-        4026, 4034, 4035, 4036, 4037, 4038, 4039, 4043, 4044, 4045, 4071, 4091, 4092}) {
-    std::string text = ErrorText(s, code);
-    EXPECT_FALSE(text.empty()) << code;
-    EXPECT_EQ(text.find("Unknown"), std::string::npos) << code << ": " << text;
-  }
-  EXPECT_EQ(ErrorText(s, 2013), "None of the listed fields is defined");
-  EXPECT_EQ(ErrorText(s, 2606), "The server has stopped");
 }
 
 }  // namespace

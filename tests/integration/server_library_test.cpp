@@ -1,24 +1,11 @@
-// The library's exported functions against a real zdbd: the typical road in both connection
-// modes, whole records, two threads with locks and transactions, a script run, export and
-// import, error texts, a remote stop, and rules, indexes and copies reached as an application
-// reaches them.
-#include <cstdlib>
+// The library's exported functions against a real zdbd: the typical road of an application in
+// both connection modes, error texts included.
 #include <cstring>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "integration/library_fixture.h"
 
 namespace zdb::test {
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class ServerLibrary : public LibraryFixture {
  protected:
@@ -55,140 +42,6 @@ TEST_F(ServerLibrary, TheTypicalRoadInBothConnectionModes) {
   }
   // Two logins, two sessions; the persistent one used a single connection for all its requests.
   EXPECT_NE(server->Log().find("ended: logout"), std::string::npos);
-}
-
-TEST_F(ServerLibrary, WholeRecordsReadAndWrite) {
-  Enter(host(), 0);
-  char* values[300] = {};
-  ASSERT_EQ(ZDB_Read("FIRST", ""), 1000);
-  ASSERT_EQ(ZDB_MatGetFields("*", values), 1000);
-  EXPECT_STREQ(values[0], "Person1");
-  EXPECT_STREQ(values[1], "21");
-  EXPECT_STREQ(values[2], "");  // null salary
-  char* row[] = {const_cast<char*>("Newcomer"), const_cast<char*>("30")};
-  ASSERT_EQ(ZDB_PutWrite("NAME,AGE", row), 1000);
-  ASSERT_EQ(ZDB_Read("LAST", ""), 1000);
-  ASSERT_EQ(ZDB_MatGetFields("AGE,NAME", values), 1000);
-  EXPECT_STREQ(values[0], "30");
-  EXPECT_STREQ(values[1], "Newcomer");
-  for (char*& v : values) std::free(v);
-  EXPECT_EQ(ZDB_Finish(), 1000);
-}
-
-TEST_F(ServerLibrary, TwoThreadsLocksAndTransactions) {
-  const std::string host = this->host();
-  Enter(host, 0);
-  ASSERT_EQ(ZDB_Read("1", "L"), 1000);
-  ASSERT_EQ(ZDB_BeginTransaction(), 1000);
-  ASSERT_EQ(ZDB_PutField("NAME", "Uncommitted", 0xFFFFFFFFu), 1000);
-
-  std::string seenHolder, seenName;
-  int32_t putResult = 0;
-  auto other = [&] {
-    Enter(host, 1);
-    ASSERT_EQ(ZDB_Read("1", ""), 1000);
-    char what[] = "";
-    char holder[33] = {};
-    ASSERT_EQ(ZDB_WhoLock(what, holder), 1000);
-    seenHolder = holder;
-    char name[] = "NAME";
-    char value[21] = {};
-    ASSERT_EQ(ZDB_GetField(name, value, 0xFFFFFFFFu), 1000);
-    seenName = value;
-    putResult = ZDB_PutField("NAME", "Other", 0xFFFFFFFFu);
-    ZDB_Finish();
-  };
-  std::thread(other).join();
-  EXPECT_EQ(seenHolder.rfind("anonymous#", 0), 0u);
-  EXPECT_EQ(seenName, "Person1             ");  // the transaction is not visible
-  EXPECT_EQ(putResult, 4050);                   // the record lock is
-  ASSERT_EQ(ZDB_RollBack(), 1000);
-  char name[] = "NAME";
-  char value[21] = {};
-  ASSERT_EQ(ZDB_GetField(name, value, 0xFFFFFFFFu), 1000);
-  EXPECT_STREQ(value, "Person1             ");
-  ASSERT_EQ(ZDB_Finish(), 1000);
-}
-
-TEST_F(ServerLibrary, ScriptExportImportAndRemoteStop) {
-  Enter(host(), 0);
-  std::string out = dir.path() + "/result.txt";
-  ASSERT_EQ(
-      ZDB_SqlRun("#SELECT NAME FROM PEOPLE WHERE AGE >= &1 ORDER BY NAME", out.c_str(), "&1=22", 0),
-      1000);
-  EXPECT_EQ(Slurp(out), "Person2\nPerson3\n");
-  EXPECT_EQ(ZDB_SqlRun("#SELEKT", out.c_str(), nullptr, 0), 4070);
-
-  std::string exported = dir.path() + "/shop.export";
-  ASSERT_EQ(Z_ExportDB("SHOP", "", exported.c_str()), 1000);
-  std::string report = dir.path() + "/report.txt";
-  ASSERT_EQ(Z_ImportDB("BACKUP", "", exported.c_str(), report.c_str()), 1000);
-  EXPECT_NE(Slurp(report).find("table PEOPLE: 3 records"), std::string::npos);
-  ASSERT_EQ(ZDB_UseDB("BACKUP"), 1000);
-  ASSERT_EQ(ZDB_Finish(), 1000);
-
-  EXPECT_EQ(ZDB_Stop(server->host().c_str()), 2606);
-  EXPECT_TRUE(server->WaitExit(5000));
-}
-
-TEST_F(ServerLibrary, LoginsAreCheckedOnceAUserExists) {
-  Enter(host(), 0);
-  ASSERT_EQ(Z_AddUser("boss", "secret", "ADMIN"), 1000);
-  ASSERT_EQ(ZDB_Finish(), 1000);
-  EXPECT_EQ(ZDB_Init("boss", "wrong"), 4004);
-  EXPECT_EQ(ZDB_Init("", ""), 4004);
-  ASSERT_EQ(ZDB_Init("boss", "secret"), 1000);
-  EXPECT_EQ(ZDB_UseDB("SHOP"), 1000);
-  EXPECT_EQ(ZDB_Finish(), 1000);
-}
-
-TEST_F(ServerLibrary, RulesIndexesAndCopies) {
-  Enter(host(), 0);
-
-  Bytes range = Constraint("AGE", 0, 'R', "18", "65");
-  ASSERT_EQ(Z_AddConstrain("", range.data()), 1000);
-  char age[] = "AGE";
-  Bytes back(364);
-  ASSERT_EQ(Z_GetConstrain(age, 1, back.data()), 1000);
-  EXPECT_EQ(TextAt(back, 164), "65");
-  ASSERT_EQ(ZDB_Read("1", ""), 1000);
-  int16_t old = 70;
-  EXPECT_EQ(ZDB_PutField("AGE", &old, 0xFFFFFFFFu), 4034);  // the library sends 2 bytes
-  int16_t fine = 40;
-  EXPECT_EQ(ZDB_PutField("AGE", &fine, 0xFFFFFFFFu), 1000);
-  char text[129] = {};
-  ASSERT_EQ(ZDB_GetError(4034, text), 1000);
-  EXPECT_STREQ(text, "Value refused by a constraint of the field");
-  ASSERT_EQ(ZDB_GetError(2013, text), 1000);
-  EXPECT_STREQ(text, "None of the listed fields is defined");
-
-  ASSERT_EQ(Z_PutDefaultValue("AGE", "30"), 1000);
-  ASSERT_EQ(ZDB_AppendBlank(), 1000);
-  int16_t got = 0;
-  ASSERT_EQ(ZDB_GetField(age, &got, 0xFFFFFFFFu), 1000);
-  EXPECT_EQ(got, 30);
-  char n1[] = "Young", a1[] = "10";
-  char* values[] = {n1, a1};
-  EXPECT_EQ(ZDB_PutWrite("NAME,AGE", values), 4034);
-
-  ASSERT_EQ(Z_AddIFields("BYAGE", "AGE", 0), 1000);
-  int32_t count = 0;
-  Bytes indexes(3600);
-  ASSERT_EQ(Z_TableIndex(&count, indexes.data()), 1000);
-  EXPECT_EQ(count, 1);
-  EXPECT_EQ(TextAt(indexes, 0), "BYAGE");
-
-  ASSERT_EQ(ZDB_Alias("FOLKS", "PEOPLE", ""), 1000);
-  ASSERT_EQ(ZDB_BackupTable("PEOPLE", "people.bak"), 1000);
-  ASSERT_EQ(ZDB_RestoreTable("PEOPLE2", "people.bak"), 1000);
-  ASSERT_EQ(ZDB_OpenTable("PEOPLE2", "", ""), 1000);
-  ASSERT_EQ(ZDB_FFCopy("PEOPLE2", "PEOPLE"), 1000);  // the copies obey PEOPLE's rules
-  ASSERT_EQ(Z_AddFXREF("SAME", "PEOPLE2", "NAME", "PEOPLE", "NAME", "", ""), 1000);
-  EXPECT_EQ(ZDB_XRefTest("PEOPLE2", ""), 1000);
-  ASSERT_EQ(ZDB_SelTable("PEOPLE2", ""), 1000);
-  ASSERT_EQ(ZDB_Read("1", ""), 1000);
-  EXPECT_EQ(ZDB_PutField("NAME", "Stranger", 0xFFFFFFFFu), 4037);
-  EXPECT_EQ(ZDB_Finish(), 1000);
 }
 
 }  // namespace

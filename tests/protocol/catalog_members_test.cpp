@@ -1,8 +1,9 @@
-// Every exported catalog member, called against the scripted peer: the frame that arrives must
-// carry the member's request kind and flags, opcode, parameter count and, slot by slot, the
-// length and bytes of the right argument; the reply must land in exactly the caller memory that
-// a full reply writes and nowhere else. The expectations below are written out per member by
-// hand, from the protocol's description, not read from the library's own table.
+// Every exported catalog member, and the members of the table and field families that have no
+// step of their own, called against the scripted peer: the frame that arrives must carry the
+// member's request kind and flags, opcode, parameter count and, slot by slot, the length and
+// bytes of the right argument; the reply must land in exactly the caller memory that a full
+// reply writes and nowhere else. The expectations below are written out per member by hand, from
+// the protocol's description, not read from the library's own table.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"
@@ -254,6 +255,42 @@ const std::vector<Case>& Cases() {
      [](Args& a) { return Z_GetSelector(a.B(0), a.B(1)); }},
     {"Z_LastUpdate", kFull, Opcode("LastUpdate"), {Tx(0), Bx(1, 11), Bx(2, 9), Bx(3, 2)},
      [](Args& a) { return Z_LastUpdate(a.T(0), a.C(1), a.C(2), a.B(3)); }},
+    // the table family's plain members: locks, records, transactions, indexes, copies
+    {"ZDB_DBLock", kStatus, Opcode("DBLock"), {Tx(0)}, [](Args& a) { return ZDB_DBLock(a.T(0)); }},
+    {"ZDB_DBUnLock", kStatus, Opcode("DBUnLock"), {Tx(0)}, [](Args& a) { return ZDB_DBUnLock(a.T(0)); }},
+    {"ZDB_DBIsLock", kStatus, Opcode("DBIsLock"), {Tx(0)}, [](Args& a) { return ZDB_DBIsLock(a.T(0)); }},
+    {"ZDB_LockTable", kStatus, Opcode("LockTable"), {Tx(0)}, [](Args& a) { return ZDB_LockTable(a.T(0)); }},
+    {"ZDB_Seek", kStatus, Opcode("Seek"), {Tx(0), Tx(1)}, [](Args& a) { return ZDB_Seek(a.T(0), a.T(1)); }},
+    {"ZDB_Read", kStatus, Opcode("Read"), {Tx(0), Tx(1)}, [](Args& a) { return ZDB_Read(a.T(0), a.T(1)); }},
+    {"ZDB_AppendBlank", kStatus, Opcode("AppendBlank"), {}, [](Args&) { return ZDB_AppendBlank(); }},
+    {"ZDB_Write", kStatus, Opcode("Write"), {}, [](Args&) { return ZDB_Write(); }},
+    {"ZDB_Delete", kStatus, Opcode("Delete"), {Tx(0)}, [](Args& a) { return ZDB_Delete(a.T(0)); }},
+    {"ZDB_RecUnLock", kStatus, Opcode("RecUnLock"), {Tx(0)}, [](Args& a) { return ZDB_RecUnLock(a.T(0)); }},
+    {"ZDB_WhoLock", kFull, Opcode("WhoLock"), {Tx(0), Bx(1, 33)}, [](Args& a) { return ZDB_WhoLock(a.T(0), a.C(1)); }},
+    {"ZDB_BeginTransaction", kStatus, Opcode("BeginTransaction"), {}, [](Args&) { return ZDB_BeginTransaction(); }},
+    {"ZDB_EndTransaction", kStatus, Opcode("EndTransaction"), {}, [](Args&) { return ZDB_EndTransaction(); }},
+    {"ZDB_Commit", kStatus, Opcode("Commit"), {}, [](Args&) { return ZDB_Commit(); }},
+    {"ZDB_RollBack", kStatus, Opcode("RollBack"), {}, [](Args&) { return ZDB_RollBack(); }},
+    {"ZDB_TRStatus", kFull, Opcode("TRStatus"), {Px(0)}, [](Args& a) { return ZDB_TRStatus(a.P(0)); }},
+    {"ZDB_BackupTable", kStatus, Opcode("BackupTable"), {Tx(0), Tx(1)},
+     [](Args& a) { return ZDB_BackupTable(a.T(0), a.T(1)); }},
+    {"ZDB_RestoreTable", kStatus, Opcode("RestoreTable"), {Tx(0), Tx(1)},
+     [](Args& a) { return ZDB_RestoreTable(a.T(0), a.T(1)); }},
+    {"ZDB_CreateIndex", kStatus, Opcode("CreateIndex"), {Tx(0), Tx(1), Tx(2)},
+     [](Args& a) { return ZDB_CreateIndex(a.T(0), a.T(1), a.T(2)); }},
+    {"ZDB_EraseIndex", kStatus, Opcode("EraseIndex"), {Tx(0)}, [](Args& a) { return ZDB_EraseIndex(a.T(0)); }},
+    {"ZDB_RebuildIndex", kStatus, Opcode("RebuildIndex"), {Tx(0)}, [](Args& a) { return ZDB_RebuildIndex(a.T(0)); }},
+    {"ZDB_CompactTable", kStatus, Opcode("CompactTable"), {Tx(0)}, [](Args& a) { return ZDB_CompactTable(a.T(0)); }},
+    {"ZDB_ClearTable", kStatus, Opcode("ClearTable"), {Tx(0), Hx(1)},
+     [](Args& a) { return ZDB_ClearTable(a.T(0), a.V(1)); }},
+    {"ZDB_FFCopy", kStatus, Opcode("FFCopy"), {Tx(0), Tx(1)}, [](Args& a) { return ZDB_FFCopy(a.T(0), a.T(1)); }},
+    // the field family's members with no step of their own
+    {"ZDB_IsNull", kFull, Opcode("IsNull"), {Tx(0), Bx(1, 2)}, [](Args& a) { return ZDB_IsNull(a.T(0), a.B(1)); }},
+    {"ZDB_CpyField", kStatus, Opcode("CpyField"), {Tx(0), Tx(1), Tx(2), Tx(3)},
+     [](Args& a) { return ZDB_CpyField(a.T(0), a.T(1), a.T(2), a.T(3)); }},
+    {"ZDB_2CpyField", kStatus, Opcode("2CpyField"), {Tx(0), Tx(1), Tx(2), Tx(3), Tx(4), Tx(5)},
+     [](Args& a) { return ZDB_2CpyField(a.T(0), a.T(1), a.T(2), a.T(3), a.T(4), a.T(5)); }},
+    {"ZDB_XRefTest", kStatus, Opcode("XRefTest"), {Tx(0), Tx(1)}, [](Args& a) { return ZDB_XRefTest(a.T(0), a.T(1)); }},
   };
   return cases;
 }
@@ -394,9 +431,10 @@ TEST(CatalogMembers, EveryMemberSendsItsLayoutAndTakesBackExactlyItsSlots) {
     CheckMember(c, peer);
   }
   // With the run login and its end, Z_PFields (which asks for the table name first) and the
-  // export and import with their file streams, these are the whole family of 89 members and
-  // the second name of the error-text request.
-  EXPECT_EQ(names.size(), 85u);
+  // export and import with their file streams, the first 85 are the whole family of 89
+  // members and the second name of the error-text request; 25 members of the table family
+  // follow, then 3 of the field family.
+  EXPECT_EQ(names.size(), 85u + 25u + 3u);
 }
 
 TEST(CatalogMembers, WithoutASessionNothingIsSent) {

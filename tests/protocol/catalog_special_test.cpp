@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "catalog_thread_session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"
 #include "zdb_api.h"

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "session/session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/frame.h"
 #include "wire/le.h"
@@ -38,10 +38,8 @@ TEST(ExchangeBuffers, LargeAndSmallFramesInTurnSendAndReceiveEveryByte) {
     for (size_t i = 161; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(~r.raw[i]);
     return c.Write(reply);
   });
-  auto s = std::make_unique<Session>();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  s->connectionOptions = 0x10;  // one connection: partial sends and receives on a busy socket
-  ASSERT_EQ(s->Login("", ""), kOk);
+  // One connection: partial sends and receives on a busy socket.
+  auto s = test::LoggedInSession(peer, 0x10);
 
   // Below, at and above the kept buffer, then small again: the buffer grows, is bypassed and
   // is reused with stale bytes in it.
@@ -86,9 +84,7 @@ TEST(ExchangeBuffers, ReplyCutShortLeavesTheSlotsAsTheyWere) {
     c.Write(reply.data(), reply.size() - 1);
     return false;  // closes before the last byte
   });
-  auto s = std::make_unique<Session>();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  ASSERT_EQ(s->Login("", ""), kOk);
+  auto s = test::LoggedInSession(peer);
   for (size_t n : {size_t{16}, kKeptFrameBytes}) {
     Bytes a = Pattern(n, 5);
     const Bytes before = a;
@@ -109,10 +105,7 @@ TEST(ExchangeBuffers, EveryRequestSendsTheHeaderOfItsOwnInputs) {
     peer.OnOpcode(op, [](const Request& r, PeerConnection& c) {
       return c.Write(PeerConnection::FullReply(r, 1000, 0));
     });
-  auto s = std::make_unique<Session>();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  s->connectionOptions = 0x10;
-  ASSERT_EQ(s->Login("", ""), kOk);
+  auto s = test::LoggedInSession(peer, 0x10);
 
   struct Step {
     const char* what;

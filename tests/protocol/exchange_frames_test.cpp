@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "session/session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"
 
@@ -18,13 +18,6 @@ using test::PeerConnection;
 using test::Request;
 using test::ScriptedPeer;
 
-std::unique_ptr<Session> LoggedInSession(const ScriptedPeer& peer) {
-  auto s = std::make_unique<Session>();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  EXPECT_EQ(s->Login("", ""), kOk);
-  return s;
-}
-
 TEST(ExchangeFrames, SlotLayoutNullBuffersAndCopyBack) {
   ScriptedPeer peer;
   peer.OnOpcode(Opcode("RebTable"), [](const Request& r, PeerConnection& c) {
@@ -32,7 +25,7 @@ TEST(ExchangeFrames, SlotLayoutNullBuffersAndCopyBack) {
     for (size_t i = 161; i < reply.size(); ++i) reply[i] = static_cast<uint8_t>(i);
     return c.Write(reply);
   });
-  auto s = LoggedInSession(peer);
+  auto s = test::LoggedInSession(peer);
   uint8_t a[4] = {9, 8, 7, 6};
   uint8_t nothing[1] = {0xEE};
   uint8_t c[129];
@@ -76,7 +69,7 @@ TEST(ExchangeFrames, StatusOnlyReplies) {
     c.ReplyStatus(next);
     return false;
   });
-  auto s = LoggedInSession(peer);
+  auto s = test::LoggedInSession(peer);
   uint8_t buffer[8] = {1, 2, 3, 4, 5, 6, 7, 8};
   zdb::Request request2(0x8001, Opcode("CpyField"), 1);
   ASSERT_EQ(s->PrepareRequest(request2), kOk);
@@ -105,10 +98,7 @@ TEST(ExchangeFrames, PersistentSocketIsKeptAfterAFailure) {
     c.Write(PeerConnection::FullReply(r, 1000, 0).data(), 10);
     return false;  // the connection ends in the middle of the reply
   });
-  auto s = std::make_unique<Session>();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  s->connectionOptions |= 0x10;
-  ASSERT_EQ(s->Login("", ""), kOk);
+  auto s = test::LoggedInSession(peer, 0x10);
   const platform::Socket held = s->socket;
   ASSERT_NE(held, platform::kNoSocket);
   zdb::Request request4(0x0001, Opcode("DelTXREF"), 0);

@@ -53,7 +53,7 @@ std::future<Seen> ServeFileRequest(test::ScriptedPeer& peer, uint32_t op, bool w
   return future;
 }
 
-class FileMemberTest : public ::testing::Test {
+class ExportImport : public ::testing::Test {
  protected:
   Session& session() { return *thread; }
 
@@ -66,7 +66,7 @@ Bytes Text(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
 
-TEST_F(FileMemberTest, ImportDBSendsHeaderAndExactFileBytesThenReceivesTheAnswerFile) {
+TEST_F(ExportImport, ImportDBSendsHeaderAndExactFileBytesThenReceivesTheAnswerFile) {
   const std::string up = dir.Path("up.bin"), down = dir.Path("down.bin");
   const Bytes content = test::Pattern(40000, 3), answer = test::Pattern(20000, 8);
   test::WriteLocalFile(up, content);
@@ -90,7 +90,7 @@ TEST_F(FileMemberTest, ImportDBSendsHeaderAndExactFileBytesThenReceivesTheAnswer
   EXPECT_EQ(session().lastSocketError, 0);
 }
 
-TEST_F(FileMemberTest, ImportDBFilesOfEverySizeArriveWholeAcrossTheUploadBlocks) {
+TEST_F(ExportImport, ImportDBFilesOfEverySizeArriveWholeAcrossTheUploadBlocks) {
   // A file smaller than one upload block (2 MiB) takes a buffer of its own size; larger ones
   // go block after block, the last one short.
   const std::string up = dir.Path("up.bin"), down = dir.Path("down.bin");
@@ -112,7 +112,7 @@ TEST_F(FileMemberTest, ImportDBFilesOfEverySizeArriveWholeAcrossTheUploadBlocks)
   }
 }
 
-TEST_F(FileMemberTest, ImportDBFileThatShrinksWhileSentEndsItsBlockWithZerosAndStops) {
+TEST_F(ExportImport, ImportDBFileThatShrinksWhileSentEndsItsBlockWithZerosAndStops) {
 #ifdef _WIN32
   GTEST_SKIP() << "the upload's file is open without write sharing: nobody can shrink it";
 #else
@@ -158,7 +158,7 @@ TEST_F(FileMemberTest, ImportDBFileThatShrinksWhileSentEndsItsBlockWithZerosAndS
 #endif
 }
 
-TEST_F(FileMemberTest, ImportDBEmptyFileSendsOnlyTheHeader) {
+TEST_F(ExportImport, ImportDBEmptyFileSendsOnlyTheHeader) {
   const std::string up = dir.Path("empty"), down = dir.Path("down");
   test::WriteLocalFile(up, {});
   test::WriteLocalFile(down, Text("old content"));
@@ -174,7 +174,7 @@ TEST_F(FileMemberTest, ImportDBEmptyFileSendsOnlyTheHeader) {
   EXPECT_EQ(test::ReadLocalFile(down), Bytes{});
 }
 
-TEST_F(FileMemberTest, ImportDBMissingUploadFileSendsNoFileData) {
+TEST_F(ExportImport, ImportDBMissingUploadFileSendsNoFileData) {
   const std::string down = dir.Path("down");
   auto seen = ServeFileRequest(peer, Opcode("ImportDB"), false, {}, 1000);
   EXPECT_EQ(Z_ImportDB("a", "b", dir.Path("missing").c_str(), down.c_str()), 2001);
@@ -192,7 +192,7 @@ TEST_F(FileMemberTest, ImportDBMissingUploadFileSendsNoFileData) {
   EXPECT_EQ(again.get().request.SlotText(2), "");
 }
 
-TEST_F(FileMemberTest, ExportDBWritesTheAnnouncedFileAndRefusesBadPathsBeforeSending) {
+TEST_F(ExportImport, ExportDBWritesTheAnnouncedFileAndRefusesBadPathsBeforeSending) {
   const std::string down = dir.Path("export.db");
 
   session().lastResult = 777;
@@ -231,7 +231,7 @@ TEST_F(FileMemberTest, ExportDBWritesTheAnnouncedFileAndRefusesBadPathsBeforeSen
   }
 }
 
-TEST_F(FileMemberTest, ExportDBConnectionClosingMidFileKeepsWhatArrived) {
+TEST_F(ExportImport, ExportDBConnectionClosingMidFileKeepsWhatArrived) {
   const std::string down = dir.Path("export.db");
   const Bytes first = test::Pattern(20000, 6);
   peer.OnOpcode(Opcode("ExportDB"), [first](const test::Request&, test::PeerConnection& c) {
@@ -259,7 +259,7 @@ long PeakResidentKiB() {
   return test::PeakMemoryKiB();
 }
 
-TEST_F(FileMemberTest, ExportDBHundredMegabytesStreamWithFlatMemory) {
+TEST_F(ExportImport, ExportDBHundredMegabytesStreamWithFlatMemory) {
   const std::string down = dir.Path("big.db");
   constexpr int32_t kSize = 100 * 1000 * 1000;
   // The peer generates the file block by block, so the test process holds no copy of it.

@@ -13,7 +13,7 @@ using zdb::wire::Opcode;
 namespace zdb::test {
 namespace {
 
-using Ops = std::vector<uint32_t>;
+using FieldsAutomation = FieldsTest;
 
 struct Array {
   SAFEARRAY* psa = nullptr;
@@ -64,7 +64,7 @@ std::vector<wire::FieldDef> Fields(size_t n) {
   return defs;
 }
 
-TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
+TEST_F(FieldsAutomation, AutomationReadCreatesOrFillsTheCallersArray) {
   CacheTable(Fields(12));
   ServeNamedValues(peer, Opcode("MatGetFields"), 1);
   ServeNamedValues(peer, Opcode("GetRead"), 3);
@@ -92,7 +92,7 @@ TEST_F(FieldsTest, AutomationReadCreatesOrFillsTheCallersArray) {
   EXPECT_NE(SafeArrayGetElement(own.psa, &outside, &b), 0);
 }
 
-TEST_F(FieldsTest, AutomationKeepsBytesAndReplacesEarlierElements) {
+TEST_F(FieldsAutomation, AutomationKeepsBytesAndReplacesEarlierElements) {
   CacheTable({Def("A", 'C', ' ', 4)});
   peer.OnOpcode(Opcode("MatGetFields"), [](const Request& req, PeerConnection& c) {
     return ReplyWithSlot(req, c, 1, Bytes{0xE9, 0x80, 0xFF});
@@ -106,7 +106,7 @@ TEST_F(FieldsTest, AutomationKeepsBytesAndReplacesEarlierElements) {
   EXPECT_EQ(At(a.psa, 1), "stays");
 }
 
-TEST_F(FieldsTest, AutomationRefusesArraysThatAreNotOneDimensional) {
+TEST_F(FieldsAutomation, AutomationRefusesArraysThatAreNotOneDimensional) {
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 0}};
   Array two;
   two.psa = SafeArrayCreate(VT_BSTR, 2, bounds);
@@ -123,7 +123,7 @@ TEST_F(FieldsTest, AutomationRefusesArraysThatAreNotOneDimensional) {
   EXPECT_TRUE(peer.opcodes().empty());
 }
 
-TEST_F(FieldsTest, AutomationWriteStopsAtTheFirstEmptyElement) {
+TEST_F(FieldsAutomation, AutomationWriteStopsAtTheFirstEmptyElement) {
   CacheTable(Fields(3));
   Array a;
   a.psa = MakeArray(3, 5);
@@ -145,7 +145,7 @@ TEST_F(FieldsTest, AutomationWriteStopsAtTheFirstEmptyElement) {
   EXPECT_EQ(peer.opcodes(), (Ops{Opcode("PutWrite"), Opcode("MatPutFields")}));
 }
 
-TEST(FieldsNoSession, AutomationReadWithoutSessionLeavesTheNewArray) {
+TEST(FieldsAutomationNoSession, AutomationReadWithoutSessionLeavesTheNewArray) {
   Array a;
   char t[] = "t";
   EXPECT_EQ(DB_GetRead(t, t, "*", &a.psa), 2001);

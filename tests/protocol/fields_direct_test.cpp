@@ -12,10 +12,10 @@ using zdb::wire::Opcode;
 namespace zdb::test {
 namespace {
 
-using Ops = std::vector<uint32_t>;
+using FieldsDirect = FieldsTest;
 constexpr uint32_t kChoose = 0xFFFFFFFFu;
 
-TEST_F(FieldsTest, DirectCallsSendLeadingTextNameValueAndSize) {
+TEST_F(FieldsDirect, DirectCallsSendLeadingTextNameValueAndSize) {
   CacheTable({Def("WORD", 'C', ' ', 20), Def("DAY", 'C', 'D', 30), Def("N", 'I', ' ', 6),
               Def("AMT", 'N', ' ', 12)});
   char lead[] = "L1";
@@ -60,7 +60,7 @@ TEST_F(FieldsTest, DirectCallsSendLeadingTextNameValueAndSize) {
   EXPECT_EQ(Last().SlotU32(3), 3u);
 }
 
-TEST_F(FieldsTest, DirectCallsReceiveTheReplyIntoEverySlot) {
+TEST_F(FieldsDirect, DirectCallsReceiveTheReplyIntoEverySlot) {
   peer.OnOpcode(Opcode("FWrite"), [](const Request& req, PeerConnection& c) {
     Bytes reply = PeerConnection::FullReply(req, 1000, 0);
     reply[SlotOffset(req, 0)] = 'Z';
@@ -79,7 +79,7 @@ TEST_F(FieldsTest, DirectCallsReceiveTheReplyIntoEverySlot) {
   EXPECT_STREQ(lead, "Zead");
 }
 
-TEST_F(FieldsTest, DirectReadIntoTheLibrarysOwnBuffer) {
+TEST_F(FieldsDirect, DirectReadIntoTheLibrarysOwnBuffer) {
   CacheTable({Def("CODE", 'C', ' ', 3)});
   peer.OnOpcode(Opcode("FRead"), [](const Request& req, PeerConnection& c) {
     return ReplyWithSlot(req, c, 2, Bytes{'x', 'y', 'z'});

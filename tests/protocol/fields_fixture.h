@@ -14,6 +14,7 @@
 #include "session/registry.h"
 #include "session/session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/field_def.h"
 #include "wire/le.h"
@@ -75,16 +76,14 @@ inline void ServeDescriptor(ScriptedPeer& peer, char type, char subtype, uint32_
                 });
 }
 
+using Ops = std::vector<uint32_t>;
+
 class FieldsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto owned = std::make_unique<Session>();
-    owned->hostName = "127.0.0.1";
-    owned->port = peer.port();
-    owned->serverAddress = {0x7F000001u, peer.port()};
+    auto owned = LoggedInSession(peer);
     session = owned.get();
     RegisterSession(std::move(owned));
-    ASSERT_EQ(session->Login("", ""), kOk);
     peer.ClearRecords();
   }
   void TearDown() override { RemoveSessionForThread(session->threadId); }

@@ -12,7 +12,7 @@ using zdb::wire::Opcode;
 namespace zdb::test {
 namespace {
 
-using Ops = std::vector<uint32_t>;
+using FieldsRecord = FieldsTest;
 
 // Frees what reading calls hand out.
 struct Values {
@@ -38,7 +38,7 @@ void ServeArea(ScriptedPeer& peer, uint32_t opcode, int areaSlot,
   });
 }
 
-TEST_F(FieldsTest, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
+TEST_F(FieldsRecord, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
   CacheTable({Def("NAME", 'C', ' ', 5), Def("NOTE", 'C', 'M', 10), Def("PRICE", 'C', 'N', 8),
               Def("CODE", 'C', ' ', 6)});
   ServeArea(peer, Opcode("MatGetFields"), 1,
@@ -68,7 +68,7 @@ TEST_F(FieldsTest, ReadingLaysOutSlotsByEffectiveWidthAndTrimsNumericTexts) {
   EXPECT_EQ(Last().slots[1].size(), 7u);
 }
 
-TEST_F(FieldsTest, ReadingFollowsTheDeliveredDefinitionsNotTheList) {
+TEST_F(FieldsRecord, ReadingFollowsTheDeliveredDefinitionsNotTheList) {
   CacheTable({Def("A", 'C', ' ', 2), Def("B", 'C', ' ', 2), Def("C", 'C', ' ', 2)});
   ServeArea(peer, Opcode("GetRead"), 3, {{0, "a1"}, {3, "c1"}});
   Values out;
@@ -93,7 +93,7 @@ TEST_F(FieldsTest, ReadingFollowsTheDeliveredDefinitionsNotTheList) {
   EXPECT_STREQ(out.v[2], "old");
 }
 
-TEST_F(FieldsTest, ReadingSurvivesRepliesThatDoNotFitTheirBuffers) {
+TEST_F(FieldsRecord, ReadingSurvivesRepliesThatDoNotFitTheirBuffers) {
   CacheTable({Def("A", 'C', ' ', 3), Def("B", 'C', 'N', 4)});
   // The reply claims wider fields than were sent and fills the area without any zero byte.
   Bytes wide = DefList({Def("A", 'C', ' ', 7), Def("B", 'C', 'N', 4), Def("C", 'C', ' ', 9)});
@@ -105,7 +105,7 @@ TEST_F(FieldsTest, ReadingSurvivesRepliesThatDoNotFitTheirBuffers) {
   EXPECT_EQ(out.v[2], nullptr);   // the reply's third field was never sent
 }
 
-TEST_F(FieldsTest, ReadingWithoutDefinitionsStillSendsAndTouchesNothing) {
+TEST_F(FieldsRecord, ReadingWithoutDefinitionsStillSendsAndTouchesNothing) {
   ServeDefinitions(peer, {});
   Values out;
   char* keep = static_cast<char*>(std::malloc(1));
@@ -133,7 +133,7 @@ TEST_F(FieldsTest, ReadingWithoutDefinitionsStillSendsAndTouchesNothing) {
   EXPECT_STREQ(out.v[0], "");
 }
 
-TEST_F(FieldsTest, WritingLaysOutValuesCutToTheirWidths) {
+TEST_F(FieldsRecord, WritingLaysOutValuesCutToTheirWidths) {
   CacheTable({Def("NAME", 'C', ' ', 4), Def("NOTE", 'C', 'B', 2), Def("QTY", 'C', 'N', 3)});
   const char* values[] = {"toolong", "", "12"};
   ASSERT_EQ(ZDB_PutWrite("*", const_cast<char**>(values)), 1000);
@@ -155,7 +155,7 @@ TEST_F(FieldsTest, WritingLaysOutValuesCutToTheirWidths) {
   EXPECT_EQ(peer.opcodes(), (Ops{Opcode("PutWrite"), Opcode("MatPutFields")}));
 }
 
-TEST_F(FieldsTest, WritingMarksTheDefinitionsAskedOfTheServer) {
+TEST_F(FieldsRecord, WritingMarksTheDefinitionsAskedOfTheServer) {
   Bytes seen;
   const Bytes defs = DefList({Def("A", 'C', ' ', 3)});
   peer.OnOpcode(Opcode("InfoFields"), [&seen, defs](const Request& req, PeerConnection& c) {

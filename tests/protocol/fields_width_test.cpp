@@ -15,7 +15,7 @@ using zdb::wire::Opcode;
 namespace zdb::test {
 namespace {
 
-using Ops = std::vector<uint32_t>;
+using FieldsWidth = FieldsTest;
 constexpr uint32_t kChoose = 0xFFFFFFFFu;
 constexpr uint32_t kOwnBuffer = 0xFFFFFFFEu;
 constexpr uint8_t kGuard = 0xAA;
@@ -34,7 +34,7 @@ void ServeValues(ScriptedPeer& peer) {
   }
 }
 
-TEST_F(FieldsTest, WideDefinitionFillsExactlyItsWidth) {
+TEST_F(FieldsWidth, WideDefinitionFillsExactlyItsWidth) {
   constexpr uint32_t kWidth = 24596;
   ServeValues(peer);
   CacheTable({Def("NOTE", 'C', ' ', kWidth)});
@@ -54,7 +54,7 @@ TEST_F(FieldsTest, WideDefinitionFillsExactlyItsWidth) {
   EXPECT_EQ(reqs[1].slots[2].size(), kWidth);
 }
 
-TEST_F(FieldsTest, WidthNoRecordCanHoldIsRefusedBeforeSending) {
+TEST_F(FieldsWidth, WidthNoRecordCanHoldIsRefusedBeforeSending) {
   ServeValues(peer);
   char name[] = "NOTE";
   char lead[] = "";

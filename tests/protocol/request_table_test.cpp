@@ -4,6 +4,7 @@
 
 #include "requests/request_table.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/le.h"
 
@@ -11,13 +12,6 @@ using zdb::wire::Opcode;
 
 namespace zdb {
 namespace {
-
-std::unique_ptr<Session> LoggedInSession(const test::ScriptedPeer& peer) {
-  auto s = std::make_unique<Session>();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  EXPECT_EQ(s->Login("", ""), kOk);
-  return s;
-}
 
 // A request of every argument kind, under an operation whose shape leaves its slots open.
 constexpr wire::Operation kMixedOperation{"Mixed", wire::kPlain, Opcode("NumUsers"), ">"};
@@ -36,7 +30,7 @@ TEST(RequestTable, EachArgumentKindBecomesItsSlotAndFullRepliesCopyBack) {
     std::memcpy(data + 3 + 2 + 4 + 2 + 4, "abcdefgh", 9);  // first sized element
     return c.Write(reply);
   });
-  auto s = LoggedInSession(peer);
+  auto s = test::LoggedInSession(peer);
   char text[] = "ab";
   int32_t counter = 5;
   char names[18] = {};
@@ -61,7 +55,7 @@ TEST(RequestTable, EachArgumentKindBecomesItsSlotAndFullRepliesCopyBack) {
 
 TEST(RequestTable, UnusableArgumentsSendNothing) {
   test::ScriptedPeer peer;
-  auto s = LoggedInSession(peer);
+  auto s = test::LoggedInSession(peer);
   const size_t before = peer.requests().size();
   int32_t counter = 0;
   char names[9];

@@ -165,9 +165,10 @@ TEST_F(SessionControl, LoginRulesAndVersionCheck) {
   EXPECT_EQ(ZDB_GetVersion(&version), 1000);
   EXPECT_EQ(version, 0x1300u);
   ASSERT_EQ(ZDB_Finish(), 1000);
+  const size_t sent = peer.opcodes().size();
   EXPECT_EQ(ZDB_Init(nullptr, "p"), 2003);
   EXPECT_EQ(ZDB_GetVersion(nullptr), 2003);
-  EXPECT_EQ(peer.opcodes().size(), Opcode("UnUseDB"));  // the null arguments sent nothing
+  EXPECT_EQ(peer.opcodes().size(), sent);  // the null arguments sent nothing
 
   // The implicit login of a request is refused the same way; the next request goes through.
   EXPECT_EQ(ZDB_GetVersion(&version), 2700);
@@ -193,8 +194,9 @@ TEST_F(SessionControl, FinishOfANeverLoggedInSessionLogsInFirst) {
   EXPECT_EQ(peer.opcodes(),
             (std::vector<uint32_t>{Opcode("Login"), Opcode("GetVersion"), Opcode("Logout")}));
   // A Session that is not logged in sends nothing when it goes.
+  const size_t sent = peer.opcodes().size();
   RemoveSessionForThread(platform::CurrentThreadId());
-  EXPECT_EQ(peer.opcodes().size(), Opcode("UseDB"));
+  EXPECT_EQ(peer.opcodes().size(), sent);
   EXPECT_EQ(RegisteredSessionCount(), 0u);
 }
 

@@ -81,7 +81,7 @@ class ScriptServer {
 };
 
 // A private temporary directory, a peer serving script runs and a Session for the thread.
-class SqlRunTest : public ::testing::Test {
+class SqlRun : public ::testing::Test {
  protected:
   Session& session() { return **thread; }
   void Reconnect(uint16_t connectionOptions) {
@@ -100,7 +100,7 @@ Bytes Text(const std::string& s) {
   return Bytes(s.begin(), s.end());
 }
 
-TEST_F(SqlRunTest, InlineScriptRequestCarriesConvertedFileAndWritesTheRecords) {
+TEST_F(SqlRun, InlineScriptRequestCarriesConvertedFileAndWritesTheRecords) {
   Bytes stream;
   test::AppendRecord(stream, Text("hello"));
   test::AppendRecord(stream, {});
@@ -143,7 +143,7 @@ TEST_F(SqlRunTest, InlineScriptRequestCarriesConvertedFileAndWritesTheRecords) {
   EXPECT_EQ(test::ReadLocalFile(out), Bytes{});
 }
 
-TEST_F(SqlRunTest, ScriptFileIsSentByteForByte) {
+TEST_F(SqlRun, ScriptFileIsSentByteForByte) {
   const std::string script = dir.Path("job.sql");
   Bytes content = Text("update t set a = 1;\n");
   content.push_back(0);
@@ -157,7 +157,7 @@ TEST_F(SqlRunTest, ScriptFileIsSentByteForByte) {
   EXPECT_TRUE(dir.FilesStartingWith("scr").empty());
 }
 
-TEST_F(SqlRunTest, RecordStreamsHoweverTheyArrive) {
+TEST_F(SqlRun, RecordStreamsHoweverTheyArrive) {
   Bytes stream, expected;
   for (int i = 0; i < 200; ++i) {
     Bytes rec = test::Pattern(static_cast<size_t>(i % 50), static_cast<uint8_t>(i));
@@ -204,7 +204,7 @@ TEST_F(SqlRunTest, RecordStreamsHoweverTheyArrive) {
   EXPECT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, 0), 12345);
 }
 
-TEST_F(SqlRunTest, StreamsThatBreakOffKeepWhatArrived) {
+TEST_F(SqlRun, StreamsThatBreakOffKeepWhatArrived) {
   const Bytes a = test::Pattern(100, 1);
 
   // No end mark: the server closes after the records. The stream itself ended, but no status
@@ -260,7 +260,7 @@ TEST_F(SqlRunTest, StreamsThatBreakOffKeepWhatArrived) {
   EXPECT_TRUE(dir.FilesStartingWith("scr").empty());
 }
 
-TEST_F(SqlRunTest, HeldConnectionCarriesRunAfterRun) {
+TEST_F(SqlRun, HeldConnectionCarriesRunAfterRun) {
   Reconnect(3 | 0x10);
   Bytes stream;
   test::AppendRecord(stream, Text("x"));
@@ -278,7 +278,7 @@ TEST_F(SqlRunTest, HeldConnectionCarriesRunAfterRun) {
   EXPECT_EQ(server.runs(), 3);
 }
 
-TEST_F(SqlRunTest, FailuresLeaveNoTemporaryFileAndSendNothing) {
+TEST_F(SqlRun, FailuresLeaveNoTemporaryFileAndSendNothing) {
   // No Session: the files are prepared first, and removed.
   thread.reset();
   EXPECT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, 0), 2001);
@@ -313,7 +313,7 @@ TEST_F(SqlRunTest, FailuresLeaveNoTemporaryFileAndSendNothing) {
   EXPECT_EQ(server.runs(), 1);
 }
 
-TEST_F(SqlRunTest, TemporaryNamesDifferFromRunToRun) {
+TEST_F(SqlRun, TemporaryNamesDifferFromRunToRun) {
   ASSERT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, 0), 1000);
   const std::string first = server.request().SlotText(0);
   ASSERT_EQ(ZDB_SqlRun("#q", out.c_str(), nullptr, 0), 1000);
@@ -323,7 +323,7 @@ TEST_F(SqlRunTest, TemporaryNamesDifferFromRunToRun) {
   EXPECT_GE(first.size(), dir.Path("con").size() + 6);
 }
 
-TEST_F(SqlRunTest, FullReplyAfterARecordStreamIsReadWhole) {
+TEST_F(SqlRun, FullReplyAfterARecordStreamIsReadWhole) {
   // Not a combination any member uses, but what the stream reads ahead must never be lost.
   Bytes stream;
   test::AppendRecord(stream, Text("abc"));

@@ -9,11 +9,11 @@ using zdb::wire::Opcode;
 namespace zdb {
 namespace {
 
-class AddTableTest : public ::testing::Test {
+class TablesFieldCache : public ::testing::Test {
  protected:
   void SetUp() override {
     test::AnswerFieldDefs(peer, [this] { return test::FieldList(fields); });
-    s = test::LoggedIn(peer);
+    s = test::LoggedInSession(peer);
     DatabaseKey db;
     MakeDatabaseKey("SALES", &db);
     RecordDatabase(s->fieldCache, db);
@@ -26,7 +26,7 @@ class AddTableTest : public ::testing::Test {
   std::vector<std::string> fields{"Id", "Name"};
 };
 
-TEST_F(AddTableTest, FetchesAllFieldsIntoTheLowestFreePlace) {
+TEST_F(TablesFieldCache, FetchesAllFieldsIntoTheLowestFreePlace) {
   s->fieldCache.databases[0].selectedTable = 7;  // stale, and must not answer the fetch
   s->fieldCache.databases[0].tables[0] = std::make_unique<TableDefBlock>();
   std::snprintf(s->fieldCache.databases[0].tables[0]->key(), 33, "%-32s", "Other");
@@ -54,7 +54,7 @@ TEST_F(AddTableTest, FetchesAllFieldsIntoTheLowestFreePlace) {
   EXPECT_EQ(test::NamesIn(s->fieldCache.databases[0].tables[1]->fieldDefs()), fields);
 }
 
-TEST_F(AddTableTest, RefusalsLeaveThePlaceEmptyAndTheSelectionAsItWas) {
+TEST_F(TablesFieldCache, RefusalsLeaveThePlaceEmptyAndTheSelectionAsItWas) {
   uint8_t index = 0;
   s->fieldCache.databases[0].selectedTable = 4;
   test::AnswerFieldDefs(

@@ -1,5 +1,5 @@
-// Shared pieces of the tables protocol tests: a logged-in Session against the scripted peer,
-// and a peer answer to the field-definition request that returns a scripted FieldDefList.
+// Shared pieces of the tables protocol tests: a peer answer to the field-definition request
+// that returns a scripted FieldDefList.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,21 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "session/session.h"
 #include "support/scripted_peer.h"
+#include "test_sessions.h"
 #include "wire/catalogue.h"
 #include "wire/field_def.h"
 
 namespace zdb::test {
-
-inline std::unique_ptr<Session> LoggedIn(const ScriptedPeer& peer) {
-  auto s = std::make_unique<Session>();
-  s->hostName = "127.0.0.1";
-  s->port = peer.port();
-  s->serverAddress = {0x7F000001u, peer.port()};
-  EXPECT_EQ(s->Login("", ""), kOk);
-  return s;
-}
 
 // A FieldDefList of text fields of width 10 with the given names.
 inline Bytes FieldList(const std::vector<std::string>& names) {

@@ -25,11 +25,11 @@ Bytes Converted(const char* text) {
 
 // The exported selection calls on a registered Session against the scripted peer, which
 // answers the definition request with the fields of whichever table the test names.
-class SelectionTest : public ::testing::Test {
+class TablesSelection : public ::testing::Test {
  protected:
   void SetUp() override {
     test::AnswerFieldDefs(peer, [this] { return test::FieldList(fields); });
-    RegisterSession(test::LoggedIn(peer));
+    RegisterSession(test::LoggedInSession(peer));
     s = FindSessionForThread();
     ASSERT_NE(s, nullptr);
     peer.ClearRecords();
@@ -63,7 +63,7 @@ class SelectionTest : public ::testing::Test {
   std::vector<std::string> fields{"Id", "Name"};
 };
 
-TEST_F(SelectionTest, DatabaseNamesAreKeyedPaddedAndSentConverted) {
+TEST_F(TablesSelection, DatabaseNamesAreKeyedPaddedAndSentConverted) {
   EXPECT_EQ(ZDB_UseDB("Caf\xE9s"), kOk);
   auto req = peer.requests().at(0);
   EXPECT_EQ(req.header.opcode, Opcode("UseDB"));
@@ -104,7 +104,7 @@ TEST_F(SelectionTest, DatabaseNamesAreKeyedPaddedAndSentConverted) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(SelectionTest, SelectingATableLoadsItsDefinitionsOnce) {
+TEST_F(TablesSelection, SelectingATableLoadsItsDefinitionsOnce) {
   UseAndSelect("SALES");
   // Nothing selected yet: the lookup goes to the server.
   EXPECT_EQ(InfoFields("*"), fields);
@@ -155,7 +155,7 @@ TEST_F(SelectionTest, SelectingATableLoadsItsDefinitionsOnce) {
   EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("CloseTable")}));
 }
 
-TEST_F(SelectionTest, TableNamesAreConvertedOtherTextsSentAsTheyAre) {
+TEST_F(TablesSelection, TableNamesAreConvertedOtherTextsSentAsTheyAre) {
   UseAndSelect("SALES");
   EXPECT_EQ(ZDB_OpenTable("\xC4nd", "\xC4x", "y\xE9"), kOk);
   EXPECT_EQ(ZDB_SelTable("\xC4nd", "\xC4x"), kOk);
@@ -180,7 +180,7 @@ TEST_F(SelectionTest, TableNamesAreConvertedOtherTextsSentAsTheyAre) {
   EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(SelectionTest, CurrentNamesComeBackUnconverted) {
+TEST_F(TablesSelection, CurrentNamesComeBackUnconverted) {
   peer.OnOpcode(Opcode("GetDB"), [](const test::Request& req, test::PeerConnection& c) {
     Bytes reply = test::PeerConnection::FullReply(req, 1000, 0);
     std::memcpy(reply.data() + wire::kHeaderSize,
@@ -211,7 +211,7 @@ TEST_F(SelectionTest, CurrentNamesComeBackUnconverted) {
   EXPECT_EQ(0, std::memcmp(table, "\x8E\0zzz", 5));
 }
 
-TEST_F(SelectionTest, CacheLimitsAndMissingDatabase) {
+TEST_F(TablesSelection, CacheLimitsAndMissingDatabase) {
   // No database selected: the server accepts the selection, the cache cannot hold it.
   EXPECT_EQ(ZDB_SelTable("Orders", ""), kErrNoDatabase);
   EXPECT_EQ(ZDB_CloseTable("Orders"), kErrNoDatabase);
@@ -234,7 +234,7 @@ TEST_F(SelectionTest, CacheLimitsAndMissingDatabase) {
   EXPECT_EQ(cache().databases[0].selectedTable, 24);
 }
 
-TEST_F(SelectionTest, EachDatabaseKeepsItsSelectedTable) {
+TEST_F(TablesSelection, EachDatabaseKeepsItsSelectedTable) {
   UseAndSelect("ONE");
   fields = {"A1"};
   ASSERT_EQ(ZDB_SelTable("Alpha", ""), kOk);
@@ -258,7 +258,7 @@ TEST_F(SelectionTest, EachDatabaseKeepsItsSelectedTable) {
   EXPECT_EQ(Sent(), (std::vector<uint32_t>{Opcode("InfoFields")}));
 }
 
-TEST_F(SelectionTest, ASecondLoginEmptiesTheFirstEntryOnly) {
+TEST_F(TablesSelection, ASecondLoginEmptiesTheFirstEntryOnly) {
   UseAndSelect("ONE");
   ASSERT_EQ(ZDB_SelTable("Alpha", ""), kOk);
   UseAndSelect("TWO");

@@ -123,12 +123,6 @@ bool PeerConnection::SendFile(const Bytes& content) {
   return Write(head, sizeof head) && Write(content);
 }
 
-bool PeerConnection::SendRecord(const Bytes& data) {
-  uint8_t len[4];
-  wire::PutI32(len, static_cast<int32_t>(data.size()));
-  return Write(len, 4) && Write(data);
-}
-
 // ---- ScriptedPeer --------------------------------------------------------------------------
 
 ScriptedPeer::ScriptedPeer(bool udpAnyAddress) {
@@ -178,11 +172,6 @@ void ScriptedPeer::OnOpcode(uint32_t opcode, OpcodeHandler h) {
   handlers_[opcode] = std::move(h);
 }
 
-void ScriptedPeer::OnConnection(ConnectionHandler h) {
-  std::lock_guard<std::mutex> lock(mu_);
-  connectionHandler_ = std::move(h);
-}
-
 void ScriptedPeer::OnUdp(UdpHandler h) {
   std::lock_guard<std::mutex> lock(mu_);
   udpHandler_ = std::move(h);
@@ -211,18 +200,6 @@ void ScriptedPeer::ClearRecords() {
   datagrams_.clear();
 }
 
-bool ScriptedPeer::WaitForRequests(size_t n, int ms) const {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (std::chrono::steady_clock::now() < deadline) {
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (requests_.size() >= n) return true;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return false;
-}
-
 void ScriptedPeer::AcceptLoop() {
   while (!stopping_) {
     const int ready = platform::WaitReadable(listenFd_, 50);
@@ -246,25 +223,16 @@ void ScriptedPeer::AcceptLoop() {
 
 void ScriptedPeer::Serve(platform::Socket fd) {
   PeerConnection c(fd, this);
-  ConnectionHandler whole;
-  {
-    std::lock_guard<std::mutex> lock(mu_);
-    whole = connectionHandler_;
-  }
-  if (whole) {
-    whole(c);
-  } else {
-    Request req;
-    while (!stopping_ && c.ReadFrame(&req)) {
-      OpcodeHandler h;
-      {
-        std::lock_guard<std::mutex> lock(mu_);
-        auto it = handlers_.find(req.header.opcode);
-        if (it != handlers_.end()) h = it->second;
-      }
-      bool keep = h ? h(req, c) : DefaultAnswer(req, c);
-      if (!keep || c.closed()) break;
+  Request req;
+  while (!stopping_ && c.ReadFrame(&req)) {
+    OpcodeHandler h;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      auto it = handlers_.find(req.header.opcode);
+      if (it != handlers_.end()) h = it->second;
     }
+    bool keep = h ? h(req, c) : DefaultAnswer(req, c);
+    if (!keep || c.closed()) break;
   }
   std::lock_guard<std::mutex> lock(mu_);
   for (auto& o : openFds_)

@@ -52,8 +52,6 @@ class PeerConnection {
   bool ReplyStatus(int32_t status);
   // 64-byte file header and the file bytes, as the server side of a ReceiveFile step.
   bool SendFile(const Bytes& content);
-  // One record of a record stream: length then data.
-  bool SendRecord(const Bytes& data);
 
   ~PeerConnection() { Close(); }
 
@@ -69,8 +67,6 @@ class ScriptedPeer {
  public:
   // Answers one request on a connection. Return false to close the connection.
   using OpcodeHandler = std::function<bool(const Request&, PeerConnection&)>;
-  // Takes over a whole connection (reads and writes as it likes).
-  using ConnectionHandler = std::function<void(PeerConnection&)>;
   struct Datagram {
     Bytes data;
     uint32_t fromAddress;
@@ -89,9 +85,7 @@ class ScriptedPeer {
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
 
   void OnOpcode(uint32_t opcode, OpcodeHandler h);
-  void OnConnection(ConnectionHandler h);  // replaces the request loop entirely
-  void OnUdp(UdpHandler h);                // replaces the default UDP answers
-  void SetSessionHandle(uint32_t h) { handle_ = h; }
+  void OnUdp(UdpHandler h);  // replaces the default UDP answers
   void SetVersion(uint32_t v) { version_ = v; }
   void SetUdpSilent(bool silent) { udpSilent_ = silent; }
   // Serves each connection on the accepting thread, one after another, instead of on a thread
@@ -107,8 +101,6 @@ class ScriptedPeer {
   std::vector<uint32_t> opcodes() const;
   std::vector<Datagram> datagrams() const;
   void ClearRecords();
-  // Waits up to `ms` for at least n frames to have been read.
-  bool WaitForRequests(size_t n, int ms = 2000) const;
 
  private:
   void AcceptLoop();
@@ -128,7 +120,6 @@ class ScriptedPeer {
   std::atomic<bool> serveInline_{false};
   mutable std::mutex mu_;
   std::map<uint32_t, OpcodeHandler> handlers_;
-  ConnectionHandler connectionHandler_;
   UdpHandler udpHandler_;
   std::vector<Request> requests_;
   std::vector<Datagram> datagrams_;

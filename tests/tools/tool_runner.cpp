@@ -1,5 +1,7 @@
 #include "tool_runner.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -152,6 +154,17 @@ int ToolProcess::Wait(int ms) {
   ::waitpid(pid_, &status, 0);
   pid_ = -1;
   return -1;
+}
+
+void ExpectUsageErrors(const std::vector<UsageError>& bad) {
+  for (const UsageError& b : bad) {
+    const ToolResult r = RunZdb(b.args);
+    std::string joined;
+    for (const auto& a : b.args) joined += a + " ";
+    EXPECT_EQ(r.code, 2) << joined << r.err;
+    EXPECT_NE(r.err.find(b.message), std::string::npos) << joined << r.err;
+    EXPECT_EQ(r.out, "") << joined;
+  }
 }
 
 }  // namespace zdb::test

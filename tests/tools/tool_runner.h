@@ -36,6 +36,13 @@ class ToolProcess {
   std::string outPath_;
 };
 
+// Each command line must end with exit code 2, nothing on stdout and `message` in stderr.
+struct UsageError {
+  std::vector<std::string> args;
+  const char* message;
+};
+void ExpectUsageErrors(const std::vector<UsageError>& bad);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 bool Exists(const std::string& path);

@@ -130,11 +130,7 @@ TEST(ZdbAdminPieces, MetricsTextAndHttpAnswers) {
 }
 
 TEST(ZdbAdminCli, UsageErrorsBeforeAnythingIsSent) {
-  struct Bad {
-    std::vector<std::string> args;
-    const char* message;
-  };
-  const Bad bad[] = {
+  ExpectUsageErrors({
       {{"probe", "127.0.0.1:102315"}, "the port of '127.0.0.1:102315' is not a number from 1"},
       {{"probe", "127.0.0.1:-28757"}, "'127.0.0.1:-28757' is not a number"},
       {{"sql", "127.0.0.1:abc", "DB", "#SELECT 1"}, "'127.0.0.1:abc' is not a number"},
@@ -154,15 +150,7 @@ TEST(ZdbAdminCli, UsageErrorsBeforeAnythingIsSent) {
       {{"xref", "add", "127.0.0.1:1", "DB", "R", "ITEMS", "KINDS.KIND"}, "FROM is TABLE.FIELD"},
       {{"db", "list", "127.0.0.1:1", "--format", "xml"}, "--format"},
       {{"status", "--metrics", "127.0.0.1:99999"}, "--metrics is ADDR:PORT"},
-  };
-  for (const Bad& b : bad) {
-    const ToolResult r = RunZdb(b.args);
-    std::string joined;
-    for (const auto& a : b.args) joined += a + " ";
-    EXPECT_EQ(r.code, 2) << joined << r.err;
-    EXPECT_NE(r.err.find(b.message), std::string::npos) << joined << r.err;
-    EXPECT_EQ(r.out, "") << joined;
-  }
+  });
   const ToolResult help = RunZdb({"--help"});
   for (const char* cmd : {"user", "grant", "revoke", "db", "table", "field", "index", "constraint",
                           "default", "xref", "status"})

@@ -61,11 +61,7 @@ TEST(ZdbToolCli, HelpVersionAndUsageErrors) {
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out.rfind("zdb ", 0), 0u);
 
-  struct Bad {
-    std::vector<std::string> args;
-    const char* message;
-  };
-  const Bad bad[] = {
+  ExpectUsageErrors({
       {{"frobnicate"}, "unknown command 'frobnicate'"},
       {{"-q", "--host", "h", "frob"}, "unknown command 'frob'"},
       {{}, "subcommand"},
@@ -81,15 +77,7 @@ TEST(ZdbToolCli, HelpVersionAndUsageErrors) {
       {{"servers", "--max", "abc"}, "--max"},
       {{"dump", "127.0.0.1:1", "--out", "x", "--format", "xml"}, "--format"},
       {{"dump", "127.0.0.1:1"}, "--out"},
-  };
-  for (const Bad& b : bad) {
-    r = RunZdb(b.args);
-    std::string joined;
-    for (auto& a : b.args) joined += a + " ";
-    EXPECT_EQ(r.code, 2) << joined << r.err;
-    EXPECT_NE(r.err.find(b.message), std::string::npos) << joined << r.err;
-    EXPECT_EQ(r.out, "") << joined;
-  }
+  });
 }
 
 TEST(ZdbToolCli, LibraryCodesHaveOfflineTexts) {

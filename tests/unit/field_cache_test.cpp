@@ -13,7 +13,7 @@ namespace {
 // A Session whose cache holds database "SALES" (entry 0, selected) with table "Orders" at place
 // 2, selected, defining the fields below. No socket is ever touched: every case here is
 // answered locally.
-class FieldCacheTest : public ::testing::Test {
+class FieldCache : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetFieldCache(s);
@@ -52,7 +52,7 @@ class FieldCacheTest : public ::testing::Test {
   std::vector<uint8_t> out = std::vector<uint8_t>(wire::kFieldDefListSize, 0);
 };
 
-TEST_F(FieldCacheTest, KeysArePaddedNeverCut) {
+TEST_F(FieldCache, KeysArePaddedNeverCut) {
   TableKey t;
   ASSERT_TRUE(MakeTableKey("Orders", &t));
   EXPECT_EQ(std::string(t.data()), "Orders" + std::string(26, ' '));
@@ -65,7 +65,7 @@ TEST_F(FieldCacheTest, KeysArePaddedNeverCut) {
   EXPECT_FALSE(MakeDatabaseKey(nullptr, &d));
 }
 
-TEST_F(FieldCacheTest, FindAndDropSearchOnlyTheSelectedDatabase) {
+TEST_F(FieldCache, FindAndDropSearchOnlyTheSelectedDatabase) {
   uint8_t index = 99;
   EXPECT_EQ(FindTable(s, "Orders", &index), kOk);
   EXPECT_EQ(index, 2);
@@ -97,7 +97,7 @@ TEST_F(FieldCacheTest, FindAndDropSearchOnlyTheSelectedDatabase) {
   EXPECT_EQ(CopyCachedFieldDefs(s, "*", out.data()), kErrNoDatabase);
 }
 
-TEST_F(FieldCacheTest, ListsAreAnsweredFromTheSelectedBlock) {
+TEST_F(FieldCache, ListsAreAnsweredFromTheSelectedBlock) {
   s.lastResult = 0;
   EXPECT_EQ(Lookup("*"), kOk);
   EXPECT_EQ(s.lastResult, kOk);
@@ -128,7 +128,7 @@ TEST_F(FieldCacheTest, ListsAreAnsweredFromTheSelectedBlock) {
   EXPECT_EQ(Lookup(",,"), kErrNoFieldMatch);
 }
 
-TEST_F(FieldCacheTest, OutputIsNotClearedAndNeverOverrun) {
+TEST_F(FieldCache, OutputIsNotClearedAndNeverOverrun) {
   std::fill(out.begin(), out.end(), 0xEE);
   EXPECT_EQ(Lookup("Customer"), kOk);
   EXPECT_EQ(wire::DecodeFieldDef(out.data()).name, "Customer");
@@ -148,7 +148,7 @@ TEST_F(FieldCacheTest, OutputIsNotClearedAndNeverOverrun) {
   EXPECT_EQ(LookupFieldDefs(s, nullptr, out.data()), kErrArgument);
 }
 
-TEST_F(FieldCacheTest, DatabaseEntriesFollowUseSelectAndRelease) {
+TEST_F(FieldCache, DatabaseEntriesFollowUseSelectAndRelease) {
   DatabaseKey key[6];
   const char* names[6] = {"SALES", "B", "C", "D", "E", "F"};
   for (int i = 0; i < 6; ++i) ASSERT_TRUE(MakeDatabaseKey(names[i], &key[i]));
@@ -177,7 +177,7 @@ TEST_F(FieldCacheTest, DatabaseEntriesFollowUseSelectAndRelease) {
   EXPECT_EQ(s.fieldCache.databases[0].selectedTable, kNoTableSelected);
 }
 
-TEST_F(FieldCacheTest, ResetEmptiesOnlyTheFirstEntry) {
+TEST_F(FieldCache, ResetEmptiesOnlyTheFirstEntry) {
   DatabaseKey other;
   MakeDatabaseKey("STOCK", &other);
   RecordDatabase(s.fieldCache, other);

@@ -121,6 +121,8 @@ TEST(ServerHandlers, TextsFitTheErrorBuffer) {
     EXPECT_LE(t.size(), 128u) << code;
     EXPECT_EQ(t.find("Unknown"), std::string::npos) << code;
   }
+  EXPECT_EQ(StatusText(2013), "None of the listed fields is defined");
+  EXPECT_EQ(StatusText(2606), "The server has stopped");
   EXPECT_NE(StatusText(4025), StatusText(4022));  // an index is not a table
   EXPECT_NE(StatusText(4026), StatusText(4021));
 }

@@ -7,7 +7,7 @@
 namespace zdbd {
 namespace {
 
-TEST(PgSql, StatementsAreRewrittenWordByWord) {
+TEST(ServerPgSql, StatementsAreRewrittenWordByWord) {
   PgSql a = TranslateForPostgres(
       "SELECT rowid FROM \"PEOPLE\" WHERE rowid>? AND \"NAME\"='?' "
       "ORDER BY rowid LIMIT 1");
@@ -47,7 +47,7 @@ TEST(PgSql, StatementsAreRewrittenWordByWord) {
   EXPECT_EQ(bare.text, "CREATE TABLE \"e\"(rowid bigserial PRIMARY KEY)");
 }
 
-TEST(PgSql, ColumnTypesCarryTheFieldRules) {
+TEST(ServerPgSql, ColumnTypesCarryTheFieldRules) {
   EXPECT_EQ(PgColumnType('N', ' ', 8, "\"s\""), "double precision");
   EXPECT_EQ(PgColumnType('I', ' ', 2, "\"a\""), "zdb_int");
   EXPECT_EQ(PgColumnType('C', 'B', 0, "\"b\""), "bytea");
@@ -61,7 +61,7 @@ TEST(PgSql, ColumnTypesCarryTheFieldRules) {
             "NOT NULL))");
 }
 
-TEST(PgSql, GlobAndScriptsSplitAsSqliteWould) {
+TEST(ServerPgSql, GlobAndScriptsSplitAsSqliteWould) {
   EXPECT_TRUE(GlobMatch("A*", "ABC"));
   EXPECT_FALSE(GlobMatch("a*", "ABC"));  // case counts
   EXPECT_TRUE(GlobMatch("?B[A-C]", "ABC"));
@@ -79,7 +79,7 @@ TEST(PgSql, GlobAndScriptsSplitAsSqliteWould) {
   EXPECT_EQ(parts[3], "SELECT 1");
 }
 
-TEST(PgSql, StorageUrisNeverCarryAPassword) {
+TEST(ServerPgSql, StorageUrisNeverCarryAPassword) {
   EXPECT_TRUE(StorageUriAccepted(""));
   EXPECT_TRUE(StorageUriAccepted("postgresql://zdbd@127.0.0.1:5432/zdbd"));
   EXPECT_TRUE(StorageUriAccepted("postgres://zdbd@[::1]:5432/zdbd?sslmode=disable"));

@@ -11,7 +11,7 @@ std::string Text(BSTR b) {
   return std::string(reinterpret_cast<const char*>(b), SysStringByteLen(b));
 }
 
-TEST(AutomationStandIn, BstrLayoutIsLengthPrefixedAndDoublyTerminated) {
+TEST(AutomationStandin, BstrLayoutIsLengthPrefixedAndDoublyTerminated) {
   BSTR b = SysAllocStringByteLen("abc\0de", 6);
   ASSERT_NE(b, nullptr);
   const auto* bytes = reinterpret_cast<const uint8_t*>(b);
@@ -32,7 +32,7 @@ TEST(AutomationStandIn, BstrLayoutIsLengthPrefixedAndDoublyTerminated) {
   SysFreeString(nullptr);
 }
 
-TEST(AutomationStandIn, OneDimensionalBstrArrayCopiesInAndOut) {
+TEST(AutomationStandin, OneDimensionalBstrArrayCopiesInAndOut) {
   SAFEARRAYBOUND bound{3, 5};
   SAFEARRAY* psa = SafeArrayCreate(VT_BSTR, 1, &bound);
   ASSERT_NE(psa, nullptr);
@@ -78,7 +78,7 @@ TEST(AutomationStandIn, OneDimensionalBstrArrayCopiesInAndOut) {
   EXPECT_EQ(SafeArrayDestroy(psa), 0);  // frees the remaining element
 }
 
-TEST(AutomationStandIn, TwoDimensionsAndUnsupportedTypes) {
+TEST(AutomationStandin, TwoDimensionsAndUnsupportedTypes) {
   SAFEARRAYBOUND bounds[2] = {{2, 0}, {3, 1}};
   SAFEARRAY* psa = SafeArrayCreate(VT_BSTR, 2, bounds);
   ASSERT_NE(psa, nullptr);
