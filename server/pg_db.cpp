@@ -157,7 +157,87 @@ struct Running {
   }
 };
 
+// What a request trusts of the catalog, and whether its first statement has checked it.
+struct RequestCheck {
+  bool armed = false, sent = false, stale = false, soleWrite = false;
+  int64_t expected = 0;
+};
+thread_local RequestCheck t_check;
+
+// Whether users exist and the count of definition changes, as one number: twice the count,
+// plus one when users exist (Users keeps the same number).
+const char* const kCatalogNowSql =
+    "SELECT 2 * (1 + coalesce((SELECT sum(n) FROM zdb_system.zdb_generation), 0)) + CASE WHEN"
+    " EXISTS(SELECT 1 FROM zdb_system.users) THEN 1 ELSE 0 END AS g";
+// The same compared with what the request trusts: a difference fails the statement, so that
+// the statements pipelined after it are skipped and its implicit transaction rolls back.
+const std::string kCheckSql = std::string("SELECT CASE WHEN g = ? THEN 0 ELSE CAST('zdb_stale:'") +
+                              " || g AS integer) END FROM (" + kCatalogNowSql + ") AS now";
+
+bool StaleResult(PGresult* r) {
+  const char* msg = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  return msg && std::strstr(msg, "zdb_stale:") != nullptr;
+}
+
 }  // namespace
+
+void PgConn::ArmCheck(int64_t expected) {
+  t_check.armed = true;
+  t_check.sent = t_check.stale = false;
+  t_check.expected = expected;
+}
+
+bool PgConn::CheckArmed() {
+  return t_check.armed && !t_check.sent && !t_check.stale;
+}
+
+bool PgConn::Stale() {
+  return t_check.armed && t_check.stale;
+}
+
+int64_t PgConn::Expected() {
+  return t_check.expected;
+}
+
+void PgConn::EndCheck() {
+  t_check = RequestCheck{};
+}
+
+void PgConn::SoleWrite(bool on) {
+  t_check.soleWrite = on;
+}
+
+void PgConn::BeginRequest() {
+  autocommitted_ = false;
+  if (ServerTransaction()) return;  // left open by a failure: the request's COMMIT ends it
+  pendingBegin_ = true;
+  requestTx_ = true;
+}
+
+std::string PgConn::CheckStatement() {
+  int params = 0;
+  bool insert = false, skip = false, reads = false;
+  return Prepared(kCheckSql, &params, &insert, &skip, &reads);
+}
+
+bool PgConn::CheckAlone() {
+  int params = 0;
+  bool insert = false, skip = false, reads = false;
+  std::string name = Prepared(kCatalogNowSql, &params, &insert, &skip, &reads);
+  if (name.empty()) return false;
+  ++roundTrips_;
+  Result r(PQexecPrepared(C(conn_), name.c_str(), 0, nullptr, nullptr, nullptr, 0));
+  if (!Good(r.get()) || PQntuples(r.get()) != 1) {
+    NoteError(r.get());
+    return false;
+  }
+  t_check.sent = true;
+  if (std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10) == t_check.expected) return true;
+  t_check.stale = true;
+  error_ = "the catalog changed while the request ran";
+  code_ = kSqliteError;
+  return false;
+}
 
 void PgConn::InterruptAll() {
   std::lock_guard<std::mutex> lock(g_runningMutex);
@@ -231,7 +311,7 @@ bool PgConn::ServerTransaction() const {
 }
 
 bool PgConn::InTransaction() const {
-  return pendingBegin_ || ServerTransaction();
+  return pendingBegin_ || autocommitted_ || ServerTransaction();
 }
 
 bool PgConn::Broken() const {
@@ -244,6 +324,7 @@ bool PgConn::Reconnect() {
   PQreset(C(conn_));
   if (PQstatus(C(conn_)) != CONNECTION_OK) return false;
   prepared_.clear();
+  pendingBegin_ = autocommitted_ = false;
   std::string setup = Setup(schema_, false);
   Result r(PQexec(C(conn_), setup.c_str()));
   return Good(r.get());
@@ -294,6 +375,13 @@ bool PgConn::ExecOne(const std::string& given) {
   if (IsControl(given)) {
     const bool to = word == "ROLLBACK" && Upper(t.text).find(" TO ") != std::string::npos;
     if (!to) implicitSavepoint_.clear();
+    // The request's sole write committed itself: its end has nothing left to send.
+    if (autocommitted_ && !to && word != "SAVEPOINT" && word != "RELEASE" && !pendingBegin_ &&
+        !ServerTransaction()) {
+      autocommitted_ = false;
+      return true;
+    }
+    if (Upper(t.text) == "BEGIN" && !InTransaction()) requestTx_ = false;
     // A plain BEGIN goes out with the transaction's first statement, and an end before any
     // statement sends nothing: a request costs one round trip less, a read-only one two.
     if (Upper(t.text) == "BEGIN" && !InTransaction()) return pendingBegin_ = true;
@@ -303,6 +391,8 @@ bool PgConn::ExecOne(const std::string& given) {
     }
     return Simple(t.text);
   }
+  if (t_check.stale) return Refuse();
+  if (CheckArmed() && !CheckAlone()) return false;
   if (!InTransaction()) return Simple(t.text);
   if (Simple("SAVEPOINT zdb_stmt; " + t.text + "; RELEASE zdb_stmt")) return true;
   std::string error = error_;
@@ -310,6 +400,12 @@ bool PgConn::ExecOne(const std::string& given) {
   Simple("ROLLBACK TO zdb_stmt; RELEASE zdb_stmt");
   error_ = error;
   code_ = code;
+  return false;
+}
+
+bool PgConn::Refuse() {
+  error_ = "the catalog changed while the request ran";
+  code_ = kSqliteError;
   return false;
 }
 
@@ -586,45 +682,100 @@ bool PgStmt::Step() {
       lengths[i] = static_cast<int>(texts[i].size());
     }
     PGconn* c = C(conn_.conn_);
+    if (t_check.stale) {
+      failed_ = !conn_.Refuse();
+      return false;
+    }
+    // A sole write on a request's transaction that has sent nothing commits by itself (the
+    // statements of a pipeline form one implicit transaction up to its sync): no BEGIN, no
+    // savepoint, no COMMIT.
+    const bool sole = !reads_ && t_check.soleWrite && conn_.requestTx_ && conn_.pendingBegin_ &&
+                      !conn_.ServerTransaction();
+    if (!reads_ && conn_.autocommitted_) {
+      // A second write after the sole one: it gets a transaction of its own.
+      Trace("  a write followed the request's sole write: " + name_);
+      conn_.autocommitted_ = false;
+      conn_.pendingBegin_ = true;
+    }
     // Reads before a transaction's first change run outside it, its BEGIN still waiting: under
     // READ COMMITTED each statement sees the commits before it either way, and a request that
     // only reads then ends without a COMMIT (one round trip less) and without savepoints.
-    const bool wrap = conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
-    if (wrap) {
-      // The savepoint, the statement and its release go in one round trip; a failure rolls
-      // back the statement alone, as it would in SQLite.
-      PQenterPipelineMode(c);
-      const bool begin = conn_.pendingBegin_;
+    const bool wrap = !sole && conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
+    const bool check = PgConn::CheckArmed();
+    std::string checkName, expected;
+    if (check) {
+      checkName = conn_.CheckStatement();
+      if (checkName.empty()) {
+        failed_ = true;
+        return false;
+      }
+      expected = std::to_string(t_check.expected);
+    }
+    if (sole) {
       conn_.pendingBegin_ = false;
-      if (begin) PQsendQueryParams(c, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
-      PQsendQueryParams(c, "SAVEPOINT zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      conn_.autocommitted_ = true;
+      t_check.soleWrite = false;
+    }
+    if (wrap || check) {
+      // The savepoint, the check, the statement and the release go in one round trip; a failure
+      // rolls back the statement alone, as it would in SQLite.
+      enum Part { kOther, kCheck, kMain };
+      Part parts[5];
+      int n = 0;
+      PQenterPipelineMode(c);
+      const bool begin = wrap && conn_.pendingBegin_;
+      if (wrap) conn_.pendingBegin_ = false;
+      const auto plain = [&](const char* sql) {
+        PQsendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0);
+        parts[n++] = kOther;
+      };
+      if (begin) plain("BEGIN");
+      if (wrap) plain("SAVEPOINT zdb_stmt");
+      if (check) {
+        const char* v[1] = {expected.c_str()};
+        PQsendQueryPrepared(c, checkName.c_str(), 1, v, nullptr, nullptr, 0);
+        parts[n++] = kCheck;
+      }
       PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
                           0);
-      PQsendQueryParams(c, "RELEASE zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      parts[n++] = kMain;
+      if (wrap) plain("RELEASE zdb_stmt");
       PQpipelineSync(c);
       ++conn_.roundTrips_;
-      if (begin)
-        while (PGresult* r = PQgetResult(c)) PQclear(r);
-      PGresult* got[3] = {nullptr, nullptr, nullptr};
-      for (PGresult*& slot : got)
+      PGresult* checked = nullptr;
+      for (int i = 0; i < n; ++i) {
+        PGresult* first = nullptr;
         while (PGresult* r = PQgetResult(c)) {
-          if (slot)
+          if (first)
             PQclear(r);
           else
-            slot = r;
+            first = r;
         }
+        if (parts[i] == kMain)
+          result_ = first;
+        else if (parts[i] == kCheck)
+          checked = first;
+        else
+          PQclear(first);
+      }
       PQclear(PQgetResult(c));  // the sync
       PQexitPipelineMode(c);
-      PQclear(got[0]);
-      PQclear(got[2]);
-      result_ = got[1];
-      if (!got[1] || !Good(got[1])) {
-        conn_.NoteError(got[1]);
-        Trace("  statement " + name_ + " in a transaction, status " +
-              (got[1] ? PQresStatus(PQresultStatus(got[1])) : "none") + "; " +
-              (got[0] ? PQresStatus(PQresultStatus(got[0])) : "none"));
+      Result checkResult(checked);
+      if (check) {
+        if (checked && Good(checked)) {
+          t_check.sent = true;
+        } else if (StaleResult(checked)) {
+          t_check.sent = t_check.stale = true;
+        }
+      }
+      if (!result_ || !Good(R(result_))) {
+        if (t_check.stale)
+          conn_.Refuse();
+        else
+          conn_.NoteError(check && !(checked && Good(checked)) ? checked : result_);
         failed_ = true;
-        if (!conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        if (wrap && !conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        if (!wrap && conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;
       }
     } else {
@@ -671,6 +822,19 @@ namespace zdbd {
 
 PgConn::~PgConn() = default;
 void PgConn::InterruptAll() {}
+void PgConn::ArmCheck(int64_t) {}
+bool PgConn::CheckArmed() {
+  return false;
+}
+bool PgConn::Stale() {
+  return false;
+}
+int64_t PgConn::Expected() {
+  return 0;
+}
+void PgConn::EndCheck() {}
+void PgConn::SoleWrite(bool) {}
+void PgConn::BeginRequest() {}
 std::unique_ptr<PgConn> PgConn::Connect(const std::string&, bool, std::string* error) {
   *error = "built without PostgreSQL support";
   return nullptr;
