@@ -245,6 +245,11 @@ class Positions {
 // carried the check and the check made now finds it moved.
 bool FoundStale(Server& server) {
   if (PgConn::Stale()) return true;
+  // A look at the locks deferred to a write that never came (the request failed before it):
+  // made again on its own, so that a held lock answers first, as it would have.
+  std::vector<std::string> keys;
+  uint32_t handle = 0;
+  if (PgConn::LocksPending(&keys, &handle)) return true;
   if (!PgConn::CheckArmed()) return false;
   const int64_t expected = PgConn::Expected();
   server.users.NewRequest(false);

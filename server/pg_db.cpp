@@ -161,6 +161,9 @@ struct Running {
 struct RequestCheck {
   bool armed = false, sent = false, stale = false, soleWrite = false;
   int64_t expected = 0;
+  // Lock keys (up to three, unused ones empty) the next write carries, for session `handle`.
+  bool locks = false, locksRefused = false;
+  std::string keys[3], handle;
 };
 thread_local RequestCheck t_check;
 
@@ -173,6 +176,14 @@ const char* const kCatalogNowSql =
 // the statements pipelined after it are skipped and its implicit transaction rolls back.
 const std::string kCheckSql = std::string("SELECT CASE WHEN g = ? THEN 0 ELSE CAST('zdb_stale:'") +
                               " || g AS integer) END FROM (" + kCatalogNowSql + ") AS now";
+
+// Fails when another session holds one of the keys, or when the session itself is no longer
+// known (its instance was taken for dead), as Cluster's look at the locks answers.
+const char* const kLocksSql =
+    "SELECT CASE WHEN n = 0 THEN 0 ELSE CAST('zdb_locked:' || n AS integer) END FROM (SELECT"
+    " (SELECT count(*) FROM zdbd_cluster.locks WHERE key IN (?1, ?2, ?3) AND handle <> ?4) +"
+    " CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = ?4) THEN 0 ELSE 1 END"
+    " AS n) AS held";
 
 bool StaleResult(PGresult* r) {
   const char* msg = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
@@ -192,7 +203,7 @@ bool PgConn::CheckArmed() {
 }
 
 bool PgConn::Stale() {
-  return t_check.armed && t_check.stale;
+  return t_check.armed && (t_check.stale || t_check.locksRefused);
 }
 
 int64_t PgConn::Expected() {
@@ -201,6 +212,28 @@ int64_t PgConn::Expected() {
 
 void PgConn::EndCheck() {
   t_check = RequestCheck{};
+}
+
+bool PgConn::DeferLocks(const std::vector<std::string>& keys, uint32_t handle) {
+  if (!t_check.armed || t_check.stale || keys.size() > 3) return false;
+  if (t_check.locks) return false;  // one look at a time: a second one is made on its own
+  t_check.locks = true;
+  for (size_t i = 0; i < 3; ++i) t_check.keys[i] = i < keys.size() ? keys[i] : "";
+  t_check.handle = std::to_string(handle);
+  return true;
+}
+
+bool PgConn::LocksPending(std::vector<std::string>* keys, uint32_t* handle) {
+  if (!t_check.locks) return false;
+  keys->clear();
+  for (const auto& k : t_check.keys)
+    if (!k.empty()) keys->push_back(k);
+  *handle = static_cast<uint32_t>(std::strtoul(t_check.handle.c_str(), nullptr, 10));
+  return true;
+}
+
+bool PgConn::LocksRefused() {
+  return t_check.locksRefused;
 }
 
 void PgConn::SoleWrite(bool on) {
@@ -391,8 +424,14 @@ bool PgConn::ExecOne(const std::string& given) {
     }
     return Simple(t.text);
   }
-  if (t_check.stale) return Refuse();
+  if (t_check.stale || t_check.locksRefused) return Refuse();
   if (CheckArmed() && !CheckAlone()) return false;
+  if (t_check.locks) {
+    // A statement that cannot carry the look at the locks: the request is carried out again
+    // with the look made on its own.
+    t_check.locksRefused = true;
+    return Refuse();
+  }
   if (!InTransaction()) return Simple(t.text);
   if (Simple("SAVEPOINT zdb_stmt; " + t.text + "; RELEASE zdb_stmt")) return true;
   std::string error = error_;
@@ -682,9 +721,20 @@ bool PgStmt::Step() {
       lengths[i] = static_cast<int>(texts[i].size());
     }
     PGconn* c = C(conn_.conn_);
-    if (t_check.stale) {
+    if (t_check.stale || t_check.locksRefused) {
       failed_ = !conn_.Refuse();
       return false;
+    }
+    const bool locks = !reads_ && t_check.locks;
+    std::string locksName;
+    if (locks) {
+      int p = 0;
+      bool a = false, b = false, d = false;
+      locksName = conn_.Prepared(kLocksSql, &p, &a, &b, &d);
+      if (locksName.empty()) {
+        failed_ = true;
+        return false;
+      }
     }
     // A sole write on a request's transaction that has sent nothing commits by itself (the
     // statements of a pipeline form one implicit transaction up to its sync): no BEGIN, no
@@ -716,11 +766,11 @@ bool PgStmt::Step() {
       conn_.autocommitted_ = true;
       t_check.soleWrite = false;
     }
-    if (wrap || check) {
+    if (wrap || check || locks) {
       // The savepoint, the check, the statement and the release go in one round trip; a failure
       // rolls back the statement alone, as it would in SQLite.
-      enum Part { kOther, kCheck, kMain };
-      Part parts[5];
+      enum Part { kOther, kCheck, kLocks, kMain };
+      Part parts[6];
       int n = 0;
       PQenterPipelineMode(c);
       const bool begin = wrap && conn_.pendingBegin_;
@@ -736,6 +786,12 @@ bool PgStmt::Step() {
         PQsendQueryPrepared(c, checkName.c_str(), 1, v, nullptr, nullptr, 0);
         parts[n++] = kCheck;
       }
+      if (locks) {
+        const char* v[4] = {t_check.keys[0].c_str(), t_check.keys[1].c_str(),
+                            t_check.keys[2].c_str(), t_check.handle.c_str()};
+        PQsendQueryPrepared(c, locksName.c_str(), 4, v, nullptr, nullptr, 0);
+        parts[n++] = kLocks;
+      }
       PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
                           0);
       parts[n++] = kMain;
@@ -743,6 +799,7 @@ bool PgStmt::Step() {
       PQpipelineSync(c);
       ++conn_.roundTrips_;
       PGresult* checked = nullptr;
+      PGresult* looked = nullptr;
       for (int i = 0; i < n; ++i) {
         PGresult* first = nullptr;
         while (PGresult* r = PQgetResult(c)) {
@@ -755,12 +812,14 @@ bool PgStmt::Step() {
           result_ = first;
         else if (parts[i] == kCheck)
           checked = first;
+        else if (parts[i] == kLocks)
+          looked = first;
         else
           PQclear(first);
       }
       PQclear(PQgetResult(c));  // the sync
       PQexitPipelineMode(c);
-      Result checkResult(checked);
+      Result checkResult(checked), lockResult(looked);
       if (check) {
         if (checked && Good(checked)) {
           t_check.sent = true;
@@ -768,11 +827,19 @@ bool PgStmt::Step() {
           t_check.sent = t_check.stale = true;
         }
       }
+      if (locks && looked && !t_check.stale) {
+        if (Good(looked))
+          t_check.locks = false;  // looked at and free
+        else if (std::strstr(PQresultErrorMessage(looked), "zdb_locked"))
+          t_check.locksRefused = true;
+      }
       if (!result_ || !Good(R(result_))) {
-        if (t_check.stale)
+        if (t_check.stale || t_check.locksRefused)
           conn_.Refuse();
         else
-          conn_.NoteError(check && !(checked && Good(checked)) ? checked : result_);
+          conn_.NoteError(check && !(checked && Good(checked)) ? checked
+                          : locks && !(looked && Good(looked)) ? looked
+                                                               : result_);
         failed_ = true;
         if (wrap && !conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
         if (!wrap && conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
@@ -834,6 +901,15 @@ int64_t PgConn::Expected() {
 }
 void PgConn::EndCheck() {}
 void PgConn::SoleWrite(bool) {}
+bool PgConn::DeferLocks(const std::vector<std::string>&, uint32_t) {
+  return false;
+}
+bool PgConn::LocksPending(std::vector<std::string>*, uint32_t*) {
+  return false;
+}
+bool PgConn::LocksRefused() {
+  return false;
+}
 void PgConn::BeginRequest() {}
 std::unique_ptr<PgConn> PgConn::Connect(const std::string&, bool, std::string* error) {
   *error = "built without PostgreSQL support";

@@ -67,6 +67,15 @@ class PgConn {
   static int64_t Expected();
   static bool Stale();
   static void EndCheck();
+  // A trusted request's look at the locks before a write (LockTable::CheckWrite): over
+  // PostgreSQL the lock table is in the same database, so the write's round trip carries it,
+  // and a lock held by another session (or a session its instance lost) fails the write before
+  // it changes anything (LocksRefused()); the request is then carried out again with the look
+  // made on its own, which names the lock. False when the look cannot be deferred.
+  static bool DeferLocks(const std::vector<std::string>& keys, uint32_t handle);
+  // Keys deferred that no write has carried yet: the caller looks itself.
+  static bool LocksPending(std::vector<std::string>* keys, uint32_t* handle);
+  static bool LocksRefused();
   // The request writes once, as its last statement: a request transaction that has sent
   // nothing yet lets that write commit by itself, in the round trip that carries it.
   static void SoleWrite(bool on);
