@@ -247,6 +247,11 @@ void PgConn::BeginRequest() {
   requestTx_ = true;
 }
 
+bool PgConn::EndRequest() {
+  pendingBegin_ = autocommitted_ = requestTx_ = false;
+  return !ServerTransaction() || Simple("COMMIT");
+}
+
 std::string PgConn::CheckStatement() {
   int params = 0;
   bool insert = false, skip = false, reads = false;
@@ -426,6 +431,13 @@ bool PgConn::ExecOne(const std::string& given) {
   }
   if (t_check.stale || t_check.locksRefused) return Refuse();
   if (CheckArmed() && !CheckAlone()) return false;
+  if (word == "VACUUM" && requestTx_ && pendingBegin_ && !ServerTransaction()) {
+    // It runs outside any transaction: a request's transaction that has sent nothing yet ends
+    // with it, as with a sole write.
+    pendingBegin_ = false;
+    autocommitted_ = true;
+    return Simple(t.text);
+  }
   if (t_check.locks) {
     // A statement that cannot carry the look at the locks: the request is carried out again
     // with the look made on its own.
@@ -911,6 +923,9 @@ bool PgConn::LocksRefused() {
   return false;
 }
 void PgConn::BeginRequest() {}
+bool PgConn::EndRequest() {
+  return false;
+}
 std::unique_ptr<PgConn> PgConn::Connect(const std::string&, bool, std::string* error) {
   *error = "built without PostgreSQL support";
   return nullptr;

@@ -82,6 +82,9 @@ class PgConn {
   // Opens a request's transaction on a shared connection: its BEGIN leaves with the first
   // statement that needs it (never with a sole write).
   void BeginRequest();
+  // Ends it: commits what it sent (nothing when it only read or its sole write committed
+  // itself); false when the commit failed.
+  bool EndRequest();
 
   bool Exec(const std::string& sql);
   bool Native(const std::string& sql) { return Simple(sql); }

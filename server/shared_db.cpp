@@ -388,7 +388,7 @@ int32_t RequestDbs::Finish(int32_t status) {
       if (status == kOk) status = kInternal;
       Log("a failed statement ended the request's transaction on database %s (%s)", d->name.c_str(),
           conn->Error().c_str());
-    } else if (!Stmt(*conn, "COMMIT").Run()) {
+    } else if (!conn->Pg()->EndRequest()) {
       full = conn->TakeFull() || full;
       Log("commit of database %s failed: %s", d->name.c_str(), conn->Error().c_str());
       if (status == kOk) status = kInternal;
