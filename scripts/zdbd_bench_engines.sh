@@ -136,7 +136,7 @@ awk -v seg=$((after - before)) -v zt=$((($(cpu zdbd) - z0) * tick_us)) \
   {for (i = 1; i <= NF; i++) if ($(i+1) == "requests/s,") req += $i
    split($0, a, " x "); n = a[1]; sub(/.*: /, "", n); total += n * 2; ops += 0}
   END {printf "two instances\tRead NEXT + GetField, 8 clients over 2 instances\t-\t%.0f\t%.2f\t%.0f\t%s\n",
-         req, seg / total, zt / total, pt > 0 ? sprintf("%.0f", pt / total) : "-"}' \
+         req, seg / total, zt / total, (pt > 0 ? sprintf("%.0f", pt / total) : "-")}' \
   "$work/two-1" "$work/two-2" >>"$results"
 echo "== load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
