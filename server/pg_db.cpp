@@ -185,6 +185,15 @@ const char* const kLocksSql =
     " CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = ?4) THEN 0 ELSE 1 END"
     " AS n) AS held";
 
+// Both at once, for a write of a request that has not checked the catalog yet: one statement
+// less to run.
+const std::string kCheckLocksSql =
+    std::string("SELECT CASE WHEN g <> ?1 THEN CAST('zdb_stale:' || g AS integer) WHEN n <> 0") +
+    " THEN CAST('zdb_locked:' || n AS integer) ELSE 0 END FROM (" + kCatalogNowSql +
+    ") AS now, (SELECT (SELECT count(*) FROM zdbd_cluster.locks WHERE key IN (?2, ?3, ?4) AND"
+    " handle <> ?5) + CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = ?5)"
+    " THEN 0 ELSE 1 END AS n) AS held";
+
 bool StaleResult(PGresult* r) {
   const char* msg = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   return msg && std::strstr(msg, "zdb_stale:") != nullptr;
@@ -738,11 +747,12 @@ bool PgStmt::Step() {
       return false;
     }
     const bool locks = !reads_ && t_check.locks;
+    const bool both = locks && PgConn::CheckArmed();  // one statement for the two
     std::string locksName;
     if (locks) {
       int p = 0;
       bool a = false, b = false, d = false;
-      locksName = conn_.Prepared(kLocksSql, &p, &a, &b, &d);
+      locksName = conn_.Prepared(both ? kCheckLocksSql : kLocksSql, &p, &a, &b, &d);
       if (locksName.empty()) {
         failed_ = true;
         return false;
@@ -763,7 +773,7 @@ bool PgStmt::Step() {
     // READ COMMITTED each statement sees the commits before it either way, and a request that
     // only reads then ends without a COMMIT (one round trip less) and without savepoints.
     const bool wrap = !sole && conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
-    const bool check = PgConn::CheckArmed();
+    const bool check = PgConn::CheckArmed() && !both;
     std::string checkName, expected;
     if (check) {
       checkName = conn_.CheckStatement();
@@ -799,9 +809,11 @@ bool PgStmt::Step() {
         parts[n++] = kCheck;
       }
       if (locks) {
-        const char* v[4] = {t_check.keys[0].c_str(), t_check.keys[1].c_str(),
+        const std::string want = std::to_string(t_check.expected);
+        const char* v[5] = {want.c_str(), t_check.keys[0].c_str(), t_check.keys[1].c_str(),
                             t_check.keys[2].c_str(), t_check.handle.c_str()};
-        PQsendQueryPrepared(c, locksName.c_str(), 4, v, nullptr, nullptr, 0);
+        PQsendQueryPrepared(c, locksName.c_str(), both ? 5 : 4, both ? v : v + 1, nullptr, nullptr,
+                            0);
         parts[n++] = kLocks;
       }
       PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
@@ -840,10 +852,14 @@ bool PgStmt::Step() {
         }
       }
       if (locks && looked && !t_check.stale) {
-        if (Good(looked))
+        if (Good(looked)) {
           t_check.locks = false;  // looked at and free
-        else if (std::strstr(PQresultErrorMessage(looked), "zdb_locked"))
+          if (both) t_check.sent = true;
+        } else if (both && StaleResult(looked)) {
+          t_check.sent = t_check.stale = true;
+        } else if (std::strstr(PQresultErrorMessage(looked), "zdb_locked")) {
           t_check.locksRefused = true;
+        }
       }
       if (!result_ || !Good(R(result_))) {
         if (t_check.stale || t_check.locksRefused)
