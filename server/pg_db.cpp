@@ -181,7 +181,8 @@ const std::string kCheckSql = std::string("SELECT CASE WHEN g = ? THEN 0 ELSE CA
 // known (its instance was taken for dead), as Cluster's look at the locks answers.
 const char* const kLocksSql =
     "SELECT CASE WHEN n = 0 THEN 0 ELSE CAST('zdb_locked:' || n AS integer) END FROM (SELECT"
-    " (SELECT count(*) FROM zdbd_cluster.locks WHERE key IN (?1, ?2, ?3) AND handle <> ?4) +"
+    " CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.locks WHERE key IN (?1, ?2, ?3) AND"
+    " handle <> ?4) THEN 1 ELSE 0 END +"
     " CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = ?4) THEN 0 ELSE 1 END"
     " AS n) AS held";
 
@@ -190,8 +191,9 @@ const char* const kLocksSql =
 const std::string kCheckLocksSql =
     std::string("SELECT CASE WHEN g <> ?1 THEN CAST('zdb_stale:' || g AS integer) WHEN n <> 0") +
     " THEN CAST('zdb_locked:' || n AS integer) ELSE 0 END FROM (" + kCatalogNowSql +
-    ") AS now, (SELECT (SELECT count(*) FROM zdbd_cluster.locks WHERE key IN (?2, ?3, ?4) AND"
-    " handle <> ?5) + CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = ?5)"
+    ") AS now, (SELECT CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.locks WHERE key IN (?2, ?3,"
+    " ?4) AND handle <> ?5) THEN 1 ELSE 0 END + CASE WHEN EXISTS(SELECT 1 FROM "
+    "zdbd_cluster.sessions WHERE handle = ?5)"
     " THEN 0 ELSE 1 END AS n) AS held";
 
 bool StaleResult(PGresult* r) {
