@@ -65,18 +65,39 @@ segments() {  # data segments sent so far by the connections to PostgreSQL's por
     sed -n 's/.*data_segs_out:\([0-9]*\).*/\1/p' | awk '{s += $1} END {print s + 0}'
 }
 
+# CPU time (clock ticks) used so far by zdbd's instances and, on the private cluster, by
+# PostgreSQL's processes: where the time of a request goes.
+cpu() {  # zdbd|postgres
+  local p list=() sum=0
+  if [[ $1 == zdbd ]]; then
+    list=("${pids[@]}")
+  elif [[ -n ${ZDB_PG_DIR:-} && -f $ZDB_PG_DIR/data/postmaster.pid ]]; then
+    list=($(pgrep -P "$(head -1 "$ZDB_PG_DIR/data/postmaster.pid")"))
+  fi
+  for p in "${list[@]}"; do
+    sum=$((sum + $(awk '{print $14 + $15}' "/proc/$p/stat" 2>/dev/null || echo 0)))
+  done
+  echo "$sum"
+}
+tick_us=$((1000000 / $(getconf CLK_TCK)))
+
 results=$work/results
 : >"$results"
 measure() {  # engine label address clients workload
-  local engine=$1 label=$2 address=$3 clients=$4 workload=$5 before after line
+  local engine=$1 label=$2 address=$3 clients=$4 workload=$5 before after line z0 p0
   before=$(segments)
+  z0=$(cpu zdbd)
+  p0=$(cpu postgres)
   line=$("$load" "$address" 1 "$clients" "$ops" 60 "$workload") || true  # failures are counted
   after=$(segments)
   echo "$engine: $line"
-  awk -v e="$engine" -v l="$label" -v seg=$((after - before)) -v pg="$([[ $engine == sqlite ]] && echo 0 || echo 1)" '
+  awk -v e="$engine" -v l="$label" -v seg=$((after - before)) -v pg="$([[ $engine == sqlite ]] && echo 0 || echo 1)" \
+    -v zt=$((($(cpu zdbd) - z0) * tick_us)) -v pt=$((($(cpu postgres) - p0) * tick_us)) '
     {for (i = 1; i <= NF; i++) {if ($(i+1) == "operations/s,") ops = $i; if ($(i+1) == "requests/s,") req = $i}
      split($0, a, " x "); n = a[1]; sub(/.*: /, "", n)}
-    END {printf "%s\t%s\t%s\t%s\t%s\n", e, l, ops, req, pg ? sprintf("%.2f", seg / (req > 0 ? n * req / ops : 1)) : "-"}' \
+    END {r = req > 0 ? n * req / ops : 1
+         printf "%s\t%s\t%s\t%s\t%s\t%.0f\t%s\n", e, l, ops, req, pg ? sprintf("%.2f", seg / r) : "-",
+                zt / r, pg ? sprintf("%.0f", pt / r) : "-"}' \
     <<<"$line" >>"$results"
 }
 
@@ -102,23 +123,27 @@ workloads postgresql "$address_pg1"
 start pg2 --storage "$uri"
 # 8 clients over two instances: 4 on each, at the same time.
 before=$(segments)
+z0=$(cpu zdbd)
+p0=$(cpu postgres)
 "$load" "$address_pg1" 1 4 "$ops" 60 read >"$work/two-1" &
 first=$!
 "$load" "$address_pg2" 1 4 "$ops" 60 read >"$work/two-2" || true
 wait "$first" || true
 after=$(segments)
 cat "$work/two-1" "$work/two-2"
-awk -v seg=$((after - before)) '
+awk -v seg=$((after - before)) -v zt=$((($(cpu zdbd) - z0) * tick_us)) \
+  -v pt=$((($(cpu postgres) - p0) * tick_us)) '
   {for (i = 1; i <= NF; i++) if ($(i+1) == "requests/s,") req += $i
    split($0, a, " x "); n = a[1]; sub(/.*: /, "", n); total += n * 2; ops += 0}
-  END {printf "two instances\tRead NEXT + GetField, 8 clients over 2 instances\t-\t%.0f\t%.2f\n", req, seg / total}' \
+  END {printf "two instances\tRead NEXT + GetField, 8 clients over 2 instances\t-\t%.0f\t%.2f\t%.0f\t%s\n",
+         req, seg / total, zt / total, (pt > 0 ? sprintf("%.0f", pt / total) : "-")}' \
   "$work/two-1" "$work/two-2" >>"$results"
 echo "== load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
 echo
-echo "| workload | engine | operations/s | requests/s | PostgreSQL round trips per request |"
-echo "|---|---|---|---|---|"
-awk -F'\t' '{printf "| %s | %s | %s | %s | %s |\n", $2, $1, $3, $4, $5}' "$results"
+echo "| workload | engine | operations/s | requests/s | PostgreSQL round trips per request | CPU µs per request: zdbd | PostgreSQL |"
+echo "|---|---|---|---|---|---|---|"
+awk -F'\t' '{printf "| %s | %s | %s | %s | %s | %s | %s |\n", $2, $1, $3, $4, $5, $6, $7}' "$results"
 
 if [[ ${ZDBD_BENCH_DOCS:-0} == 1 ]]; then
   zdb_require_packages gnuplot-nox
@@ -149,24 +174,14 @@ EOF
     echo "are the data segments zdbd's connections to PostgreSQL sent, per request answered."
     echo "Load average before the run: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)."
     echo
-    echo "| workload | engine | operations/s | requests/s | PostgreSQL round trips per request |"
-    echo "|---|---|---|---|---|"
-    awk -F'\t' '{printf "| %s | %s | %s | %s | %s |\n", $2, $1, $3, $4, $5}' "$results"
+    echo "| workload | engine | operations/s | requests/s | PostgreSQL round trips per request | CPU µs per request: zdbd | PostgreSQL |"
+    echo "|---|---|---|---|---|---|---|"
+    awk -F'\t' '{printf "| %s | %s | %s | %s | %s | %s | %s |\n", $2, $1, $3, $4, $5, $6, $7}' "$results"
     echo
     echo "![requests per second by storage engine](perf-engines.svg)"
     echo
-    echo "Where the time goes on PostgreSQL: one client waits for each reply, and each reply waits"
-    echo "for zdbd's round trips to PostgreSQL, one after the other. Each request first checks whether"
-    echo "users exist and reads the catalog generation in the same statement (a count of definition"
-    echo "changes that triggers on the catalog tables keep, so that the definitions this zdbd cached"
-    echo "are read again as soon as any zdbd commits a change): 1 round trip. A read then costs its"
-    echo "own statements, outside any transaction: GetRead NEXT the next record number and the"
-    echo "record (3 in all), Read NEXT the next record number (2), GetField that field (2). A write"
-    echo "adds the check that no other instance locks the record, table or database (1), its"
-    echo "statement sent with the transaction's BEGIN and a savepoint in one pipelined batch (1) and"
-    echo "the COMMIT before the reply (1): PutWrite 4. With 8 clients the requests on one database"
-    echo "share its one connection to PostgreSQL, and the user checks share one more, so they wait"
-    echo "for each other's round trips: 8 clients on one instance gain little over one."
+    echo "Round trips are counted from the kernel's TCP counters; CPU time per request from /proc, for"
+    echo "zdbd's instances and for the private cluster's processes (\"-\" for a cluster elsewhere)."
   } >"$docs/perf-engines.md"
   echo "Wrote $docs/perf-engines.md and $docs/perf-engines.svg"
 fi

@@ -5,6 +5,7 @@
 
 #include "handlers.h"
 #include "metrics.h"
+#include "pg_db.h"
 #include "status.h"
 #include "storage.h"
 #include "wire/le.h"
@@ -201,6 +202,111 @@ bool SlotsMatch(std::string_view rule, const Request& r) {
   return true;
 }
 
+namespace {
+
+// The record requests that may trust what this zdbd last knew of the catalog over PostgreSQL:
+// their first statement checks it (PgConn::ArmCheck), and one that finds it moved is carried
+// out again. Each changes nothing before that statement but the session's record positions
+// (Positions), and the writers among them write once, with their last statement.
+struct Trusted {
+  Handler handler;
+  bool soleWrite;
+};
+constexpr Trusted kTrusted[] = {
+    {HRead, false},      {HGetRead, false}, {HGetField, false}, {HIsNull, false},
+    {HTestField, false}, {HFRead, false},   {HMatGet, false},   {HPutWrite, true},
+    {HPutField, true},   {HFWrite, true},   {HMatPut, true},    {HAppendBlank, true},
+};
+
+const Trusted* TrustedRow(const OpRow* row) {
+  if (!row || !Storage::Postgres()) return nullptr;
+  for (const auto& t : kTrusted)
+    if (t.handler == row->handler) return &t;
+  return nullptr;
+}
+
+// The record positions of a session, put back before its request is carried out again.
+class Positions {
+ public:
+  void Take(ServerSession& s) {
+    saved_.clear();
+    for (auto& [name, use] : s.dbs)
+      for (auto& [key, open] : use.tables) saved_.emplace_back(&open, open.current);
+  }
+  void Restore() {
+    for (auto& [open, current] : saved_) open->current = current;
+  }
+
+ private:
+  std::vector<std::pair<OpenTable*, int64_t>> saved_;
+};
+
+// True when the catalog the request trusted had moved: its statements were refused, or none
+// carried the check and the check made now finds it moved.
+bool FoundStale(Server& server) {
+  if (PgConn::Stale()) return true;
+  // A look at the locks deferred to a write that never came (the request failed before it):
+  // made again on its own, so that a held lock answers first, as it would have.
+  std::vector<std::string> keys;
+  uint32_t handle = 0;
+  if (PgConn::LocksPending(&keys, &handle)) return true;
+  if (!PgConn::CheckArmed()) return false;
+  const int64_t expected = PgConn::Expected();
+  server.users.NewRequest(false);
+  return server.users.CatalogGeneration() != 0 && server.users.Known() != expected;
+}
+
+int32_t Carry(Call& call, const OpRow* row) {
+  Server& server = call.server;
+  const Trusted* trust = call.session ? TrustedRow(row) : nullptr;
+  bool trusting = trust && server.users.NewRequest(true);
+  thread_local Positions positions;
+  struct End {
+    ~End() { PgConn::EndCheck(); }
+  } end;
+  for (;;) {
+    PgConn::SoleWrite(trust && trust->soleWrite);
+    if (trusting) positions.Take(*call.session);
+    int32_t status = kOk;
+    if (!PrivilegeOk(call, row->need)) {
+      status = kDenied;
+    } else if (call.session) {
+      // The requests that stream run on the session's own connections: a long script or a
+      // client slow to take its file holds up no other session.
+      bool streams =
+          row->handler == &HScript || row->handler == &HExport || row->handler == &HImport;
+      bool writes = streams || row->need == Need::kWrite || row->need == Need::kDefine;
+      // On PostgreSQL an expression runs as a script does, on a login of the script role that
+      // the request may have just made: the statements that made it must be committed first,
+      // which the shared connection's open transaction would not be.
+      bool own = streams || (row->handler == &HExpressionCheck && Storage::Postgres());
+      RequestDbs dbs(server, *call.session, own, writes);
+      status = dbs.Refused() ? kDiskFull : row->handler(call);
+      if (trusting && FoundStale(server)) {
+        dbs.Finish(status);
+        positions.Restore();
+        trusting = false;
+        server.users.NewRequest(false);
+        continue;
+      }
+      status = dbs.Finish(status);
+      // A handler that met the full disk outside SQLite (an upload) has said why itself.
+      if (status == kDiskFull && !dbs.Reason().empty()) call.session->lastDiskFull = dbs.Reason();
+      return status;
+    } else {
+      return row->handler(call);
+    }
+    if (trusting && FoundStale(server)) {
+      trusting = false;
+      server.users.NewRequest(false);
+      continue;
+    }
+    return status;
+  }
+}
+
+}  // namespace
+
 bool Dispatch(Server& server, Conn& conn, Request& req) {
   auto began = std::chrono::steady_clock::now();
   server.requests.fetch_add(1, std::memory_order_relaxed);
@@ -216,31 +322,9 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
   } else if (row->need != Need::kNothing) {
     call.session = server.sessions.Find(req.header.sessionHandle);
     if (call.session) held = std::unique_lock<std::mutex>(call.session->mutex);
-    if (!call.session || call.session->ended)
-      status = kNoSession;
-    else if (!PrivilegeOk(call, row->need))
-      status = kDenied;
+    if (!call.session || call.session->ended) status = kNoSession;
   }
-  if (status == kOk) {
-    if (call.session) {
-      // The requests that stream run on the session's own connections: a long script or a
-      // client slow to take its file holds up no other session.
-      bool streams =
-          row->handler == &HScript || row->handler == &HExport || row->handler == &HImport;
-      bool writes = streams || row->need == Need::kWrite || row->need == Need::kDefine;
-      // On PostgreSQL an expression runs as a script does, on a login of the script role that
-      // the request may have just made: the statements that made it must be committed first,
-      // which the shared connection's open transaction would not be.
-      bool own = streams || (row->handler == &HExpressionCheck && Storage::Postgres());
-      RequestDbs dbs(server, *call.session, own, writes);
-      status = dbs.Refused() ? kDiskFull : row->handler(call);
-      status = dbs.Finish(status);
-      // A handler that met the full disk outside SQLite (an upload) has said why itself.
-      if (status == kDiskFull && !dbs.Reason().empty()) call.session->lastDiskFull = dbs.Reason();
-    } else {
-      status = row->handler(call);
-    }
-  }
+  if (status == kOk) status = Carry(call, row);
   if (status != kOk && status != kUnsupported)
     LogEvent(Event::kRequestFailed, LogLevel::kInfo, "%s (opcode %u) of session %08X: %d %s",
              row ? row->name : "?", req.header.opcode, req.header.sessionHandle, status,

@@ -1,3 +1,4 @@
+#include <cctype>
 #include <cstring>
 
 #include "handlers.h"
@@ -11,6 +12,11 @@ namespace zdbd {
 namespace wire = zdb::wire;
 
 namespace {
+
+std::string Upper(std::string s) {
+  for (char& ch : s) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+  return s;
+}
 
 // Field name with an optional table in front, as the direct forms name them.
 std::string Qualified(const std::string& table, const std::string& field) {
@@ -58,33 +64,70 @@ int32_t ListedFields(const std::vector<uint8_t>& defs, size_t valueBytes,
   return total == valueBytes ? kOk : kMalformed;
 }
 
+// The moves of GetRead that one statement can make together with the read of the record it
+// lands on: the record after, before, first or last.
+struct Move {
+  const char* modes[3];
+  const char* where;  // the condition on rowid, the current record bound as ?
+  const char* order;
+};
+constexpr Move kMoves[] = {
+    {{"NEXT", "N", ""}, "rowid>?", "rowid"},
+    {{"PRIOR", "PREV", "P"}, "rowid<?", "rowid DESC"},
+    {{"FIRST", "F", "TOP"}, "rowid>0*?", "rowid"},  // record numbers start at 1
+    {{"LAST", "L", "BOTTOM"}, "rowid>0*?", "rowid DESC"},
+};
+
+const Move* MoveOf(const std::string& mode) {
+  for (const auto& m : kMoves)
+    for (const char* name : m.modes)
+      if (mode == name) return &m;
+  return nullptr;
+}
+
 // Reads the current record's values of every found field in one statement when they all belong
-// to one table and a current record exists; false (nothing read) otherwise.
+// to one table and a current record exists; false (nothing read) otherwise. With `move`, every
+// field must be found in the table `at` and the statement first moves from its current record
+// to the one `move` names, read with the values; *moved is that record's number, 0 when there
+// is none.
 bool LoadRow(const std::vector<Target>& targets, const std::vector<FieldInfo>& fields,
-             const std::vector<int32_t>& found, std::vector<Value>* row) {
+             const std::vector<int32_t>& found, std::vector<Value>* row, const Move* move = nullptr,
+             const OpenTable* at = nullptr, int64_t* moved = nullptr) {
   const Target* first = nullptr;
   std::string columns;
   for (size_t i = 0; i < targets.size(); ++i) {
-    if (found[i] != kOk) continue;
+    if (found[i] != kOk) {
+      if (move) return false;
+      continue;
+    }
     if (!first) first = &targets[i];
-    if (targets[i].open != first->open) return false;
-    columns += (columns.empty() ? "" : ", ") + QuoteIdent(fields[i].name);
+    if (targets[i].open != first->open || (move && targets[i].open != at)) return false;
+    columns += ", " + QuoteIdent(fields[i].name);
   }
-  if (!first || first->open->current <= 0) return false;
-  Stmt s(*first->use->conn,
-         "SELECT " + columns + " FROM " + QuoteIdent(first->table) + " WHERE rowid=?");
+  if (!first || (!move && first->open->current <= 0)) return false;
+  std::string sql = "SELECT rowid" + columns + " FROM " + QuoteIdent(first->table) + " WHERE ";
+  sql += move ? std::string(move->where) + " ORDER BY " + move->order + " LIMIT 1" : "rowid=?";
+  Stmt s(*first->use->conn, sql);
   s.Bind(1, first->open->current);
-  if (!s.Step()) return false;
+  const bool got = s.Step();
+  if (moved) *moved = got ? s.Int(0) : 0;
+  if (!got) return move != nullptr;
   row->assign(targets.size(), Value::Null());
-  int column = 0;
+  int column = 1;
   for (size_t i = 0; i < targets.size(); ++i)
     if (found[i] == kOk) (*row)[i] = s.Get(column++);
   return true;
 }
 
-int32_t FillValues(Call& c, size_t defsSlot, size_t areaSlot) {
+// Fills the value area. With `move`, first moves the table `at` to the record it names in the
+// same statement, when every listed field is found in that table: *moved is then the record's
+// number (0: none, nothing filled); when the statement cannot do both, *moved is -1 and nothing
+// has been read.
+int32_t FillValues(Call& c, size_t defsSlot, size_t areaSlot, const Move* move = nullptr,
+                   OpenTable* at = nullptr, int64_t* moved = nullptr) {
   std::vector<Listed> listed;
   auto& area = c.req.slots[areaSlot];
+  if (moved) *moved = -1;
   if (int32_t rc = ListedFields(c.req.slots[defsSlot], area.size(), &listed); rc != kOk) return rc;
   std::fill(area.begin(), area.end(), 0);
   int32_t result = kOk;
@@ -95,7 +138,11 @@ int32_t FillValues(Call& c, size_t defsSlot, size_t areaSlot) {
     found[i] = FieldOf(c, listed[i].name, &targets[i], &fields[i]);
   // The usual list names fields of one table only: one statement reads them all.
   std::vector<Value> row;
-  bool oneRow = LoadRow(targets, fields, found, &row);
+  bool oneRow = LoadRow(targets, fields, found, &row, move, at, moved);
+  if (move) {
+    if (!oneRow || *moved <= 0) return kOk;  // nothing read: *moved says why
+    at->current = *moved;
+  }
   size_t offset = 0;
   for (size_t i = 0; i < listed.size(); ++i) {
     const auto& l = listed[i];
@@ -199,6 +246,15 @@ int32_t HGetRead(Call& c) {
   Target t;
   if (int32_t rc = SelectedTable(c, &t); rc != kOk) return rc;
   ReadTransaction snapshot(*t.use->conn);
+  // A move without a lock and the read of the record it lands on go in one statement: over
+  // PostgreSQL one round trip instead of two.
+  if (const Move* move = MoveOf(Upper(Trimmed(c.req.Text(0))));
+      move && Trimmed(c.req.Text(1)).empty() && t.use->conn->Postgres()) {
+    int64_t moved = -1;
+    int32_t rc = FillValues(c, 2, 3, move, t.open, &moved);
+    if (moved == 0) return kEndOfTable;
+    if (moved > 0) return rc;
+  }
   if (int32_t rc = ReadRecord(c, t, c.req.Text(0), c.req.Text(1)); rc != kOk) return rc;
   return FillValues(c, 2, 3);
 }

@@ -444,7 +444,7 @@ int RunServer(Server& server) {
   }
   // Over PostgreSQL every request commits before its reply, so that another zdbd on the same
   // database sees it at once; --durable decides whether the commit waits for PostgreSQL's disk.
-  server.shared.Start(o.durable || Storage::Postgres());
+  server.shared.Start(o.durable || Storage::Postgres(), static_cast<size_t>(o.storageConnections));
   dir.Keep();
   g_wakeWrite = wake[1];
   ::signal(SIGPIPE, SIG_IGN);

@@ -1,5 +1,8 @@
 #include "locks.h"
 
+#include "pg_db.h"
+#include "storage.h"
+
 #include "status.h"
 
 namespace zdbd {
@@ -79,6 +82,8 @@ int32_t LockTable::CheckWrite(const std::string& db, const std::string& table, i
     keys.push_back(RecordKey(db, table, record));
     refusals.push_back(kRecordLocked);
   }
+  // Over PostgreSQL a record request's write carries the look itself (PgConn::DeferLocks).
+  if (Storage::Postgres() && PgConn::DeferLocks(keys, handle)) return kOk;
   int first = store_->FirstHeldByOther(keys, handle);
   if (first == -2) return kInternal;
   return first < 0 ? kOk : refusals[static_cast<size_t>(first)];

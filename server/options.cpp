@@ -116,6 +116,11 @@ const OptionRow kOptions[] = {
      "with --storage: an instance silent this long is taken for dead and its locks released", 2,
      300, [](Options& o, long n) { o.leaseSeconds = static_cast<int>(n); }, nullptr,
      [](const Options& o) { return Num(o.leaseSeconds); }},
+    {"--storage-connections", "N",
+     "with --storage: PostgreSQL connections each database may use at once (requests beyond "
+     "wait for one)",
+     1, 1000, [](Options& o, long n) { o.storageConnections = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.storageConnections); }},
     {"--stop-grace", "SECONDS", "on a stop, how long running requests may take to finish", 0, 3600,
      [](Options& o, long n) { o.stopGraceSeconds = static_cast<int>(n); }, nullptr,
      [](const Options& o) { return Num(o.stopGraceSeconds); }},

@@ -25,6 +25,8 @@ struct Options {
   // Over PostgreSQL: an instance that has not renewed its lease for this long is taken for
   // dead by the others, which release its locks.
   int leaseSeconds = 10;
+  // Over PostgreSQL: connections each database's requests share in this zdbd.
+  int storageConnections = 8;
   int stopGraceSeconds = 10;  // on a stop, how long running requests may take to finish
   bool durable = false;       // every commit on disk before its reply
   // Where the databases live: empty for SQLite files in dataDir, else a libpq connection URI

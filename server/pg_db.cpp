@@ -161,7 +161,136 @@ struct Running {
   }
 };
 
+// What a request trusts of the catalog, and whether its first statement has checked it.
+struct RequestCheck {
+  bool armed = false, sent = false, stale = false, soleWrite = false;
+  int64_t expected = 0;
+  // Lock keys (up to three, unused ones empty) the next write carries, for session `handle`.
+  bool locks = false, locksRefused = false;
+  std::string keys[3], handle;
+};
+thread_local RequestCheck t_check;
+
+// Whether users exist and the count of definition changes, as one number: twice the count,
+// plus one when users exist (Users keeps the same number).
+const char* const kCatalogNowSql =
+    "SELECT 2 * (1 + coalesce((SELECT sum(n) FROM zdb_system.zdb_generation), 0)) + CASE WHEN"
+    " EXISTS(SELECT 1 FROM zdb_system.users) THEN 1 ELSE 0 END AS g";
+// The same compared with what the request trusts: a difference fails the statement, so that
+// the statements pipelined after it are skipped and its implicit transaction rolls back.
+const std::string kCheckSql = std::string("SELECT CASE WHEN g = ? THEN 0 ELSE CAST('zdb_stale:'") +
+                              " || g AS integer) END FROM (" + kCatalogNowSql + ") AS now";
+
+// Fails when another session holds one of the keys, or when the session itself is no longer
+// known (its instance was taken for dead), as Cluster's look at the locks answers.
+const char* const kLocksSql =
+    "SELECT CASE WHEN n = 0 THEN 0 ELSE CAST('zdb_locked:' || n AS integer) END FROM (SELECT"
+    " CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.locks WHERE key IN (?1, ?2, ?3) AND"
+    " handle <> ?4) THEN 1 ELSE 0 END +"
+    " CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.sessions WHERE handle = ?4) THEN 0 ELSE 1 END"
+    " AS n) AS held";
+
+// Both at once, for a write of a request that has not checked the catalog yet: one statement
+// less to run.
+const std::string kCheckLocksSql =
+    std::string("SELECT CASE WHEN g <> ?1 THEN CAST('zdb_stale:' || g AS integer) WHEN n <> 0") +
+    " THEN CAST('zdb_locked:' || n AS integer) ELSE 0 END FROM (" + kCatalogNowSql +
+    ") AS now, (SELECT CASE WHEN EXISTS(SELECT 1 FROM zdbd_cluster.locks WHERE key IN (?2, ?3,"
+    " ?4) AND handle <> ?5) THEN 1 ELSE 0 END + CASE WHEN EXISTS(SELECT 1 FROM "
+    "zdbd_cluster.sessions WHERE handle = ?5)"
+    " THEN 0 ELSE 1 END AS n) AS held";
+
+bool StaleResult(PGresult* r) {
+  const char* msg = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  return msg && std::strstr(msg, "zdb_stale:") != nullptr;
+}
+
 }  // namespace
+
+void PgConn::ArmCheck(int64_t expected) {
+  t_check.armed = true;
+  t_check.sent = t_check.stale = false;
+  t_check.expected = expected;
+}
+
+bool PgConn::CheckArmed() {
+  return t_check.armed && !t_check.sent && !t_check.stale;
+}
+
+bool PgConn::Stale() {
+  return t_check.armed && (t_check.stale || t_check.locksRefused);
+}
+
+int64_t PgConn::Expected() {
+  return t_check.expected;
+}
+
+void PgConn::EndCheck() {
+  t_check = RequestCheck{};
+}
+
+bool PgConn::DeferLocks(const std::vector<std::string>& keys, uint32_t handle) {
+  if (!t_check.armed || t_check.stale || keys.size() > 3) return false;
+  if (t_check.locks) return false;  // one look at a time: a second one is made on its own
+  t_check.locks = true;
+  for (size_t i = 0; i < 3; ++i) t_check.keys[i] = i < keys.size() ? keys[i] : "";
+  t_check.handle = std::to_string(handle);
+  return true;
+}
+
+bool PgConn::LocksPending(std::vector<std::string>* keys, uint32_t* handle) {
+  if (!t_check.locks) return false;
+  keys->clear();
+  for (const auto& k : t_check.keys)
+    if (!k.empty()) keys->push_back(k);
+  *handle = static_cast<uint32_t>(std::strtoul(t_check.handle.c_str(), nullptr, 10));
+  return true;
+}
+
+bool PgConn::LocksRefused() {
+  return t_check.locksRefused;
+}
+
+void PgConn::SoleWrite(bool on) {
+  t_check.soleWrite = on;
+}
+
+void PgConn::BeginRequest() {
+  autocommitted_ = false;
+  if (ServerTransaction()) return;  // left open by a failure: the request's COMMIT ends it
+  pendingBegin_ = true;
+  requestTx_ = true;
+}
+
+bool PgConn::EndRequest() {
+  pendingBegin_ = autocommitted_ = requestTx_ = false;
+  return !ServerTransaction() || Simple("COMMIT");
+}
+
+std::string PgConn::CheckStatement() {
+  int params = 0;
+  bool insert = false, skip = false, reads = false;
+  return Prepared(kCheckSql, &params, &insert, &skip, &reads);
+}
+
+bool PgConn::CheckAlone() {
+  int params = 0;
+  bool insert = false, skip = false, reads = false;
+  std::string name = Prepared(kCatalogNowSql, &params, &insert, &skip, &reads);
+  if (name.empty()) return false;
+  ++roundTrips_;
+  Result r(PQexecPrepared(C(conn_), name.c_str(), 0, nullptr, nullptr, nullptr, 0));
+  if (!Good(r.get()) || PQntuples(r.get()) != 1) {
+    NoteError(r.get());
+    return false;
+  }
+  t_check.sent = true;
+  if (std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10) == t_check.expected) return true;
+  t_check.stale = true;
+  error_ = "the catalog changed while the request ran";
+  code_ = kSqliteError;
+  return false;
+}
 
 void PgConn::InterruptAll() {
   std::lock_guard<std::mutex> lock(g_runningMutex);
@@ -235,7 +364,7 @@ bool PgConn::ServerTransaction() const {
 }
 
 bool PgConn::InTransaction() const {
-  return pendingBegin_ || ServerTransaction();
+  return pendingBegin_ || autocommitted_ || ServerTransaction();
 }
 
 bool PgConn::Broken() const {
@@ -248,6 +377,7 @@ bool PgConn::Reconnect() {
   PQreset(C(conn_));
   if (PQstatus(C(conn_)) != CONNECTION_OK) return false;
   prepared_.clear();
+  pendingBegin_ = autocommitted_ = false;
   std::string setup = Setup(schema_, false);
   Result r(PQexec(C(conn_), setup.c_str()));
   return Good(r.get());
@@ -298,6 +428,13 @@ bool PgConn::ExecOne(const std::string& given) {
   if (IsControl(given)) {
     const bool to = word == "ROLLBACK" && Upper(t.text).find(" TO ") != std::string::npos;
     if (!to) implicitSavepoint_.clear();
+    // The request's sole write committed itself: its end has nothing left to send.
+    if (autocommitted_ && !to && word != "SAVEPOINT" && word != "RELEASE" && !pendingBegin_ &&
+        !ServerTransaction()) {
+      autocommitted_ = false;
+      return true;
+    }
+    if (Upper(t.text) == "BEGIN" && !InTransaction()) requestTx_ = false;
     // A plain BEGIN goes out with the transaction's first statement, and an end before any
     // statement sends nothing: a request costs one round trip less, a read-only one two.
     if (Upper(t.text) == "BEGIN" && !InTransaction()) return pendingBegin_ = true;
@@ -307,6 +444,21 @@ bool PgConn::ExecOne(const std::string& given) {
     }
     return Simple(t.text);
   }
+  if (t_check.stale || t_check.locksRefused) return Refuse();
+  if (CheckArmed() && !CheckAlone()) return false;
+  if (word == "VACUUM" && requestTx_ && pendingBegin_ && !ServerTransaction()) {
+    // It runs outside any transaction: a request's transaction that has sent nothing yet ends
+    // with it, as with a sole write.
+    pendingBegin_ = false;
+    autocommitted_ = true;
+    return Simple(t.text);
+  }
+  if (t_check.locks) {
+    // A statement that cannot carry the look at the locks: the request is carried out again
+    // with the look made on its own.
+    t_check.locksRefused = true;
+    return Refuse();
+  }
   if (!InTransaction()) return Simple(t.text);
   if (Simple("SAVEPOINT zdb_stmt; " + t.text + "; RELEASE zdb_stmt")) return true;
   std::string error = error_;
@@ -314,6 +466,12 @@ bool PgConn::ExecOne(const std::string& given) {
   Simple("ROLLBACK TO zdb_stmt; RELEASE zdb_stmt");
   error_ = error;
   code_ = code;
+  return false;
+}
+
+bool PgConn::Refuse() {
+  error_ = "the catalog changed while the request ran";
+  code_ = kSqliteError;
   return false;
 }
 
@@ -590,45 +748,135 @@ bool PgStmt::Step() {
       lengths[i] = static_cast<int>(texts[i].size());
     }
     PGconn* c = C(conn_.conn_);
+    if (t_check.stale || t_check.locksRefused) {
+      failed_ = !conn_.Refuse();
+      return false;
+    }
+    const bool locks = !reads_ && t_check.locks;
+    const bool both = locks && PgConn::CheckArmed();  // one statement for the two
+    std::string locksName;
+    if (locks) {
+      int p = 0;
+      bool a = false, b = false, d = false;
+      locksName = conn_.Prepared(both ? kCheckLocksSql : kLocksSql, &p, &a, &b, &d);
+      if (locksName.empty()) {
+        failed_ = true;
+        return false;
+      }
+    }
+    // A sole write on a request's transaction that has sent nothing commits by itself (the
+    // statements of a pipeline form one implicit transaction up to its sync): no BEGIN, no
+    // savepoint, no COMMIT.
+    const bool sole = !reads_ && t_check.soleWrite && conn_.requestTx_ && conn_.pendingBegin_ &&
+                      !conn_.ServerTransaction();
+    if (!reads_ && conn_.autocommitted_) {
+      // A second write after the sole one: it gets a transaction of its own.
+      Trace("  a write followed the request's sole write: " + name_);
+      conn_.autocommitted_ = false;
+      conn_.pendingBegin_ = true;
+    }
     // Reads before a transaction's first change run outside it, its BEGIN still waiting: under
     // READ COMMITTED each statement sees the commits before it either way, and a request that
     // only reads then ends without a COMMIT (one round trip less) and without savepoints.
-    const bool wrap = conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
-    if (wrap) {
-      // The savepoint, the statement and its release go in one round trip; a failure rolls
-      // back the statement alone, as it would in SQLite.
-      PQenterPipelineMode(c);
-      const bool begin = conn_.pendingBegin_;
+    const bool wrap = !sole && conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
+    const bool check = PgConn::CheckArmed() && !both;
+    std::string checkName, expected;
+    if (check) {
+      checkName = conn_.CheckStatement();
+      if (checkName.empty()) {
+        failed_ = true;
+        return false;
+      }
+      expected = std::to_string(t_check.expected);
+    }
+    if (sole) {
       conn_.pendingBegin_ = false;
-      if (begin) PQsendQueryParams(c, "BEGIN", 0, nullptr, nullptr, nullptr, nullptr, 0);
-      PQsendQueryParams(c, "SAVEPOINT zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      conn_.autocommitted_ = true;
+      t_check.soleWrite = false;
+    }
+    if (wrap || check || locks) {
+      // The savepoint, the check, the statement and the release go in one round trip; a failure
+      // rolls back the statement alone, as it would in SQLite.
+      enum Part { kOther, kCheck, kLocks, kMain };
+      Part parts[6];
+      int n = 0;
+      PQenterPipelineMode(c);
+      const bool begin = wrap && conn_.pendingBegin_;
+      if (wrap) conn_.pendingBegin_ = false;
+      const auto plain = [&](const char* sql) {
+        PQsendQueryParams(c, sql, 0, nullptr, nullptr, nullptr, nullptr, 0);
+        parts[n++] = kOther;
+      };
+      if (begin) plain("BEGIN");
+      if (wrap) plain("SAVEPOINT zdb_stmt");
+      if (check) {
+        const char* v[1] = {expected.c_str()};
+        PQsendQueryPrepared(c, checkName.c_str(), 1, v, nullptr, nullptr, 0);
+        parts[n++] = kCheck;
+      }
+      if (locks) {
+        const std::string want = std::to_string(t_check.expected);
+        const char* v[5] = {want.c_str(), t_check.keys[0].c_str(), t_check.keys[1].c_str(),
+                            t_check.keys[2].c_str(), t_check.handle.c_str()};
+        PQsendQueryPrepared(c, locksName.c_str(), both ? 5 : 4, both ? v : v + 1, nullptr, nullptr,
+                            0);
+        parts[n++] = kLocks;
+      }
       PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
                           0);
-      PQsendQueryParams(c, "RELEASE zdb_stmt", 0, nullptr, nullptr, nullptr, nullptr, 0);
+      parts[n++] = kMain;
+      if (wrap) plain("RELEASE zdb_stmt");
       PQpipelineSync(c);
       ++conn_.roundTrips_;
-      if (begin)
-        while (PGresult* r = PQgetResult(c)) PQclear(r);
-      PGresult* got[3] = {nullptr, nullptr, nullptr};
-      for (PGresult*& slot : got)
+      PGresult* checked = nullptr;
+      PGresult* looked = nullptr;
+      for (int i = 0; i < n; ++i) {
+        PGresult* first = nullptr;
         while (PGresult* r = PQgetResult(c)) {
-          if (slot)
+          if (first)
             PQclear(r);
           else
-            slot = r;
+            first = r;
         }
+        if (parts[i] == kMain)
+          result_ = first;
+        else if (parts[i] == kCheck)
+          checked = first;
+        else if (parts[i] == kLocks)
+          looked = first;
+        else
+          PQclear(first);
+      }
       PQclear(PQgetResult(c));  // the sync
       PQexitPipelineMode(c);
-      PQclear(got[0]);
-      PQclear(got[2]);
-      result_ = got[1];
-      if (!got[1] || !Good(got[1])) {
-        conn_.NoteError(got[1]);
-        Trace("  statement " + name_ + " in a transaction, status " +
-              (got[1] ? PQresStatus(PQresultStatus(got[1])) : "none") + "; " +
-              (got[0] ? PQresStatus(PQresultStatus(got[0])) : "none"));
+      Result checkResult(checked), lockResult(looked);
+      if (check) {
+        if (checked && Good(checked)) {
+          t_check.sent = true;
+        } else if (StaleResult(checked)) {
+          t_check.sent = t_check.stale = true;
+        }
+      }
+      if (locks && looked && !t_check.stale) {
+        if (Good(looked)) {
+          t_check.locks = false;  // looked at and free
+          if (both) t_check.sent = true;
+        } else if (both && StaleResult(looked)) {
+          t_check.sent = t_check.stale = true;
+        } else if (std::strstr(PQresultErrorMessage(looked), "zdb_locked")) {
+          t_check.locksRefused = true;
+        }
+      }
+      if (!result_ || !Good(R(result_))) {
+        if (t_check.stale || t_check.locksRefused)
+          conn_.Refuse();
+        else
+          conn_.NoteError(check && !(checked && Good(checked)) ? checked
+                          : locks && !(looked && Good(looked)) ? looked
+                                                               : result_);
         failed_ = true;
-        if (!conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        if (wrap && !conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        if (!wrap && conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;
       }
     } else {
@@ -675,6 +923,31 @@ namespace zdbd {
 
 PgConn::~PgConn() = default;
 void PgConn::InterruptAll() {}
+void PgConn::ArmCheck(int64_t) {}
+bool PgConn::CheckArmed() {
+  return false;
+}
+bool PgConn::Stale() {
+  return false;
+}
+int64_t PgConn::Expected() {
+  return 0;
+}
+void PgConn::EndCheck() {}
+void PgConn::SoleWrite(bool) {}
+bool PgConn::DeferLocks(const std::vector<std::string>&, uint32_t) {
+  return false;
+}
+bool PgConn::LocksPending(std::vector<std::string>*, uint32_t*) {
+  return false;
+}
+bool PgConn::LocksRefused() {
+  return false;
+}
+void PgConn::BeginRequest() {}
+bool PgConn::EndRequest() {
+  return false;
+}
 std::unique_ptr<PgConn> PgConn::Connect(const std::string&, bool, std::string* error) {
   *error = "built without PostgreSQL support";
   return nullptr;

@@ -57,6 +57,35 @@ class PgConn {
   // Cancels every script running now and refuses those that would start.
   static void InterruptAll();
 
+  // The check that lets a request trust what this zdbd last knew of the catalog (whether users
+  // exist, the count of definition changes, as `expected`): the request's first statement on a
+  // database carries it in the same round trip, and a catalog that moved fails that statement
+  // and every later one of the request (Stale()) before any of them changed anything, so that
+  // the request can be carried out again with what is current. Per thread, for its request.
+  static void ArmCheck(int64_t expected);
+  static bool CheckArmed();  // armed and not yet carried out
+  static int64_t Expected();
+  static bool Stale();
+  static void EndCheck();
+  // A trusted request's look at the locks before a write (LockTable::CheckWrite): over
+  // PostgreSQL the lock table is in the same database, so the write's round trip carries it,
+  // and a lock held by another session (or a session its instance lost) fails the write before
+  // it changes anything (LocksRefused()); the request is then carried out again with the look
+  // made on its own, which names the lock. False when the look cannot be deferred.
+  static bool DeferLocks(const std::vector<std::string>& keys, uint32_t handle);
+  // Keys deferred that no write has carried yet: the caller looks itself.
+  static bool LocksPending(std::vector<std::string>* keys, uint32_t* handle);
+  static bool LocksRefused();
+  // The request writes once, as its last statement: a request transaction that has sent
+  // nothing yet lets that write commit by itself, in the round trip that carries it.
+  static void SoleWrite(bool on);
+  // Opens a request's transaction on a shared connection: its BEGIN leaves with the first
+  // statement that needs it (never with a sole write).
+  void BeginRequest();
+  // Ends it: commits what it sent (nothing when it only read or its sole write committed
+  // itself); false when the commit failed.
+  bool EndRequest();
+
   bool Exec(const std::string& sql);
   bool Native(const std::string& sql) { return Simple(sql); }
   bool RunScript(const std::string& script,
@@ -89,6 +118,14 @@ class PgConn {
   bool Reconnect();
   bool ServerTransaction() const;  // the server's own view
   bool pendingBegin_ = false;      // a BEGIN that leaves with the next statement
+  bool requestTx_ = false;         // that BEGIN is a request's, not a session's transaction
+  bool autocommitted_ = false;     // the request's transaction ended with its sole write
+  // The statement of the check ArmCheck arms, prepared on this connection; empty when it cannot be.
+  std::string CheckStatement();
+  // The check on its own, for a statement that cannot carry it; false when it failed or found
+  // the catalog moved.
+  bool CheckAlone();
+  bool Refuse();  // a statement of a request found stale: not sent
   bool ScriptLogin(std::string* role, std::string* password);
   void* conn_ = nullptr;  // PGconn
   std::string schema_;

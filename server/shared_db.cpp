@@ -1,5 +1,6 @@
 #include "shared_db.h"
 
+#include "pg_db.h"
 #include "storage.h"
 
 #include "schema.h"
@@ -22,8 +23,9 @@ SharedDbs::~SharedDbs() {
   CloseAll();
 }
 
-void SharedDbs::Start(bool durable) {
+void SharedDbs::Start(bool durable, size_t pool) {
   durable_ = durable;
+  pool_ = pool < 1 ? 1 : pool;
   if (!durable && !flusher_.joinable()) flusher_ = std::thread([this] { Loop(); });
 }
 
@@ -122,7 +124,43 @@ bool SharedDbs::Shut(SharedDb& d) {
   }
   d.open = false;
   d.conn.reset();
+  std::lock_guard<std::mutex> lock(d.poolMutex);
+  d.made -= d.idle.size();
+  d.idle.clear();
+  d.poolFree.notify_all();  // a borrower waiting finds the database closed
   return true;
+}
+
+std::unique_ptr<Db> SharedDbs::Borrow(SharedDb& d) {
+  std::unique_lock<std::mutex> lock(d.poolMutex);
+  for (;;) {
+    if (!d.open) return nullptr;
+    if (!d.idle.empty()) {
+      auto conn = std::move(d.idle.back());
+      d.idle.pop_back();
+      return conn;
+    }
+    if (d.made < pool_) {
+      ++d.made;
+      lock.unlock();
+      auto conn = std::make_unique<Db>();
+      if (conn->OpenDatabase(d.name, "", false)) return conn;
+      lock.lock();
+      --d.made;
+      d.poolFree.notify_one();
+      return nullptr;
+    }
+    d.poolFree.wait(lock);
+  }
+}
+
+void SharedDbs::GiveBack(SharedDb& d, std::unique_ptr<Db> conn) {
+  std::lock_guard<std::mutex> lock(d.poolMutex);
+  if (d.open && conn && !conn->Pg()->Broken())
+    d.idle.push_back(std::move(conn));
+  else
+    --d.made;
+  d.poolFree.notify_one();
 }
 
 bool SharedDbs::Enter(SharedDb& d, bool writes) {
@@ -304,6 +342,14 @@ RequestDbs::RequestDbs(Server& server, ServerSession& s, bool own, bool writes) 
     if (!use.shared || !use.shared->open)
       use.shared = server.shared.Get(name, server.data.PathOf(name));
     auto d = use.shared;
+    if (d && !own && s.txDb != name && Storage::Postgres()) {
+      if (auto conn = server.shared.Borrow(*d)) {
+        conn->Pg()->BeginRequest();
+        use.conn = conn.get();
+        borrowed_.emplace_back(std::move(d), std::move(conn));
+        continue;
+      }
+    }
     if (d && !own && s.txDb != name) {
       std::unique_lock<std::recursive_mutex> lock(d->mutex);
       if (d->conn) {
@@ -335,6 +381,25 @@ int32_t RequestDbs::Finish(int32_t status) {
   if (finished_) return status;
   finished_ = true;
   for (auto& [d, lock] : locked_) status = server_.shared.Leave(*d, status, &reason_);
+  for (auto& [d, conn] : borrowed_) {
+    // Every request on PostgreSQL commits before its reply.
+    bool full = conn->TakeFull();
+    if (!conn->InTransaction()) {
+      if (status == kOk) status = kInternal;
+      Log("a failed statement ended the request's transaction on database %s (%s)", d->name.c_str(),
+          conn->Error().c_str());
+    } else if (!conn->Pg()->EndRequest()) {
+      full = conn->TakeFull() || full;
+      Log("commit of database %s failed: %s", d->name.c_str(), conn->Error().c_str());
+      if (status == kOk) status = kInternal;
+    }
+    if (full) {
+      status = kDiskFull;
+      reason_ = conn->FullReason();
+    }
+    server_.shared.GiveBack(*d, std::move(conn));
+  }
+  borrowed_.clear();
   for (Db* db : own_)
     if (db->TakeFull() && status != kOk) {
       status = kDiskFull;

@@ -52,6 +52,12 @@ struct SharedDb {
   std::string reason;    // why the last commit failed
   Clock::time_point lastTry, lastNote;
   Clock::time_point stopNote;  // when the log last said that a stop waits for this database
+  // Over PostgreSQL each request borrows a connection of its own from the database's pool
+  // (SharedDbs::Borrow), so that sessions run in parallel; `conn` only opens the database.
+  std::mutex poolMutex;
+  std::condition_variable poolFree;
+  std::vector<std::unique_ptr<Db>> idle;
+  size_t made = 0;  // connections of the pool, idle or borrowed
 };
 
 class SharedDbs {
@@ -69,7 +75,15 @@ class SharedDbs {
   SharedDbs& operator=(const SharedDbs&) = delete;
 
   // Starts the thread that commits held transactions; with `durable` nothing is ever held.
-  void Start(bool durable);
+  // `pool`: connections each PostgreSQL database may have at once.
+  void Start(bool durable, size_t pool = kDefaultPool);
+  static constexpr size_t kDefaultPool = 8;
+  // Over PostgreSQL: a connection of the database's pool for one request, made when none is
+  // idle and the pool is not full, else waited for; null once the database is closed.
+  // Connections are borrowed in the order of the databases' names (RequestDbs), so requests
+  // that wait for each other's connections never wait in a circle.
+  std::unique_ptr<Db> Borrow(SharedDb& d);
+  void GiveBack(SharedDb& d, std::unique_ptr<Db> conn);
   // The database's shared connection, opened (and its catalog made) on first use; null when the
   // file cannot be opened.
   std::shared_ptr<SharedDb> Get(const std::string& name, const std::string& path);
@@ -115,6 +129,7 @@ class SharedDbs {
   std::atomic<bool> armed_{false};     // the flusher is watching held transactions
   std::atomic<bool> stopping_{false};  // zdbd stops: the waiting changes are noted by CloseAll
   bool durable_ = false;
+  size_t pool_ = kDefaultPool;
 };
 
 // The connections of one request: each database the session uses gets its shared connection,
@@ -138,6 +153,8 @@ class RequestDbs {
   Server& server_;
   std::vector<std::pair<std::shared_ptr<SharedDb>, std::unique_lock<std::recursive_mutex>>> locked_;
   std::vector<std::shared_ptr<SharedDb>> outside_;
+  // Over PostgreSQL: the connections borrowed for this request.
+  std::vector<std::pair<std::shared_ptr<SharedDb>, std::unique_ptr<Db>>> borrowed_;
   std::vector<Db*> own_;
   bool refused_ = false;
   bool finished_ = false;

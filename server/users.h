@@ -24,9 +24,13 @@ class Users {
   bool Any();
   // Over PostgreSQL, the count of definition changes any zdbd on the database has committed
   // (0: unknown). A request's first Any() reads it in the same round trip; NewRequest() forgets
-  // that reading, so that each request sees the changes committed before it began.
+  // that reading, so that each request sees the changes committed before it began. With
+  // `trust`, the request takes the last reading of any request instead, and its first
+  // statement checks it (PgConn::ArmCheck): true when it does.
   uint64_t CatalogGeneration();
-  void NewRequest();
+  bool NewRequest(bool trust = false);
+  // That last reading: twice the generation, plus one when users exist.
+  int64_t Known() const;
   // kOk with `admin` set, or kLoginRefused.
   int32_t CheckLogin(const std::string& name, const std::string& password, bool* admin);
   int32_t Add(const std::string& name, const std::string& password, bool admin);

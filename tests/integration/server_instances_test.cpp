@@ -106,6 +106,16 @@ std::set<std::string> Names(RawSession& s) {
   return out;
 }
 
+// The 132-byte descriptor of a field NOTE, C 10.
+Bytes NoteField() {
+  Bytes desc(132);
+  std::memcpy(desc.data(), "NOTE", 4);
+  desc[99] = 'M';
+  desc[100] = 'C';
+  wire::PutU32(desc.data() + 101, 10);
+  return desc;
+}
+
 TEST_F(Instances, WritesLocksAndUsersAreSharedAcrossInstances) {
   RawSession onA(a->port());
   MakePeople(onA, "SHOP", 2);
@@ -170,12 +180,7 @@ TEST_F(Instances, AFieldAddedOrDeletedOnOneInstanceRulesTheOthersNextRequest) {
   EXPECT_EQ(Name(onB), "Person1");  // B has read the table's fields before the change
   EXPECT_EQ(onB.Put("NOTE", "x"), 4030);
 
-  Bytes desc(132);
-  std::memcpy(desc.data(), "NOTE", 4);
-  desc[99] = 'M';
-  desc[100] = 'C';
-  wire::PutU32(desc.data() + 101, 10);
-  ASSERT_EQ(onA.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), desc}), 1000);
+  ASSERT_EQ(onA.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), NoteField()}), 1000);
   EXPECT_EQ(onB.Put("NOTE", "from B"), 1000);
   EXPECT_EQ(onB.Get("NOTE", 6), "from B");
   ASSERT_EQ(onA.Read("FIRST"), 1000);
@@ -387,6 +392,93 @@ TEST_F(Instances, ThroughNginxAClientLogsInAgainWhenItsInstanceDies) {
   probe = ControlExchange(lb.port(), 48);
   ASSERT_GE(probe.size(), 2u) << "the probe through nginx is not answered after the failover";
   EXPECT_EQ(probe[0], 48);
+}
+
+// A record request on B trusts the definitions B last read and its one statement checks them:
+// after A dropped a field, GetRead of that field on B answers as on A, where the catalog is
+// current, not with the failure of a statement naming a column that is gone.
+TEST_F(Instances, GetReadOfAFieldDroppedOnAnotherInstanceAnswersAsThere) {
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 2);
+  ASSERT_EQ(onA.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), NoteField()}), 1000);
+  RawSession onB(b->port());
+  onB.Enter("SHOP", "PEOPLE");
+  const Bytes defs = Defs({{"NAME", 20}, {"NOTE", 10}});
+  const std::vector<Bytes> first = {TextSlot("FIRST"), TextSlot(""), defs, Bytes(32)};
+  RawReply before = onB.Full(Opcode("GetRead"), first);
+  ASSERT_EQ(before.status, 1000);  // B has read the fields, NOTE among them
+  EXPECT_STREQ(reinterpret_cast<const char*>(before.slots[3].data()), "Person1");
+
+  ASSERT_EQ(onA.Status(Opcode("DelField"), {TextSlot("NOTE")}), 1000);
+  RawReply onAFirst = onA.Full(Opcode("GetRead"), first);
+  RawReply onBFirst = onB.Full(Opcode("GetRead"), first);
+  ASSERT_TRUE(onAFirst.ok && onBFirst.ok);
+  EXPECT_NE(onAFirst.status, 1000);
+  EXPECT_EQ(onBFirst.status, onAFirst.status);
+  // Both read the record, as GetRead does when only a field is missing.
+  EXPECT_STREQ(reinterpret_cast<const char*>(onBFirst.slots[3].data()), "Person1");
+  EXPECT_STREQ(reinterpret_cast<const char*>(onAFirst.slots[3].data()), "Person1");
+}
+
+// A rule added on A binds B's next write even though B read the table's rules before: B's write
+// checks the catalog in its own round trip and is not carried out with the old rules, so the
+// record keeps its value (a write made first and refused after would have changed it).
+TEST_F(Instances, ARuleAddedOnOneInstanceStopsTheOthersNextWriteBeforeItIsMade) {
+  RawSession onA(a->port());
+  MakePeople(onA, "SHOP", 1);
+  RawSession onB(b->port());
+  onB.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(onB.Read("FIRST"), 1000);
+  ASSERT_EQ(onB.Put("AGE", "30"), 1000);  // B has read the rules: none
+
+  ASSERT_EQ(onA.Status(Opcode("AddConstrain"),
+                       {TextSlot(""), Constraint("AGE", 0, 'R', "18", "65", "adults")}),
+            1000);
+  ASSERT_EQ(onA.Read("FIRST"), 1000);
+  const int32_t onAStatus = onA.Put("AGE", "99");
+  EXPECT_NE(onAStatus, 1000);
+  EXPECT_EQ(onB.Put("AGE", "99"), onAStatus);
+  ASSERT_EQ(onA.Read("FIRST"), 1000);
+  EXPECT_EQ(std::stoi(onA.Get("AGE", 6).c_str()), 30);
+}
+
+// With one PostgreSQL connection per database, sessions that each use two databases (entered in
+// opposite orders) read and write at once: every request waits for the connections it needs,
+// takes them in one order, and gives them back, so none waits forever.
+TEST(InstancesPool, OneConnectionPerDatabaseServesSessionsUsingTwoDatabasesAtOnce) {
+  if (Env("ZDB_PG_URI").empty()) GTEST_SKIP() << "ZDB_PG_URI names no PostgreSQL database";
+  PgDatabase pg;
+  ASSERT_FALSE(pg.uri().empty());
+  TempDir dir;
+  ZdbdProcess z(dir.path() + "/data",
+                std::vector<std::string>{"--storage", pg.uri(), "--storage-connections", "1"});
+  ASSERT_TRUE(z.running());
+  {
+    RawSession setup(z.port());
+    MakePeople(setup, "ONE", 2);
+    MakePeople(setup, "TWO", 2);
+  }
+  constexpr int kSessions = 4, kRounds = 30;
+  std::vector<std::vector<int32_t>> statuses(kSessions);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kSessions; ++t)
+    threads.emplace_back([&, t] {
+      RawSession s(z.port());
+      s.Enter(t % 2 ? "ONE" : "TWO", "PEOPLE");
+      s.Enter(t % 2 ? "TWO" : "ONE", "PEOPLE");
+      for (int i = 0; i < kRounds; ++i) {  // each session writes a record of its own
+        statuses[t].push_back(s.Read(t < 2 ? "FIRST" : "LAST"));
+        statuses[t].push_back(s.Put("AGE", std::to_string(t * 100 + i)));
+      }
+    });
+  for (auto& th : threads) th.join();
+  for (const auto& list : statuses) EXPECT_EQ(list, std::vector<int32_t>(2 * kRounds, 1000));
+  RawSession check(z.port());
+  check.Enter("ONE", "PEOPLE");
+  ASSERT_EQ(check.Read("FIRST"), 1000);
+  EXPECT_EQ(std::stoi(check.Get("AGE", 6).c_str()), kRounds - 1);  // session 0's last write
+  ASSERT_EQ(check.Read("LAST"), 1000);
+  EXPECT_EQ(std::stoi(check.Get("AGE", 6).c_str()), 200 + kRounds - 1);  // session 2's
 }
 
 }  // namespace
