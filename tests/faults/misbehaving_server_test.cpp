@@ -2,9 +2,12 @@
 // counts and lengths larger than what follows, texts without their zero, a connection reset in
 // the middle of a stream or an upload, and UDP answers of every length.
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -275,6 +278,49 @@ TEST(MisbehavingServer, ConnectionResetMidStreamAndMidUpload) {
   EXPECT_TRUE(dir.FilesStartingWith("con").empty());
   EXPECT_TRUE(dir.FilesStartingWith("scr").empty());
   EXPECT_EQ(test::SettledFdCount(fds), fds);
+}
+
+// An upload to a peer that ended its side in order and then went away: the client, still
+// sending, takes the end and then a reset, and every send after that is one that raises
+// SIGPIPE unless it says otherwise. Returns 0 when the import failed with EPIPE.
+int UploadToAPeerThatEndedThenWent() {
+  std::signal(SIGPIPE, SIG_DFL);
+  test::ScratchDir dir;
+  const std::string upload = dir.Path("big.bin"), answer = dir.Path("answer.bin");
+  test::WriteLocalFile(upload, Bytes(16 << 20, 'u'));
+  int32_t result = 0, error = 0;
+  {
+    test::RawPeer raw([](int fd) {
+      Bytes frame, header(wire::kFileBlockHeaderSize);
+      if (!test::RawPeer::ReadFrame(fd, &frame) ||
+          !test::RawPeer::ReadExact(fd, header.data(), header.size()))
+        return;
+      ::shutdown(fd, SHUT_WR);
+      // The reset must come after the client has taken the end, or it is a plain reset.
+      tcp_info info{};
+      socklen_t len = sizeof info;
+      for (int i = 0; i < 5000; ++i) {
+        if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) != 0 ||
+            info.tcpi_state == TCP_FIN_WAIT2)
+          break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      test::RawPeer::Reset(fd);
+    });
+    RawSession session(raw.port());
+    result = Z_ImportDB("db", "", upload.c_str(), answer.c_str());
+    char text[64] = {};
+    error = ZDB_TCPError(text);
+  }
+  std::fprintf(stderr, "import %d, socket error %d\n", result, error);
+  return result == 2001 && error == EPIPE ? 0 : 1;
+}
+
+TEST(MisbehavingServer, UploadToAPeerThatEndedRaisesNoSignal) {
+  // In a child of its own, so that a SIGPIPE fails this test instead of ending the run.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(std::exit(UploadToAPeerThatEndedThenWent()), ::testing::ExitedWithCode(0),
+              "import 2001, socket error " + std::to_string(EPIPE));
 }
 
 class UdpAnswers : public ::testing::Test {
