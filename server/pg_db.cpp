@@ -273,6 +273,33 @@ std::string PgConn::CheckStatement() {
   return Prepared(kCheckSql, &params, &insert, &skip, &reads);
 }
 
+std::string PgConn::CheckedRead(const std::string& sql) {
+  auto it = prepared_.find(sql);
+  if (it == prepared_.end() || !it->second.reads) return "";
+  Prep& p = it->second;
+  if (!p.checked.empty()) return p.checked;
+  // The comparison has no column of the read in it, so PostgreSQL makes it a one-time filter
+  // that runs before the read's first row is fetched: a moved catalog fails the statement even
+  // when the read would have found no row.
+  const std::string text =
+      "SELECT * FROM (" + p.text + ") AS zdb_read WHERE (SELECT CASE WHEN g = $" +
+      std::to_string(p.params + 1) + " THEN 0 ELSE CAST('zdb_stale:' || g AS integer) END FROM (" +
+      kCatalogNowSql + ") AS now) = 0";
+  const std::string name = p.name + "c";
+  const bool guard = InTransaction();
+  if (guard) Simple("SAVEPOINT zdb_prep");
+  ++roundTrips_;
+  Result r(PQprepare(C(conn_), name.c_str(), text.c_str(), 0, nullptr));
+  if (!Good(r.get())) {
+    Trace("  in: " + text + ": " + PQresultErrorMessage(r.get()));
+    if (guard) Simple("ROLLBACK TO zdb_prep; RELEASE zdb_prep");
+    return "";
+  }
+  if (guard) Simple("RELEASE zdb_prep");
+  p.checked = name;
+  return name;
+}
+
 bool PgConn::CheckAlone() {
   int params = 0;
   bool insert = false, skip = false, reads = false;
@@ -656,6 +683,7 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
         p.insert = true;
       }
       p.name = "z" + std::to_string(prepared_.size() + 1);
+      p.text = t.text;
       // A statement PostgreSQL refuses to prepare would end an open transaction with it.
       const bool guard = InTransaction();
       if (guard) Simple("SAVEPOINT zdb_prep");
@@ -695,6 +723,7 @@ PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
     ok_ = true;
     return;
   }
+  sql_ = sql;
   name_ = conn.Prepared(sql, &params_, &insert_, &skip_, &reads_);
   ok_ = !name_.empty();
   failed_ = !ok_;
@@ -779,8 +808,30 @@ bool PgStmt::Step() {
     // READ COMMITTED each statement sees the commits before it either way, and a request that
     // only reads then ends without a COMMIT (one round trip less) and without savepoints.
     const bool wrap = !sole && conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
-    const bool check = PgConn::CheckArmed() && !both;
-    std::string checkName, expected;
+    bool check = PgConn::CheckArmed() && !both;
+    std::string checkName, expected, mainName = name_;
+    int mainParams = params_;
+    // A read carries the check in its own text: one statement to run instead of two.
+    bool folded = false;
+    if (check && reads_ && !locks) {
+      std::string name = conn_.CheckedRead(sql_);
+      if (!name.empty()) {
+        expected = std::to_string(t_check.expected);
+        texts.push_back(expected);
+        values.assign(texts.size(), nullptr);
+        lengths.resize(texts.size());
+        formats.resize(texts.size());
+        for (size_t i = 0; i < texts.size(); ++i) {
+          values[i] =
+              i < binds_.size() && binds_[i].kind == Value::kNull ? nullptr : texts[i].c_str();
+          lengths[i] = static_cast<int>(texts[i].size());
+        }
+        mainName = name;
+        mainParams = params_ + 1;
+        folded = true;
+        check = false;
+      }
+    }
     if (check) {
       checkName = conn_.CheckStatement();
       if (checkName.empty()) {
@@ -822,8 +873,8 @@ bool PgStmt::Step() {
                             0);
         parts[n++] = kLocks;
       }
-      PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
-                          0);
+      PQsendQueryPrepared(c, mainName.c_str(), mainParams, values.data(), lengths.data(),
+                          formats.data(), 0);
       parts[n++] = kMain;
       if (wrap) plain("RELEASE zdb_stmt");
       PQpipelineSync(c);
@@ -850,6 +901,10 @@ bool PgStmt::Step() {
       PQclear(PQgetResult(c));  // the sync
       PQexitPipelineMode(c);
       Result checkResult(checked), lockResult(looked);
+      if (folded) {
+        t_check.sent = true;
+        t_check.stale = StaleResult(R(result_));
+      }
       if (check) {
         if (checked && Good(checked)) {
           t_check.sent = true;
@@ -881,10 +936,17 @@ bool PgStmt::Step() {
       }
     } else {
       ++conn_.roundTrips_;
-      result_ = PQexecPrepared(c, name_.c_str(), params_, values.data(), lengths.data(),
+      result_ = PQexecPrepared(c, mainName.c_str(), mainParams, values.data(), lengths.data(),
                                formats.data(), 0);
+      if (folded) {
+        t_check.sent = true;
+        t_check.stale = StaleResult(R(result_));
+      }
       if (!Good(R(result_))) {
-        conn_.NoteError(result_);
+        if (t_check.stale)
+          conn_.Refuse();
+        else
+          conn_.NoteError(result_);
         failed_ = true;
         if (conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;
