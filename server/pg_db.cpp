@@ -172,10 +172,11 @@ struct RequestCheck {
 thread_local RequestCheck t_check;
 
 // Whether users exist and the count of definition changes, as one number: twice the count,
-// plus one when users exist (Users keeps the same number).
+// plus one when users exist (Users keeps the same number). OFFSET 0 keeps PostgreSQL from
+// pulling it up into the statements below, which name g twice and would read it twice.
 const char* const kCatalogNowSql =
     "SELECT 2 * (1 + coalesce((SELECT sum(n) FROM zdb_system.zdb_generation), 0)) + CASE WHEN"
-    " EXISTS(SELECT 1 FROM zdb_system.users) THEN 1 ELSE 0 END AS g";
+    " EXISTS(SELECT 1 FROM zdb_system.users) THEN 1 ELSE 0 END AS g OFFSET 0";
 // The same compared with what the request trusts: a difference fails the statement, so that
 // the statements pipelined after it are skipped and its implicit transaction rolls back.
 const std::string kCheckSql = std::string("SELECT CASE WHEN g = ? THEN 0 ELSE CAST('zdb_stale:'") +
