@@ -846,6 +846,18 @@ bool PgStmt::Step() {
       conn_.autocommitted_ = true;
       t_check.soleWrite = false;
     }
+    // A folded read that failed for a reason of its own may still have met a moved catalog: a
+    // statement naming a column dropped since fails while PostgreSQL plans it again, before its
+    // filter runs. The check made alone then decides, one round trip more on a failure only.
+    const auto recheck = [&] {
+      if (!folded || t_check.stale || conn_.Broken()) return;
+      const std::string error = conn_.error_;
+      const int code = conn_.code_;
+      t_check.sent = false;
+      if (!conn_.CheckAlone() && t_check.stale) return;  // its error says the catalog moved
+      conn_.error_ = error;
+      conn_.code_ = code;
+    };
     if (wrap || check || locks) {
       // The savepoint, the check, the statement and the release go in one round trip; a failure
       // rolls back the statement alone, as it would in SQLite.
@@ -932,6 +944,7 @@ bool PgStmt::Step() {
                                                                : result_);
         failed_ = true;
         if (wrap && !conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        recheck();
         if (!wrap && conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;
       }
@@ -948,6 +961,7 @@ bool PgStmt::Step() {
           conn_.Refuse();
         else
           conn_.NoteError(result_);
+        recheck();
         failed_ = true;
         if (conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;
