@@ -172,10 +172,11 @@ struct RequestCheck {
 thread_local RequestCheck t_check;
 
 // Whether users exist and the count of definition changes, as one number: twice the count,
-// plus one when users exist (Users keeps the same number).
+// plus one when users exist (Users keeps the same number). OFFSET 0 keeps PostgreSQL from
+// pulling it up into the statements below, which name g twice and would read it twice.
 const char* const kCatalogNowSql =
     "SELECT 2 * (1 + coalesce((SELECT sum(n) FROM zdb_system.zdb_generation), 0)) + CASE WHEN"
-    " EXISTS(SELECT 1 FROM zdb_system.users) THEN 1 ELSE 0 END AS g";
+    " EXISTS(SELECT 1 FROM zdb_system.users) THEN 1 ELSE 0 END AS g OFFSET 0";
 // The same compared with what the request trusts: a difference fails the statement, so that
 // the statements pipelined after it are skipped and its implicit transaction rolls back.
 const std::string kCheckSql = std::string("SELECT CASE WHEN g = ? THEN 0 ELSE CAST('zdb_stale:'") +
@@ -271,6 +272,33 @@ std::string PgConn::CheckStatement() {
   int params = 0;
   bool insert = false, skip = false, reads = false;
   return Prepared(kCheckSql, &params, &insert, &skip, &reads);
+}
+
+std::string PgConn::CheckedRead(const std::string& sql) {
+  auto it = prepared_.find(sql);
+  if (it == prepared_.end() || !it->second.reads) return "";
+  Prep& p = it->second;
+  if (!p.checked.empty()) return p.checked;
+  // The comparison has no column of the read in it, so PostgreSQL makes it a one-time filter
+  // that runs before the read's first row is fetched: a moved catalog fails the statement even
+  // when the read would have found no row.
+  const std::string text =
+      "SELECT * FROM (" + p.text + ") AS zdb_read WHERE (SELECT CASE WHEN g = $" +
+      std::to_string(p.params + 1) + " THEN 0 ELSE CAST('zdb_stale:' || g AS integer) END FROM (" +
+      kCatalogNowSql + ") AS now) = 0";
+  const std::string name = p.name + "c";
+  const bool guard = InTransaction();
+  if (guard) Simple("SAVEPOINT zdb_prep");
+  ++roundTrips_;
+  Result r(PQprepare(C(conn_), name.c_str(), text.c_str(), 0, nullptr));
+  if (!Good(r.get())) {
+    Trace("  in: " + text + ": " + PQresultErrorMessage(r.get()));
+    if (guard) Simple("ROLLBACK TO zdb_prep; RELEASE zdb_prep");
+    return "";
+  }
+  if (guard) Simple("RELEASE zdb_prep");
+  p.checked = name;
+  return name;
 }
 
 bool PgConn::CheckAlone() {
@@ -656,6 +684,7 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
         p.insert = true;
       }
       p.name = "z" + std::to_string(prepared_.size() + 1);
+      p.text = t.text;
       // A statement PostgreSQL refuses to prepare would end an open transaction with it.
       const bool guard = InTransaction();
       if (guard) Simple("SAVEPOINT zdb_prep");
@@ -695,6 +724,7 @@ PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
     ok_ = true;
     return;
   }
+  sql_ = sql;
   name_ = conn.Prepared(sql, &params_, &insert_, &skip_, &reads_);
   ok_ = !name_.empty();
   failed_ = !ok_;
@@ -779,8 +809,30 @@ bool PgStmt::Step() {
     // READ COMMITTED each statement sees the commits before it either way, and a request that
     // only reads then ends without a COMMIT (one round trip less) and without savepoints.
     const bool wrap = !sole && conn_.InTransaction() && !(reads_ && conn_.pendingBegin_);
-    const bool check = PgConn::CheckArmed() && !both;
-    std::string checkName, expected;
+    bool check = PgConn::CheckArmed() && !both;
+    std::string checkName, expected, mainName = name_;
+    int mainParams = params_;
+    // A read carries the check in its own text: one statement to run instead of two.
+    bool folded = false;
+    if (check && reads_ && !locks) {
+      std::string name = conn_.CheckedRead(sql_);
+      if (!name.empty()) {
+        expected = std::to_string(t_check.expected);
+        texts.push_back(expected);
+        values.assign(texts.size(), nullptr);
+        lengths.resize(texts.size());
+        formats.resize(texts.size());
+        for (size_t i = 0; i < texts.size(); ++i) {
+          values[i] =
+              i < binds_.size() && binds_[i].kind == Value::kNull ? nullptr : texts[i].c_str();
+          lengths[i] = static_cast<int>(texts[i].size());
+        }
+        mainName = name;
+        mainParams = params_ + 1;
+        folded = true;
+        check = false;
+      }
+    }
     if (check) {
       checkName = conn_.CheckStatement();
       if (checkName.empty()) {
@@ -794,6 +846,18 @@ bool PgStmt::Step() {
       conn_.autocommitted_ = true;
       t_check.soleWrite = false;
     }
+    // A folded read that failed for a reason of its own may still have met a moved catalog: a
+    // statement naming a column dropped since fails while PostgreSQL plans it again, before its
+    // filter runs. The check made alone then decides, one round trip more on a failure only.
+    const auto recheck = [&] {
+      if (!folded || t_check.stale || conn_.Broken()) return;
+      const std::string error = conn_.error_;
+      const int code = conn_.code_;
+      t_check.sent = false;
+      if (!conn_.CheckAlone() && t_check.stale) return;  // its error says the catalog moved
+      conn_.error_ = error;
+      conn_.code_ = code;
+    };
     if (wrap || check || locks) {
       // The savepoint, the check, the statement and the release go in one round trip; a failure
       // rolls back the statement alone, as it would in SQLite.
@@ -822,8 +886,8 @@ bool PgStmt::Step() {
                             0);
         parts[n++] = kLocks;
       }
-      PQsendQueryPrepared(c, name_.c_str(), params_, values.data(), lengths.data(), formats.data(),
-                          0);
+      PQsendQueryPrepared(c, mainName.c_str(), mainParams, values.data(), lengths.data(),
+                          formats.data(), 0);
       parts[n++] = kMain;
       if (wrap) plain("RELEASE zdb_stmt");
       PQpipelineSync(c);
@@ -850,6 +914,10 @@ bool PgStmt::Step() {
       PQclear(PQgetResult(c));  // the sync
       PQexitPipelineMode(c);
       Result checkResult(checked), lockResult(looked);
+      if (folded) {
+        t_check.sent = true;
+        t_check.stale = StaleResult(R(result_));
+      }
       if (check) {
         if (checked && Good(checked)) {
           t_check.sent = true;
@@ -876,15 +944,24 @@ bool PgStmt::Step() {
                                                                : result_);
         failed_ = true;
         if (wrap && !conn_.Broken()) PQclear(PQexec(c, "ROLLBACK TO zdb_stmt; RELEASE zdb_stmt"));
+        recheck();
         if (!wrap && conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;
       }
     } else {
       ++conn_.roundTrips_;
-      result_ = PQexecPrepared(c, name_.c_str(), params_, values.data(), lengths.data(),
+      result_ = PQexecPrepared(c, mainName.c_str(), mainParams, values.data(), lengths.data(),
                                formats.data(), 0);
+      if (folded) {
+        t_check.sent = true;
+        t_check.stale = StaleResult(R(result_));
+      }
       if (!Good(R(result_))) {
-        conn_.NoteError(result_);
+        if (t_check.stale)
+          conn_.Refuse();
+        else
+          conn_.NoteError(result_);
+        recheck();
         failed_ = true;
         if (conn_.Broken() && !conn_.InTransaction()) conn_.Reconnect();
         return false;

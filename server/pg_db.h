@@ -33,7 +33,7 @@ class PgStmt {
 
  private:
   PgConn& conn_;
-  std::string name_;
+  std::string sql_, name_;
   bool ok_ = false, failed_ = false, ran_ = false, insert_ = false, skip_ = false;
   bool reads_ = false;   // a plain SELECT
   std::string control_;  // BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE: run as they are
@@ -122,6 +122,10 @@ class PgConn {
   bool autocommitted_ = false;     // the request's transaction ended with its sole write
   // The statement of the check ArmCheck arms, prepared on this connection; empty when it cannot be.
   std::string CheckStatement();
+  // The plain SELECT `sql` with the check folded into its own text (its last parameter the count
+  // the request trusts), prepared on this connection: a read costs one statement, not two.
+  // Empty when it cannot be.
+  std::string CheckedRead(const std::string& sql);
   // The check on its own, for a statement that cannot carry it; false when it failed or found
   // the catalog moved.
   bool CheckAlone();
@@ -133,6 +137,8 @@ class PgConn {
     std::string name;
     int params = 0;
     bool insert = false, skip = false, reads = false;
+    std::string text;     // as PostgreSQL got it
+    std::string checked;  // CheckedRead's statement, once prepared
   };
   std::unordered_map<std::string, Prep> prepared_;
   std::string error_;

@@ -169,6 +169,11 @@ TEST_F(Instances, WritesLocksAndUsersAreSharedAcrossInstances) {
   ASSERT_EQ(boss.Status(Opcode("Grant"), grant), 1000);
   EXPECT_EQ(clerk.Read("FIRST"), 1000);
   EXPECT_EQ(clerk.Put("NAME", "NoRight"), 4005);
+  // A read on B that would find no record is ruled by the right A took away, as one that would.
+  ASSERT_EQ(clerk.Read("LAST"), 1000);
+  ASSERT_EQ(boss.Status(Opcode("Revoke"), grant), 1000);
+  EXPECT_EQ(clerk.Read("NEXT"), 4005);
+  EXPECT_EQ(clerk.Read("FIRST"), 4005);
 }
 
 TEST_F(Instances, AFieldAddedOrDeletedOnOneInstanceRulesTheOthersNextRequest) {
