@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "metrics.h"
+#include "spin.h"
 #include "wire/le.h"
 
 namespace zdbd {
@@ -58,9 +59,24 @@ int Conn::WaitRequest(int ms) {
     if (::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return WaitReadable(ms);
     receiveTimeoutMs_ = ms;
   }
-  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  const auto start = std::chrono::steady_clock::now();
+  // A client that sent its requests back to back is probably writing the next one now.
+  if (spinForNext_) {
+    ssize_t got = -1;
+    spin::Until([&] {
+      got = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
+      return got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
+    });
+    if (got >= 0) {
+      begin_ = 0;
+      end_ = static_cast<size_t>(got);
+      return 1;
+    }
+  }
+  auto until = start + std::chrono::milliseconds(ms);
   for (;;) {
     ssize_t r = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
+    spinForNext_ = std::chrono::steady_clock::now() - start <= spin::Budget();
     if (r >= 0) {
       begin_ = 0;
       end_ = static_cast<size_t>(r);

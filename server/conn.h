@@ -51,6 +51,7 @@ class Conn {
   int frameTimeoutMs_ = 30000;
   int receiveTimeoutMs_ = -1;  // as set on the socket; -1 never set
   uint64_t requestWaits_ = 0;
+  bool spinForNext_ = true;  // the last request came soon after the reply before it
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
   size_t begin_ = 0, end_ = 0;
 };

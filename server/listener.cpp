@@ -23,6 +23,7 @@
 #include "conn.h"
 #include "dispatch.h"
 #include "metrics.h"
+#include "spin.h"
 #include "status.h"
 #include "storage.h"
 #include "udp.h"
@@ -226,7 +227,11 @@ void Serve(Server& server, Connections& conns, int fd) {
       bool oneShot = (req.header.connectionOptions & kPersistentBits) == 0;
       int one = 1;
       if (oneShot) ::setsockopt(fd, IPPROTO_TCP, TCP_CORK, &one, sizeof one);
-      bool more = Dispatch(server, conn, req);
+      bool more;
+      {
+        spin::Busy busy;
+        more = Dispatch(server, conn, req);
+      }
       if (oneShot) ::shutdown(fd, SHUT_WR);
       if (!conns.End(fd) || !more || oneShot) break;
       idleSeconds = o.connectionIdleSeconds;
@@ -437,6 +442,7 @@ int RunServer(Server& server) {
           error.c_str());
     ready = false;
   }
+  spin::SetBudget(std::chrono::microseconds(o.spinMicroseconds));
   if (!ready) {
     ::close(wake[0]);
     ::close(wake[1]);

@@ -121,6 +121,11 @@ const OptionRow kOptions[] = {
      "wait for one)",
      1, 1000, [](Options& o, long n) { o.storageConnections = static_cast<int>(n); }, nullptr,
      [](const Options& o) { return Num(o.storageConnections); }},
+    {"--spin", "MICROSECONDS",
+     "while a core is free, wait this long for a reply or a client's next request by asking "
+     "again before sleeping (0: always sleep)",
+     0, 100000, [](Options& o, long n) { o.spinMicroseconds = static_cast<int>(n); }, nullptr,
+     [](const Options& o) { return Num(o.spinMicroseconds); }},
     {"--stop-grace", "SECONDS", "on a stop, how long running requests may take to finish", 0, 3600,
      [](Options& o, long n) { o.stopGraceSeconds = static_cast<int>(n); }, nullptr,
      [](const Options& o) { return Num(o.stopGraceSeconds); }},

@@ -27,6 +27,9 @@ struct Options {
   int leaseSeconds = 10;
   // Over PostgreSQL: connections each database's requests share in this zdbd.
   int storageConnections = 8;
+  // How long a thread may busy-wait for an answer that is on its way before it sleeps (spin.h);
+  // 0 never.
+  int spinMicroseconds = 300;
   int stopGraceSeconds = 10;  // on a stop, how long running requests may take to finish
   bool durable = false;       // every commit on disk before its reply
   // Where the databases live: empty for SQLite files in dataDir, else a libpq connection URI

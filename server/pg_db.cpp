@@ -13,6 +13,7 @@
 #include <mutex>
 #include <set>
 
+#include "spin.h"
 #include "sqlite_db.h"
 
 namespace zdbd {
@@ -200,6 +201,26 @@ const std::string kCheckLocksSql =
     " ?4) AND handle <> ?5) THEN 1 ELSE 0 END + CASE WHEN EXISTS(SELECT 1 FROM "
     "zdbd_cluster.sessions WHERE handle = ?5)"
     " THEN 0 ELSE 1 END AS n) AS held";
+
+// Lets the reply PostgreSQL is about to send arrive while this thread still runs: the backend
+// answers most statements in less time than waking a sleeping thread takes.
+void AwaitReply(PGconn* c) {
+  spin::Until([c] { return !PQconsumeInput(c) || !PQisBusy(c); });
+}
+
+// PQexecPrepared, with the wait for the reply above.
+PGresult* ExecPrepared(PGconn* c, const char* name, int n, const char* const* values,
+                       const int* lengths, const int* formats) {
+  if (!spin::Allowed() || !PQsendQueryPrepared(c, name, n, values, lengths, formats, 0))
+    return PQexecPrepared(c, name, n, values, lengths, formats, 0);
+  AwaitReply(c);
+  PGresult* last = nullptr;
+  while (PGresult* r = PQgetResult(c)) {
+    PQclear(last);
+    last = r;
+  }
+  return last;
+}
 
 bool StaleResult(PGresult* r) {
   const char* msg = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
@@ -891,6 +912,7 @@ bool PgStmt::Step() {
       parts[n++] = kMain;
       if (wrap) plain("RELEASE zdb_stmt");
       PQpipelineSync(c);
+      AwaitReply(c);
       ++conn_.roundTrips_;
       PGresult* checked = nullptr;
       PGresult* looked = nullptr;
@@ -950,8 +972,8 @@ bool PgStmt::Step() {
       }
     } else {
       ++conn_.roundTrips_;
-      result_ = PQexecPrepared(c, mainName.c_str(), mainParams, values.data(), lengths.data(),
-                               formats.data(), 0);
+      result_ = ExecPrepared(c, mainName.c_str(), mainParams, values.data(), lengths.data(),
+                             formats.data());
       if (folded) {
         t_check.sent = true;
         t_check.stale = StaleResult(R(result_));

@@ -1,8 +1,12 @@
 // zdbd's pure pieces: value forms, header checks, slot rules, the stop rule, options, locks.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <set>
+#include <thread>
+#include <vector>
 
 #include "conn.h"
 #include "dispatch.h"
@@ -10,6 +14,7 @@
 #include "options.h"
 #include "schema.h"
 #include "sha256.h"
+#include "spin.h"
 #include "state.h"
 #include "status.h"
 #include "support/zdbd_process.h"
@@ -208,21 +213,80 @@ TEST(ServerOptions, LimitsAndDurability) {
   Options o;
   std::string err;
   EXPECT_EQ(o.maxFile, 0x7FFFFFFFu);  // whatever the file stream can carry
-  const char* args[] = {"zdbd", "--frame-timeout", "2",     "--first-frame-timeout",
-                        "3",    "--max-sessions",  "7",     "--stop-grace",
-                        "0",    "--max-file",      "65536", "--durable"};
-  ASSERT_TRUE(ParseOptions(12, const_cast<char**>(args), &o, &err)) << err;
+  const char* args[] = {"zdbd",   "--frame-timeout",
+                        "2",      "--first-frame-timeout",
+                        "3",      "--max-sessions",
+                        "7",      "--stop-grace",
+                        "0",      "--max-file",
+                        "65536",  "--durable",
+                        "--spin", "0"};
+  EXPECT_EQ(o.spinMicroseconds, 300);
+  ASSERT_TRUE(ParseOptions(14, const_cast<char**>(args), &o, &err)) << err;
   EXPECT_EQ(o.frameTimeoutSeconds, 2);
   EXPECT_EQ(o.firstFrameSeconds, 3);
   EXPECT_EQ(o.maxSessions, 7);
   EXPECT_EQ(o.stopGraceSeconds, 0);
   EXPECT_EQ(o.maxFile, 65536u);
   EXPECT_TRUE(o.durable);
+  EXPECT_EQ(o.spinMicroseconds, 0);
   Options fresh;
   const char* zeroSessions[] = {"zdbd", "--max-sessions", "0"};
   EXPECT_FALSE(ParseOptions(3, const_cast<char**>(zeroSessions), &fresh, &err));
   const char* hugeFile[] = {"zdbd", "--max-file", "2147483648"};
   EXPECT_FALSE(ParseOptions(3, const_cast<char**>(hugeFile), &fresh, &err));
+}
+
+TEST(ServerSpin, WaitsOnlyWithABudgetAndACoreLeftForThePeer) {
+  using std::chrono::microseconds;
+  int asked = 0;
+  auto readyAtFifth = [&] { return ++asked == 5; };
+  spin::SetBudget(microseconds(0));
+  EXPECT_FALSE(spin::Until(readyAtFifth));
+  EXPECT_EQ(asked, 0);  // no budget: sleep at once, without a single look
+  spin::SetBudget(microseconds(100000));
+  if (std::thread::hardware_concurrency() < 2) {
+    EXPECT_FALSE(spin::Allowed());  // the only core belongs to the peer
+    spin::SetBudget(microseconds(0));
+    return;
+  }
+  EXPECT_TRUE(spin::Until(readyAtFifth));
+  EXPECT_EQ(asked, 5);
+  {
+    spin::Busy serving, nested;  // this thread counts once however deep
+    EXPECT_TRUE(spin::Allowed());
+  }
+  // Every other core taken by a thread that serves a request: a wait here would take the core
+  // the peer needs, so it sleeps.
+  const unsigned others = std::thread::hardware_concurrency() - 1;
+  std::mutex m;
+  std::condition_variable cv;
+  unsigned holding = 0;
+  bool release = false;
+  std::vector<std::thread> threads;
+  for (unsigned i = 0; i < others; ++i)
+    threads.emplace_back([&] {
+      spin::Busy busy;
+      std::unique_lock<std::mutex> lock(m);
+      ++holding;
+      cv.notify_all();
+      cv.wait(lock, [&] { return release; });
+    });
+  {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [&] { return holding == others; });
+  }
+  asked = 0;
+  EXPECT_FALSE(spin::Allowed());
+  EXPECT_FALSE(spin::Until(readyAtFifth));
+  EXPECT_EQ(asked, 0);
+  {
+    std::lock_guard<std::mutex> lock(m);
+    release = true;
+  }
+  cv.notify_all();
+  for (auto& t : threads) t.join();
+  EXPECT_TRUE(spin::Allowed());
+  spin::SetBudget(microseconds(0));
 }
 
 TEST(ServerSessions, CapAndIdleExpiryNeverWaitOnARunningRequest) {

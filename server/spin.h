@@ -1,0 +1,42 @@
+#pragma once
+
+#include <chrono>
+
+namespace zdbd::spin {
+
+// Short busy waits for answers that are microseconds away. Where idle cores halt (virtual
+// machines especially), waking a sleeping thread costs tens of microseconds, as much as a
+// request takes; a thread that asks again instead of sleeping saves that. It only does so while
+// a core is left for the peer it waits on (the client, PostgreSQL's backend), and never longer
+// than the budget: a busy zdbd sleeps at once, an idle one burns at most the budget per wait.
+
+// 0 turns the waits off. Set once at start-up.
+void SetBudget(std::chrono::microseconds budget);
+std::chrono::microseconds Budget();
+
+// While one lives, this thread counts as using a core (a request being served).
+class Busy {
+ public:
+  Busy();
+  ~Busy();
+  Busy(const Busy&) = delete;
+  Busy& operator=(const Busy&) = delete;
+};
+
+// Whether a wait may spin now: a budget is set and a core is free besides this thread's.
+bool Allowed();
+// Calls ready() until it answers true (true), the budget is spent or a core is no longer free
+// (false: the caller then waits the usual, sleeping way).
+template <class Ready>
+bool Until(Ready ready, std::chrono::microseconds budget = Budget()) {
+  if (budget.count() <= 0 || !Allowed()) return false;
+  Busy counted;
+  const auto until = std::chrono::steady_clock::now() + budget;
+  for (unsigned i = 0;; ++i) {
+    if (ready()) return true;
+    if (std::chrono::steady_clock::now() >= until) return false;
+    if ((i & 15) == 15 && !Allowed()) return false;
+  }
+}
+
+}  // namespace zdbd::spin
