@@ -61,7 +61,7 @@ int Conn::WaitRequest(int ms) {
   }
   const auto start = std::chrono::steady_clock::now();
   // A client that sent its requests back to back is probably writing the next one now.
-  if (spinForNext_) {
+  if (eager_.On()) {
     ssize_t got = -1;
     spin::Until([&] {
       got = ::recv(fd_, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
@@ -76,7 +76,7 @@ int Conn::WaitRequest(int ms) {
   auto until = start + std::chrono::milliseconds(ms);
   for (;;) {
     ssize_t r = ::recv(fd_, buffer_.data(), buffer_.size(), 0);
-    spinForNext_ = std::chrono::steady_clock::now() - start <= spin::Budget();
+    eager_.Set(std::chrono::steady_clock::now() - start <= spin::Budget());
     if (r >= 0) {
       begin_ = 0;
       end_ = static_cast<size_t>(r);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "spin.h"
 #include "wire/frame.h"
 
 namespace zdbd {
@@ -51,7 +52,7 @@ class Conn {
   int frameTimeoutMs_ = 30000;
   int receiveTimeoutMs_ = -1;  // as set on the socket; -1 never set
   uint64_t requestWaits_ = 0;
-  bool spinForNext_ = true;  // the last request came soon after the reply before it
+  spin::Eager eager_;  // the last request came soon after the reply before it
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(65536);
   size_t begin_ = 0, end_ = 0;
 };

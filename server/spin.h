@@ -23,7 +23,24 @@ class Busy {
   Busy& operator=(const Busy&) = delete;
 };
 
-// Whether a wait may spin now: a budget is set and a core is free besides this thread's.
+// Marks a connection whose client sends its next request soon after each reply. Such clients
+// keep a core busy each between requests: with as many of them as cores, a wait would take the
+// core one of them needs, and none spins.
+class Eager {
+ public:
+  Eager() = default;
+  ~Eager() { Set(false); }
+  Eager(const Eager&) = delete;
+  Eager& operator=(const Eager&) = delete;
+  void Set(bool on);
+  bool On() const { return on_; }
+
+ private:
+  bool on_ = false;
+};
+
+// Whether a wait may spin now: a budget is set, a core is free besides this thread's, and
+// fewer clients are eager than there are cores.
 bool Allowed();
 // Calls ready() until it answers true (true), the budget is spent or a core is no longer free
 // (false: the caller then waits the usual, sleeping way).

@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -286,6 +287,19 @@ TEST(ServerSpin, WaitsOnlyWithABudgetAndACoreLeftForThePeer) {
   cv.notify_all();
   for (auto& t : threads) t.join();
   EXPECT_TRUE(spin::Allowed());
+  {
+    // As many clients sending back to back as cores: each needs its core between requests.
+    const unsigned cores = std::thread::hardware_concurrency();
+    std::unique_ptr<spin::Eager[]> eager(new spin::Eager[cores]);
+    for (unsigned i = 0; i < cores; ++i) eager[i].Set(true);
+    EXPECT_FALSE(spin::Allowed());
+    eager[0].Set(false);
+    EXPECT_TRUE(spin::Allowed());
+    eager[1].Set(true);
+    EXPECT_TRUE(spin::Allowed());  // already counted once: the count stays
+    eager[0].Set(true);
+  }
+  EXPECT_TRUE(spin::Allowed());  // ended with their connections
   spin::SetBudget(microseconds(0));
 }
 
