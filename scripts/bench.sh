@@ -239,6 +239,8 @@ EOF
   if [[ -f $DOCS/perf-engines.md ]]; then
     echo
     cat "$DOCS/perf-engines.md"
+    # What the figures mean and where the time goes, written by hand beside them.
+    [[ -f $DOCS/perf-engines-notes.md ]] && { echo; cat "$DOCS/perf-engines-notes.md"; }
   fi
 } >"$DOCS/performance.md"
 echo "Wrote $DOCS/performance.md and $DOCS/perf-*.svg in ${ELAPSED} s of measuring."
