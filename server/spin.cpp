@@ -1,6 +1,12 @@
 #include "spin.h"
 
+#include <sched.h>
+
 #include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <thread>
 
 namespace zdbd::spin {
@@ -10,12 +16,74 @@ std::atomic<long> g_budgetUs{0};
 std::atomic<int> g_busy{0};
 std::atomic<int> g_eager{0};
 thread_local int t_depth = 0;  // Busy scopes open on this thread: it counts once
+int QuotaCores(long long quota, long long period) {
+  if (quota <= 0 || period <= 0) return 0;
+  return static_cast<int>((quota + period - 1) / period);
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream f(path);
+  std::ostringstream text;
+  text << f.rdbuf();
+  return text.str();
+}
+
+// The fewest cores a CPU quota on this process's control group, or on a group above it,
+// allows; 0 when none caps it. Both layouts: cpu.max of the unified hierarchy, and the cpu
+// controller's cfs_quota_us and cfs_period_us of the older one.
+int CgroupCores() {
+  std::ifstream groups("/proc/self/cgroup");
+  int fewest = 0;
+  const auto take = [&](int n) {
+    if (n > 0 && (fewest == 0 || n < fewest)) fewest = n;
+  };
+  for (std::string line; std::getline(groups, line);) {
+    const size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
+    if (b == std::string::npos) continue;
+    const std::string controllers = line.substr(a + 1, b - a - 1);
+    const bool unified = controllers.empty();
+    if (!unified && ("," + controllers + ",").find(",cpu,") == std::string::npos) continue;
+    const std::string root = "/sys/fs/cgroup" + (unified ? "" : "/" + controllers);
+    for (std::string path = line.substr(b + 1);;) {
+      if (unified) {
+        take(CoresOfCpuMax(ReadAll(root + path + "/cpu.max")));
+      } else {
+        take(QuotaCores(std::atoll(ReadAll(root + path + "/cpu.cfs_quota_us").c_str()),
+                        std::atoll(ReadAll(root + path + "/cpu.cfs_period_us").c_str())));
+      }
+      const size_t slash = path.find_last_of('/');
+      if (path.empty() || path == "/" || slash == std::string::npos) break;
+      path = slash == 0 ? "/" : path.substr(0, slash);
+    }
+  }
+  return fewest;
+}
+
 const int g_cores = [] {
-  unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 1 : static_cast<int>(n);
+  int n = 0;
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+  const int quota = CgroupCores();
+  if (quota > 0 && quota < n) n = quota;
+  return n > 0 ? n : 1;
 }();
 
 }  // namespace
+
+int CoresOfCpuMax(const std::string& text) {
+  std::istringstream in(text);
+  std::string quota;
+  long long period = 0;
+  if (!(in >> quota >> period) || quota == "max") return 0;
+  char* end = nullptr;
+  const long long q = std::strtoll(quota.c_str(), &end, 10);
+  return *end ? 0 : QuotaCores(q, period);
+}
+
+int Cores() {
+  return g_cores;
+}
 
 void SetBudget(std::chrono::microseconds budget) {
   g_budgetUs.store(static_cast<long>(budget.count()), std::memory_order_relaxed);

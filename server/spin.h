@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace zdbd::spin {
 
@@ -9,6 +10,13 @@ namespace zdbd::spin {
 // request takes; a thread that asks again instead of sleeping saves that. It only does so while
 // a core is left for the peer it waits on (the client, PostgreSQL's backend), and never longer
 // than the budget: a busy zdbd sleeps at once, an idle one burns at most the budget per wait.
+
+// The cores this process may run on: its CPU set, lowered to what a CPU quota of its control
+// group allows (a container's or a service's limit), at least 1.
+int Cores();
+// The cores a cgroup cpu.max text ("QUOTA PERIOD", or "max PERIOD") allows, rounded up; 0 when
+// it sets no quota or cannot be read.
+int CoresOfCpuMax(const std::string& text);
 
 // 0 turns the waits off. Set once at start-up.
 void SetBudget(std::chrono::microseconds budget);

@@ -1,6 +1,7 @@
 // zdbd's pure pieces: value forms, header checks, slot rules, the stop rule, options, locks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -239,13 +240,21 @@ TEST(ServerOptions, LimitsAndDurability) {
 
 TEST(ServerSpin, WaitsOnlyWithABudgetAndACoreLeftForThePeer) {
   using std::chrono::microseconds;
+  // A container's or a service's CPU quota caps the cores a wait may count on.
+  EXPECT_EQ(spin::CoresOfCpuMax("150000 100000\n"), 2);
+  EXPECT_EQ(spin::CoresOfCpuMax("50000 100000"), 1);
+  EXPECT_EQ(spin::CoresOfCpuMax("max 100000\n"), 0);
+  EXPECT_EQ(spin::CoresOfCpuMax(""), 0);
+  EXPECT_EQ(spin::CoresOfCpuMax("12x 100000"), 0);
+  EXPECT_GE(spin::Cores(), 1);
+  EXPECT_LE(spin::Cores(), static_cast<int>(std::max(1u, std::thread::hardware_concurrency())));
   int asked = 0;
   auto readyAtFifth = [&] { return ++asked == 5; };
   spin::SetBudget(microseconds(0));
   EXPECT_FALSE(spin::Until(readyAtFifth));
   EXPECT_EQ(asked, 0);  // no budget: sleep at once, without a single look
   spin::SetBudget(microseconds(100000));
-  if (std::thread::hardware_concurrency() < 2) {
+  if (static_cast<unsigned>(spin::Cores()) < 2) {
     EXPECT_FALSE(spin::Allowed());  // the only core belongs to the peer
     spin::SetBudget(microseconds(0));
     return;
@@ -258,7 +267,7 @@ TEST(ServerSpin, WaitsOnlyWithABudgetAndACoreLeftForThePeer) {
   }
   // Every other core taken by a thread that serves a request: a wait here would take the core
   // the peer needs, so it sleeps.
-  const unsigned others = std::thread::hardware_concurrency() - 1;
+  const unsigned others = static_cast<unsigned>(spin::Cores()) - 1;
   std::mutex m;
   std::condition_variable cv;
   unsigned holding = 0;
@@ -289,7 +298,7 @@ TEST(ServerSpin, WaitsOnlyWithABudgetAndACoreLeftForThePeer) {
   EXPECT_TRUE(spin::Allowed());
   {
     // As many clients sending back to back as cores: each needs its core between requests.
-    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned cores = static_cast<unsigned>(spin::Cores());
     std::unique_ptr<spin::Eager[]> eager(new spin::Eager[cores]);
     for (unsigned i = 0; i < cores; ++i) eager[i].Set(true);
     EXPECT_FALSE(spin::Allowed());
