@@ -770,6 +770,7 @@ bool PgStmt::Step() {
       return false;
     }
     std::vector<std::string> texts(binds_.size());
+    texts.reserve(binds_.size() + 1);  // room for a folded check's count: pointers stay valid
     std::vector<const char*> values(binds_.size());
     std::vector<int> lengths(binds_.size()), formats(binds_.size());
     for (size_t i = 0; i < binds_.size(); ++i) {
@@ -840,14 +841,9 @@ bool PgStmt::Step() {
       if (!name.empty()) {
         expected = std::to_string(t_check.expected);
         texts.push_back(expected);
-        values.assign(texts.size(), nullptr);
-        lengths.resize(texts.size());
-        formats.resize(texts.size());
-        for (size_t i = 0; i < texts.size(); ++i) {
-          values[i] =
-              i < binds_.size() && binds_[i].kind == Value::kNull ? nullptr : texts[i].c_str();
-          lengths[i] = static_cast<int>(texts[i].size());
-        }
+        values.push_back(texts.back().c_str());
+        lengths.push_back(static_cast<int>(texts.back().size()));
+        formats.push_back(0);
         mainName = name;
         mainParams = params_ + 1;
         folded = true;

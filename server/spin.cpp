@@ -28,22 +28,35 @@ std::string ReadAll(const std::string& path) {
   return text.str();
 }
 
-// The fewest cores a CPU quota on this process's control group, or on a group above it,
-// allows; 0 when none caps it. Both layouts: cpu.max of the unified hierarchy, and the cpu
-// controller's cfs_quota_us and cfs_period_us of the older one.
-int CgroupCores() {
-  std::ifstream groups("/proc/self/cgroup");
+}  // namespace
+
+int CoresOfCpuMax(const std::string& text) {
+  std::istringstream in(text);
+  std::string quota;
+  long long period = 0;
+  if (!(in >> quota >> period) || quota == "max") return 0;
+  char* end = nullptr;
+  const long long q = std::strtoll(quota.c_str(), &end, 10);
+  return *end ? 0 : QuotaCores(q, period);
+}
+
+// The fewest cores a CPU quota on the control group of `groups` (the text of
+// /proc/self/cgroup), or on a group above it, allows; 0 when none caps it. Both layouts under
+// `fs`: cpu.max of the unified hierarchy, and the cpu controller's cfs_quota_us and
+// cfs_period_us of the older one.
+int CgroupCores(const std::string& groups, const std::string& fs) {
+  std::istringstream lines(groups);
   int fewest = 0;
   const auto take = [&](int n) {
     if (n > 0 && (fewest == 0 || n < fewest)) fewest = n;
   };
-  for (std::string line; std::getline(groups, line);) {
+  for (std::string line; std::getline(lines, line);) {
     const size_t a = line.find(':'), b = a == std::string::npos ? a : line.find(':', a + 1);
     if (b == std::string::npos) continue;
     const std::string controllers = line.substr(a + 1, b - a - 1);
     const bool unified = controllers.empty();
     if (!unified && ("," + controllers + ",").find(",cpu,") == std::string::npos) continue;
-    const std::string root = "/sys/fs/cgroup" + (unified ? "" : "/" + controllers);
+    const std::string root = fs + (unified ? "" : "/" + controllers);
     for (std::string path = line.substr(b + 1);;) {
       if (unified) {
         take(CoresOfCpuMax(ReadAll(root + path + "/cpu.max")));
@@ -59,30 +72,19 @@ int CgroupCores() {
   return fewest;
 }
 
-const int g_cores = [] {
-  int n = 0;
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
-  if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
-  const int quota = CgroupCores();
-  if (quota > 0 && quota < n) n = quota;
-  return n > 0 ? n : 1;
-}();
-
-}  // namespace
-
-int CoresOfCpuMax(const std::string& text) {
-  std::istringstream in(text);
-  std::string quota;
-  long long period = 0;
-  if (!(in >> quota >> period) || quota == "max") return 0;
-  char* end = nullptr;
-  const long long q = std::strtoll(quota.c_str(), &end, 10);
-  return *end ? 0 : QuotaCores(q, period);
-}
-
 int Cores() {
-  return g_cores;
+  // Counted on the first wait, not when the program starts: most programs linking this never
+  // wait, and the count reads files.
+  static const int cores = [] {
+    int n = 0;
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0) n = CPU_COUNT(&set);
+    if (n <= 0) n = static_cast<int>(std::thread::hardware_concurrency());
+    const int quota = CgroupCores(ReadAll("/proc/self/cgroup"), "/sys/fs/cgroup");
+    if (quota > 0 && quota < n) n = quota;
+    return n > 0 ? n : 1;
+  }();
+  return cores;
 }
 
 void SetBudget(std::chrono::microseconds budget) {
@@ -109,11 +111,12 @@ void Eager::Set(bool on) {
 
 bool Allowed() {
   if (g_budgetUs.load(std::memory_order_relaxed) <= 0) return false;
-  if (g_eager.load(std::memory_order_relaxed) >= g_cores) return false;
+  const int cores = Cores();
+  if (g_eager.load(std::memory_order_relaxed) >= cores) return false;
   // The threads counted include this one when it serves a request; it waits for a peer that
   // needs a core of its own.
   const int others = g_busy.load(std::memory_order_relaxed) - (t_depth > 0 ? 1 : 0);
-  return others + 1 < g_cores;
+  return others + 1 < cores;
 }
 
 }  // namespace zdbd::spin

@@ -14,6 +14,10 @@ namespace zdbd::spin {
 // The cores this process may run on: its CPU set, lowered to what a CPU quota of its control
 // group allows (a container's or a service's limit), at least 1.
 int Cores();
+// The fewest cores a CPU quota allows on the control group that `groups` (the text of
+// /proc/self/cgroup) names, or on a group above it, with the cgroup file system at `fs`; 0 when
+// none caps it.
+int CgroupCores(const std::string& groups, const std::string& fs);
 // The cores a cgroup cpu.max text ("QUOTA PERIOD", or "max PERIOD") allows, rounded up; 0 when
 // it sets no quota or cannot be read.
 int CoresOfCpuMax(const std::string& text);

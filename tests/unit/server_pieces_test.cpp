@@ -1,9 +1,12 @@
 // zdbd's pure pieces: value forms, header checks, slot rules, the stop rule, options, locks.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -310,6 +313,28 @@ TEST(ServerSpin, WaitsOnlyWithABudgetAndACoreLeftForThePeer) {
   }
   EXPECT_TRUE(spin::Allowed());  // ended with their connections
   spin::SetBudget(microseconds(0));
+}
+
+TEST(ServerSpin, ACgroupQuotaAboveTheProcessCapsItsCores) {
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("zdbd-cgroup-" + std::to_string(::getpid()));
+  const auto put = [&](const fs::path& file, const std::string& text) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+  };
+  // Unified layout: the service's own group sets none, its slice allows one and a half cores.
+  put(root / "system.slice/cpu.max", "150000 100000\n");
+  put(root / "system.slice/zdbd.service/cpu.max", "max 100000\n");
+  EXPECT_EQ(spin::CgroupCores("0::/system.slice/zdbd.service\n", root.string()), 2);
+  EXPECT_EQ(spin::CgroupCores("0::/\n", root.string()), 0);
+  // The older layout: only the line of the cpu controller counts, whatever it is mounted with.
+  put(root / "cpu,cpuacct/box/cpu.cfs_quota_us", "50000\n");
+  put(root / "cpu,cpuacct/box/cpu.cfs_period_us", "100000\n");
+  put(root / "cpu,cpuacct/cpu.cfs_quota_us", "-1\n");
+  EXPECT_EQ(spin::CgroupCores("4:memory:/box\n3:cpu,cpuacct:/box\n", root.string()), 1);
+  EXPECT_EQ(spin::CgroupCores("4:memory:/box\n", root.string()), 0);
+  EXPECT_EQ(spin::CgroupCores("", root.string()), 0);
+  fs::remove_all(root);
 }
 
 TEST(ServerSessions, CapAndIdleExpiryNeverWaitOnARunningRequest) {
