@@ -20,7 +20,7 @@ export ZDB_TEST_STORAGE=$ZDB_PG_URI
 # The tests that kill the cluster run alone, after the others.
 skip=StorageCrash.*
 status=0
-"$build/tests/integration_tests" --gtest_brief=1 --gtest_filter="${1:-*}:-$skip" || status=1
+"$build/tests/integration_tests" --gtest_brief=1 ${ZDB_GTEST_REPEAT:+--gtest_repeat=$ZDB_GTEST_REPEAT} --gtest_filter="${1:-*}:-$skip" || status=1
 ctest --test-dir "$build" -R '^guide\.' --output-on-failure -j 2 || status=1
 ZDB_TEST_PG_CRASH=1 "$build/tests/integration_tests" --gtest_brief=1 \
   --gtest_filter='StorageCrash.*' || status=1

@@ -205,6 +205,8 @@ std::string RenderMetrics(const Metrics& m, size_t sessionsOpen) {
          "Connections dropped for a broken or late request, and replies that could not be sent.");
   for (size_t k = 0; k < static_cast<size_t>(ErrorKind::kCount); ++k)
     t.Sample("zdbd_errors_total", std::string("kind=\"") + kErrorNames[k] + "\"", Get(m.errors[k]));
+  t.One("zdbd_storage_reads_batched_total", "counter",
+        "PostgreSQL reads sent together with reads of other sessions.", Get(m.storageReadsBatched));
   return t.Take();
 }
 

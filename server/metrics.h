@@ -52,6 +52,7 @@ struct Metrics {
   Counter bytesSent{0};
   Counter scriptRuns[static_cast<size_t>(ResultClass::kCount)]{};
   Counter errors[static_cast<size_t>(ErrorKind::kCount)]{};
+  Counter storageReadsBatched{0};
 
   void Add(Counter& c, uint64_t n = 1) { c.fetch_add(n, std::memory_order_relaxed); }
   void Request(size_t family, int32_t status, std::chrono::steady_clock::duration took);

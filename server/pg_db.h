@@ -56,6 +56,9 @@ class PgConn {
   static bool DropSchema(const std::string& schema, std::string* error);
   // Cancels every script running now and refuses those that would start.
   static void InterruptAll();
+  // Closes the connections that carry reads of several sessions together to the database of
+  // `schema` (see PgBatches): it is being closed.
+  static void CloseBatches(const std::string& schema);
 
   // The check that lets a request trust what this zdbd last knew of the catalog (whether users
   // exist, the count of definition changes, as `expected`): the request's first statement on a
@@ -104,6 +107,7 @@ class PgConn {
 
  private:
   friend class PgStmt;
+  friend class PgBatches;
   PgConn() = default;
   // Runs one translated statement without parameters, inside a savepoint when a transaction is
   // open so that its failure does not end the transaction.
@@ -139,6 +143,7 @@ class PgConn {
     bool insert = false, skip = false, reads = false;
     std::string text;     // as PostgreSQL got it
     std::string checked;  // CheckedRead's statement, once prepared
+    std::string checkedText;
   };
   std::unordered_map<std::string, Prep> prepared_;
   std::string error_;

@@ -307,21 +307,25 @@ int32_t DeleteXref(Db& db, const std::string& name) {
 }
 
 // Most tables have no rules at all; one cheap look spares the record path everything else.
-static bool ReadHasRules(Db& db, const std::string& table) {
+// A failed look answers true (the full check runs) and clears *ok.
+static bool ReadHasRules(Db& db, const std::string& table, bool* ok) {
   Stmt s(db,
          "SELECT EXISTS(SELECT 1 FROM zdb_constraints WHERE tbl=?1) OR EXISTS(SELECT 1 FROM "
          "zdb_xrefs WHERE ftbl=?1 OR ttbl=?1)");
   s.Bind(1, table);
-  return !s.Step() || s.Int(0) != 0;
+  if (s.Step()) return s.Int(0) != 0;
+  *ok = false;
+  return true;
 }
 
 using Defaults = std::vector<std::pair<std::string, std::string>>;
 
-static Defaults ReadDefaults(Db& db, const std::string& table) {
+static Defaults ReadDefaults(Db& db, const std::string& table, bool* ok) {
   Defaults out;
   Stmt d(db, "SELECT field, value FROM zdb_defaults WHERE tbl=?");
   d.Bind(1, table);
   while (d.Step()) out.push_back({d.Text(0), d.Text(1)});
+  if (d.Failed()) *ok = false;
   return out;
 }
 
@@ -334,7 +338,8 @@ struct RulesOfTable {
 };
 
 static RulesOfTable TableRules(Db& db, const std::string& table) {
-  if (!db.Postgres()) return {0, ReadHasRules(db, table), ReadDefaults(db, table)};
+  bool ok = true;
+  if (!db.Postgres()) return {0, ReadHasRules(db, table, &ok), ReadDefaults(db, table, &ok)};
   static std::mutex mutex;
   static std::map<std::pair<const Db*, std::string>, RulesOfTable> cache;
   const uint64_t now = Db::CatalogGeneration();  // before the read: a change after it shows
@@ -343,7 +348,9 @@ static RulesOfTable TableRules(Db& db, const std::string& table) {
     auto it = cache.find({&db, table});
     if (it != cache.end() && it->second.generation == now) return it->second;
   }
-  RulesOfTable read{now, ReadHasRules(db, table), ReadDefaults(db, table)};
+  RulesOfTable read{now, ReadHasRules(db, table, &ok), ReadDefaults(db, table, &ok)};
+  // What a failed look found serves this request only (which fails or is carried out again).
+  if (!ok) return read;
   std::lock_guard<std::mutex> lock(mutex);
   if (cache.size() > 4096) cache.clear();
   cache[{&db, table}] = read;

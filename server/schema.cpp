@@ -93,7 +93,7 @@ std::vector<std::string> ListTables(Db& db) {
   return out;
 }
 
-std::vector<FieldInfo> TableFields(Db& db, const std::string& table) {
+std::vector<FieldInfo> TableFields(Db& db, const std::string& table, bool* ok) {
   std::vector<FieldInfo> out;
   Stmt s(db,
          "SELECT name, type, subtype, width, description FROM zdb_fields WHERE tbl=? ORDER BY "
@@ -109,6 +109,7 @@ std::vector<FieldInfo> TableFields(Db& db, const std::string& table) {
     f.description = s.Text(4);
     out.push_back(f);
   }
+  if (ok) *ok = !s.Failed();
   return out;
 }
 

@@ -25,7 +25,9 @@ bool AdoptOldIndexes(Db& db);
 bool CountCatalogChanges(Db& db);
 bool TableExists(Db& db, const std::string& table);
 std::vector<std::string> ListTables(Db& db);
-std::vector<FieldInfo> TableFields(Db& db, const std::string& table);
+// *ok (when given) is false when the read failed: the list is then incomplete, and no cache may
+// keep it.
+std::vector<FieldInfo> TableFields(Db& db, const std::string& table, bool* ok = nullptr);
 std::string TableDescription(Db& db, const std::string& table);
 int64_t RecordCount(Db& db, const std::string& table);
 

@@ -124,6 +124,7 @@ bool SharedDbs::Shut(SharedDb& d) {
   }
   d.open = false;
   d.conn.reset();
+  if (Storage::Postgres()) PgConn::CloseBatches(Storage::SchemaOf(d.name));
   std::lock_guard<std::mutex> lock(d.poolMutex);
   d.made -= d.idle.size();
   d.idle.clear();

@@ -153,8 +153,11 @@ const std::vector<FieldInfo>& DbUse::Fields(const std::string& table) {
   uint64_t now = Db::CatalogGeneration();  // taken before the read: a change after it shows
   auto& cached = fieldCache[table];
   if (cached.generation != now) {
-    cached.fields = TableFields(*conn, table);
-    cached.generation = now;
+    // A read that failed (a request that found the catalog moved fails its first statement,
+    // whatever it reads) is used by this request only: the next one reads again.
+    bool ok = true;
+    cached.fields = TableFields(*conn, table, &ok);
+    cached.generation = ok ? now : 0;
   }
   return cached.fields;
 }

@@ -13,22 +13,47 @@ namespace zdbd {
 namespace {
 
 // Bumped by a trigger on every catalog table of every database schema (see EnsureCatalog), in
-// the changing transaction: whoever sees the new definitions sees the new count.
+// the changing transaction: whoever sees the new definitions sees the new count. Every request
+// compares that count, and whether users exist, with what this zdbd last read, so both are kept
+// in one row (zdb_catalog): reading one row costs PostgreSQL a fraction of adding up the
+// per-schema counts and looking for a user. The per-schema counts stay, for zdbd processes of
+// an earlier version still running on the database; the row is always one more than their sum,
+// so it can be made again from them. Its users column counts the rows of users (row triggers;
+// TRUNCATE sets it to 0 under the table's exclusive lock), so it is exact whoever writes. The
+// advisory lock makes zdbd processes starting at once set this up one after the other.
 const char* const kGenerationSql =
     "DO $$BEGIN"
+    " PERFORM pg_advisory_xact_lock(7305221001);"
     " CREATE TABLE IF NOT EXISTS zdb_system.zdb_generation(schema_name text PRIMARY KEY,"
     "  n bigint NOT NULL);"
-    " IF to_regproc('zdb_system.zdb_bump') IS NULL THEN"
-    "  CREATE FUNCTION zdb_system.zdb_bump() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN"
+    " CREATE TABLE IF NOT EXISTS zdb_system.zdb_catalog(gen bigint NOT NULL, users bigint NOT"
+    "  NULL);"
+    " CREATE UNIQUE INDEX IF NOT EXISTS zdb_catalog_one ON zdb_system.zdb_catalog((true));"
+    " INSERT INTO zdb_system.zdb_catalog SELECT 1 + coalesce((SELECT sum(n) FROM"
+    "  zdb_system.zdb_generation), 0), (SELECT count(*) FROM zdb_system.users)"
+    "  WHERE NOT EXISTS (SELECT 1 FROM zdb_system.zdb_catalog);"
+    " IF NOT EXISTS (SELECT 1 FROM pg_proc WHERE oid = to_regproc('zdb_system.zdb_bump')"
+    "  AND prosrc LIKE '%zdb_catalog%') THEN"
+    "  CREATE OR REPLACE FUNCTION zdb_system.zdb_bump() RETURNS trigger LANGUAGE plpgsql AS"
+    "  $f$BEGIN"
     "   INSERT INTO zdb_system.zdb_generation VALUES (TG_TABLE_SCHEMA, 1) ON CONFLICT"
-    "   (schema_name) DO UPDATE SET n = zdb_system.zdb_generation.n + 1; RETURN NULL; END$f$;"
+    "   (schema_name) DO UPDATE SET n = zdb_system.zdb_generation.n + 1;"
+    "   UPDATE zdb_system.zdb_catalog SET gen = gen + 1; RETURN NULL; END$f$;"
     " END IF;"
-    " EXCEPTION WHEN unique_violation OR duplicate_function OR duplicate_table THEN NULL;"
+    " IF to_regproc('zdb_system.zdb_count_users') IS NULL THEN"
+    "  CREATE FUNCTION zdb_system.zdb_count_users() RETURNS trigger LANGUAGE plpgsql AS $f$BEGIN"
+    "   UPDATE zdb_system.zdb_catalog SET users = CASE TG_OP WHEN 'INSERT' THEN users + 1"
+    "    WHEN 'DELETE' THEN users - 1 ELSE 0 END; RETURN NULL; END$f$;"
+    "  CREATE TRIGGER zdb_count_users AFTER INSERT OR DELETE ON zdb_system.users FOR EACH ROW"
+    "   EXECUTE FUNCTION zdb_system.zdb_count_users();"
+    "  CREATE TRIGGER zdb_count_users_truncate AFTER TRUNCATE ON zdb_system.users"
+    "   FOR EACH STATEMENT EXECUTE FUNCTION zdb_system.zdb_count_users();"
+    " END IF;"
     " END$$";
-// Whether users exist, and the generation: one round trip.
+// Whether users exist, and the generation: one round trip. A generation of 0 (the row gone)
+// trusts nothing: every request then reads the catalog afresh.
 const char* const kAnySql =
-    "SELECT EXISTS(SELECT 1 FROM users), CAST(1 + coalesce((SELECT sum(n) FROM zdb_generation),"
-    " 0) AS bigint)";
+    "SELECT EXISTS(SELECT 1 FROM users), coalesce((SELECT gen FROM zdb_catalog), 0)";
 
 thread_local bool t_noted = false;
 thread_local uint64_t t_generation = 0;
@@ -40,7 +65,7 @@ thread_local bool t_trusted = false;
 void Note(int64_t generation, bool any) {
   t_generation = static_cast<uint64_t>(generation);
   t_noted = true;
-  g_known = 2 * generation + (any ? 1 : 0);
+  g_known = generation > 0 ? 2 * generation + (any ? 1 : 0) : 0;
 }
 
 std::string NewSalt() {

@@ -106,16 +106,6 @@ std::set<std::string> Names(RawSession& s) {
   return out;
 }
 
-// The 132-byte descriptor of a field NOTE, C 10.
-Bytes NoteField() {
-  Bytes desc(132);
-  std::memcpy(desc.data(), "NOTE", 4);
-  desc[99] = 'M';
-  desc[100] = 'C';
-  wire::PutU32(desc.data() + 101, 10);
-  return desc;
-}
-
 TEST_F(Instances, WritesLocksAndUsersAreSharedAcrossInstances) {
   RawSession onA(a->port());
   MakePeople(onA, "SHOP", 2);

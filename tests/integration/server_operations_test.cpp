@@ -125,30 +125,6 @@ TEST(ServerOperations, HelpVersionAndFailedStartsLeaveNothingBehind) {
 }
 
 // Samples of a scrape by their full name with labels.
-std::map<std::string, double> Scrape(uint16_t port) {
-  std::string cmd = "curl -sf http://127.0.0.1:" + std::to_string(port) + "/metrics";
-  std::map<std::string, double> out;
-  std::FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char line[1024];
-  while (std::fgets(line, sizeof line, p)) {
-    std::string s(line);
-    if (s.empty() || s[0] == '#') continue;
-    size_t space = s.rfind(' ');
-    out[s.substr(0, space)] = std::strtod(s.c_str() + space + 1, nullptr);
-  }
-  EXPECT_EQ(::pclose(p), 0) << "curl failed";
-  return out;
-}
-
-uint16_t MetricsPort(const ZdbdProcess& server) {
-  std::smatch m;
-  std::string log = server.Log();
-  if (!std::regex_search(log, m, std::regex("metrics at http://127\\.0\\.0\\.1:([0-9]+)/metrics")))
-    return 0;
-  return static_cast<uint16_t>(std::stoi(m[1]));
-}
-
 TEST(ServerOperations, MetricsMoveByExactlyTheLoad) {
   TempDir dir;
   ZdbdProcess server(dir.path() + "/data", {"--metrics", "127.0.0.1:0", "--max-sessions", "2"});

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -186,6 +190,42 @@ class RawSession {
 
 inline Bytes H16(uint16_t v) {
   return Bytes{uint8_t(v), uint8_t(v >> 8)};
+}
+
+// The samples zdbd serves at /metrics on `port`, by name and labels.
+inline std::map<std::string, double> Scrape(uint16_t port) {
+  std::string cmd = "curl -sf http://127.0.0.1:" + std::to_string(port) + "/metrics";
+  std::map<std::string, double> out;
+  std::FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char line[1024];
+  while (std::fgets(line, sizeof line, p)) {
+    std::string s(line);
+    if (s.empty() || s[0] == '#') continue;
+    size_t space = s.rfind(' ');
+    out[s.substr(0, space)] = std::strtod(s.c_str() + space + 1, nullptr);
+  }
+  EXPECT_EQ(::pclose(p), 0) << "curl failed";
+  return out;
+}
+
+// The port of zdbd's metrics (--metrics 127.0.0.1:0), from its log; 0 when not found.
+inline uint16_t MetricsPort(const ZdbdProcess& server) {
+  std::smatch m;
+  std::string log = server.Log();
+  if (!std::regex_search(log, m, std::regex("metrics at http://127\\.0\\.0\\.1:([0-9]+)/metrics")))
+    return 0;
+  return static_cast<uint16_t>(std::stoi(m[1]));
+}
+
+// The 132-byte descriptor of a memo field `name` (C, subtype M, width 10), for AddField.
+inline Bytes NoteField(const std::string& name = "NOTE") {
+  Bytes desc(132);
+  std::memcpy(desc.data(), name.data(), name.size());
+  desc[99] = 'M';
+  desc[100] = 'C';
+  wire::PutU32(desc.data() + 101, 10);
+  return desc;
 }
 
 // A database with one table PEOPLE (NAME C 20, AGE I, SALARY N, BORN C D) and `rows` records.
