@@ -7,6 +7,7 @@
 # zdbd, integration_tests and the guide's examples.
 #
 #   scripts/test_pg.sh [GTEST_FILTER]     the filter narrows the integration ring
+#   ZDB_GTEST_REPEAT=N scripts/test_pg.sh FILTER   runs those tests N times (a race's hunt)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${ZDB_BUILD_DIR:-$root/build}
