@@ -384,11 +384,18 @@ class PgBatches {
   }
 
   static Group& GroupOf(const std::string& schema) {
+    // Groups live as long as the process: a thread keeps the one it used last, so that its
+    // reads of one database take no process-wide lock.
+    thread_local std::string lastSchema;
+    thread_local Group* last = nullptr;
+    if (last && lastSchema == schema) return *last;
     static std::mutex mutex;
     static std::map<std::string, std::unique_ptr<Group>> groups;
     std::lock_guard<std::mutex> lock(mutex);
     auto& g = groups[schema];
     if (!g) g = std::make_unique<Group>();
+    lastSchema = schema;
+    last = g.get();
     return *g;
   }
 

@@ -291,6 +291,10 @@ TEST(Storage, PsqlWritesObeyConstraintsDefaultsAndCrossReferences) {
   EXPECT_EQ(s.Read("FIRST"), 1000);
   EXPECT_EQ(s.Put("NOTE", "x"), 1000);
   EXPECT_EQ(s.Get("NOTE", 1), "x");
+  // Without the row nothing is trusted, and no read comes back empty for want of it.
+  ASSERT_EQ(Psql(uri, "DELETE FROM zdb_system.zdb_catalog"), 0);
+  EXPECT_EQ(s.Read("FIRST"), 1000);
+  EXPECT_EQ(s.Get("NOTE", 1), "x");
 }
 
 // Reads of sessions that meet at PostgreSQL go down one connection together; each session still
