@@ -181,6 +181,8 @@ struct RequestCheck {
 };
 thread_local RequestCheck t_check;
 
+std::atomic<int64_t> g_definitions{0};
+
 // Whether users exist and the count of definition changes, as one number: twice the count,
 // plus one when users exist (Users keeps the same number). OFFSET 0 keeps PostgreSQL from
 // pulling it up into the statements below, which name g twice and would read it twice. Without
@@ -313,6 +315,7 @@ class PgBatches {
     std::unique_ptr<PgConn> conn;
     std::unordered_map<std::string, std::string> prepared;  // text -> name
     uint64_t epoch = 0;                                     // the group's when the lane was made
+    int64_t definitions = 0;  // PgConn::NoteDefinitions's, for prepared
   };
   struct Group {
     std::mutex mutex;
@@ -407,6 +410,15 @@ class PgBatches {
       if (!lane.conn) return;
     }
     PGconn* c = C(lane.conn->conn_);
+    // As on every connection: statements planned before a definition change are made again.
+    const int64_t definitions = g_definitions.load(std::memory_order_relaxed);
+    if (definitions != lane.definitions) {
+      lane.definitions = definitions;
+      if (!lane.prepared.empty()) {
+        Result gone(PQexec(c, "DEALLOCATE ALL"));
+        lane.prepared.clear();
+      }
+    }
     std::vector<Read*> sent;
     std::vector<const std::string*> names;
     for (Read* r : batch) {
@@ -653,6 +665,7 @@ bool PgConn::Reconnect() {
   PQreset(C(conn_));
   if (PQstatus(C(conn_)) != CONNECTION_OK) return false;
   prepared_.clear();
+  retired_.clear();  // gone with the old session
   pendingBegin_ = autocommitted_ = false;
   std::string setup = Setup(schema_, false);
   Result r(PQexec(C(conn_), setup.c_str()));
@@ -917,6 +930,7 @@ std::string PgConn::UpsertClause(const std::string& table) {
 std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, bool* skip,
                              bool* reads) {
   if (Broken() && !ServerTransaction()) Reconnect();
+  Renew();
   auto it = prepared_.find(sql);
   if (it == prepared_.end()) {
     PgSql t = TranslateForPostgres(sql);
@@ -931,7 +945,7 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
         t.text += clause + " RETURNING rowid";
         p.insert = true;
       }
-      p.name = "z" + std::to_string(prepared_.size() + 1);
+      p.name = "z" + std::to_string(++named_);
       p.text = t.text;
       // A statement PostgreSQL refuses to prepare would end an open transaction with it.
       const bool guard = InTransaction();
@@ -959,6 +973,31 @@ std::string PgConn::Prepared(const std::string& sql, int* params, bool* insert, 
   return it->second.skip ? "-" : it->second.name;
 }
 
+void PgConn::NoteDefinitions(int64_t generation) {
+  g_definitions.store(generation, std::memory_order_relaxed);
+}
+
+void PgConn::Renew() {
+  const int64_t now = g_definitions.load(std::memory_order_relaxed);
+  if (now != preparedAt_) {
+    preparedAt_ = now;
+    for (const auto& [sql, p] : prepared_) {
+      if (!p.skip) retired_.push_back(p.name);
+      if (!p.checked.empty()) retired_.push_back(p.checked);
+    }
+    prepared_.clear();
+  }
+  // A statement object still alive may run its statement again, and a failed transaction
+  // refuses even a DEALLOCATE: the names wait for a moment that has neither.
+  if (retired_.empty() || live_ > 0 || ServerTransaction()) return;
+  std::string sql;
+  for (const std::string& name : retired_) sql += "DEALLOCATE " + name + ";";
+  ++roundTrips_;
+  Result r(PQexec(C(conn_), sql.c_str()));
+  if (!Good(r.get())) Trace("failed: " + sql + ": " + PQresultErrorMessage(r.get()));
+  retired_.clear();
+}
+
 bool PgConn::IsControl(const std::string& sql) {
   std::string w = FirstWord(sql);
   return w == "BEGIN" || w == "COMMIT" || w == "END" || w == "ROLLBACK" || w == "SAVEPOINT" ||
@@ -974,12 +1013,15 @@ PgStmt::PgStmt(PgConn& conn, const std::string& sql) : conn_(conn) {
   }
   sql_ = sql;
   name_ = conn.Prepared(sql, &params_, &insert_, &skip_, &reads_);
+  ++conn.live_;
+  counted_ = true;
   ok_ = !name_.empty();
   failed_ = !ok_;
   binds_.resize(static_cast<size_t>(params_));
 }
 
 PgStmt::~PgStmt() {
+  if (counted_) --conn_.live_;
   if (result_) PQclear(R(result_));
 }
 
@@ -1252,6 +1294,7 @@ namespace zdbd {
 PgConn::~PgConn() = default;
 void PgConn::InterruptAll() {}
 void PgConn::CloseBatches(const std::string&) {}
+void PgConn::NoteDefinitions(int64_t) {}
 void PgConn::ArmCheck(int64_t) {}
 bool PgConn::CheckArmed() {
   return false;

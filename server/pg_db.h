@@ -35,8 +35,9 @@ class PgStmt {
   PgConn& conn_;
   std::string sql_, name_;
   bool ok_ = false, failed_ = false, ran_ = false, insert_ = false, skip_ = false;
-  bool reads_ = false;   // a plain SELECT
-  std::string control_;  // BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE: run as they are
+  bool reads_ = false;    // a plain SELECT
+  bool counted_ = false;  // in conn_.live_
+  std::string control_;   // BEGIN, COMMIT, ROLLBACK, SAVEPOINT, RELEASE: run as they are
   int params_ = 0;
   std::vector<Value> binds_;
   void* result_ = nullptr;  // PGresult
@@ -59,6 +60,11 @@ class PgConn {
   // Closes the connections that carry reads of several sessions together to the database of
   // `schema` (see PgBatches): it is being closed.
   static void CloseBatches(const std::string& schema);
+  // The count of definition changes this zdbd last read from the catalog. A connection whose
+  // statements were prepared under another count prepares them again: PostgreSQL keeps the
+  // column and parameter types a statement was first planned with, and a field dropped and
+  // added again under its name with another type leaves the statement's text as it was.
+  static void NoteDefinitions(int64_t generation);
 
   // The check that lets a request trust what this zdbd last knew of the catalog (whether users
   // exist, the count of definition changes, as `expected`): the request's first statement on a
@@ -146,6 +152,13 @@ class PgConn {
     std::string checkedText;
   };
   std::unordered_map<std::string, Prep> prepared_;
+  // Forgets the statements prepared under an earlier count of definition changes; their names
+  // are deallocated once no statement of this connection is alive outside a transaction.
+  void Renew();
+  int64_t preparedAt_ = 0;            // the count the statements of prepared_ were made under
+  std::vector<std::string> retired_;  // names forgotten, still allocated on the server
+  uint64_t named_ = 0;                // names given so far: a new one never meets a retired one
+  int live_ = 0;                      // PgStmt objects on this connection now
   std::string error_;
   int code_ = 0;
   int64_t lastRowId_ = 0;

@@ -64,6 +64,7 @@ thread_local bool t_trusted = false;
 
 void Note(int64_t generation, bool any) {
   t_generation = static_cast<uint64_t>(generation);
+  PgConn::NoteDefinitions(generation);
   t_noted = true;
   g_known = generation > 0 ? 2 * generation + (any ? 1 : 0) : 0;
 }

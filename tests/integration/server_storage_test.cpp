@@ -344,6 +344,55 @@ TEST(Storage, ReadsOfManySessionsAtOnceEachGetTheirOwnRecord) {
   EXPECT_GT(Scrape(mport)["zdbd_storage_reads_batched_total"], 0);
 }
 
+// A field dropped and added again under its name with another type leaves the text of every
+// statement that named it as it was: sessions that read and wrote it before, alone and many at
+// once, read and write the new column, not an error.
+TEST(Storage, AFieldRedefinedUnderItsNameReadsAndWritesAsItsNewType) {
+  TempDir dir;
+  ZdbdProcess pg(dir.path() + "/pg");
+  ASSERT_TRUE(pg.running());
+  RawSession a(pg.port());
+  MakePeople(a, "REDEF", 6);
+  const auto readers = [&](const std::string& want) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t) {
+      threads.emplace_back([&, t] {
+        RawSession s(pg.port());
+        s.Enter("REDEF", "PEOPLE");
+        for (int i = 0; i < 60; ++i) {
+          int32_t status = 0;
+          const std::string n = std::to_string(1 + (t + i) % 6);
+          std::string v = s.Read(n) == 1000 ? s.Get("SALARY", 20, &status) : "";
+          if (status != 1000 || v.compare(0, want.size(), want) != 0) {
+            if (++wrong == 1) ADD_FAILURE() << "record " << n << ": " << status << " '" << v << "'";
+          }
+        }
+      });
+    }
+    for (auto& t : threads) t.join();
+    return wrong.load();
+  };
+  for (int n = 1; n <= 6; ++n) {
+    ASSERT_EQ(a.Read(std::to_string(n)), 1000);
+    ASSERT_EQ(a.Put("SALARY", "12.5"), 1000);
+  }
+  EXPECT_EQ(readers("12.5"), 0);
+  RawSession b(pg.port());
+  b.Enter("REDEF", "PEOPLE");
+  ASSERT_EQ(b.Status(Opcode("DelField"), {TextSlot("SALARY")}), 1000);
+  Bytes text = NoteField("SALARY");
+  text[99] = 0;  // plain characters, not a memo
+  ASSERT_EQ(b.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), text}), 1000);
+  for (int n = 1; n <= 6; ++n) {
+    ASSERT_EQ(a.Read(std::to_string(n)), 1000);
+    EXPECT_EQ(a.Put("SALARY", "new text"), 1000) << "record " << n;
+    ASSERT_EQ(b.Read(std::to_string(n)), 1000);
+    EXPECT_EQ(b.Put("SALARY", "now text"), 1000) << "record " << n;
+  }
+  EXPECT_EQ(readers("now text"), 0);
+}
+
 // Kills the cluster itself: scripts/test_pg.sh runs it alone, after the others.
 TEST(StorageCrash, DurableWritesOutliveAKilledPostgresqlAndZdbdReconnects) {
   const char* cluster = std::getenv("ZDB_PG_DIR");
