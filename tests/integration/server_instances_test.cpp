@@ -184,6 +184,17 @@ TEST_F(Instances, AFieldAddedOrDeletedOnOneInstanceRulesTheOthersNextRequest) {
   ASSERT_EQ(onA.Status(Opcode("DelField"), {TextSlot("NOTE")}), 1000);
   EXPECT_EQ(onB.Put("NOTE", "y"), 4030);
   EXPECT_EQ(Name(onB), "Person1");
+
+  // Dropped and added again under its name with another type: the statements B planned with
+  // the number are made again, and B writes and reads the characters.
+  ASSERT_EQ(onB.Put("SALARY", "2.5"), 1000);
+  EXPECT_EQ(onB.Get("SALARY", 3), "2.5");
+  ASSERT_EQ(onA.Status(Opcode("DelField"), {TextSlot("SALARY")}), 1000);
+  Bytes text = NoteField("SALARY");
+  text[99] = 0;  // plain characters, not a memo
+  ASSERT_EQ(onA.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), text}), 1000);
+  EXPECT_EQ(onB.Put("SALARY", "text on B"), 1000);
+  EXPECT_EQ(onB.Get("SALARY", 9), "text on B");
 }
 
 TEST_F(Instances, ATableBackupMadeThroughOneInstanceIsRestoredThroughTheOther) {
