@@ -277,6 +277,22 @@ bool PgRecheck(Db& db, const std::string& table, const std::string& field, const
   return db.ExecNative(sql);
 }
 
+// kOk when every value stored in the field would be taken by a write under the definition `to`:
+// a narrower width or a stricter subtype is refused, not left holding values it cannot carry
+// (SQLite would keep them, PostgreSQL's check would refuse them; both answer this way instead).
+int32_t StoredValuesFit(Db& db, const std::string& table, const FieldInfo& from,
+                        const FieldInfo& to) {
+  if (IsMemoLike(to) || (to.subtype == from.subtype && to.width >= from.width)) return kOk;
+  const std::string column = QuoteIdent(from.name);
+  Stmt s(db,
+         "SELECT " + column + " FROM " + QuoteIdent(table) + " WHERE " + column + " IS NOT NULL");
+  while (s.Step()) {
+    Value taken;
+    if (ParseText(to, ValueText(from, s.Get(0)), &taken) != kOk) return kBadValue;
+  }
+  return s.Failed() ? StorageFailure(db) : kOk;
+}
+
 }  // namespace
 
 int32_t UpdateField(Db& db, const std::string& table, const std::string& field, FieldInfo to) {
@@ -288,10 +304,12 @@ int32_t UpdateField(Db& db, const std::string& table, const std::string& field, 
   if (to.name.empty()) to.name = field;
   // Storage classes are fixed by the column; a definition may change within its class only.
   if (std::string(ColumnType(to)) != ColumnType(fields[at])) return kBadFieldDefinition;
+  const FieldInfo from = fields[at];
   fields[at] = to;
   if (int32_t rc = CheckFields(fields); rc != kOk) return rc;
   to = fields[at];
   return Atomically(db, [&]() -> int32_t {
+    if (int32_t rc = StoredValuesFit(db, table, from, to); rc != kOk) return rc;
     if (to.name != field && (!db.Exec("ALTER TABLE " + QuoteIdent(table) + " RENAME COLUMN " +
                                       QuoteIdent(field) + " TO " + QuoteIdent(to.name)) ||
                              !RulesRenameField(db, table, field, to.name)))

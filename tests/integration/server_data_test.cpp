@@ -146,6 +146,52 @@ TEST_F(ServerData, WholeRecordsAndFieldDefinitions) {
   EXPECT_EQ(s.Put("NOTE", "x"), 4030);
 }
 
+// A field changed within its storage class keeps its values; a change that would leave a stored
+// value it cannot hold (narrower than the value, a date over text that is none) is refused and
+// changes nothing, on either engine.
+TEST_F(ServerData, FieldChangesKeepEveryStoredValueOrAreRefused) {
+  RawSession s(port());
+  MakePeople(s, "SHOP", 2);
+  const auto desc = [](const std::string& name, char type, char subtype, uint32_t width) {
+    Bytes d(132);
+    std::memcpy(d.data(), name.data(), name.size());
+    d[99] = static_cast<uint8_t>(subtype);
+    d[100] = static_cast<uint8_t>(type);
+    wire::PutU32(d.data() + 101, width);
+    return d;
+  };
+  const auto change = [&](const std::string& field, const Bytes& to) {
+    return s.Status(Opcode("UpdField"), {TextSlot(""), TextSlot(field), to});
+  };
+  ASSERT_EQ(s.Read("2"), 1000);
+  ASSERT_EQ(s.Put("NAME", "Second person"), 1000);  // 13 characters
+  ASSERT_EQ(change("NAME", desc("FULLNAME", 'C', 0, 30)), 1000);
+  EXPECT_EQ(s.Put("NAME", "x"), 4030);
+  EXPECT_EQ(s.Get("FULLNAME", 30), "Second person" + std::string(17, ' '));
+
+  EXPECT_EQ(change("FULLNAME", desc("FULLNAME", 'C', 0, 12)), 4033);
+  EXPECT_EQ(change("FULLNAME", desc("FULLNAME", 'C', 'D', 10)), 4033);
+  EXPECT_EQ(change("AGE", desc("AGE", 'C', 0, 10)), 4032);  // another storage class
+  // Refused, the definition is as it was: 30 characters still go in.
+  ASSERT_EQ(s.Read("1"), 1000);
+  EXPECT_EQ(s.Put("FULLNAME", std::string(30, 'w')), 1000);
+  EXPECT_EQ(s.Put("FULLNAME", "Person1"), 1000);
+
+  // Narrowed to the longest value exactly: taken, and the new width holds for writes.
+  EXPECT_EQ(change("FULLNAME", desc("FULLNAME", 'C', 0, 13)), 1000);
+  EXPECT_EQ(s.Put("FULLNAME", std::string(14, 'w')), 4033);
+  ASSERT_EQ(s.Read("2"), 1000);
+  EXPECT_EQ(s.Get("FULLNAME", 13), "Second person");
+  // Dates over values that all are dates (or empty): taken.
+  ASSERT_EQ(s.Put("FULLNAME", "2024-02-29"), 1000);
+  ASSERT_EQ(s.Read("1"), 1000);
+  ASSERT_EQ(s.Put("FULLNAME", ""), 1000);
+  EXPECT_EQ(change("FULLNAME", desc("FULLNAME", 'C', 'D', 10)), 1000);
+  EXPECT_EQ(s.Put("FULLNAME", "2023-02-29"), 4033);
+  ASSERT_EQ(s.Read("2"), 1000);
+  EXPECT_EQ(s.Get("FULLNAME", 10), "2024-02-29");
+}
+
 TEST_F(ServerData, TwoSessionsSeeEachOthersLocksAndOnlyCommittedWork) {
   RawSession a(port()), b(port());
   MakePeople(a, "SHOP", 2);
