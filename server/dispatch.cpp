@@ -314,6 +314,7 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
   Call call{server, conn, req, nullptr, req.header.sessionHandle};
   const OpRow* row = FindOp(req.header.kind, req.header.opcode);
   int32_t status = kOk;
+  PgConn::TakeThreadError();  // what an earlier request left
   std::unique_lock<std::mutex> held;
   if (!row) {
     status = kUnsupported;
@@ -325,10 +326,14 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
     if (!call.session || call.session->ended) status = kNoSession;
   }
   if (status == kOk) status = Carry(call, row);
-  if (status != kOk && status != kUnsupported)
-    LogEvent(Event::kRequestFailed, LogLevel::kInfo, "%s (opcode %u) of session %08X: %d %s",
+  if (status != kOk && status != kUnsupported) {
+    // PostgreSQL's own words say which value or character it could not take.
+    const std::string storage = PgConn::TakeThreadError();
+    LogEvent(Event::kRequestFailed, LogLevel::kInfo, "%s (opcode %u) of session %08X: %d %s%s%s",
              row ? row->name : "?", req.header.opcode, req.header.sessionHandle, status,
-             StatusText(status).c_str());
+             StatusText(status).c_str(), storage.empty() ? "" : " (PostgreSQL: ",
+             storage.empty() ? "" : (storage + ")").c_str());
+  }
   bool sent = (call.streamsDone || FinishStreams(call)) &&
               (req.StatusOnly() ? SendStatus(conn, status) : [&] {
                 auto reply = BuildFullReply(req, call.replyHandle, status);

@@ -377,6 +377,7 @@ int InitAdmin(const Options& o, const std::string& password) {
     LogAt(LogLevel::kError, "%s", error.c_str());
     return 1;
   }
+  Storage::SetTextEncoding(o.storageEncoding);
   OpenedDataDir dir;
   if (!dir.Open(server, o.dataDir)) return 1;
   int32_t rc = server.users.Add(o.initAdmin, password, true);
@@ -404,6 +405,7 @@ int RunServer(Server& server) {
     LogAt(LogLevel::kError, "%s", error.c_str());
     return 1;
   }
+  Storage::SetTextEncoding(o.storageEncoding);
   Db::SetDurability(o.durable);
   bool dirExists = false;
   if (!CheckDataDir(o.dataDir, &dirExists, &error)) {

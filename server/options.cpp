@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +11,19 @@
 #endif
 
 namespace zdbd {
+bool TextEncodingAccepted(std::string* name) {
+  // PostgreSQL's single-byte code pages: any other would read the bytes as several at a time.
+  static const char* const kSingleByte[] = {
+      "LATIN1",  "LATIN2",  "LATIN3",     "LATIN4",     "LATIN5",     "LATIN6",    "LATIN7",
+      "LATIN8",  "LATIN9",  "LATIN10",    "WIN866",     "WIN874",     "WIN1250",   "WIN1251",
+      "WIN1252", "WIN1253", "WIN1254",    "WIN1255",    "WIN1256",    "WIN1257",   "WIN1258",
+      "KOI8R",   "KOI8U",   "ISO_8859_5", "ISO_8859_6", "ISO_8859_7", "ISO_8859_8"};
+  for (char& c : *name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* known : kSingleByte)
+    if (*name == known) return true;
+  return false;
+}
+
 namespace {
 
 bool ToInt(const char* text, long min, long max, long* out) {
@@ -138,6 +152,16 @@ const OptionRow kOptions[] = {
        return StorageUriAccepted(o.storage);
      },
      nullptr},
+    {"--storage-encoding", "NAME",
+     "with --storage: the 8-bit code page the applications' text is in, by PostgreSQL's name; "
+     "LATIN1 keeps every byte, WIN1252 and the other WIN and LATIN pages let psql show the text "
+     "as written and refuse the bytes they leave undefined",
+     0, 0, nullptr,
+     [](Options& o, const char* v) {
+       o.storageEncoding = v;
+       return TextEncodingAccepted(&o.storageEncoding);
+     },
+     [](const Options& o) { return o.storageEncoding; }},
     {"--durable", nullptr,
      "SQLite synchronous=FULL, PostgreSQL synchronous_commit=on: a commit survives a power cut", 0,
      0, nullptr, [](Options& o, const char*) { return o.durable = true; }, nullptr},

@@ -20,6 +20,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <utility>
 
 #include "metrics.h"
 #include "spin.h"
@@ -30,7 +31,8 @@ namespace zdbd {
 namespace {
 
 // SQLite's primary result codes, which the handlers judge failures by.
-constexpr int kSqliteError = 1, kSqliteBusy = 5, kSqliteFull = 13, kSqliteConstraint = 19;
+constexpr int kSqliteError = 1, kSqliteBusy = 5, kSqliteFull = 13, kSqliteConstraint = 19,
+              kSqliteMismatch = 20;
 
 PGconn* C(void* p) {
   return static_cast<PGconn*>(p);
@@ -52,6 +54,9 @@ bool Good(PGresult* r) {
 int CodeOf(const char* state) {
   if (!state) return kSqliteError;
   std::string s = state;
+  // A character the connection's code page has no byte for, or a byte it leaves undefined: the
+  // value cannot be carried, which is not a rule of the data refusing it.
+  if (s == "22P05" || s == "22021") return kSqliteMismatch;
   // Integrity (23) and data (22) violations are what SQLite reports as constraint failures.
   if (s.rfind("23", 0) == 0 || s.rfind("22", 0) == 0) return kSqliteConstraint;
   if (s == "53100") return kSqliteFull;
@@ -106,7 +111,9 @@ Value CellOf(PGresult* r, int row, int col) {
 }
 
 PGconn* Open(std::string* error) {
-  PGconn* c = PQconnectdb(Storage::Uri().c_str());
+  const char* keys[] = {"dbname", "client_encoding", nullptr};
+  const char* values[] = {Storage::Uri().c_str(), Storage::TextEncoding().c_str(), nullptr};
+  PGconn* c = PQconnectdbParams(keys, values, 1);
   if (PQstatus(c) != CONNECTION_OK) {
     *error = PQerrorMessage(c);
     while (!error->empty() && error->back() == '\n') error->pop_back();
@@ -182,6 +189,9 @@ struct RequestCheck {
 thread_local RequestCheck t_check;
 
 std::atomic<int64_t> g_definitions{0};
+
+// The last failure PostgreSQL reported to this thread, for the log line of a failed request.
+thread_local std::string t_lastError;
 
 // Whether users exist and the count of definition changes, as one number: twice the count,
 // plus one when users exist (Users keeps the same number). OFFSET 0 keeps PostgreSQL from
@@ -679,6 +689,14 @@ void PgConn::NoteError(void* result) {
   while (!error_.empty() && error_.back() == '\n') error_.pop_back();
   code_ = CodeOf(r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr);
   Trace("failed: " + error_);
+  // The checks that send a request round again fail on purpose: not worth a word in the log.
+  if (error_.find("zdb_stale:") == std::string::npos &&
+      error_.find("zdb_locked:") == std::string::npos)
+    t_lastError = error_;
+}
+
+std::string PgConn::TakeThreadError() {
+  return std::exchange(t_lastError, std::string());
 }
 
 bool PgConn::Simple(const std::string& sql) {
@@ -820,8 +838,9 @@ bool PgConn::RunScript(const std::string& script,
                        const std::function<bool(const std::vector<Value>&)>& row) {
   std::string role, password;
   if (!ScriptLogin(&role, &password)) return false;
-  const char* keys[] = {"dbname", "user", "password", nullptr};
-  const char* values[] = {Storage::Uri().c_str(), role.c_str(), password.c_str(), nullptr};
+  const char* keys[] = {"dbname", "user", "password", "client_encoding", nullptr};
+  const char* values[] = {Storage::Uri().c_str(), role.c_str(), password.c_str(),
+                          Storage::TextEncoding().c_str(), nullptr};
   PGconn* sc = PQconnectdbParams(keys, values, 1);
   struct Finish {
     PGconn* c;
@@ -1295,6 +1314,9 @@ PgConn::~PgConn() = default;
 void PgConn::InterruptAll() {}
 void PgConn::CloseBatches(const std::string&) {}
 void PgConn::NoteDefinitions(int64_t) {}
+std::string PgConn::TakeThreadError() {
+  return {};
+}
 void PgConn::ArmCheck(int64_t) {}
 bool PgConn::CheckArmed() {
   return false;

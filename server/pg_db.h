@@ -65,6 +65,9 @@ class PgConn {
   // column and parameter types a statement was first planned with, and a field dropped and
   // added again under its name with another type leaves the statement's text as it was.
   static void NoteDefinitions(int64_t generation);
+  // PostgreSQL's message for the last statement of this thread that failed (empty when none
+  // has since the last call), cleared as it is taken.
+  static std::string TakeThreadError();
 
   // The check that lets a request trust what this zdbd last knew of the catalog (whether users
   // exist, the count of definition changes, as `expected`): the request's first statement on a

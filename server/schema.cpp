@@ -76,6 +76,7 @@ bool AdoptOldIndexes(Db& db) {
 
 int32_t StorageFailure(Db& db) {
   if (db.ErrorCode() == SQLITE_CONSTRAINT) return kConstraintViolated;
+  if (db.ErrorCode() == SQLITE_MISMATCH) return kBadValue;  // text the code page cannot carry
   if (db.ErrorCode() == SQLITE_FULL) return kDiskFull;
   return IsBusyCode(db.ErrorCode()) ? kBusy : kInternal;
 }

@@ -4,6 +4,15 @@ namespace zdbd {
 
 namespace {
 std::string g_uri;
+std::string g_encoding = "LATIN1";
+}  // namespace
+
+void Storage::SetTextEncoding(const std::string& name) {
+  g_encoding = name;
+}
+
+const std::string& Storage::TextEncoding() {
+  return g_encoding;
 }
 
 bool Storage::Configure(const std::string& uri, std::string* error) {

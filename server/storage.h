@@ -16,6 +16,11 @@ class Storage {
   static bool Configure(const std::string& uri, std::string* error);
   static bool Postgres();
   static const std::string& Uri();
+  // Text reaches zdbd as bytes in the applications' 8-bit code page, which nothing converts on
+  // the way. PostgreSQL keeps text as characters: its connections name the code page the bytes
+  // are read in (PostgreSQL's name), so that every value comes back as the bytes it went in as.
+  static void SetTextEncoding(const std::string& name);
+  static const std::string& TextEncoding();
   // True when this zdbd was built with libpq.
   static bool PostgresBuilt();
   // The PostgreSQL schema that holds ZDB database `db`; "zdb_system" holds users and privileges.

@@ -393,6 +393,74 @@ TEST(Storage, AFieldRedefinedUnderItsNameReadsAndWritesAsItsNewType) {
   EXPECT_EQ(readers("now text"), 0);
 }
 
+// Text is bytes of the applications' code page: every byte comes back as it went in, on either
+// engine; PostgreSQL holds them as the characters of that code page, which psql reads and writes.
+TEST(Storage, EveryByteOfTextComesBackAsItWentIn) {
+  TempDir dir;
+  const std::string data = dir.path() + "/pg";
+  ZdbdProcess pg(data);
+  ASSERT_TRUE(pg.running());
+  RawSession s(pg.port());
+  MakePeople(s, "BYTES", 3);
+  ASSERT_EQ(s.Status(Opcode("AddField"), {TextSlot(""), TextSlot(""), NoteField()}), 1000);
+  std::string every;
+  for (int b = 1; b < 256; ++b) every += static_cast<char>(b);
+  const std::string cafe = "Caf\xe9 \x80 5 \xfc";  // the bytes of a Windows application
+  ASSERT_EQ(s.Read("1"), 1000);
+  ASSERT_EQ(s.Put("NOTE", every), 1000);
+  ASSERT_EQ(s.Put("NAME", cafe), 1000);
+  EXPECT_EQ(s.Status(Opcode("CreTable"), {TextSlot("CV"), TextSlot("ITEM C 10"),
+                                          TextSlot("r\xe9sum\xe9s"), Bytes(113)}),
+            1000);
+  ASSERT_EQ(s.Read("2"), 1000);
+  ASSERT_EQ(s.Read("1"), 1000);
+  EXPECT_EQ(s.Get("NOTE", 255), every);
+  EXPECT_EQ(s.Get("NAME", cafe.size()), cafe);
+  EXPECT_EQ(Script(pg.port(), s.handle(), "SELECT NAME FROM PEOPLE WHERE rowid = 1").records,
+            std::vector<std::string>{cafe + "\n"});
+
+  if (!PgUri()) return;
+  // psql, in UTF-8, sees the characters; what it writes comes back as the code page's bytes.
+  const std::string uri = ZdbdProcess::StorageFor(data);
+  const std::string people = "\"zdb_db_BYTES\".people";
+  EXPECT_EQ(Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people +
+                          " WHERE rowid = 1) IS DISTINCT FROM 'Caf\xc3\xa9 \xc2\x80 5 \xc3\xbc' "
+                          "THEN RAISE 'not as written'; END IF; END$$"),
+            0);
+  ASSERT_EQ(Psql(uri, "UPDATE " + people + " SET name = 'Z\xc3\xbcrich' WHERE rowid = 2"), 0);
+  ASSERT_EQ(s.Read("2"), 1000);
+  EXPECT_EQ(s.Get("NAME", 6), "Z\xfcrich");
+  // A character the code page has no byte for is not read as another one.
+  ASSERT_EQ(Psql(uri, "UPDATE " + people + " SET name = '\xe4\xb8\xad' WHERE rowid = 3"), 0);
+  int32_t status = 0;
+  ASSERT_EQ(s.Read("3"), 1000);
+  std::string read = s.Get("NAME", 3, &status);
+  EXPECT_EQ(status, 4033) << "read as '" << read << "'";
+  char session[9];
+  std::snprintf(session, sizeof session, "%08X", s.handle());
+  EXPECT_NE(pg.Log().find("GetField (opcode 27) of session " + std::string(session) +
+                          ": 4033 Value does not fit the field (PostgreSQL: character with byte "
+                          "sequence 0xe4 0xb8 0xad in encoding \"UTF8\" has no equivalent"),
+            std::string::npos)
+      << pg.Log();
+  pg.Stop();
+
+  // Under the Windows code page psql sees the euro sign, and the bytes it leaves undefined are
+  // refused rather than stored as something else.
+  ZdbdProcess win(data, {"--storage-encoding", "win1252"});
+  ASSERT_TRUE(win.running());
+  RawSession w(win.port());
+  w.Enter("BYTES", "PEOPLE");
+  ASSERT_EQ(w.Read("1"), 1000);
+  EXPECT_EQ(w.Put("NAME", "\x80 5"), 1000);
+  EXPECT_EQ(Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people +
+                          " WHERE rowid = 1) IS DISTINCT FROM '\xe2\x82\xac 5' "
+                          "THEN RAISE 'not as written'; END IF; END$$"),
+            0);
+  EXPECT_EQ(w.Put("NAME", "\x81"), 4033);
+  EXPECT_EQ(w.Get("NAME", 3), "\x80 5");
+}
+
 // Kills the cluster itself: scripts/test_pg.sh runs it alone, after the others.
 TEST(StorageCrash, DurableWritesOutliveAKilledPostgresqlAndZdbdReconnects) {
   const char* cluster = std::getenv("ZDB_PG_DIR");

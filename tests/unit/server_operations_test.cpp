@@ -48,6 +48,14 @@ TEST(ServerOperations, OptionErrorsNameTheOptionAndHelpShowsDefaults) {
             "bad value for --bind: 'localhost' (expected ADDR)");
   EXPECT_EQ(Parse({"--metrics", "127.0.0.1:99999"}, &o),
             "bad value for --metrics: '127.0.0.1:99999' (expected [ADDR:]PORT)");
+  // Only code pages of one byte a character: UTF8 would read an application's bytes in groups.
+  EXPECT_EQ(Parse({"--storage-encoding", "UTF8"}, &o),
+            "bad value for --storage-encoding: 'UTF8' (expected NAME)");
+  EXPECT_EQ(o.storageEncoding, "UTF8");  // what was given, for the message; never used
+  Options win;
+  ASSERT_EQ(Parse({"--storage-encoding", "win1252"}, &win), "ok");
+  EXPECT_EQ(win.storageEncoding, "WIN1252");
+  EXPECT_EQ(Options().storageEncoding, "LATIN1");
   EXPECT_FALSE(o.help);
   ASSERT_EQ(
       Parse({"--metrics", "9250", "--log", "syslog", "--init-admin", "root1", "-h", "--version"},
