@@ -59,6 +59,7 @@ void FillOddValues(RawSession& s) {
   ASSERT_EQ(s.Read("3"), 1000);
   ASSERT_EQ(s.Put("SALARY", "1e300"), 1000);
   ASSERT_EQ(s.Put("AGE", "-32768"), 1000);
+  ASSERT_EQ(s.Put("NAME", "Caf\xe9 \x80\x81\xff"), 1000);  // bytes of an 8-bit code page
 }
 
 TEST(Storage, ADatabaseMovesBetweenTheEnginesWithEveryValueKept) {
