@@ -4,11 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -460,6 +464,87 @@ TEST(Storage, EveryByteOfTextComesBackAsItWentIn) {
             0);
   EXPECT_EQ(w.Put("NAME", "\x81"), 4033);
   EXPECT_EQ(w.Get("NAME", 3), "\x80 5");
+}
+
+// Sessions appending and changing records at once, in and out of transactions: every answered
+// write is there afterwards, once, with its own values, and nothing a rolled-back transaction
+// wrote is. On PostgreSQL the writes of a batch of reads' sessions, the sole writes that commit
+// by themselves and the transactions all meet here.
+TEST(Storage, WritesOfManySessionsAtOnceAreAllKept) {
+  TempDir dir;
+  ZdbdProcess pg(dir.path() + "/pg");
+  ASSERT_TRUE(pg.running());
+  {
+    RawSession s(pg.port());
+    MakePeople(s, "BUSY", 0);
+  }
+  constexpr int kThreads = 6, kEach = 40;
+  std::atomic<int> failed{0};
+  std::mutex mutex;
+  std::map<int32_t, int> statuses;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      RawSession s(pg.port());
+      s.Enter("BUSY", "PEOPLE");
+      // What an application does with a busy database (SQLite has one writer at a time, and
+      // another session's transaction may hold it): a request outside a transaction is sent
+      // again a moment later; a transaction is rolled back and carried out again, since SQLite
+      // lets a transaction that read before another's commit write nothing after it.
+      const auto note = [&](int32_t status) {
+        if (status == 1000) return true;
+        std::lock_guard<std::mutex> lock(mutex);
+        ++statuses[status];
+        ++failed;
+        return false;
+      };
+      const auto busy = [](int32_t status) {
+        if (status == 4054) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return status == 4054;
+      };
+      for (int i = 0; i < kEach; ++i) {
+        const std::string name = "T" + std::to_string(t) + "N" + std::to_string(i);
+        const std::string age = std::to_string(100 + i);
+        // Every fourth record goes in a transaction; every other one of those is rolled back.
+        const bool tx = i % 4 == 0, undo = i % 8 == 0;
+        // Outside a transaction each request alone is sent again.
+        const auto again = [&](const std::function<int32_t()>& request) {
+          int32_t status = request();
+          for (int n = 0; !tx && n < 1000 && busy(status); ++n) status = request();
+          return status;
+        };
+        int32_t status = 1000;
+        for (int n = 0; n < 1000; ++n) {
+          if (tx && busy(status = s.Status(Opcode("BeginTransaction")))) continue;
+          if (status == 1000) status = again([&] { return s.Status(Opcode("AppendBlank")); });
+          if (status == 1000) status = again([&] { return s.Put("NAME", name); });
+          if (status == 1000) status = again([&] { return s.Put("AGE", age); });
+          if (tx && status == 1000)
+            status = s.Status(undo ? Opcode("RollBack") : Opcode("EndTransaction"));
+          if (!tx || status != 4054) break;
+          note(s.Status(Opcode("RollBack")));
+          busy(status);
+        }
+        note(status);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (auto [status, n] : statuses) ADD_FAILURE() << n << " answered " << status;
+  ASSERT_EQ(failed, 0);
+  RawSession s(pg.port());
+  s.Enter("BUSY", "PEOPLE");
+  std::vector<std::string> want;
+  for (int t = 0; t < kThreads; ++t)
+    for (int i = 0; i < kEach; ++i)
+      if (i % 8 != 0)
+        want.push_back("T" + std::to_string(t) + "N" + std::to_string(i) + "\t" +
+                       std::to_string(100 + i) + "\n");
+  std::sort(want.begin(), want.end());
+  ScriptRun all = Script(pg.port(), s.handle(), "SELECT NAME, AGE FROM PEOPLE");
+  ASSERT_EQ(all.status, 1000);
+  std::sort(all.records.begin(), all.records.end());
+  EXPECT_EQ(all.records, want);
 }
 
 // Kills the cluster itself: scripts/test_pg.sh runs it alone, after the others.
