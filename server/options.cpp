@@ -12,14 +12,17 @@
 
 namespace zdbd {
 bool TextEncodingAccepted(std::string* name) {
-  // PostgreSQL's single-byte code pages: any other would read the bytes as several at a time.
-  static const char* const kSingleByte[] = {
-      "LATIN1",  "LATIN2",  "LATIN3",     "LATIN4",     "LATIN5",     "LATIN6",    "LATIN7",
-      "LATIN8",  "LATIN9",  "LATIN10",    "WIN866",     "WIN874",     "WIN1250",   "WIN1251",
-      "WIN1252", "WIN1253", "WIN1254",    "WIN1255",    "WIN1256",    "WIN1257",   "WIN1258",
-      "KOI8R",   "KOI8U",   "ISO_8859_5", "ISO_8859_6", "ISO_8859_7", "ISO_8859_8"};
+  // PostgreSQL's client encodings, less the two that convert nothing (SQL_ASCII, MULE_INTERNAL).
+  static const char* const kEncodings[] = {
+      "LATIN1",     "LATIN2",       "LATIN3",     "LATIN4",  "LATIN5",  "LATIN6",
+      "LATIN7",     "LATIN8",       "LATIN9",     "LATIN10", "WIN866",  "WIN874",
+      "WIN1250",    "WIN1251",      "WIN1252",    "WIN1253", "WIN1254", "WIN1255",
+      "WIN1256",    "WIN1257",      "WIN1258",    "KOI8R",   "KOI8U",   "ISO_8859_5",
+      "ISO_8859_6", "ISO_8859_7",   "ISO_8859_8", "UTF8",    "SJIS",    "SHIFT_JIS_2004",
+      "EUC_JP",     "EUC_JIS_2004", "EUC_CN",     "EUC_KR",  "EUC_TW",  "GBK",
+      "GB18030",    "BIG5",         "UHC",        "JOHAB"};
   for (char& c : *name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  for (const char* known : kSingleByte)
+  for (const char* known : kEncodings)
     if (*name == known) return true;
   return false;
 }
@@ -153,9 +156,9 @@ const OptionRow kOptions[] = {
      },
      nullptr},
     {"--storage-encoding", "NAME",
-     "with --storage: the 8-bit code page the applications' text is in, by PostgreSQL's name; "
-     "LATIN1 keeps every byte, WIN1252 and the other WIN and LATIN pages let psql show the text "
-     "as written and refuse the bytes they leave undefined",
+     "with --storage: the code page the applications' text is in, by PostgreSQL's name; LATIN1 "
+     "keeps every byte; WIN1252, UTF8, SJIS and the others let psql show the text as written "
+     "and refuse bytes the code page does not allow",
      0, 0, nullptr,
      [](Options& o, const char* v) {
        o.storageEncoding = v;

@@ -35,7 +35,7 @@ struct Options {
   // Where the databases live: empty for SQLite files in dataDir, else a libpq connection URI
   // (postgresql://USER@HOST:PORT/DBNAME) without a password.
   std::string storage;
-  // Over PostgreSQL: the 8-bit code page of the applications' text, by PostgreSQL's name.
+  // Over PostgreSQL: the code page of the applications' text, by PostgreSQL's name.
   std::string storageEncoding = "LATIN1";
   std::string log;             // empty: stderr; "syslog"; or a file
   std::string metricsAddress;  // empty: no metrics endpoint
@@ -47,7 +47,8 @@ struct Options {
 
 // An empty text, or a postgresql:// (postgres://) URI that carries no password.
 bool StorageUriAccepted(const std::string& uri);
-// True for the name of one of PostgreSQL's single-byte code pages, which it puts in upper case.
+// True for the name of a code page PostgreSQL converts from and to (one of its client
+// encodings), which it puts in upper case.
 bool TextEncodingAccepted(std::string* name);
 // Parses argv; false with a message in `error` that names the option, for an unknown option,
 // a missing value or a bad one.

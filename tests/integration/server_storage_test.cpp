@@ -464,6 +464,22 @@ TEST(Storage, EveryByteOfTextComesBackAsItWentIn) {
             0);
   EXPECT_EQ(w.Put("NAME", "\x81"), 4033);
   EXPECT_EQ(w.Get("NAME", 3), "\x80 5");
+  win.Stop();
+
+  // Applications that write UTF-8 say so: psql sees their characters, and a byte that is no
+  // UTF-8 is refused.
+  ZdbdProcess utf(data, {"--storage-encoding", "utf8"});
+  ASSERT_TRUE(utf.running());
+  RawSession u(utf.port());
+  u.Enter("BYTES", "PEOPLE");
+  ASSERT_EQ(u.Read("1"), 1000);
+  EXPECT_EQ(u.Put("NAME", "\xc3\xa9t\xc3\xa9"), 1000);
+  EXPECT_EQ(Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people +
+                          " WHERE rowid = 1) IS DISTINCT FROM '\xc3\xa9t\xc3\xa9' "
+                          "THEN RAISE 'not as written'; END IF; END$$"),
+            0);
+  EXPECT_EQ(u.Put("NAME", "\xe9t\xe9"), 4033);
+  EXPECT_EQ(u.Get("NAME", 5), "\xc3\xa9t\xc3\xa9");
 }
 
 // Sessions appending and changing records at once, in and out of transactions: every answered

@@ -48,10 +48,11 @@ TEST(ServerOperations, OptionErrorsNameTheOptionAndHelpShowsDefaults) {
             "bad value for --bind: 'localhost' (expected ADDR)");
   EXPECT_EQ(Parse({"--metrics", "127.0.0.1:99999"}, &o),
             "bad value for --metrics: '127.0.0.1:99999' (expected [ADDR:]PORT)");
-  // Only code pages of one byte a character: UTF8 would read an application's bytes in groups.
-  EXPECT_EQ(Parse({"--storage-encoding", "UTF8"}, &o),
-            "bad value for --storage-encoding: 'UTF8' (expected NAME)");
-  EXPECT_EQ(o.storageEncoding, "UTF8");  // what was given, for the message; never used
+  // Only code pages PostgreSQL converts: SQL_ASCII would pass bytes on unconverted.
+  EXPECT_EQ(Parse({"--storage-encoding", "SQL_ASCII"}, &o),
+            "bad value for --storage-encoding: 'SQL_ASCII' (expected NAME)");
+  EXPECT_EQ(Parse({"--storage-encoding", "latin11"}, &o),
+            "bad value for --storage-encoding: 'latin11' (expected NAME)");
   Options win;
   ASSERT_EQ(Parse({"--storage-encoding", "win1252"}, &win), "ok");
   EXPECT_EQ(win.storageEncoding, "WIN1252");
