@@ -11,6 +11,7 @@
 #endif
 
 namespace zdbd {
+
 bool TextEncodingAccepted(std::string* name) {
   // PostgreSQL's client encodings, less the two that convert nothing (SQL_ASCII, MULE_INTERNAL).
   static const char* const kEncodings[] = {
