@@ -256,17 +256,27 @@ bool FoundStale(Server& server) {
   return server.users.CatalogGeneration() != 0 && server.users.Known() != expected;
 }
 
+// The session's own connection to the database of its open transaction, if it has one.
+Db* TransactionConn(ServerSession& s) {
+  if (s.txDb.empty()) return nullptr;
+  auto it = s.dbs.find(s.txDb);
+  return it == s.dbs.end() ? nullptr : it->second.own.get();
+}
+
 int32_t Carry(Call& call, const OpRow* row) {
   Server& server = call.server;
   const Trusted* trust = call.session ? TrustedRow(row) : nullptr;
   bool trusting = trust && server.users.NewRequest(true);
+  // A session transaction on SQLite that read before another session committed: its first write
+  // is refused as busy however long it waits, so the request runs once more on a fresh look.
+  bool renewable = call.session && !Storage::Postgres() && !call.session->txDb.empty();
   thread_local Positions positions;
   struct End {
     ~End() { PgConn::EndCheck(); }
   } end;
   for (;;) {
     PgConn::SoleWrite(trust && trust->soleWrite);
-    if (trusting) positions.Take(*call.session);
+    if (trusting || renewable) positions.Take(*call.session);
     int32_t status = kOk;
     if (!PrivilegeOk(call, row->need)) {
       status = kDenied;
@@ -288,6 +298,17 @@ int32_t Carry(Call& call, const OpRow* row) {
         trusting = false;
         server.users.NewRequest(false);
         continue;
+      }
+      if (renewable && status == kBusy) {
+        renewable = false;
+        Db* tx = TransactionConn(*call.session);
+        if (tx && tx->RestartUnwritten()) {
+          dbs.Finish(status);
+          positions.Restore();
+          continue;
+        }
+        // Rolled back but not begun again: the session is told, not left writing outside it.
+        if (tx && !tx->InTransaction()) call.session->txDb.clear();
       }
       status = dbs.Finish(status);
       // A handler that met the full disk outside SQLite (an upload) has said why itself.

@@ -208,6 +208,11 @@ bool Db::InTransaction() const {
   return db_ && !sqlite3_get_autocommit(db_);
 }
 
+bool Db::RestartUnwritten() {
+  if (pg_ || !db_ || sqlite3_txn_state(db_, "main") != SQLITE_TXN_READ) return false;
+  return Exec("ROLLBACK") && Exec("BEGIN");
+}
+
 namespace {
 
 Value ColumnValue(sqlite3_stmt* stmt, int i) {

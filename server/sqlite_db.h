@@ -71,6 +71,12 @@ class Db {
   int64_t LastRowId() const;
   int Changes() const;
   bool InTransaction() const;
+  // SQLite only: when the open transaction has read but written nothing, ends it and begins
+  // another, so that its next statements see what is committed now. A transaction that read
+  // before another connection's commit can never write after it (SQLite answers busy for as long
+  // as it lives), and one that wrote nothing loses nothing by starting again. False when there
+  // was no such transaction, or over PostgreSQL, whose statements each see the latest commits.
+  bool RestartUnwritten();
   // Runs every statement of a script: a statement that returns columns hands their names to
   // `columns` once, before its rows, then each result row to `row` as stored; false with the
   // message in Error() when a statement fails. Either callback stops the script by returning

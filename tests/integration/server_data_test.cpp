@@ -192,6 +192,35 @@ TEST_F(ServerData, FieldChangesKeepEveryStoredValueOrAreRefused) {
   EXPECT_EQ(s.Get("FULLNAME", 10), "2024-02-29");
 }
 
+// A transaction that has only read when another session commits writes afterwards all the
+// same: it is not left answering busy until it is rolled back.
+TEST_F(ServerData, ATransactionThatOnlyReadWritesAfterAnotherSessionsCommit) {
+  RawSession a(port()), b(port());
+  MakePeople(a, "SHOP", 2);
+  b.Enter("SHOP", "PEOPLE");
+  ASSERT_EQ(a.Status(Opcode("BeginTransaction")), 1000);
+  ASSERT_EQ(a.Read("1"), 1000);
+  EXPECT_EQ(a.Get("NAME", 7), "Person1");
+  ASSERT_EQ(b.Read("2"), 1000);
+  ASSERT_EQ(b.Put("NAME", "Changed"), 1000);  // committed while a's transaction is open
+  ASSERT_EQ(a.Read("1"), 1000);
+  EXPECT_EQ(a.Put("NAME", "Mine"), 1000);
+  ASSERT_EQ(a.Read("2"), 1000);
+  EXPECT_EQ(a.Get("NAME", 7), "Changed");
+  ASSERT_EQ(a.Status(Opcode("EndTransaction")), 1000);
+  ASSERT_EQ(b.Read("1"), 1000);
+  EXPECT_EQ(b.Get("NAME", 4), "Mine");
+  ASSERT_EQ(b.Read("2"), 1000);
+  EXPECT_EQ(b.Get("NAME", 7), "Changed");
+  // A rolled-back transaction that wrote keeps nothing, retried or not.
+  ASSERT_EQ(a.Status(Opcode("BeginTransaction")), 1000);
+  ASSERT_EQ(a.Read("1"), 1000);
+  ASSERT_EQ(a.Put("NAME", "Undone"), 1000);
+  ASSERT_EQ(a.Status(Opcode("RollBack")), 1000);
+  ASSERT_EQ(b.Read("1"), 1000);
+  EXPECT_EQ(b.Get("NAME", 4), "Mine");
+}
+
 TEST_F(ServerData, TwoSessionsSeeEachOthersLocksAndOnlyCommittedWork) {
   RawSession a(port()), b(port());
   MakePeople(a, "SHOP", 2);

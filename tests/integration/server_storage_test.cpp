@@ -505,8 +505,7 @@ TEST(Storage, WritesOfManySessionsAtOnceAreAllKept) {
       s.Enter("BUSY", "PEOPLE");
       // What an application does with a busy database (SQLite has one writer at a time, and
       // another session's transaction may hold it): a request outside a transaction is sent
-      // again a moment later; a transaction is rolled back and carried out again, since SQLite
-      // lets a transaction that read before another's commit write nothing after it.
+      // again a moment later; a transaction is rolled back and carried out again whole.
       const auto note = [&](int32_t status) {
         if (status == 1000) return true;
         std::lock_guard<std::mutex> lock(mutex);
