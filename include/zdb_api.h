@@ -612,7 +612,8 @@ int32_t ZDB_CALL ZDB_WhoLock(char* what, char* holder);
 
 /**
  * Begins a transaction on the selected database. Its changes stay invisible to other sessions
- * until committed; while it holds changes, other sessions' changes fail after 200 ms (4054).
+ * until committed; while it holds changes, other sessions' changes fail after 200 ms (4054; over
+ * PostgreSQL only changes to the same records).
  * @return #ZDB_OK, 2001; server: 4061 one is open, 4010 no database
  */
 int32_t ZDB_CALL ZDB_BeginTransaction(void);

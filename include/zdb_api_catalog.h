@@ -184,7 +184,9 @@ int32_t ZDB_CALL Z_DelField(const char* field);
  * @param table the table; "" for the selected one
  * @param field the field's present name
  * @param descriptor #ZDB_FIELD_DESCRIPTOR_SIZE (132) bytes, sent only
- * @return #ZDB_OK, 2001; server: 4030, 4032, 4005
+ * @return #ZDB_OK, 2001; server: 4030, 4032, 4033 a value stored in the field would not fit
+ *         the new definition (longer than the width, no date under subtype D): nothing changes,
+ *         4005
  */
 int32_t ZDB_CALL Z_UpdField(const char* table, const char* field, void* descriptor);
 /**

@@ -349,11 +349,11 @@ bool Dispatch(Server& server, Conn& conn, Request& req) {
   if (status == kOk) status = Carry(call, row);
   if (status != kOk && status != kUnsupported) {
     // PostgreSQL's own words say which value or character it could not take.
-    const std::string storage = PgConn::TakeThreadError();
-    LogEvent(Event::kRequestFailed, LogLevel::kInfo, "%s (opcode %u) of session %08X: %d %s%s%s",
+    std::string storage = PgConn::TakeThreadError();
+    if (!storage.empty()) storage = " (PostgreSQL: " + storage + ")";
+    LogEvent(Event::kRequestFailed, LogLevel::kInfo, "%s (opcode %u) of session %08X: %d %s%s",
              row ? row->name : "?", req.header.opcode, req.header.sessionHandle, status,
-             StatusText(status).c_str(), storage.empty() ? "" : " (PostgreSQL: ",
-             storage.empty() ? "" : (storage + ")").c_str());
+             StatusText(status).c_str(), storage.c_str());
   }
   bool sent = (call.streamsDone || FinishStreams(call)) &&
               (req.StatusOnly() ? SendStatus(conn, status) : [&] {

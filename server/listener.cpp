@@ -373,11 +373,10 @@ int InitAdmin(const Options& o, const std::string& password) {
   }
   Server server;
   std::string error;
-  if (!Storage::Configure(o.storage, &error)) {
+  if (!Storage::Configure(o.storage, o.storageEncoding, &error)) {
     LogAt(LogLevel::kError, "%s", error.c_str());
     return 1;
   }
-  Storage::SetTextEncoding(o.storageEncoding);
   OpenedDataDir dir;
   if (!dir.Open(server, o.dataDir)) return 1;
   int32_t rc = server.users.Add(o.initAdmin, password, true);
@@ -401,11 +400,10 @@ int RunServer(Server& server) {
     return 1;
   }
   // Everything that can fail is tried before the data directory is made.
-  if (!Storage::Configure(o.storage, &error)) {
+  if (!Storage::Configure(o.storage, o.storageEncoding, &error)) {
     LogAt(LogLevel::kError, "%s", error.c_str());
     return 1;
   }
-  Storage::SetTextEncoding(o.storageEncoding);
   Db::SetDurability(o.durable);
   bool dirExists = false;
   if (!CheckDataDir(o.dataDir, &dirExists, &error)) {

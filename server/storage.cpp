@@ -4,23 +4,20 @@ namespace zdbd {
 
 namespace {
 std::string g_uri;
-std::string g_encoding = "LATIN1";
+std::string g_encoding;
 }  // namespace
-
-void Storage::SetTextEncoding(const std::string& name) {
-  g_encoding = name;
-}
 
 const std::string& Storage::TextEncoding() {
   return g_encoding;
 }
 
-bool Storage::Configure(const std::string& uri, std::string* error) {
+bool Storage::Configure(const std::string& uri, const std::string& encoding, std::string* error) {
   if (!uri.empty() && !PostgresBuilt()) {
     *error = "--storage: this zdbd was built without PostgreSQL support (libpq was missing)";
     return false;
   }
   g_uri = uri;
+  g_encoding = encoding;
   return true;
 }
 

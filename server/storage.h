@@ -11,15 +11,15 @@ namespace zdbd {
 
 class Storage {
  public:
-  // Chooses the engine for the whole process: empty for SQLite, else a libpq URI. False, with
-  // the reason, when PostgreSQL is asked of a zdbd built without it.
-  static bool Configure(const std::string& uri, std::string* error);
+  // Chooses the engine for the whole process: empty for SQLite, else a libpq URI, whose
+  // connections read text in `encoding` (see TextEncoding). False, with the reason, when
+  // PostgreSQL is asked of a zdbd built without it.
+  static bool Configure(const std::string& uri, const std::string& encoding, std::string* error);
   static bool Postgres();
   static const std::string& Uri();
   // Text reaches zdbd as bytes in the applications' 8-bit code page, which nothing converts on
   // the way. PostgreSQL keeps text as characters: its connections name the code page the bytes
   // are read in (PostgreSQL's name), so that every value comes back as the bytes it went in as.
-  static void SetTextEncoding(const std::string& name);
   static const std::string& TextEncoding();
   // True when this zdbd was built with libpq.
   static bool PostgresBuilt();

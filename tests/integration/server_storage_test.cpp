@@ -428,10 +428,12 @@ TEST(Storage, EveryByteOfTextComesBackAsItWentIn) {
   // psql, in UTF-8, sees the characters; what it writes comes back as the code page's bytes.
   const std::string uri = ZdbdProcess::StorageFor(data);
   const std::string people = "\"zdb_db_BYTES\".people";
-  EXPECT_EQ(Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people +
-                          " WHERE rowid = 1) IS DISTINCT FROM 'Caf\xc3\xa9 \xc2\x80 5 \xc3\xbc' "
-                          "THEN RAISE 'not as written'; END IF; END$$"),
-            0);
+  // Whether psql, in UTF-8, finds `utf8` in NAME of record 1.
+  const auto psqlSees = [&](const std::string& utf8) {
+    return Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people + " WHERE rowid = 1) IS " +
+                         "DISTINCT FROM '" + utf8 + "' THEN RAISE 'not as written'; END IF; END$$");
+  };
+  EXPECT_EQ(psqlSees("Caf\xc3\xa9 \xc2\x80 5 \xc3\xbc"), 0);
   ASSERT_EQ(Psql(uri, "UPDATE " + people + " SET name = 'Z\xc3\xbcrich' WHERE rowid = 2"), 0);
   ASSERT_EQ(s.Read("2"), 1000);
   EXPECT_EQ(s.Get("NAME", 6), "Z\xfcrich");
@@ -451,35 +453,25 @@ TEST(Storage, EveryByteOfTextComesBackAsItWentIn) {
   pg.Stop();
 
   // Under the Windows code page psql sees the euro sign, and the bytes it leaves undefined are
-  // refused rather than stored as something else.
-  ZdbdProcess win(data, {"--storage-encoding", "win1252"});
-  ASSERT_TRUE(win.running());
-  RawSession w(win.port());
-  w.Enter("BYTES", "PEOPLE");
-  ASSERT_EQ(w.Read("1"), 1000);
-  EXPECT_EQ(w.Put("NAME", "\x80 5"), 1000);
-  EXPECT_EQ(Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people +
-                          " WHERE rowid = 1) IS DISTINCT FROM '\xe2\x82\xac 5' "
-                          "THEN RAISE 'not as written'; END IF; END$$"),
-            0);
-  EXPECT_EQ(w.Put("NAME", "\x81"), 4033);
-  EXPECT_EQ(w.Get("NAME", 3), "\x80 5");
-  win.Stop();
-
-  // Applications that write UTF-8 say so: psql sees their characters, and a byte that is no
-  // UTF-8 is refused.
-  ZdbdProcess utf(data, {"--storage-encoding", "utf8"});
-  ASSERT_TRUE(utf.running());
-  RawSession u(utf.port());
-  u.Enter("BYTES", "PEOPLE");
-  ASSERT_EQ(u.Read("1"), 1000);
-  EXPECT_EQ(u.Put("NAME", "\xc3\xa9t\xc3\xa9"), 1000);
-  EXPECT_EQ(Psql(uri, "DO $$BEGIN IF (SELECT name FROM " + people +
-                          " WHERE rowid = 1) IS DISTINCT FROM '\xc3\xa9t\xc3\xa9' "
-                          "THEN RAISE 'not as written'; END IF; END$$"),
-            0);
-  EXPECT_EQ(u.Put("NAME", "\xe9t\xe9"), 4033);
-  EXPECT_EQ(u.Get("NAME", 5), "\xc3\xa9t\xc3\xa9");
+  // refused rather than stored as something else; applications that write UTF-8 say so, and a
+  // byte that is no UTF-8 is refused.
+  struct Page {
+    const char* name;
+    std::string bytes, seen, refused;
+  };
+  for (const Page& page : {Page{"win1252", "\x80 5", "\xe2\x82\xac 5", "\x81"},
+                           Page{"utf8", "\xc3\xa9t\xc3\xa9", "\xc3\xa9t\xc3\xa9", "\xe9t\xe9"}}) {
+    SCOPED_TRACE(page.name);
+    ZdbdProcess other(data, {"--storage-encoding", page.name});
+    ASSERT_TRUE(other.running());
+    RawSession o(other.port());
+    o.Enter("BYTES", "PEOPLE");
+    ASSERT_EQ(o.Read("1"), 1000);
+    EXPECT_EQ(o.Put("NAME", page.bytes), 1000);
+    EXPECT_EQ(psqlSees(page.seen), 0);
+    EXPECT_EQ(o.Put("NAME", page.refused), 4033);
+    EXPECT_EQ(o.Get("NAME", page.bytes.size()), page.bytes);
+  }
 }
 
 // Sessions appending and changing records at once, in and out of transactions: every answered
